@@ -1,0 +1,16 @@
+# Shared build helpers: warnings for our own code, and one-line test registration.
+
+function(tessel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror)
+endfunction()
+
+# add_unit_test(NAME name SOURCES a.cpp b.cpp [LIBS lib...])
+# Builds a GoogleTest executable on the core and registers each test case with CTest.
+function(add_unit_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE tessel_core GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
+  tessel_warnings(${T_NAME})
+  include(GoogleTest)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+endfunction()

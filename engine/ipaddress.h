@@ -1,0 +1,27 @@
+// IPv4 addresses travel through the program as dotted decimal text; these
+// turn them into the four network-order bytes where a packet needs them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessel {
+
+using Ipv4Bytes = std::array<std::uint8_t, 4>;
+
+// "%d.%d.%d.%d" of the four bytes, most significant first.
+std::string FormatAddress(const Ipv4Bytes& bytes);
+std::string FormatAddress(const std::uint8_t* bytes);
+
+// Strict dotted decimal: four decimal numbers 0..255 joined by single dots,
+// nothing else. Empty result for anything else.
+std::optional<Ipv4Bytes> ParseAddress(std::string_view text);
+
+// As ParseAddress, but 0.0.0.0 for text that is not an address (an empty
+// own address must still give the server a value it ignores).
+Ipv4Bytes AddressBytesOrZero(std::string_view text);
+
+}  // namespace tessel

@@ -1,0 +1,67 @@
+// The block that the main window shares with the network thread and the
+// start-up check: the one channel between interface and engine. Progress of
+// an assignment travels only as the integer `stage`.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace tessel {
+
+class CLogfile;
+class Clock;
+class ServerTable;
+
+// Values of `stage`. The numbers are fixed: the window compares them.
+enum Stage : std::int32_t {
+    StageNetworkFailed = -3,  // the network thread could not take port 67 and ended
+    StageBusy = -2,           // the window is checking or finishing a job
+    StageIdle = -1,           // new servers are listed
+    StageAwaitRequest = 0,    // job handed over: the chosen server's next request starts it
+    StageReplied = 1,         // reply being sent (stays 1 when the send failed)
+    StageRestarting = 2,      // 8.4 s after the reply
+    StageVerifying = 3,       // 12.8 s after the reply (stays 3 when port 80 did not answer)
+    StageVerified = 4,        // port 80 answered at the new address
+    StageStored = 5,          // the address is stored permanently
+};
+
+// What a worker may ask of the window that owns the block: closing the
+// program through its own close routine.
+class StateOwner {
+public:
+    virtual ~StateOwner() = default;
+    virtual void CloseProgram() = 0;
+};
+
+struct SharedState {
+    // Guards every write of `stage`, the network thread's reads of it,
+    // `desiredAddress`, `chosenSerial` and the listing of a new server.
+    std::mutex stateLock;
+    // Written only under stateLock; polled without it.
+    std::atomic<std::int32_t> stage{StageIdle};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> awaitingFirstServer{true};
+    bool printServersOnly = false;  // fixed before the thread starts
+    const char* hostName = "";      // the window's 100-character host-name buffer
+    std::string hostAddress;
+    std::string desiredAddress;  // under stateLock
+    std::string chosenSerial;    // under stateLock
+    StateOwner* owner = nullptr;
+    ServerTable* serverList = nullptr;
+    std::atomic<int>* helpContext = nullptr;
+    std::atomic<int>* onlyMerrow = nullptr;  // non-zero: list only the maker's two prefixes
+    CLogfile* logFile = nullptr;
+    // Every fixed wait of the threads that share this block goes through it.
+    Clock* clock = nullptr;
+};
+
+// Writes `stage` under the lock, as every writer must.
+inline void SetStage(SharedState& shared, std::int32_t value)
+{
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    shared.stage.store(value);
+}
+
+}  // namespace tessel

@@ -1,0 +1,110 @@
+#include "log/logfile.h"
+
+#include <ctime>
+
+#include "log/events.h"
+#include "platform/exclusive_file.h"
+#include "platform/paths.h"
+
+namespace tessel {
+
+namespace {
+
+std::string Timestamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return std::string(text) + " - ";
+}
+
+// A value can come from a server (an FTP file name): keep it on one line so
+// that it cannot forge further log lines.
+std::string OneLine(std::string value)
+{
+    for (char& c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) c = '?';
+    }
+    return value;
+}
+
+}  // namespace
+
+LogfileLocation ChooseLogfileLocation(bool inkwellMode, const std::optional<std::string>& tesselPath)
+{
+    if (inkwellMode && tesselPath && !tesselPath->empty()) {
+        const std::string& path = *tesselPath;
+        const std::string stem = path.size() < 3 ? std::string{} : path.substr(0, path.size() - 3);
+        return {stem + "log", "Tessel.log"};
+    }
+    return {"Temp", "IP.log"};
+}
+
+std::string CLogfile::ResolvePath(const std::string& folder, const std::string& fileName)
+{
+    if (folder == "Temp" && fileName == "IP.log") return std::string(kProgramTitle) + ".log";
+    return SystemDriveRoot() + NativeSeparators(folder + "\\" + fileName);
+}
+
+CLogfile::CLogfile(std::string folder, std::string fileName) : m_path(ResolvePath(folder, fileName))
+{
+    m_file = OpenExclusiveForWriting(m_path);
+    m_bFailed = (m_file == nullptr);
+    if (m_bFailed) return;
+    WriteLocked(Timestamp() + "Initialized " + kProgramTitle + "'s logfile!\r\n\r\n");
+}
+
+CLogfile::~CLogfile()
+{
+    if (m_bFailed) return;
+    // The footer is written even while the user has switched writing off.
+    WriteLocked("\r\n\r\n" + Timestamp() + "Closed " + kProgramTitle + "'s logfile!\r\n");
+    std::fclose(m_file);
+}
+
+void CLogfile::WriteLocked(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    std::fwrite(text.data(), 1, text.size(), m_file);
+}
+
+void CLogfile::WriteTimestamp()
+{
+    if (m_bFailed || !IsEnabled()) return;
+    WriteLocked(Timestamp());
+}
+
+void CLogfile::WriteEvent(int code, std::string value)
+{
+    if (m_bFailed || !IsEnabled()) return;
+    std::string line = Timestamp() + EventText(code);
+    if (EventTakesValue(code)) line += OneLine(std::move(value));
+    line += ".\r\n";
+    WriteLocked(line);
+}
+
+void CLogfile::WriteNewLine()
+{
+    if (m_bFailed || !IsEnabled()) return;
+    WriteLocked("\r\n");
+}
+
+void CLogfile::SetEnabled(bool on)
+{
+    if (m_bFailed) return;
+    m_bEnabled.store(on ? 1 : 0);
+    const std::string stamp = Timestamp();
+    if (on)
+        WriteLocked(stamp + "Logfile writing turned on  by user.\r\n");
+    else
+        WriteLocked("\r\n" + stamp + "Logfile writing turned off by user.\r\n");
+}
+
+}  // namespace tessel

@@ -1,0 +1,61 @@
+// The support logfile: one line per network step, each with the time of
+// day, in the fixed words of the event catalogue. CR LF line ends, one new
+// file per run, and silent when the file cannot be opened.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tessel {
+
+// String 102 of the string table; the logfile names the program by it.
+inline constexpr const char* kProgramTitle = "MERROW Tessel";
+
+struct LogfileLocation {
+    std::string folder;
+    std::string fileName;
+};
+
+// Where the logfile goes: in Inkwell mode the installer's "Tessel Path"
+// with its last three characters replaced by "log", file "Tessel.log";
+// otherwise folder "Temp", file "IP.log" (which the constructor turns into
+// "MERROW Tessel.log" in the current directory).
+LogfileLocation ChooseLogfileLocation(bool inkwellMode, const std::optional<std::string>& tesselPath);
+
+class CLogfile {
+public:
+    CLogfile(std::string folder, std::string fileName);
+    ~CLogfile();
+    CLogfile(const CLogfile&) = delete;
+    CLogfile& operator=(const CLogfile&) = delete;
+
+    void WriteEvent(int code, std::string value = {});
+    void WriteTimestamp();
+    void WriteNewLine();
+    void SetEnabled(bool on);
+
+    // The path the constructor tried to open.
+    const std::string& Path() const { return m_path; }
+    bool IsOpen() const { return !m_bFailed; }
+    bool IsEnabled() const { return m_bEnabled.load() != 0; }
+
+    // "C:\" + folder + "\" + file on the system drive, except the default
+    // pair "Temp" / "IP.log", which means "MERROW Tessel.log" here.
+    static std::string ResolvePath(const std::string& folder, const std::string& fileName);
+
+private:
+    void WriteLocked(const std::string& text);
+
+    bool m_bFailed = true;
+    std::atomic<int> m_bEnabled{1};
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+    // Lines from the network thread and the dialog thread must not
+    // interleave, so every write of a whole line holds this.
+    std::mutex m_writeLock;
+};
+
+}  // namespace tessel
