@@ -14,6 +14,7 @@ void BootpMessage::Clear()
     sourceAddress = {};
     sourcePort = 0;
     interfaceIndex = 0;
+    hasSource = false;
 }
 
 std::string FormatSerialNumber(const BootpMessage& message)

@@ -54,6 +54,7 @@ struct BootpMessage {
     std::array<std::uint8_t, 4> sourceAddress{};  // network order
     std::uint16_t sourcePort = 0;                 // host order
     int interfaceIndex = 0;                       // where it arrived; 0 when unknown
+    bool hasSource = false;                       // false when the receive gave no source
 
     void Clear();
 };

@@ -1,0 +1,272 @@
+#include "engine/network_thread.h"
+
+#include <chrono>
+#include <condition_variable>
+
+#include "engine/ipaddress.h"
+#include "engine/server_table.h"
+#include "log/events.h"
+#include "log/logfile.h"
+#include "platform/clock.h"
+
+namespace tessel {
+
+namespace {
+
+// Pauses of the start-up note, 8.9 s in all.
+constexpr int kNoteFirstMs = 700;
+constexpr int kNoteLongMs = 1400;
+constexpr int kNoteShortMs = 1000;
+// Pause between "Checking if already in list" and the listing.
+constexpr int kListingPauseMs = 140;
+
+class Loop {
+public:
+    Loop(SharedState& shared, NetworkThreadEnv& env)
+        : m_shared(shared), m_env(env), m_channel(*env.channel),
+          m_clock(shared.clock != nullptr ? *shared.clock : RealClock())
+    {
+    }
+
+    int Run()
+    {
+        if (!Open()) return kExitAfterStartupFailure;
+        if (m_env.openSession) m_session = m_env.openSession();
+        m_env.listening.store(true);
+        if (!ShowStartupNote()) return Stop();
+        for (;;) {
+            if (m_shared.stopRequested.load()) return Stop();
+            const ReceiveStatus status = m_channel.Receive(m_message);
+            if (m_message.hasSource) m_lastSource = FormatAddress(m_message.sourceAddress);
+            NewLine();
+            Log(EvRequestReceived, m_lastSource);
+            if (m_shared.stopRequested.load()) return Stop();
+            if (status == ReceiveStatus::Error) {
+                Log(EvReceiveError);
+                continue;
+            }
+            if (status == ReceiveStatus::Closed) {
+                Log(EvReceiveClosed);
+                continue;
+            }
+            if (HandleRequest() == AssignmentEnd::StopThread) return Stop();
+        }
+    }
+
+private:
+    bool Open()
+    {
+        const OpenResult result = m_channel.Open();
+        m_env.openResult.store(result);
+        int event = 0;
+        switch (result) {
+        case OpenResult::Ok: return true;
+        case OpenResult::StartupFailed: event = EvSocketStartupFailed; break;
+        case OpenResult::SocketInvalid: event = EvSocketInvalid; break;
+        case OpenResult::BroadcastFailed: event = EvBroadcastOptionFailed; break;
+        case OpenResult::PortInUse:
+        case OpenResult::PortNotPermitted:
+        case OpenResult::BindFailed: event = EvBindFailed; break;
+        }
+        // The channel has already closed what it opened.
+        Log(event);
+        SetStage(m_shared, StageNetworkFailed);
+        return false;
+    }
+
+    // False when a stop was asked for meanwhile: the note is not worth
+    // keeping the closing program waiting for.
+    bool Pause(int ms)
+    {
+        m_clock.sleepMs(ms);
+        return !m_shared.stopRequested.load();
+    }
+
+    bool ShowStartupNote()
+    {
+        ServerTable* table = m_shared.serverList;
+        auto insert = [table](const char* text) { return table ? table->InsertNote(text) : -1; };
+        auto set = [table](int row, const char* text) {
+            if (table) table->SetAddress(row, text);
+        };
+        if (!Pause(kNoteFirstMs)) return false;
+        const int scanning = insert(kNoteScanning);
+        if (!Pause(kNoteLongMs)) return false;
+        set(scanning, kNotePleaseWait);
+        if (!Pause(kNoteLongMs)) return false;
+        const int running = insert(kNoteRunning);
+        if (!Pause(kNoteShortMs)) return false;
+        set(running, kNoteDhcpServers);
+        if (!Pause(kNoteShortMs)) return false;
+        const int prevents = insert(kNotePrevents);
+        if (!Pause(kNoteShortMs)) return false;
+        set(prevents, kNoteAddresses);
+        if (!Pause(kNoteShortMs)) return false;
+        return Pause(kNoteLongMs);
+    }
+
+    AssignmentEnd HandleRequest()
+    {
+        if (m_message.buffer[bootp::kOp] != kBootRequest) return AssignmentEnd::BackToListening;
+        const std::string serial = FormatSerialNumber(m_message);
+        Log(EvSerialNumber, serial);
+
+        const std::string prefix = serial.substr(0, 8);
+        const bool maker = prefix == kMakerPrefixA || prefix == kMakerPrefixB;
+        if (!maker && m_shared.onlyMerrow != nullptr && m_shared.onlyMerrow->load() != 0) {
+            Log(EvNotMerrowServer);
+            return AssignmentEnd::BackToListening;
+        }
+        if (m_shared.printServersOnly) {
+            const auto vendorClass = FindVendorClass(m_message);
+            if (!vendorClass || *vendorClass != kPrintServerClass) {
+                Log(EvNotPrintServer);
+                return AssignmentEnd::BackToListening;
+            }
+        }
+        if (!m_firstRequestSeen) {
+            // The start-up note (rows 3 to 1) and the window's placeholder.
+            if (ServerTable* table = m_shared.serverList) {
+                for (int row = 3; row >= 0; --row) table->Delete(row);
+            }
+            m_firstRequestSeen = true;
+            m_shared.awaitingFirstServer.store(false);
+            if (m_shared.printServersOnly) Log(EvPrintServer);
+        }
+        Log(EvCheckingList);
+        m_clock.sleepMs(kListingPauseMs);
+        ListIfNew(serial);
+
+        std::string desired;
+        bool chosen = false;
+        {
+            std::lock_guard<std::mutex> guard(m_shared.stateLock);
+            const std::int32_t stage = m_shared.stage.load();
+            chosen = stage >= StageAwaitRequest && stage <= StageVerifying && serial == m_shared.chosenSerial;
+            if (chosen) desired = m_shared.desiredAddress;
+        }
+        if (!chosen || m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
+        AssignmentContext context{m_shared, m_channel, m_session.get()};
+        return m_env.procedure->Run(context, m_message, serial, desired);
+    }
+
+    // One step under the lock, so the window never sees a half-made row and
+    // no row is added once the window has left the idle stage.
+    void ListIfNew(const std::string& serial)
+    {
+        std::lock_guard<std::mutex> guard(m_shared.stateLock);
+        ServerTable* table = m_shared.serverList;
+        if (m_shared.stage.load() != StageIdle || table == nullptr || table->Find(serial) >= 0) return;
+        const int row = table->InsertServer(serial);
+        Log(EvNewServer);
+        std::string current = FormatAddress(m_message.sourceAddress);
+        if (current == kNoAddress) {
+            if (auto requested = FindRequestedAddress(m_message)) {
+                current = *requested;
+                Log(EvCurrentAddressFound, current);
+            }
+        }
+        table->SetAddress(row, current);
+    }
+
+    int Stop()
+    {
+        Log(EvThreadsClosed);
+        m_channel.Close();
+        m_session.reset();
+        return kExitAfterStop;
+    }
+
+    void Log(int code, const std::string& value = {})
+    {
+        if (m_shared.logFile) m_shared.logFile->WriteEvent(code, value);
+    }
+    void NewLine()
+    {
+        if (m_shared.logFile) m_shared.logFile->WriteNewLine();
+    }
+
+    SharedState& m_shared;
+    NetworkThreadEnv& m_env;
+    BootpChannel& m_channel;
+    Clock& m_clock;
+    BootpMessage m_message;
+    std::shared_ptr<InternetSession> m_session;
+    std::string m_lastSource = kNoAddress;
+    bool m_firstRequestSeen = false;
+};
+
+}  // namespace
+
+int NetworkThreadProc(SharedState* shared, NetworkThreadEnv& env)
+{
+    if (shared == nullptr || !env.channel) return kExitAfterStartupFailure;
+    return Loop(*shared, env).Run();
+}
+
+struct NetworkThread::Runtime {
+    NetworkThreadEnv env;
+    std::atomic<bool> finished{false};
+    std::atomic<int> exitCode{0};
+    std::mutex doneLock;
+    std::condition_variable done;
+};
+
+NetworkThread::NetworkThread(SharedState& shared, std::unique_ptr<BootpChannel> channel,
+                             AssignmentProcedure* procedure, SessionFactory openSession)
+    : m_shared(shared), m_runtime(std::make_shared<Runtime>())
+{
+    m_runtime->env.channel = std::move(channel);
+    m_runtime->env.procedure = procedure;
+    m_runtime->env.openSession = std::move(openSession);
+}
+
+NetworkThread::~NetworkThread()
+{
+    if (!m_thread.joinable()) return;
+    if (m_runtime->finished.load())
+        m_thread.join();
+    else
+        m_thread.detach();  // it keeps its own runtime alive; see WakeAndJoin
+}
+
+void NetworkThread::Start()
+{
+    SharedState* shared = &m_shared;
+    std::shared_ptr<Runtime> runtime = m_runtime;
+    m_thread = std::thread([shared, runtime] {
+        const int code = NetworkThreadProc(shared, runtime->env);
+        runtime->exitCode.store(code);
+        std::lock_guard<std::mutex> guard(runtime->doneLock);
+        runtime->finished.store(true);
+        runtime->done.notify_all();
+    });
+}
+
+void NetworkThread::RequestStop()
+{
+    std::lock_guard<std::mutex> guard(m_shared.stateLock);
+    m_shared.stopRequested.store(true);
+    m_shared.stage.store(StageIdle);
+}
+
+bool NetworkThread::WakeAndJoin(int timeoutMs)
+{
+    if (!m_thread.joinable()) return true;
+    m_runtime->env.channel->Wake();
+    {
+        std::unique_lock<std::mutex> lock(m_runtime->doneLock);
+        m_runtime->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return m_runtime->finished.load(); });
+    }
+    if (!m_runtime->finished.load()) return false;
+    m_thread.join();
+    return true;
+}
+
+bool NetworkThread::Finished() const { return m_runtime->finished.load(); }
+int NetworkThread::ExitCode() const { return m_runtime->exitCode.load(); }
+OpenResult NetworkThread::Opened() const { return m_runtime->env.openResult.load(); }
+bool NetworkThread::Listening() const { return m_runtime->env.listening.load(); }
+
+}  // namespace tessel

@@ -1,0 +1,284 @@
+// The receive loop's listing rules, filters, events and hand-over, on a
+// scripted channel with virtual time.
+#include "network_fixture.h"
+
+#include "log/events.h"
+
+using namespace tessel;
+using namespace tessel::testing;
+
+namespace {
+
+RequestSpec Server(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t last)
+{
+    RequestSpec spec;
+    spec.mac = {a, b, c, 0x00, 0x00, last};
+    return spec;
+}
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+}  // namespace
+
+TEST_F(NetworkBed, StartupNoteThenRequestsQueuedMeanwhileInOrder)
+{
+    // Both arrive while the note is still showing; they wait in the socket.
+    auto first = Server(0x0A, 0x1B, 0x2D, 2);
+    auto second = Server(0x0A, 0x1B, 0x2C, 1);
+    second.source = {10, 77, 0, 20};
+    Start();
+    channel->PushRequest(first);
+    channel->PushRequest(second);
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-01", "10.77.0.20"}, {"0A-1B-2D-00-00-02", "0.0.0.0"}}));
+    EXPECT_FALSE(shared.awaitingFirstServer.load());
+    // 8.9 s of note, then 140 ms before each listing.
+    EXPECT_EQ(clock.sleptMs(), 8900 + 2 * 140);
+    EXPECT_EQ(table.Count(), 2) << "the note and the placeholder are gone";
+
+    const std::vector<std::string> expected = {
+        "Initialized MERROW Tessel's logfile!",
+        "",
+        "",
+        "Received BOOTP/DHCP request from server with IP-address 0.0.0.0.",
+        "Serialnumber 0A-1B-2D-00-00-02.",
+        "Checking if already in list.",
+        "New server, so add to list.",
+        "",
+        "Received BOOTP/DHCP request from server with IP-address 10.77.0.20.",
+        "Serialnumber 0A-1B-2C-00-00-01.",
+        "Checking if already in list.",
+        "New server, so add to list.",
+        "",
+        // The wake-up at the stop has no source: the last address is repeated.
+        "Received BOOTP/DHCP request from server with IP-address 10.77.0.20.",
+        "All network threads were closed nicely.",
+        "",
+        "",
+        "Closed MERROW Tessel's logfile!",
+    };
+    EXPECT_EQ(LogLines(), expected);
+}
+
+TEST_F(NetworkBed, NoteRowsAreShownWithTheirTextsBeforeAnyServer)
+{
+    Start();
+    Idle();
+    const auto rows = table.Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].serial, "   ");
+    EXPECT_EQ(rows[1].serial, "    Scanning network...");
+    EXPECT_EQ(rows[1].address, "    Please wait...");
+    EXPECT_EQ(rows[2].serial, "** Note that running");
+    EXPECT_EQ(rows[2].address, "    DHCP servers   **");
+    EXPECT_EQ(rows[3].serial, "** prevents setting");
+    EXPECT_EQ(rows[3].address, "    of IP addresses **");
+    EXPECT_TRUE(shared.awaitingFirstServer.load());
+}
+
+TEST_F(NetworkBed, ForeignPrefixDroppedUnlessOnlyMakerIsOff)
+{
+    Start();
+    auto foreign = Server(0x0A, 0x1B, 0x2E, 7);
+    foreign.source = {10, 77, 0, 9};
+    channel->PushRequest(foreign);
+    Idle();
+    EXPECT_TRUE(Servers().empty());
+    EXPECT_EQ(table.Count(), 4) << "a dropped request leaves the note in place";
+
+    onlyMerrow.store(0);
+    channel->PushRequest(foreign);
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2E-00-00-07", "10.77.0.9"}}));
+
+    const auto lines = LogLines();
+    const std::vector<std::string> dropped(lines.begin() + 3, lines.begin() + 6);
+    EXPECT_EQ(dropped, (std::vector<std::string>{"Received BOOTP/DHCP request from server with IP-address 10.77.0.9.",
+                                                 "Serialnumber 0A-1B-2E-00-00-07.", "Not an MERROW-server."}));
+}
+
+TEST_F(NetworkBed, PrintServersOnlyNeedsTheClassPSExactly)
+{
+    shared.printServersOnly = true;
+    onlyMerrow.store(0);
+    Start();
+    auto plain = Server(0x11, 0x22, 0x33, 1);
+    auto lower = Server(0x11, 0x22, 0x33, 2);
+    lower.options = VendorClassOption("Ps");
+    channel->PushRequest(plain);
+    channel->PushRequest(lower);
+    Idle();
+    EXPECT_EQ(table.Count(), 4);
+    EXPECT_TRUE(shared.awaitingFirstServer.load());
+
+    auto printer = Server(0x11, 0x22, 0x33, 3);
+    printer.options = VendorClassOption("PS");
+    channel->PushRequest(printer);
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"11-22-33-00-00-03", "0.0.0.0"}}));
+    EXPECT_EQ(table.Count(), 1);
+
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Not a print server."), 2);
+    const auto at = std::find(lines.begin(), lines.end(), "Serialnumber 11-22-33-00-00-03.");
+    ASSERT_NE(at, lines.end());
+    EXPECT_EQ(*(at + 1), "This is a print server.");
+    EXPECT_EQ(*(at + 2), "Checking if already in list.");
+}
+
+TEST_F(NetworkBed, CurrentAddressFromSourceOrOption50)
+{
+    Start();
+    auto asking = Server(0x0A, 0x1B, 0x2C, 1);
+    asking.options = {53, 1, 1, 50, 4, 10, 0, 0, 7};
+    auto bare = Server(0x0A, 0x1B, 0x2C, 2);
+    auto factory = Server(0x0A, 0x1B, 0x2C, 3);
+    factory.source = {198, 51, 100, 80};
+    factory.options = {50, 4, 10, 0, 0, 8};  // ignored: the source is an address
+    for (const auto& spec : {asking, bare, factory}) channel->PushRequest(spec);
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-01", "10.0.0.7"},
+                               {"0A-1B-2C-00-00-02", "0.0.0.0"},
+                               {"0A-1B-2C-00-00-03", "198.51.100.80"}}));
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Correct current IP address was found to be 10.0.0.7."), 1);
+    const auto newServer = std::find(lines.begin(), lines.end(), "New server, so add to list.");
+    ASSERT_NE(newServer, lines.end());
+    EXPECT_EQ(*(newServer + 1), "Correct current IP address was found to be 10.0.0.7.");
+}
+
+TEST_F(NetworkBed, ListedServerKeepsItsRowAndAddress)
+{
+    Start();
+    auto spec = Server(0x0A, 0x1B, 0x2C, 1);
+    spec.source = {10, 77, 0, 5};
+    channel->PushRequest(spec);
+    spec.source = {10, 77, 0, 99};
+    channel->PushRequest(spec);
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-01", "10.77.0.5"}}));
+}
+
+TEST_F(NetworkBed, NothingIsListedOutsideTheIdleStage)
+{
+    Start();
+    Idle();
+    Choose("0A-1B-2C-00-00-09", "10.0.0.5", StageBusy);
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 1));
+    Idle();
+    EXPECT_TRUE(Servers().empty());
+    Choose("", "", StageIdle);
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 1));
+    Idle();
+    EXPECT_EQ(Servers().size(), 1u);
+}
+
+TEST_F(NetworkBed, OnlyTheChosenServerInStagesZeroToThreeIsHandedOver)
+{
+    Start();
+    const auto chosen = Server(0x0A, 0x1B, 0x2C, 0xAB);
+    const auto other = Server(0x0A, 0x1B, 0x2C, 0x01);
+    struct Case {
+        std::int32_t stage;
+        bool handed;
+    };
+    for (const Case c : {Case{StageBusy, false}, Case{StageIdle, false}, Case{StageAwaitRequest, true},
+                         Case{StageReplied, true}, Case{StageRestarting, true}, Case{StageVerifying, true},
+                         Case{StageVerified, false}, Case{StageStored, false}}) {
+        procedure.calls.clear();
+        Choose("0A-1B-2C-00-00-AB", "10.0.0.5", c.stage);
+        channel->PushRequest(other);
+        channel->PushRequest(chosen);
+        Idle();
+        ASSERT_EQ(procedure.calls.size(), c.handed ? 1u : 0u) << "stage " << c.stage;
+        if (c.handed) {
+            EXPECT_EQ(procedure.calls[0].serial, "0A-1B-2C-00-00-AB");
+            EXPECT_EQ(procedure.calls[0].desired, "10.0.0.5");
+        }
+    }
+    // The serial must match exactly, case included.
+    procedure.calls.clear();
+    Choose("0a-1b-2c-00-00-ab", "10.0.0.5", StageAwaitRequest);
+    channel->PushRequest(chosen);
+    Idle();
+    EXPECT_TRUE(procedure.calls.empty());
+}
+
+TEST_F(NetworkBed, ReceiveFailuresAndNonRequestsAreLoggedAndTheLoopGoesOn)
+{
+    Start();
+    ScriptedChannel::Item empty{ReceiveStatus::Closed, {}, {10, 77, 0, 3}, 68};
+    ScriptedChannel::Item cut{ReceiveStatus::Error, {}, {10, 77, 0, 4}, 68};
+    channel->Push(empty);
+    channel->Push(cut);
+    auto reply = Server(0x0A, 0x1B, 0x2C, 5);
+    reply.op = 2;
+    channel->PushRequest(reply);
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 6));
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-06", "0.0.0.0"}}));
+    const auto lines = LogLines();
+    const std::vector<std::string> head(lines.begin() + 2, lines.begin() + 11);
+    EXPECT_EQ(head, (std::vector<std::string>{
+                        "",
+                        "Received BOOTP/DHCP request from server with IP-address 10.77.0.3.",
+                        "Socket receive error because it was closed.",
+                        "",
+                        "Received BOOTP/DHCP request from server with IP-address 10.77.0.4.",
+                        "Socket receive error.",
+                        "",
+                        "Received BOOTP/DHCP request from server with IP-address 0.0.0.0.",
+                        "",
+                    }));
+}
+
+TEST_F(NetworkBed, OpenFailuresEndTheThreadWithTheirEvent)
+{
+    struct Case {
+        OpenResult result;
+        const char* line;
+    };
+    for (const Case c : {Case{OpenResult::StartupFailed, "Socket startup failed."},
+                         Case{OpenResult::SocketInvalid, "Socket invalid."},
+                         Case{OpenResult::BroadcastFailed, "Socketoption broadcast allowed failed."},
+                         Case{OpenResult::PortInUse, "Socket already in use (bind failed)."},
+                         Case{OpenResult::PortNotPermitted, "Socket already in use (bind failed)."}}) {
+        TearDown();
+        shared.stage.store(StageIdle);
+        SetUp();
+        openResult = c.result;
+        Start();
+        ASSERT_TRUE(thread->WakeAndJoin(5000));
+        EXPECT_EQ(thread->ExitCode(), -1);
+        EXPECT_EQ(thread->Opened(), c.result);
+        EXPECT_EQ(shared.stage.load(), StageNetworkFailed);
+        thread.reset();
+        const auto lines = LogLines();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[2], c.line);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "All network threads were closed nicely."), 0);
+    }
+}
+
+TEST_F(NetworkBed, StopWhileTheReceiveBlocksEndsPromptly)
+{
+    Start();
+    Idle();
+    thread->RequestStop();
+    EXPECT_TRUE(thread->WakeAndJoin(2000));
+    EXPECT_EQ(thread->ExitCode(), 0);
+    EXPECT_TRUE(channel->closed.load());
+    EXPECT_EQ(shared.stage.load(), StageIdle);
+    thread.reset();
+    const auto lines = LogLines();
+    EXPECT_EQ(lines[lines.size() - 4], "All network threads were closed nicely.");
+}
+
+TEST_F(NetworkBed, StopDuringTheStartupNoteDoesNotWaitItOut)
+{
+    shared.stopRequested.store(true);
+    Start();
+    EXPECT_TRUE(thread->WakeAndJoin(2000));
+    EXPECT_EQ(thread->ExitCode(), 0);
+    EXPECT_LT(clock.sleptMs(), 8900);
+}

@@ -1,0 +1,114 @@
+// The real UDP channel on loopback, on a free port instead of 67.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <vector>
+
+#include "engine/bootp_channel.h"
+
+using namespace tessel;
+
+namespace {
+
+class Udp {
+public:
+    Udp() : fd(::socket(AF_INET, SOCK_DGRAM, 0)) {}
+    ~Udp() { ::close(fd); }
+    std::uint16_t BindAny()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t n = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+        return ntohs(a.sin_port);
+    }
+    void SendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    int fd;
+};
+
+std::uint16_t FreePort()
+{
+    Udp probe;
+    return probe.BindAny();
+}
+
+}  // namespace
+
+TEST(SocketChannel, WholeEmptyAndOversizeDatagrams)
+{
+    const std::uint16_t port = FreePort();
+    auto channel = MakeSocketChannel(port);
+    ASSERT_EQ(channel->Open(), OpenResult::Ok);
+    Udp sender;
+    const std::uint16_t senderPort = sender.BindAny();
+
+    BootpMessage m;
+    sender.SendTo(port, std::vector<std::uint8_t>(2048, 1));
+    EXPECT_EQ(channel->Receive(m), ReceiveStatus::Ok);
+    EXPECT_EQ(m.length, 2048u);
+    EXPECT_EQ(m.sourcePort, senderPort);
+    EXPECT_EQ(m.sourceAddress, (std::array<std::uint8_t, 4>{127, 0, 0, 1}));
+    EXPECT_GT(m.interfaceIndex, 0) << "the arrival interface is needed for the reply";
+
+    sender.SendTo(port, {});
+    EXPECT_EQ(channel->Receive(m), ReceiveStatus::Closed);
+
+    // One byte too many: an error, and nothing of it is left to be read.
+    sender.SendTo(port, std::vector<std::uint8_t>(2049, 1));
+    EXPECT_EQ(channel->Receive(m), ReceiveStatus::Error);
+    EXPECT_EQ(m.length, 0u);
+    EXPECT_EQ(m.buffer[0], 0);
+    EXPECT_TRUE(m.hasSource);
+
+    // A short one after a long one sees zeros behind its own bytes.
+    sender.SendTo(port, std::vector<std::uint8_t>(300, 2));
+    EXPECT_EQ(channel->Receive(m), ReceiveStatus::Ok);
+    EXPECT_EQ(m.buffer[299], 2);
+    EXPECT_EQ(m.buffer[300], 0);
+    channel->Close();
+}
+
+TEST(SocketChannel, WakeUnblocksAReceive)
+{
+    auto channel = MakeSocketChannel(FreePort());
+    ASSERT_EQ(channel->Open(), OpenResult::Ok);
+    auto pending = std::async(std::launch::async, [&channel] {
+        BootpMessage m;
+        const auto status = channel->Receive(m);
+        return std::make_pair(status, m.hasSource);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    channel->Wake();
+    ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto [status, hasSource] = pending.get();
+    EXPECT_EQ(status, ReceiveStatus::Closed);
+    EXPECT_FALSE(hasSource);
+    channel->Close();
+}
+
+TEST(SocketChannel, PortHeldByAnotherSocketIsInUse)
+{
+    Udp holder;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::bind(holder.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(holder.fd, reinterpret_cast<sockaddr*>(&a), &n);
+    auto channel = MakeSocketChannel(ntohs(a.sin_port));
+    EXPECT_EQ(channel->Open(), OpenResult::PortInUse);
+}
