@@ -130,11 +130,19 @@ UploadOutcome StoreFile(CURL* h, const std::string& root, const std::string& fil
     upload.onOpened = std::move(onOpened);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A
+    // ASCII transfer. The library's own ASCII mode would turn each LF of
+    // the content into CR LF once more (CR CR LF on the wire), so it sends
+    // the file as is, and "TYPE A" goes out last before STOR instead.
+    curl_slist* typeAscii = curl_slist_append(nullptr, "TYPE A");
+    if (!typeAscii) return UploadOutcome::NotOpened;
+    curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);
+    curl_easy_setopt(h, CURLOPT_PREQUOTE, typeAscii);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, SupplyContent);
     curl_easy_setopt(h, CURLOPT_READDATA, &upload);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(content.size()));
     const CURLcode rc = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_PREQUOTE, nullptr);
+    curl_slist_free_all(typeAscii);
     if (!upload.opened) return UploadOutcome::NotOpened;
     return rc == CURLE_OK ? UploadOutcome::Stored : UploadOutcome::NotWritten;
 }

@@ -1,0 +1,4 @@
+# The probe workers, their hand-over records, the HTTP store and the FTP store.
+add_unit_test(NAME unit_ftp_store SOURCES ftp_store_test.cpp)
+target_compile_definitions(unit_ftp_store PRIVATE
+  TESSEL_FTP_TEST_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/ftp_store_server.py")
