@@ -53,7 +53,11 @@ std::string CLogfile::ResolvePath(const std::string& folder, const std::string& 
     return SystemDriveRoot() + NativeSeparators(folder + "\\" + fileName);
 }
 
-CLogfile::CLogfile(std::string folder, std::string fileName) : m_path(ResolvePath(folder, fileName))
+CLogfile::CLogfile(std::string folder, std::string fileName) : m_path(ResolvePath(folder, fileName)) { Open(); }
+
+CLogfile::CLogfile(LogfilePath path) : m_path(std::move(path.path)) { Open(); }
+
+void CLogfile::Open()
 {
     m_file = OpenExclusiveForWriting(m_path);
     m_bFailed = (m_file == nullptr);

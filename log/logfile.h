@@ -25,9 +25,15 @@ struct LogfileLocation {
 // "MERROW Tessel.log" in the current directory).
 LogfileLocation ChooseLogfileLocation(bool inkwellMode, const std::optional<std::string>& tesselPath);
 
+// A logfile path given whole, for the headless front end's --logfile.
+struct LogfilePath {
+    std::string path;
+};
+
 class CLogfile {
 public:
     CLogfile(std::string folder, std::string fileName);
+    explicit CLogfile(LogfilePath path);
     ~CLogfile();
     CLogfile(const CLogfile&) = delete;
     CLogfile& operator=(const CLogfile&) = delete;
@@ -47,6 +53,7 @@ public:
     static std::string ResolvePath(const std::string& folder, const std::string& fileName);
 
 private:
+    void Open();
     void WriteLocked(const std::string& text);
 
     bool m_bFailed = true;

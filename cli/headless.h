@@ -1,0 +1,78 @@
+// The network side of the program without a window: the logfile, the server
+// table, the shared block and the network thread, with Ctrl+C and the end
+// of the run handled the same way for every command of tessel-cli.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine/network_thread.h"
+#include "engine/server_table.h"
+#include "log/logfile.h"
+
+namespace tessel::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 64;
+inline constexpr int kExitPortUnavailable = 69;
+
+struct HeadlessOptions {
+    bool onlyMaker = true;
+    bool printServersOnly = false;
+    std::optional<std::string> logfilePath;  // default: the window's default logfile
+};
+
+// What the main loop is woken by.
+struct HeadlessEvent {
+    enum Kind { Listed, Interrupted, NetworkFailed, TimedOut } kind;
+    std::string serial, address;
+};
+
+class Headless final : private ServerTableObserver {
+public:
+    explicit Headless(const HeadlessOptions& options);
+    ~Headless() override;
+
+    // Blocks Ctrl+C and termination for every thread, then starts the
+    // network thread. Call once, before any other thread exists.
+    void Start(AssignmentProcedure* procedure = nullptr);
+
+    // Waits up to timeoutMs (real time) for the next thing to tell.
+    HeadlessEvent Next(std::int64_t timeoutMs);
+
+    // Asks the thread to stop and waits for it a bounded time. False when it
+    // was still busy; the caller must then end the process without
+    // destroying this object.
+    bool Stop();
+
+    // The message for a port 67 that could not be taken.
+    std::string NetworkFailure() const;
+
+    SharedState& Shared() { return m_shared; }
+    ServerTable& Table() { return m_table; }
+    CLogfile& Log() { return *m_log; }
+    NetworkThread& Thread() { return *m_thread; }
+
+private:
+    void OnRowInserted(int, const ServerRow&) override {}
+    void OnRowChanged(int index, const ServerRow& row) override;
+    void OnRowDeleted(int) override {}
+
+    std::unique_ptr<CLogfile> m_log;
+    ServerTable m_table;
+    std::atomic<int> m_onlyMerrow{1};
+    std::string m_hostName;
+    SharedState m_shared;
+    std::unique_ptr<NetworkThread> m_thread;
+    sigset_t m_signals{};
+
+    std::mutex m_lock;
+    std::deque<std::pair<std::string, std::string>> m_listed;
+};
+
+}  // namespace tessel::cli
