@@ -2,3 +2,6 @@
 add_unit_test(NAME unit_ftp_store SOURCES ftp_store_test.cpp)
 target_compile_definitions(unit_ftp_store PRIVATE
   TESSEL_FTP_TEST_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/ftp_store_server.py")
+add_unit_test(NAME unit_http_store SOURCES workers_http_store_test.cpp)
+add_unit_test(NAME unit_probes SOURCES workers_probe_test.cpp)
+add_unit_test(NAME unit_hand_over SOURCES workers_records_test.cpp)
