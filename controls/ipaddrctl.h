@@ -1,0 +1,120 @@
+// The IP address entry control: four centred fields of up to three digits
+// with a dot painted between neighbours, in one sunken frame. Its parent
+// reads, fills and locks it through three operations; the control never
+// tells its parent anything by itself.
+#pragma once
+
+#include <QFrame>
+#include <QLineEdit>
+#include <QRect>
+
+#include <array>
+#include <cstdint>
+
+namespace tessel {
+
+class CDataExchange;
+class CIPAddrCtl;
+
+// Style bit: a field that becomes full is not range-tested before the focus
+// moves on; a bad value is reported only when the address is read.
+inline constexpr std::uint32_t IPAS_NOVALIDATE = 0x0001;
+
+// The parent's operations on the control, by their fixed numbers.
+enum IPAddrMessage : unsigned {
+    IPAM_GETADDRESS = 0x0400,   // wParam: report a bad field in a box; lParam: IPAddrData*
+    IPAM_SETADDRESS = 0x0401,   // lParam: four bytes, field 1 first
+    IPAM_SETREADONLY = 0x0402,  // wParam: nonzero read-only, 0 editable
+};
+
+struct IPAddrData {
+    std::array<std::uint8_t, 4> octets{};  // fields 1 to 4; all 0 when not valid
+    std::int32_t badField = 0;              // 0 when valid, else the first bad field (1 to 4)
+};
+
+// One digit field. It takes the keys that move between fields, leave the
+// control or must be refused, and leaves the rest to the line edit.
+class CIPAddrEdit final : public QLineEdit {
+    Q_OBJECT
+public:
+    CIPAddrEdit(CIPAddrCtl* owner, int id);
+
+    CIPAddrCtl* const m_pOwner;
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void OnChar(int character, QKeyEvent* event);
+    void OnKeyDown(QKeyEvent* event);
+
+    // The selection a field had when it lost the focus, given back when the
+    // focus returns from a neighbouring field: the line edit would drop it.
+    int m_nSavedSelStart = -1;
+    int m_nSavedSelLength = 0;
+    bool m_bSavedCaretAtStart = false;
+};
+
+class CIPAddrCtl final : public QFrame {
+    Q_OBJECT
+public:
+    explicit CIPAddrCtl(QWidget* parent = nullptr, std::uint32_t style = 0);
+
+    // The three operations by number; anything else returns 0.
+    std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    // Reads and validates the fields. Returns 1 and the octets when all four
+    // hold 0 to 255; otherwise 0, the first bad field in `badField`, the
+    // focus on that field with its text selected, and with `report` a box.
+    // A null `address` is refused with 0 and nothing else.
+    int GetAddress(bool report, IPAddrData* address);
+    // Shows the four bytes, field 1 first. Null is refused with 0.
+    int SetAddress(const std::uint8_t* bytes);
+    int SetReadOnly(bool readOnly);
+
+    CIPAddrEdit* GetField(int n) const;  // n = 1 to 4, else null
+
+    // The one step behind every focus movement that starts in a field:
+    // Qt::Key_Tab leaves the control (backwards with Shift), Key_Period and
+    // Key_Space go to the next field with its text selected, Key_Left and
+    // Key_Right to the neighbouring field as it is; any other key is the one
+    // that just left `from` full.
+    void Navigate(int key, int repeatCount, Qt::KeyboardModifiers flags, CIPAddrEdit* from);
+
+    bool IsReadOnly() const { return m_bReadOnly; }
+    bool IsNoValidate() const { return m_bNoValidate; }
+    QRect FieldRect(int index) const { return m_rcFields.at(static_cast<std::size_t>(index)); }
+    QRect DotRect(int index) const { return m_rcDots.at(static_cast<std::size_t>(index)); }
+
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void LayOut();
+    void FocusField(int n, bool selectAll);
+    void LeaveControl(bool backwards);
+    void FieldFull(CIPAddrEdit* field);
+    void ReportBadValue(int textId, const QString& value);
+
+    std::array<CIPAddrEdit*, 4> m_fields{};  // children, IDs 1 to 4
+    std::array<QRect, 4> m_rcFields{};
+    std::array<QRect, 3> m_rcDots{};
+    bool m_bEnabled = true;
+    bool m_bReadOnly = false;
+    bool m_bNoValidate = false;
+};
+
+// Exchanges four address bytes with the control `nIDC` of the dialog:
+// shows them when loading; when saving, reads them with the box on and, on
+// a bad field, fails the exchange with the focus on that field.
+bool DDX_IPAddr(CDataExchange& dx, int nIDC, std::array<std::uint8_t, 4>& value);
+
+}  // namespace tessel
