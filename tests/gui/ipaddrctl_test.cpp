@@ -1,0 +1,531 @@
+// The address control as the user types into it: real key events go to the
+// focused widget, boxes and beeps to the scripted service.
+#include <QClipboard>
+#include <QDialog>
+#include <QPushButton>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+#include "controls/dataexchange.h"
+#include "controls/ipaddrctl.h"
+#include "resources/stringtable.h"
+#include "tests/gui/gui_test_main.h"
+#include "tests/gui/scripted_messagebox.h"
+
+using namespace tessel;
+using tessel::test::ScriptedMessageBoxes;
+
+namespace {
+
+constexpr int kAddressCtrlId = 1025;
+
+const QString kInvalid300 = QStringLiteral(
+    "Sorry, but 300 is an invalid IP address entry!   \n"
+    "Please specify a value between 0 and 255 for this field.   ");
+const QString kMissing = QStringLiteral(
+    "There is a missing IP address entry!   \n"
+    "Please specify a value between 0 and 255 for this field.   ");
+
+// A dialog with a tab stop on either side of the control and a default
+// button that counts its presses.
+class Host final : public QDialog {
+public:
+    explicit Host(std::uint32_t style)
+    {
+        before = new QPushButton(QStringLiteral("Before"), this);
+        before->setGeometry(4, 4, 60, 24);
+        control = new CIPAddrCtl(this, style);
+        SetDlgCtrlID(control, kAddressCtrlId);
+        control->setGeometry(70, 4, 130, 26);
+        after = new QPushButton(QStringLiteral("After"), this);
+        after->setGeometry(206, 4, 60, 24);
+        after->setDefault(true);
+        QObject::connect(after, &QPushButton::clicked, [this] { ++defaultPresses; });
+        resize(272, 36);
+    }
+
+    QPushButton* before;
+    CIPAddrCtl* control;
+    QPushButton* after;
+    int defaultPresses = 0;
+};
+
+}  // namespace
+
+class IPAddrCtlTest final : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Host> m_host;
+    std::unique_ptr<ScriptedMessageBoxes> m_boxes;
+
+    CIPAddrCtl* ctl() const { return m_host->control; }
+
+    void open(std::uint32_t style)
+    {
+        m_host = std::make_unique<Host>(style);
+        m_host->show();
+        QApplication::setActiveWindow(m_host.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_host.get()));
+        ctl()->setFocus(Qt::TabFocusReason);
+        QCOMPARE(focusedField(), 1);
+    }
+
+    // Types each character into whatever has the focus at that moment.
+    static void type(const QString& keys)
+    {
+        for (QChar ch : keys) {
+            QWidget* target = QApplication::focusWidget();
+            QVERIFY(target);
+            QTest::keyClick(target, ch.toLatin1());
+        }
+    }
+
+    static void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QWidget* target = QApplication::focusWidget();
+        QVERIFY(target);
+        QTest::keyClick(target, key, mods);
+    }
+
+    QStringList texts() const
+    {
+        QStringList result;
+        for (int n = 1; n <= 4; ++n)
+            result << ctl()->GetField(n)->text();
+        return result;
+    }
+
+    // 1 to 4 for the field that has the focus, 0 when none of them has it.
+    int focusedField() const
+    {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && focus->parentWidget() == ctl() ? GetDlgCtrlID(focus) : 0;
+    }
+
+    bool wholeTextSelected(int n) const
+    {
+        const CIPAddrEdit* field = ctl()->GetField(n);
+        return field->selectedText() == field->text() && (field->text().isEmpty() || field->hasSelectedText());
+    }
+
+    void setFields(const QStringList& values)
+    {
+        for (int n = 1; n <= 4; ++n)
+            ctl()->GetField(n)->setText(values.at(n - 1));
+    }
+
+private slots:
+    void init() { m_boxes = std::make_unique<ScriptedMessageBoxes>(); }
+    void cleanup()
+    {
+        m_host.reset();
+        m_boxes.reset();
+    }
+
+    void dotsMoveToTheNextFieldWithItsTextSelected()
+    {
+        open(0);
+        type(QStringLiteral("10.0.0.5"));
+        QCOMPARE(texts(), (QStringList{"10", "0", "0", "5"}));
+        QCOMPARE(focusedField(), 4);
+
+        // A dot or a space lands in the next field with its old text selected,
+        // so typing replaces it.
+        const std::array<std::uint8_t, 4> address{1, 22, 33, 44};
+        ctl()->SetAddress(address.data());
+        ctl()->GetField(1)->setFocus();
+        type(QStringLiteral("."));
+        QCOMPARE(focusedField(), 2);
+        QVERIFY(wholeTextSelected(2));
+        press(Qt::Key_Space);
+        QCOMPARE(focusedField(), 3);
+        QVERIFY(wholeTextSelected(3));
+        type(QStringLiteral("7"));
+        QCOMPARE(texts(), (QStringList{"1", "22", "7", "44"}));
+        QCOMPARE(m_boxes->beeps(), 0);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void aThirdDigitMovesOnAndTheDotAfterItMovesAgain()
+    {
+        open(0);
+        type(QStringLiteral("192.168.1.10"));
+        QCOMPARE(texts(), (QStringList{"192", "", "168", "110"}));
+        QCOMPARE(focusedField(), 4);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void aFourthDigitIntoAFullFieldInsertsNothingAndMovesOn()
+    {
+        open(0);
+        setFields({"123", "", "", "234"});
+        CIPAddrEdit* first = ctl()->GetField(1);
+        first->setFocus();
+        first->setCursorPosition(1);
+        type(QStringLiteral("9"));
+        QCOMPARE(texts(), (QStringList{"123", "", "", "234"}));
+        QCOMPARE(focusedField(), 2);
+
+        // In the last field there is nowhere to go: the focus stays.
+        CIPAddrEdit* last = ctl()->GetField(4);
+        last->setFocus();
+        last->setCursorPosition(3);
+        type(QStringLiteral("5"));
+        QCOMPARE(texts(), (QStringList{"123", "", "", "234"}));
+        QCOMPARE(focusedField(), 4);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void aFullFieldOutOfRangeIsReportedWhenValidating()
+    {
+        open(0);
+        type(QStringLiteral("300"));
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        const auto& box = m_boxes->boxes().front();
+        QCOMPARE(box.textId, int{IDS_IPADDR_INVALID});
+        QCOMPARE(box.text, kInvalid300);
+        QCOMPARE(box.caption, QStringLiteral("Bad user input"));
+        QCOMPARE(box.icon, MsgIcon::Exclamation);
+        QCOMPARE(box.buttons, MsgButtons::Ok);
+        QCOMPARE(box.owner.data(), static_cast<QWidget*>(ctl()));
+        // The focus stays on the field, its text selected for retyping.
+        QCOMPARE(focusedField(), 1);
+        QVERIFY(wholeTextSelected(1));
+        type(QStringLiteral("30."));
+        QCOMPARE(texts(), (QStringList{"30", "", "", ""}));
+        QCOMPARE(focusedField(), 2);
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+    }
+
+    void theTextAsTypedIsQuotedWhenAFieldFills()
+    {
+        open(0);
+        // "-99" reads as -99: out of range, and quoted exactly as it stands.
+        QGuiApplication::clipboard()->setText(QStringLiteral("-99"));
+        press(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        QCOMPARE(m_boxes->boxes().front().text, FormatString1(IDS_IPADDR_INVALID, QStringLiteral("-99")));
+        QCOMPARE(focusedField(), 1);
+    }
+
+    void withoutValidationAFullFieldMovesOnAndTheErrorWaitsForTheRead()
+    {
+        open(IPAS_NOVALIDATE);
+        type(QStringLiteral("300"));
+        QVERIFY(m_boxes->boxes().empty());
+        QCOMPARE(focusedField(), 2);
+        type(QStringLiteral("1.2.3"));
+
+        IPAddrData data;
+        data.octets = {9, 9, 9, 9};
+        QCOMPARE(ctl()->GetAddress(true, &data), 0);
+        QCOMPARE(data.badField, 1);
+        QCOMPARE(data.octets, (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        QCOMPARE(m_boxes->boxes().front().text, kInvalid300);
+        QCOMPARE(focusedField(), 1);
+        QVERIFY(wholeTextSelected(1));
+    }
+
+    void anEmptyFieldIsReportedAsMissing()
+    {
+        open(IPAS_NOVALIDATE);
+        type(QStringLiteral("10..0.1"));
+        QCOMPARE(texts(), (QStringList{"10", "", "0", "1"}));
+
+        IPAddrData data;
+        QCOMPARE(ctl()->SendMessage(IPAM_GETADDRESS, 1, reinterpret_cast<std::intptr_t>(&data)), 0);
+        QCOMPARE(data.badField, 2);
+        QCOMPARE(data.octets, (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        const auto& box = m_boxes->boxes().front();
+        QCOMPARE(box.textId, int{IDS_IPADDR_MISSING});
+        QCOMPARE(box.text, kMissing);
+        QCOMPARE(box.caption, QStringLiteral("Bad user input"));
+        QCOMPARE(box.icon, MsgIcon::Exclamation);
+        QCOMPARE(focusedField(), 2);
+    }
+
+    void theFirstBadFieldIsTheOneReported()
+    {
+        open(IPAS_NOVALIDATE);
+        type(QStringLiteral("10.0.256.1"));
+        QCOMPARE(texts(), (QStringList{"10", "0", "256", "1"}));
+        ctl()->GetField(1)->setFocus();
+
+        IPAddrData data;
+        QCOMPARE(ctl()->GetAddress(true, &data), 0);
+        QCOMPARE(data.badField, 3);
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        QCOMPARE(m_boxes->boxes().front().text, FormatString1(IDS_IPADDR_INVALID, QStringLiteral("256")));
+        QCOMPARE(focusedField(), 3);
+        QVERIFY(wholeTextSelected(3));
+
+        // Field 2 empty as well: it comes first, and silently when asked so.
+        m_boxes->clear();
+        ctl()->GetField(2)->clear();
+        QCOMPARE(ctl()->GetAddress(false, &data), 0);
+        QCOMPARE(data.badField, 2);
+        QVERIFY(m_boxes->boxes().empty());
+        QCOMPARE(focusedField(), 2);
+    }
+
+    void aPastedNegativeNumberIsReportedAsMissing()
+    {
+        open(IPAS_NOVALIDATE);
+        QGuiApplication::clipboard()->setText(QStringLiteral("-5"));
+        press(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(texts().front(), QStringLiteral("-5"));
+        QCOMPARE(focusedField(), 1);  // two characters: not full
+        type(QStringLiteral(".1.2.3"));
+
+        IPAddrData data;
+        QCOMPARE(ctl()->GetAddress(true, &data), 0);
+        QCOMPARE(data.badField, 1);
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        QCOMPARE(m_boxes->boxes().front().textId, int{IDS_IPADDR_MISSING});
+    }
+
+    void pastedTextIsCutToThreeCharactersAndFillsTheField()
+    {
+        open(0);
+        QGuiApplication::clipboard()->setText(QStringLiteral("12345"));
+        press(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(texts().front(), QStringLiteral("123"));
+        QCOMPARE(focusedField(), 2);
+        QCOMPARE(m_boxes->beeps(), 0);
+    }
+
+    void setThenGetGivesTheSameBytes()
+    {
+        open(0);
+        const std::array<std::uint8_t, 4> address{10, 0, 0, 5};
+        QCOMPARE(ctl()->SendMessage(IPAM_SETADDRESS, 0, reinterpret_cast<std::intptr_t>(address.data())), 1);
+        QCOMPARE(texts(), (QStringList{"10", "0", "0", "5"}));
+
+        IPAddrData data;
+        QCOMPARE(ctl()->SendMessage(IPAM_GETADDRESS, 1, reinterpret_cast<std::intptr_t>(&data)), 1);
+        QCOMPARE(data.octets, address);
+        QCOMPARE(data.badField, 0);
+
+        const std::array<std::uint8_t, 4> top{255, 255, 255, 255};
+        ctl()->SetAddress(top.data());
+        QCOMPARE(ctl()->GetAddress(false, &data), 1);
+        QCOMPARE(data.octets, top);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void nullPointersAreRefused()
+    {
+        open(0);
+        setFields({"1", "2", "3", "4"});
+        QCOMPARE(ctl()->SendMessage(IPAM_GETADDRESS, 1, 0), 0);
+        QCOMPARE(ctl()->SendMessage(IPAM_SETADDRESS, 0, 0), 0);
+        QCOMPARE(texts(), (QStringList{"1", "2", "3", "4"}));
+        QCOMPARE(ctl()->SendMessage(0x0403, 1, 0), 0);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void lettersBeepAndAreNotInserted()
+    {
+        open(0);
+        type(QStringLiteral("1a-2"));
+        QCOMPARE(texts().front(), QStringLiteral("12"));
+        QCOMPARE(m_boxes->beeps(), 2);
+        QCOMPARE(focusedField(), 1);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void enterDoesNothing()
+    {
+        open(0);
+        type(QStringLiteral("12"));
+        press(Qt::Key_Return);
+        press(Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(texts().front(), QStringLiteral("12"));
+        QCOMPARE(focusedField(), 1);
+        QCOMPARE(m_host->defaultPresses, 0);
+        QVERIFY(m_host->isVisible());
+
+        // Not even a full field moves on, as any other control key would.
+        ctl()->GetField(1)->setText(QStringLiteral("123"));
+        press(Qt::Key_Return);
+        QCOMPARE(focusedField(), 1);
+        QCOMPARE(m_host->defaultPresses, 0);
+        QCOMPARE(m_boxes->beeps(), 0);
+        QVERIFY(m_boxes->boxes().empty());
+    }
+
+    void tabAndShiftTabLeaveTheWholeControl()
+    {
+        open(0);
+        type(QStringLiteral("1."));
+        QCOMPARE(focusedField(), 2);
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_host->after);
+
+        // Back into the control: it starts at field 1, text selected.
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focusedField(), 1);
+        QVERIFY(wholeTextSelected(1));
+
+        ctl()->GetField(3)->setFocus();
+        press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), m_host->before);
+        press(Qt::Key_Tab);
+        QCOMPARE(focusedField(), 1);
+
+        ctl()->GetField(4)->setFocus();
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), m_host->before);
+
+        // A tab stop that cannot take the focus is passed over.
+        m_host->after->setEnabled(false);
+        ctl()->GetField(2)->setFocus();
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_host->before);
+        QCOMPARE(texts(), (QStringList{"1", "", "", ""}));
+    }
+
+    void arrowsCrossFieldEdgesOnly()
+    {
+        open(0);
+        setFields({"12", "34", "56", "78"});
+        CIPAddrEdit* second = ctl()->GetField(2);
+        second->setFocus();
+        second->setCursorPosition(1);
+        press(Qt::Key_Left);
+        QCOMPARE(focusedField(), 2);  // the caret was inside the text
+        QCOMPARE(second->cursorPosition(), 0);
+        press(Qt::Key_Left);
+        QCOMPARE(focusedField(), 1);
+        press(Qt::Key_Left, Qt::ShiftModifier);  // modifiers are not looked at
+        QCOMPARE(focusedField(), 1);             // no field before the first
+
+        CIPAddrEdit* third = ctl()->GetField(3);
+        third->setFocus();
+        third->setCursorPosition(2);
+        press(Qt::Key_Right);
+        QCOMPARE(focusedField(), 4);
+        ctl()->GetField(4)->setCursorPosition(2);
+        press(Qt::Key_Right);
+        QCOMPARE(focusedField(), 4);  // no field after the last
+        QCOMPARE(texts(), (QStringList{"12", "34", "56", "78"}));
+    }
+
+    void aNeighbourKeepsTheSelectionItHad()
+    {
+        open(0);
+        setFields({"12", "34", "", ""});
+        // Field 2 is left by a dot with its text selected; coming back to it
+        // from the empty field 3 (caret at 0) finds the selection still there.
+        type(QStringLiteral("."));
+        QVERIFY(wholeTextSelected(2));
+        type(QStringLiteral("."));
+        QCOMPARE(focusedField(), 3);
+        press(Qt::Key_Left);
+        QCOMPARE(focusedField(), 2);
+        QVERIFY(ctl()->GetField(2)->hasSelectedText());
+        QVERIFY(wholeTextSelected(2));
+
+        // The arrow that leaves a field is that field's key as well: it
+        // drops the selection there, and the field comes back without it.
+        press(Qt::Key_Right);  // caret at the end of the selection
+        QCOMPARE(focusedField(), 3);
+        press(Qt::Key_Left);
+        QCOMPARE(focusedField(), 2);
+        QVERIFY(!ctl()->GetField(2)->hasSelectedText());
+        QCOMPARE(texts(), (QStringList{"12", "34", "", ""}));
+    }
+
+    void readOnlyFieldsRefuseEditingButStillMove()
+    {
+        open(0);
+        const std::array<std::uint8_t, 4> address{10, 1, 2, 3};
+        ctl()->SetAddress(address.data());
+        QCOMPARE(ctl()->SendMessage(IPAM_SETREADONLY, 1, 0), 1);
+        QVERIFY(ctl()->IsReadOnly());
+        ctl()->GetField(1)->setFocus();
+        ctl()->GetField(1)->selectAll();
+        type(QStringLiteral("9"));
+        press(Qt::Key_Backspace);
+        QCOMPARE(texts(), (QStringList{"10", "1", "2", "3"}));
+        type(QStringLiteral("."));
+        QCOMPARE(focusedField(), 2);
+        QCOMPARE(ctl()->SendMessage(IPAM_SETREADONLY, 0, 0), 1);
+        type(QStringLiteral("7"));
+        QCOMPARE(texts(), (QStringList{"10", "7", "2", "3"}));
+    }
+
+    void backgroundFollowsEnabledAndReadOnly()
+    {
+        open(0);
+        // A point in the gap above field 1, inside the frame: only the
+        // control's own background shows there.
+        const QRect client = ctl()->contentsRect();
+        const QPoint probe = client.topLeft() + QPoint(ctl()->FieldRect(0).center().x(), 0);
+        const auto colourAt = [&] { return ctl()->grab().toImage().pixelColor(probe); };
+        const QColor window = ctl()->palette().color(QPalette::Active, QPalette::Base);
+        const QColor face = ctl()->palette().color(QPalette::Active, QPalette::Button);
+        QVERIFY(window != face);
+
+        QCOMPARE(colourAt(), window);
+        ctl()->SetReadOnly(true);
+        QCOMPARE(colourAt(), face);
+        ctl()->SetReadOnly(false);
+        ctl()->setEnabled(false);
+        QCOMPARE(colourAt(), face);
+        QVERIFY(!ctl()->GetField(1)->isEnabled());
+        ctl()->setEnabled(true);
+        QCOMPARE(colourAt(), window);
+        QVERIFY(ctl()->GetField(4)->isEnabled());
+    }
+
+    void dataExchangeLoadsAndSavesOrStopsOnTheBadField()
+    {
+        open(0);
+        std::array<std::uint8_t, 4> member{172, 16, 0, 9};
+        CDataExchange load(m_host.get(), false);
+        QVERIFY(DDX_IPAddr(load, kAddressCtrlId, member));
+        QCOMPARE(texts(), (QStringList{"172", "16", "0", "9"}));
+
+        ctl()->GetField(4)->setText(QStringLiteral("77"));
+        CDataExchange save(m_host.get(), true);
+        QVERIFY(DDX_IPAddr(save, kAddressCtrlId, member));
+        QCOMPARE(member, (std::array<std::uint8_t, 4>{172, 16, 0, 77}));
+
+        ctl()->GetField(2)->clear();
+        m_host->after->setFocus();
+        CDataExchange failing(m_host.get(), true);
+        QVERIFY(!DDX_IPAddr(failing, kAddressCtrlId, member));
+        QVERIFY(failing.Failed());
+        QCOMPARE(member, (std::array<std::uint8_t, 4>{172, 16, 0, 77}));
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
+        QCOMPARE(m_boxes->boxes().front().textId, int{IDS_IPADDR_MISSING});
+        QCOMPARE(focusedField(), 2);
+
+        CDataExchange nowhere(m_host.get(), true);
+        QVERIFY(!DDX_IPAddr(nowhere, 4242, member));
+    }
+
+    void aBoxRecordsTheHelpContextOfTheMoment()
+    {
+        open(0);
+        std::atomic<int> helpContext{1};
+        SetHelpContextSource(&helpContext);
+        type(QStringLiteral("999"));
+        helpContext = 19;
+        IPAddrData data;
+        ctl()->GetAddress(true, &data);
+        SetHelpContextSource(nullptr);
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{2});
+        QCOMPARE(m_boxes->boxes()[0].helpContext, 1);
+        QCOMPARE(m_boxes->boxes()[1].helpContext, 19);
+    }
+};
+
+TESSEL_GUI_TEST_MAIN(IPAddrCtlTest)
+#include "ipaddrctl_test.moc"
