@@ -3,6 +3,7 @@
 // follows the restart and stores the address, then gives the loop back.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "engine/bootp.h"
@@ -17,7 +18,7 @@ struct SharedState;
 struct AssignmentContext {
     SharedState& shared;
     BootpChannel& channel;
-    InternetSession* session;  // the thread's internet session, for the stores
+    std::shared_ptr<InternetSession> session;  // the thread's internet session, for the stores; may be null
 };
 
 enum class AssignmentEnd { BackToListening, StopThread };

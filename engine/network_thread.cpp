@@ -146,7 +146,7 @@ private:
             if (chosen) desired = m_shared.desiredAddress;
         }
         if (!chosen || m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
-        AssignmentContext context{m_shared, m_channel, m_session.get()};
+        AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
     }
 

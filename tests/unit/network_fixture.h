@@ -184,7 +184,8 @@ protected:
         auto owned = std::make_unique<ScriptedChannel>();
         channel = owned.get();
         channel->openResult = openResult;
-        thread = std::make_unique<NetworkThread>(shared, std::move(owned), &procedure);
+        thread = std::make_unique<NetworkThread>(shared, std::move(owned),
+                                                 procedureUnderTest ? procedureUnderTest : &procedure);
         thread->Start();
     }
 
@@ -237,6 +238,7 @@ protected:
     SharedState shared;
     std::unique_ptr<CLogfile> log;
     RecordingProcedure procedure;
+    AssignmentProcedure* procedureUnderTest = nullptr;  // null: the recording one
     ScriptedChannel* channel = nullptr;
     OpenResult openResult = OpenResult::Ok;
     std::unique_ptr<NetworkThread> thread;

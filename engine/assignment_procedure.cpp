@@ -1,0 +1,120 @@
+#include "engine/assignment_procedure.h"
+
+#include "engine/bootp_channel.h"
+#include "engine/ftp_store.h"
+#include "engine/internet_session.h"
+#include "engine/ipaddress.h"
+#include "engine/network_thread.h"
+#include "log/events.h"
+#include "log/logfile.h"
+#include "platform/clock.h"
+#include "platform/system_commands.h"
+#include "workers/hand_over.h"
+#include "workers/http_store.h"
+#include "workers/port_probe.h"
+
+namespace tessel {
+
+namespace {
+
+class RealWorkers final : public AssignmentWorkers {
+public:
+    bool StartPortProbe(std::shared_ptr<ProbeRequest> request) override { return tessel::StartPortProbe(request); }
+    bool StartHttpStore(std::shared_ptr<StoreRequest> request) override { return tessel::StartHttpStore(request); }
+    void StoreOverFtp(const std::string& address, const std::shared_ptr<InternetSession>& session,
+                      SharedState& shared) override
+    {
+        if (session) {
+            tessel::StoreOverFtp(address, *session, shared);
+            return;
+        }
+        // Without a session no connection can be made.
+        if (shared.logFile) {
+            shared.logFile->WriteEvent(EvFtpStoreStarted);
+            shared.logFile->WriteEvent(EvFtpConnectFailed);
+        }
+    }
+};
+
+}  // namespace
+
+AssignmentWorkers& NetworkWorkers()
+{
+    static RealWorkers workers;
+    return workers;
+}
+
+AddressAssignment::AddressAssignment() : AddressAssignment(NetworkWorkers(), HiddenCommands()) {}
+
+AddressAssignment::AddressAssignment(AssignmentWorkers& workers, SystemCommands& commands)
+    : m_workers(workers), m_commands(commands)
+{
+}
+
+AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& message, const std::string&,
+                                     const std::string& desiredAddress)
+{
+    SharedState& shared = context.shared;
+    Clock& clock = shared.clock != nullptr ? *shared.clock : RealClock();
+    auto log = [&shared](int code, const std::string& value = {}) {
+        if (shared.logFile) shared.logFile->WriteEvent(code, value);
+    };
+    auto desiredNow = [&shared] {
+        std::lock_guard<std::mutex> guard(shared.stateLock);
+        return shared.desiredAddress;
+    };
+
+    // Taken first: the reply is built over the same bytes.
+    const std::string source = FormatAddress(message.sourceAddress);
+
+    log(EvSelectedServerRequest);
+    SetStage(shared, StageReplied);
+    const auto reply = MakeReply(message, desiredAddress, shared.hostAddress, shared.hostName ? shared.hostName : "");
+    if (source == kNoAddress || source == kFactoryDefaultAddress) log(EvReplyByBroadcast);
+    if (shared.stopRequested.load()) return AssignmentEnd::StopThread;
+
+    const bool sent = context.channel.SendReply(reply, message);
+    log(EvReplySent, desiredAddress);
+    log(EvWaitingForRestart);
+    m_commands.DeleteNeighbour(source);
+    if (!sent) {
+        log(EvTransmissionFailed);
+        return AssignmentEnd::BackToListening;
+    }
+
+    clock.sleepMs(kRestartWaitMs);
+    SetStage(shared, StageRestarting);
+    clock.sleepMs(kRestartExtraWaitMs);
+    log(EvRestartWaitFinished);
+    SetStage(shared, StageVerifying);
+
+    log(EvCheckingTemporary);
+    // A record per run: a probe of an earlier run that is still connecting
+    // writes into its own, abandoned record.
+    auto probe = std::make_shared<ProbeRequest>(desiredNow());
+    m_workers.StartPortProbe(probe);
+    const bool verified = AwaitOutcome(*probe, clock, kPortProbePolls) != 0;
+    log(EvCheckingTemporaryFinished);
+    if (!verified) return AssignmentEnd::BackToListening;
+
+    SetStage(shared, StageVerified);
+    log(EvTemporarySuccess, desiredAddress);
+
+    const std::string storeAddress = desiredNow();
+    log(EvHttpStoreStarted);
+    auto store = std::make_shared<StoreRequest>(storeAddress, context.session);
+    m_workers.StartHttpStore(store);
+    const bool stored = AwaitOutcome(*store, clock, kHttpStorePolls) != 0;
+    log(EvHttpStoreFinished);
+    if (stored) {
+        SetStage(shared, StageStored);
+        log(EvPermanentSuccess, desiredAddress);
+    }
+    if (shared.stopRequested.load()) return AssignmentEnd::StopThread;
+    if (stored) return AssignmentEnd::BackToListening;
+
+    m_workers.StoreOverFtp(storeAddress, context.session, shared);
+    return AssignmentEnd::BackToListening;
+}
+
+}  // namespace tessel

@@ -1,0 +1,51 @@
+// The address-assignment procedure: answer the chosen server's request with
+// the desired address, follow its restart, verify port 80 at the new
+// address, and make the address permanent over HTTP or, failing that, FTP.
+// It runs on the network thread and reports only through `stage` and the
+// logfile.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/assignment.h"
+
+namespace tessel {
+
+class SystemCommands;
+struct ProbeRequest;
+struct StoreRequest;
+
+// The fixed schedule after the reply.
+inline constexpr int kRestartWaitMs = 8400;
+inline constexpr int kRestartExtraWaitMs = 4400;
+inline constexpr int kPortProbePolls = 60;  // of 140 ms: at most 8.4 s
+inline constexpr int kHttpStorePolls = 20;  // of 140 ms: at most 2.8 s
+
+// The workers the procedure starts; tests put scripted ones in their place.
+class AssignmentWorkers {
+public:
+    virtual ~AssignmentWorkers() = default;
+    virtual bool StartPortProbe(std::shared_ptr<ProbeRequest> request) = 0;
+    virtual bool StartHttpStore(std::shared_ptr<StoreRequest> request) = 0;
+    virtual void StoreOverFtp(const std::string& address, const std::shared_ptr<InternetSession>& session,
+                              SharedState& shared) = 0;
+};
+
+// The real workers: port 80, the form POST and the FTP route.
+AssignmentWorkers& NetworkWorkers();
+
+class AddressAssignment final : public AssignmentProcedure {
+public:
+    AddressAssignment();
+    AddressAssignment(AssignmentWorkers& workers, SystemCommands& commands);
+
+    AssignmentEnd Run(AssignmentContext& context, BootpMessage& message, const std::string& serial,
+                      const std::string& desiredAddress) override;
+
+private:
+    AssignmentWorkers& m_workers;
+    SystemCommands& m_commands;
+};
+
+}  // namespace tessel

@@ -1,0 +1,121 @@
+#include "platform/system_commands.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace tessel {
+
+namespace {
+
+class PosixCommands final : public SystemCommands {
+public:
+    void DeleteNeighbour(const std::string& address) override
+    {
+        // "flush to" needs no interface name, and "nud all" takes static
+        // entries along, as "arp -d" does.
+        StartHidden({"ip", "neigh", "flush", "to", address, "nud", "all"});
+    }
+
+    void SetStaticNeighbour(const std::string& address, const std::string& serial,
+                            const std::string& hostAddress) override
+    {
+        const std::string hardware = SerialToHardwareAddress(serial);
+        const std::string device = InterfaceOfAddress(hostAddress);
+        // "arp -s" with an interface that is not there fails too, silently.
+        if (hardware.empty() || device.empty()) return;
+        StartHidden({"ip", "neigh", "replace", address, "lladdr", hardware, "nud", "permanent", "dev", device});
+    }
+
+    void PingOnce(const std::string& address) override { StartHidden({"ping", "-c", "1", "-W", "1", address}); }
+
+    void PingBroadcast(const std::string& address) override
+    {
+        StartHidden({"ping", "-b", "-c", "1", "-W", "1", address});
+    }
+};
+
+}  // namespace
+
+SystemCommands& HiddenCommands()
+{
+    static PosixCommands commands;
+    return commands;
+}
+
+bool StartHidden(const std::vector<std::string>& argv)
+{
+    if (argv.empty()) return false;
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    // Nobody waits for the command, but it must not stay a zombie.
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without a reaper thread the child is reaped at the program's end.
+    }
+    return true;
+}
+
+std::string SerialToHardwareAddress(const std::string& serial)
+{
+    if (serial.size() != 17) return {};
+    std::string out;
+    for (std::size_t i = 0; i < serial.size(); ++i) {
+        const char c = serial[i];
+        if (i % 3 == 2) {
+            if (c != '-' && c != ':') return {};
+            out += ':';
+        } else {
+            if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return out;
+}
+
+std::string InterfaceOfAddress(const std::string& address)
+{
+    in_addr wanted{};
+    if (inet_pton(AF_INET, address.c_str(), &wanted) != 1) return {};
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return {};
+    std::string name;
+    for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+        if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
+        if (reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr == wanted.s_addr) {
+            name = it->ifa_name;
+            break;
+        }
+    }
+    freeifaddrs(list);
+    return name;
+}
+
+}  // namespace tessel
