@@ -92,7 +92,7 @@ class Expected:
 
 def _show(lines, at):
     low = max(0, at - 4)
-    return "\n".join(f"  {i:3d}: {lines[i]!r}" for i in range(low, min(len(lines), at + 5)))
+    return "\n".join(f"  {i + 1:3d}: {lines[i]!r}" for i in range(low, min(len(lines), at + 5)))
 
 
 def check_run(entries, expected):
