@@ -359,6 +359,17 @@ private slots:
         QVERIFY(m_boxes->boxes().empty());
     }
 
+    void escapeIsLeftToTheDialog()
+    {
+        open(0);
+        ctl()->GetField(1)->setText(QStringLiteral("123"));
+        press(Qt::Key_Escape);
+        QVERIFY(!m_host->isVisible());
+        QCOMPARE(m_host->result(), int{QDialog::Rejected});
+        QVERIFY(m_boxes->boxes().empty());
+        QCOMPARE(m_boxes->beeps(), 0);
+    }
+
     void tabAndShiftTabLeaveTheWholeControl()
     {
         open(0);
