@@ -1,0 +1,322 @@
+#include "workflow/set_ip_command.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/server_table.h"
+#include "engine/shared_state.h"
+#include "platform/clock.h"
+#include "platform/system_commands.h"
+#include "workers/hand_over.h"
+#include "workers/icmp_probe.h"
+
+namespace tessel {
+
+namespace {
+
+constexpr const char* kZeroAddress = "0.0.0.0";
+constexpr const char* kBroadcastAddress = "255.255.255.255";
+
+// Box numbers and help topics of the outcome.
+constexpr int kBoxNoServer = 104, kBoxZero = 105, kBoxInUse = 106, kBoxNoRequest = 107, kBoxNotVerified = 108,
+              kBoxUntilRestart = 109, kBoxStored = 110, kBoxBrowser = 111, kBoxUntilRestartInkwell = 119,
+              kBoxWaitForServer = 120, kBoxBroadcast = 122, kBoxReservedEnding = 123, kBoxSameAddress = 124,
+              kBoxRegister = 137;
+constexpr int kHelpFollowUp = 19;
+
+// "10.20.30.40" gives "10.20.255.255"; empty when there are not two dots
+// to cut at (no address of our own was found).
+std::string DirectedBroadcast(const std::string& host)
+{
+    const auto last = host.rfind('.');
+    if (last == std::string::npos || last == 0) return {};
+    const auto second = host.rfind('.', last - 1);
+    if (second == std::string::npos) return {};
+    return host.substr(0, second) + ".255.255";
+}
+
+}  // namespace
+
+CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context)) {}
+
+BoxAnswer CSetIpCommand::Box(int id)
+{
+    const BoxText* box = FindBox(id);
+    if (box->help != kHelpUnchanged) m_ctx.helpContext.store(box->help);
+    m_lastBox = id;
+    const BoxAnswer answer = m_ctx.ui.ShowBox(*box);
+    if (box->help != kHelpUnchanged) m_ctx.helpContext.store(kHelpAtRest);
+    return answer;
+}
+
+bool CSetIpCommand::StartProbe(const std::shared_ptr<ProbeRequest>& request)
+{
+    return m_ctx.startIcmpProbe ? m_ctx.startIcmpProbe(request) : StartIcmpProbe(request);
+}
+
+SetIpOutcome CSetIpCommand::OnSetIpAddress()
+{
+    SharedState& shared = m_ctx.shared;
+    SetIpOutcome outcome;
+    m_lastBox = 0;
+    if (shared.awaitingFirstServer.load()) {
+        Box(kBoxWaitForServer);
+        outcome.refusingBox = kBoxWaitForServer;
+        return outcome;
+    }
+    std::string desired;
+    if (!ValidateDesiredAddress(desired) || !CheckChosenServer()) {
+        outcome.refusingBox = m_lastBox;
+        return outcome;
+    }
+
+    m_ctx.ui.SetWaitCursor(true);
+    SetStage(shared, StageBusy);
+    m_ctx.commands.DeleteNeighbour(desired);
+
+    auto probe = std::make_shared<ProbeRequest>(desired);
+    StartProbe(probe);
+    ShowValidatingDialog();
+    if (probe->Abandon() != 0) {
+        SetStage(shared, StageIdle);
+        m_ctx.ui.SetWaitCursor(false);
+        Box(kBoxInUse);
+        m_ctx.ui.FocusField(4);
+        outcome.refusingBox = kBoxInUse;
+        return outcome;
+    }
+    m_ctx.commands.DeleteNeighbour(desired);
+
+    // From here the network thread answers the chosen server's next request.
+    SetStage(shared, StageAwaitRequest);
+    RunSettingProgress();
+    int stage;
+    {
+        std::lock_guard<std::mutex> guard(shared.stateLock);
+        stage = shared.stage.load();
+        shared.stage.store(StageBusy);
+    }
+    const int result = RunFallback(stage);
+    m_ctx.ui.SetWaitCursor(false);
+    ShowResult(result);
+    OfferFollowUp(result, desired);
+    if (!m_bClosingAfterRegistration) SetStage(shared, StageIdle);
+    m_ctx.clock.sleepMs(kFollowUpPauseMs);
+    m_ctx.commands.DeleteNeighbour(desired);
+
+    outcome.refused = false;
+    outcome.result = result;
+    return outcome;
+}
+
+bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
+{
+    const auto bytes = m_ctx.ui.ReadAddress();
+    if (!bytes) return false;
+    out = FormatAddress(*bytes);
+    if (out == kZeroAddress) {
+        Box(kBoxZero);
+        m_ctx.ui.FocusField(1);
+        return false;
+    }
+    if (out == kBroadcastAddress) {
+        Box(kBoxBroadcast);
+        m_ctx.ui.FocusField(1);
+        return false;
+    }
+    const std::string ending = out.substr(out.rfind('.') + 1);
+    if (ending == "0" || ending == "1" || ending == "255") {
+        if (Box(kBoxReservedEnding) != BoxAnswer::Ok) {
+            m_ctx.ui.FocusField(4);
+            return false;
+        }
+    }
+    std::lock_guard<std::mutex> guard(m_ctx.shared.stateLock);
+    m_ctx.shared.desiredAddress = out;
+    return true;
+}
+
+bool CSetIpCommand::CheckChosenServer()
+{
+    SharedState& shared = m_ctx.shared;
+    std::optional<std::string> serial;
+    std::string current;
+    bool same = false;
+    {
+        std::lock_guard<std::mutex> guard(shared.stateLock);
+        serial = m_ctx.ui.SelectedSerial();
+        if (serial && shared.serverList != nullptr) {
+            const int row = shared.serverList->Find(*serial);
+            const auto rows = shared.serverList->Rows();
+            if (row >= 0) current = rows[static_cast<std::size_t>(row)].address;
+            same = row >= 0 && current == shared.desiredAddress;
+        }
+        if (serial && !same) shared.chosenSerial = *serial;
+    }
+    if (!serial) {
+        Box(kBoxNoServer);
+        return false;
+    }
+    if (same) {
+        Box(kBoxSameAddress);
+        m_ctx.ui.FocusField(4);
+        return false;
+    }
+    return true;
+}
+
+void CSetIpCommand::ShowValidatingDialog()
+{
+    m_ctx.ui.OpenValidating();
+    for (int i = 0; i < kValidatingSteps; ++i) m_ctx.clock.sleepMs(kValidatingStepMs);
+    m_ctx.ui.CloseValidating();
+}
+
+int CSetIpCommand::BarPosition(double x, int floor)
+{
+    const int byTime = static_cast<int>(x);
+    const int byStage = static_cast<int>(floor + x / 4.0);
+    return std::min(100, std::max(byTime, byStage));
+}
+
+void CSetIpCommand::RunSettingProgress()
+{
+    Clock& clock = m_ctx.clock;
+    SetIpFrontEnd& ui = m_ctx.ui;
+    const std::int64_t start = clock.nowMs();
+    std::int64_t deadline = start + kSettingDeadlineMs;
+    int shown = StageAwaitRequest;
+    int floor = 0;
+    bool repliedSeen = false, savingSeen = false;
+
+    ui.OpenStage(kTextWaiting);
+    ui.SetBar(0);
+    clock.sleepMs(kStageOpenPauseMs);
+    while (clock.nowMs() < deadline) {
+        int text = kTextWaiting;
+        switch (shown) {
+        case StageReplied:
+            text = kTextSetting;
+            if (!repliedSeen) {
+                repliedSeen = true;
+                deadline = clock.nowMs() + kRepliedDeadlineMs;
+                floor = 44;
+            }
+            break;
+        case StageRestarting:
+            text = kTextVerifying;
+            floor = 51;
+            break;
+        case StageVerifying:
+            text = kTextVerifying;
+            floor = 61;
+            break;
+        case StageVerified:
+            text = kTextSaving;
+            if (!savingSeen) {
+                savingSeen = true;
+                deadline = clock.nowMs() + kSavingDeadlineMs;
+                floor = 72;
+            }
+            break;
+        default:
+            break;
+        }
+        ui.SetStageText(text);
+        const double x = static_cast<double>(clock.nowMs() - start) * 100.0 / static_cast<double>(deadline - start);
+        ui.SetBar(BarPosition(x, floor));
+        ui.Repaint();
+        clock.sleepMs(kSettingCycleMs);
+        // One step per cycle, whatever jump the network thread made.
+        if (m_ctx.shared.stage.load() > shown) ++shown;
+        if (shown == StageStored) break;
+    }
+    ui.SetBar(100);
+    clock.sleepMs(kStageClosePauseMs);
+    ui.CloseStage();
+}
+
+void CSetIpCommand::RunRetryingProgress()
+{
+    Clock& clock = m_ctx.clock;
+    SetIpFrontEnd& ui = m_ctx.ui;
+    const std::int64_t start = clock.nowMs();
+    const std::int64_t end = start + kRetryingMs;
+    ui.OpenStage(kTextRetrying);
+    ui.SetBar(0);
+    clock.sleepMs(kStageOpenPauseMs);
+    while (clock.nowMs() < end) {
+        ui.SetBar(static_cast<int>((clock.nowMs() - start) * 100 / kRetryingMs));
+        ui.Repaint();
+        clock.sleepMs(kRetryingStepMs);
+    }
+    ui.SetBar(100);
+    clock.sleepMs(kStageClosePauseMs);
+    ui.CloseStage();
+}
+
+int CSetIpCommand::RunFallback(int stage)
+{
+    // Only this thread writes these three; no lock needed to read them here.
+    const std::string desired = m_ctx.shared.desiredAddress;
+    const std::string serial = m_ctx.shared.chosenSerial;
+    const std::string host = m_ctx.shared.hostAddress;
+    SystemCommands& commands = m_ctx.commands;
+
+    if (stage == StageVerified) {
+        commands.PingOnce(desired);
+    } else if (stage <= StageVerifying) {
+        // Not confirmed yet: teach this computer the server's hardware
+        // address by hand and ping it at the new address.
+        const std::string broadcast = DirectedBroadcast(host);
+        if (!broadcast.empty()) commands.PingBroadcast(broadcast);
+        commands.SetStaticNeighbour(desired, serial, host);
+        commands.PingOnce(desired);
+        commands.DeleteNeighbour(desired);
+    }
+    auto probe = std::make_shared<ProbeRequest>(desired);
+    StartProbe(probe);
+    RunRetryingProgress();
+    return probe->Abandon() != 0 ? StageStored : stage;
+}
+
+void CSetIpCommand::ShowResult(int result)
+{
+    switch (result) {
+    case StageAwaitRequest: Box(kBoxNoRequest); break;
+    case StageVerified: Box(m_ctx.inkwellMode ? kBoxUntilRestartInkwell : kBoxUntilRestart); break;
+    case StageStored: Box(kBoxStored); break;
+    default: Box(kBoxNotVerified); break;
+    }
+}
+
+void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
+{
+    if (result != StageVerified && result != StageStored) return;
+    m_ctx.clock.sleepMs(kFollowUpPauseMs);
+    UpdateRowAddress(address);
+    m_ctx.clock.sleepMs(kFollowUpPauseMs);
+    m_ctx.helpContext.store(kHelpFollowUp);
+    if (m_ctx.inkwellMode) {
+        if (Box(kBoxRegister) == BoxAnswer::Yes) {
+            m_ctx.ui.RegisterNewServer(address);
+            m_bClosingAfterRegistration = true;
+            m_ctx.ui.CloseProgram();
+            return;
+        }
+    } else if (Box(kBoxBrowser) == BoxAnswer::Yes) {
+        m_ctx.ui.LaunchBrowser(address);
+    }
+    m_ctx.helpContext.store(kHelpAtRest);
+}
+
+void CSetIpCommand::UpdateRowAddress(const std::string& address)
+{
+    SharedState& shared = m_ctx.shared;
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    if (shared.serverList == nullptr) return;
+    const int row = shared.serverList->Find(shared.chosenSerial);
+    if (row >= 0) shared.serverList->SetAddress(row, address);
+}
+
+}  // namespace tessel
