@@ -434,10 +434,24 @@ def scenario_odd_datagrams(bed, cli, peer):
 
 def scenario_stop_while_blocked(bed, cli, peer):
     """SIGINT while the loop waits in its receive ends the program promptly,
-    with the stop in the logfile and a summary on stdout."""
+    with the stop in the logfile and a summary beside the rows. Ctrl+C during
+    the start-up note must not wait for the note either."""
     prog = program_node(bed)
     g = bed.add_node("g", ["10.77.0.60/24"])
     folder = workdir()
+
+    early = Program(prog, cli, ["--seconds", "60", "--logfile",
+                                os.path.join(folder, "early.log")], folder)
+    early.wait_bound()
+    time.sleep(1.5)
+    code, took = early.stop(signal.SIGINT)
+    print(f"stop_while_blocked: SIGINT during the start-up note to exit {took:.3f} s")
+    check(code == 0, f"SIGINT during the note: exit {code}")
+    check(took < STOP_LIMIT_SECONDS, f"SIGINT during the note took {took:.2f} s")
+    texts = [text for _, text in early.log("early.log")]
+    check(texts[:2] == [tessel_log.HEADER, ""] and texts[-3:] == ["", "", tessel_log.FOOTER],
+          f"SIGINT during the note: logfile is {texts}")
+
     tessel = Program(prog, cli, ["--seconds", "60", "--logfile",
                                  os.path.join(folder, "stop.log")], folder)
     tessel.wait_bound()
