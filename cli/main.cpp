@@ -1,11 +1,18 @@
 // tessel-cli: the headless front end on the same core as the window, for
 // scripting and for machines without a display.
+#include <cctype>
 #include <cstdio>
+#include <optional>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/headless.h"
+#include "cli/terminal_front_end.h"
+#include "engine/assignment_procedure.h"
+#include "engine/shared_state.h"
+#include "platform/system_commands.h"
+#include "workflow/set_ip_command.h"
 #include "platform/clock.h"
 #include "platform/hostinfo.h"
 
@@ -15,6 +22,14 @@ using namespace tessel::cli;
 namespace {
 
 constexpr int kDefaultListSeconds = 60;
+constexpr int kDefaultSetSeconds = 120;
+
+// Exit status of set, by outcome.
+constexpr int kExitStored = 0;         // 5: stored permanently
+constexpr int kExitUntilRestart = 1;   // 4: set until the server restarts
+constexpr int kExitNotVerified = 2;    // 1 to 3
+constexpr int kExitNoRequest = 3;      // 0: the server's request was never seen
+constexpr int kExitRefused = 65;       // a check refused the address
 
 const char* const kUsage =
     "Usage: tessel-cli COMMAND [OPTIONS]\n"
@@ -29,10 +44,17 @@ const char* const kUsage =
     "                              as print servers (class \"PS\")\n"
     "        --logfile PATH        write the support logfile to PATH instead of\n"
     "                              \"MERROW Tessel.log\" in the current directory\n"
+    "  set SERIAL ADDRESS [--yes] [--seconds N] [--logfile PATH]\n"
+    "        Wait up to N seconds (default 120) for the server with that serial\n"
+    "        number to ask for an address, then give it ADDRESS: reply, follow\n"
+    "        its restart, verify port 80 and store the address permanently.\n"
+    "        --yes  go on with an address ending in 0, 1 or 255\n"
     "  host  show this computer's name and the address it gives servers\n"
     "  --help\n"
     "\n"
-    "Exit status: 0 done, 64 bad arguments, 69 UDP port 67 unavailable.\n"
+    "Exit status: 0 done (set: stored permanently), 1 set until the server\n"
+    "restarts, 2 not verified, 3 no request seen, 64 bad arguments, 65 address\n"
+    "refused by a check, 69 UDP port 67 unavailable.\n"
     "Port 67 needs root or the capability cap_net_bind_service.\n";
 
 int Usage(const std::string& complaint)
@@ -107,6 +129,99 @@ int List(const std::vector<std::string>& args)
     return kExitOk;
 }
 
+// "0a:1b:2c:01:02:03" or "0A-1B-2C-01-02-03" as the list shows it.
+std::optional<std::string> NormalizeSerial(const std::string& text)
+{
+    if (text.size() != 17) return std::nullopt;
+    std::string serial = text;
+    for (std::size_t i = 0; i < serial.size(); ++i) {
+        char& c = serial[i];
+        if (i % 3 == 2) {
+            if (c != '-' && c != ':') return std::nullopt;
+            c = '-';
+        } else {
+            if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    return serial;
+}
+
+int ExitFor(int result)
+{
+    switch (result) {
+    case StageStored: return kExitStored;
+    case StageVerified: return kExitUntilRestart;
+    case StageAwaitRequest: return kExitNoRequest;
+    default: return kExitNotVerified;
+    }
+}
+
+int Set(const std::vector<std::string>& args)
+{
+    HeadlessOptions options;
+    int seconds = kDefaultSetSeconds;
+    bool confirm = false;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--yes") {
+            confirm = true;
+        } else if (a == "--seconds" && i + 1 < args.size()) {
+            if (!ParseSeconds(args[++i], seconds)) return Usage("--seconds needs a whole number of seconds above 0");
+        } else if (a == "--logfile" && i + 1 < args.size()) {
+            options.logfilePath = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return Usage("unknown or incomplete option for set: " + a);
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) return Usage("set needs a serial number and an address");
+    const auto serial = NormalizeSerial(positional[0]);
+    if (!serial) return Usage("not a serial number (six hexadecimal pairs, e.g. 0A-1B-2C-01-02-03): " + positional[0]);
+    const auto address = ParseAddress(positional[1]);
+    if (!address) return Usage("not an IP address (four numbers 0 to 255 joined by dots): " + positional[1]);
+
+    AddressAssignment assignment;
+    Headless headless(options);
+    headless.Start(&assignment);
+    std::fprintf(stderr, "Waiting up to %d s for server %s. Restart it now (power it off and on) so that it asks for "
+                         "an address.\n", seconds, serial->c_str());
+    const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(seconds) * 1000;
+    bool found = false;
+    while (!found) {
+        const HeadlessEvent event = headless.Next(end - RealClock().nowMs());
+        if (event.kind == HeadlessEvent::Listed) {
+            found = event.serial == *serial;
+            std::fprintf(stderr, "heard %s %s\n", event.serial.c_str(), event.address.c_str());
+            continue;
+        }
+        if (event.kind == HeadlessEvent::NetworkFailed) {
+            std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
+            return kExitPortUnavailable;
+        }
+        std::fprintf(stderr, "tessel-cli: server %s did not ask for an address%s.\n", serial->c_str(),
+                     event.kind == HeadlessEvent::Interrupted ? " (interrupted)" : " in time");
+        headless.Stop();
+        return kExitNoRequest;
+    }
+
+    TerminalFrontEnd ui(*serial, *address, confirm, stdout);
+    std::atomic<int> helpContext{kHelpAtRest};
+    CSetIpCommand command(SetIpContext{headless.Shared(), ui, RealClock(), HiddenCommands(), helpContext, false, {}});
+    const SetIpOutcome outcome = command.OnSetIpAddress();
+    const int code = outcome.refused ? kExitRefused : ExitFor(outcome.result);
+    std::fflush(stdout);
+    if (!headless.Stop()) {
+        // Still inside the procedure (an FTP transfer); the process ends
+        // with it, without waiting.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}
+
 int Host()
 {
     const std::string address = FirstIpv4Address();
@@ -127,6 +242,7 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     if (command == "list") return List(args);
+    if (command == "set") return Set(args);
     if (command == "host" && args.empty()) return Host();
     return Usage("unknown command: " + command);
 }

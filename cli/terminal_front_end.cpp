@@ -1,0 +1,107 @@
+#include "cli/terminal_front_end.h"
+
+#include <unistd.h>
+
+namespace tessel::cli {
+
+namespace {
+constexpr int kBarWidth = 30;
+constexpr int kBoxBrowser = 111;
+constexpr int kBoxReservedEnding = 123;
+
+std::string WithoutTrailingBlanks(const std::string& text)
+{
+    std::string out;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            out += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    out += line.substr(0, line.find_last_not_of(' ') + 1);
+    return out;
+}
+}  // namespace
+
+std::string StageHeadline(int textId)
+{
+    const std::string text = StageText(textId);
+    const std::string first = text.substr(0, text.find('\n'));
+    const auto begin = first.find_first_not_of(' ');
+    return begin == std::string::npos ? first : first.substr(begin);
+}
+
+TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding,
+                                   std::FILE* out)
+    : m_serial(std::move(serial)), m_address(address), m_confirm(confirmReservedEnding), m_out(out),
+      m_tty(::isatty(::fileno(out)) != 0)
+{
+}
+
+BoxAnswer TerminalFrontEnd::ShowBox(const BoxText& box)
+{
+    m_lastBox = box.id;
+    std::fprintf(m_out, "\n%s\n", WithoutTrailingBlanks(box.text).c_str());
+    BoxAnswer answer = box.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
+    if (box.id == kBoxReservedEnding) {
+        answer = m_confirm ? BoxAnswer::Ok : BoxAnswer::Cancel;
+        std::fprintf(m_out, "%s\n", m_confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)");
+    } else if (box.id == kBoxBrowser) {
+        std::fprintf(m_out, "(no browser is started here) Home page: http://%s/\n", FormatAddress(m_address).c_str());
+    }
+    std::fflush(m_out);
+    return answer;
+}
+
+void TerminalFrontEnd::OpenValidating()
+{
+    std::fprintf(m_out, "Validating... (checking that %s is not used by any host on the network)\n",
+                 FormatAddress(m_address).c_str());
+    std::fflush(m_out);
+}
+
+void TerminalFrontEnd::OpenStage(int textId)
+{
+    m_text = textId;
+    m_bar = 0;
+    m_printedText = -1;
+    if (textId != kTextRetrying) std::fprintf(m_out, "%s\n", kSettingTitle);
+    Draw();
+}
+
+void TerminalFrontEnd::SetStageText(int textId) { m_text = textId; }
+
+void TerminalFrontEnd::SetBar(int position) { m_bar = position; }
+
+void TerminalFrontEnd::Repaint() { Draw(); }
+
+void TerminalFrontEnd::CloseStage()
+{
+    Draw();
+    if (m_tty) std::fputc('\n', m_out);
+    std::fflush(m_out);
+}
+
+void TerminalFrontEnd::LaunchBrowser(const std::string& address)
+{
+    std::fprintf(m_out, "Home page: http://%s/\n", address.c_str());
+}
+
+void TerminalFrontEnd::Draw()
+{
+    const std::string headline = StageHeadline(m_text);
+    if (m_tty) {
+        const int filled = m_bar * kBarWidth / 100;
+        std::fprintf(m_out, "\r[%s%s] %3d%%  %-16s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(kBarWidth - filled), '.').c_str(), m_bar, headline.c_str());
+    } else if (m_text != m_printedText) {
+        std::fprintf(m_out, "%s\n", headline.c_str());
+        m_printedText = m_text;
+    }
+    std::fflush(m_out);
+}
+
+}  // namespace tessel::cli
