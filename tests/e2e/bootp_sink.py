@@ -5,7 +5,11 @@ Prints one line per datagram it receives: "DGRAM <source ip> <source port>
 with a plain BOOTP reply, broadcast to 255.255.255.255 at the request's source
 port: yiaddr 10.77.0.<100 + n> for the n-th answered request, siaddr the
 sink's host, sname "testbed-host". Built here, not from the program's code,
-so it checks the peer's view of a reply independently. Runs until killed.
+so it checks the peer's view of a reply independently. A request whose MAC
+ends in 02 gets two more answers after that one: a reply with yiaddr
+10.77.0.99, an unterminated sname and a DHCP option before the end option
+(which the peer must not report as a clean end), and a 100-byte datagram
+too short to be a reply. Runs until killed.
 """
 
 import socket
@@ -40,6 +44,13 @@ def main():
         if len(data) >= 240 and data[0] == 1:
             sock.sendto(make_reply(data, answered), ("255.255.255.255", source_port))
             answered += 1
+            if data[33] == 0x02:
+                odd = bytearray(make_reply(data, 0))
+                odd[16:20] = bytes([10, 77, 0, 99])
+                odd[44:108] = b"x" * 64
+                odd[240:243] = bytes([53, 1, 2])
+                sock.sendto(bytes(odd), ("255.255.255.255", source_port))
+                sock.sendto(bytes([2]) + bytes(99), ("255.255.255.255", source_port))
 
 
 if __name__ == "__main__":

@@ -241,8 +241,11 @@ def scenario_peer_selftest(bed, _cli, peer):
 
     # The stand-in answered every request of 240 bytes or more, in order,
     # with yiaddr 10.77.0.(100 + n).
-    answered = [(mac, f"10.77.0.{100 + n}") for n, mac in enumerate(
-        w[1] for w in wanted if w[2] >= 240 and w[5] == 1)]
+    answered = []
+    for n, mac in enumerate(w[1] for w in wanted if w[2] >= 240 and w[5] == 1):
+        answered.append((mac, f"10.77.0.{100 + n}"))
+        if mac.endswith("-02"):
+            answered.append((mac, "10.77.0.99"))  # the stand-in's odd reply
     own = {process: {line["mac"] for line in peer_lines(process, "SENT")}
            for process in (pa, pb, pc1, pc2)}
     for process in (pa, pb, pc1, pc2):
@@ -256,11 +259,16 @@ def scenario_peer_selftest(bed, _cli, peer):
             expected = {"from": f"{PROGRAM_ADDRESS}:67", "len": "512", "op": "2",
                         "siaddr": PROGRAM_ADDRESS, "sname": "testbed-host", "sname_nul": "1",
                         "cookie": "dhcp", "end": "492", "ciaddr": "0.0.0.0"}
+            if reply["yiaddr"] == "10.77.0.99":
+                expected.update({"sname": "x" * 64, "sname_nul": "0", "end": "-1"})
             wrong = {k: reply.get(k) for k, v in expected.items() if reply.get(k) != v}
             check(not wrong, f"reply fields wrong: {wrong}")
             if reply["ours"] == "1":
                 check(reply["xid"] == sent[reply["mac"]], f"reply xid {reply['xid']} for "
                       f"{reply['mac']} is not its request's")
+        others = [(o["len"], o["op"]) for o in peer_lines(process, "OTHER")]
+        check(others == ([("100", "2")] if process is pa else []),
+              f"the short datagram was not reported once as OTHER: {others}")
         done = peer_lines(process, "DONE")
         check(done and done[0]["replies"] == str(len(replies)), f"DONE line wrong: {done}")
     c1_heard = {r["mac"] for r in peer_lines(pc1, "REPLY")}
