@@ -24,6 +24,7 @@ Headless::Headless(const HeadlessOptions& options)
 {
     m_log = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
                                 : std::make_unique<CLogfile>("Temp", "IP.log");
+    if (options.logfileOff) m_log->SetEnabled(false);
     m_onlyMerrow.store(options.onlyMaker ? 1 : 0);
     m_hostName = LocalHostName().substr(0, kHostNameMax);
     m_shared.printServersOnly = options.printServersOnly;

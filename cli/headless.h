@@ -25,6 +25,7 @@ struct HeadlessOptions {
     bool onlyMaker = true;
     bool printServersOnly = false;
     std::optional<std::string> logfilePath;  // default: the window's default logfile
+    bool logfileOff = false;                 // switched off at once, as the window's check box does
 };
 
 // What the main loop is woken by.

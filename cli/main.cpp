@@ -36,6 +36,7 @@ const char* const kUsage =
     "\n"
     "Commands:\n"
     "  list [--seconds N] [--all] [--print-servers-only] [--logfile PATH]\n"
+    "       [--logfile-off]\n"
     "        Listen on UDP port 67 and print each MERROW-server heard as one\n"
     "        line \"SERIAL ADDRESS\", then a summary after N seconds (default 60)\n"
     "        or Ctrl+C. Restart a server to make it ask for an address.\n"
@@ -44,6 +45,7 @@ const char* const kUsage =
     "                              as print servers (class \"PS\")\n"
     "        --logfile PATH        write the support logfile to PATH instead of\n"
     "                              \"MERROW Tessel.log\" in the current directory\n"
+    "        --logfile-off         switch the logfile off after its first line\n"
     "  set SERIAL ADDRESS [--yes] [--seconds N] [--logfile PATH]\n"
     "        Wait up to N seconds (default 120) for the server with that serial\n"
     "        number to ask for an address, then give it ADDRESS: reply, follow\n"
@@ -86,6 +88,8 @@ int List(const std::vector<std::string>& args)
             if (!ParseSeconds(args[++i], seconds)) return Usage("--seconds needs a whole number of seconds above 0");
         } else if (a == "--logfile" && i + 1 < args.size()) {
             options.logfilePath = args[++i];
+        } else if (a == "--logfile-off") {
+            options.logfileOff = true;
         } else {
             return Usage("unknown or incomplete option for list: " + a);
         }
