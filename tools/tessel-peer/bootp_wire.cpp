@@ -23,27 +23,27 @@ std::array<std::uint8_t, 12> VendorOption(const std::string& letters)
             static_cast<std::uint8_t>(letters.size() > 1 ? letters[1] : ' ')};
 }
 
-std::vector<std::uint8_t> FullRequest(const RequestSpec& spec)
+std::vector<std::uint8_t> FullRequest(const RequestPlan& plan)
 {
     std::vector<std::uint8_t> bytes(kFixedPartLength, 0);
-    bytes[0] = spec.op;
+    bytes[0] = plan.op;
     bytes[1] = 1;  // Ethernet
     bytes[2] = 6;  // MAC length
-    bytes[4] = static_cast<std::uint8_t>(spec.xid >> 24);
-    bytes[5] = static_cast<std::uint8_t>(spec.xid >> 16);
-    bytes[6] = static_cast<std::uint8_t>(spec.xid >> 8);
-    bytes[7] = static_cast<std::uint8_t>(spec.xid);
-    for (std::size_t i = 0; i < spec.mac.size(); ++i) {
-        bytes[kChaddrOffset + i] = spec.mac[i];
+    bytes[4] = static_cast<std::uint8_t>(plan.xid >> 24);
+    bytes[5] = static_cast<std::uint8_t>(plan.xid >> 16);
+    bytes[6] = static_cast<std::uint8_t>(plan.xid >> 8);
+    bytes[7] = static_cast<std::uint8_t>(plan.xid);
+    for (std::size_t i = 0; i < plan.mac.size(); ++i) {
+        bytes[kChaddrOffset + i] = plan.mac[i];
     }
     bytes.insert(bytes.end(), kDhcpCookie.begin(), kDhcpCookie.end());
     bytes.insert(bytes.end(), {kOptionMessageType, 1, kMessageDiscover});
-    if (spec.requestedAddress) {
+    if (plan.requestedAddress) {
         bytes.insert(bytes.end(), {kOptionRequestedAddress, 4});
-        bytes.insert(bytes.end(), spec.requestedAddress->begin(), spec.requestedAddress->end());
+        bytes.insert(bytes.end(), plan.requestedAddress->begin(), plan.requestedAddress->end());
     }
-    if (spec.vendorClass) {
-        const auto option = VendorOption(*spec.vendorClass);
+    if (plan.vendorClass) {
+        const auto option = VendorOption(*plan.vendorClass);
         bytes.insert(bytes.end(), option.begin(), option.end());
     }
     bytes.push_back(kOptionEnd);
@@ -86,15 +86,15 @@ int HexDigit(char c)
 
 }  // namespace
 
-std::size_t RequestContentLength(const RequestSpec& spec)
+std::size_t RequestContentLength(const RequestPlan& plan)
 {
-    return FullRequest(spec).size();
+    return FullRequest(plan).size();
 }
 
-std::vector<std::uint8_t> BuildRequest(const RequestSpec& spec)
+std::vector<std::uint8_t> BuildRequest(const RequestPlan& plan)
 {
-    std::vector<std::uint8_t> bytes = FullRequest(spec);
-    bytes.resize(spec.length, kOptionPad);
+    std::vector<std::uint8_t> bytes = FullRequest(plan);
+    bytes.resize(plan.length, kOptionPad);
     return bytes;
 }
 

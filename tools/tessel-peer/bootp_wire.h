@@ -31,7 +31,7 @@ inline constexpr std::uint8_t kOpReply = 2;
 inline constexpr std::array<std::uint8_t, 4> kDhcpCookie{99, 130, 83, 99};
 
 // What one simulated server puts into its request.
-struct RequestSpec {
+struct RequestPlan {
     Mac mac{};
     std::uint32_t xid = 0;
     std::uint8_t op = kOpRequest;
@@ -43,10 +43,10 @@ struct RequestSpec {
 // The request as it goes on the wire: fixed part, DHCP cookie, option 53
 // (discover), then 50 and 43 when asked for, the end option, and zero padding
 // up to the length (or cut at it).
-std::vector<std::uint8_t> BuildRequest(const RequestSpec& spec);
+std::vector<std::uint8_t> BuildRequest(const RequestPlan& plan);
 
 // Bytes before the padding: the shortest length that carries the whole request.
-std::size_t RequestContentLength(const RequestSpec& spec);
+std::size_t RequestContentLength(const RequestPlan& plan);
 
 // The fields of a received BOOTREPLY that tests look at.
 struct ReplyView {

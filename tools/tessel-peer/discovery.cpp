@@ -66,11 +66,11 @@ bool DiscoveryService::Open(std::string& error)
 {
     // A request "from 0.0.0.0" is only honest when the interface has no
     // address: otherwise the system would put that address in the datagram.
-    for (const auto& spec : m_config.servers) {
+    for (const auto& plan : m_config.servers) {
         Stream stream;
-        stream.spec = spec;
-        const std::string mac = FormatMac(spec.request.mac);
-        switch (spec.source) {
+        stream.plan = plan;
+        const std::string mac = FormatMac(plan.request.mac);
+        switch (plan.source) {
         case SourceKind::Interface:
             if (!m_interface.addresses.empty()) stream.source = m_interface.addresses.front();
             break;
@@ -82,15 +82,15 @@ bool DiscoveryService::Open(std::string& error)
             }
             break;
         case SourceKind::Address:
-            if (!HasAddress(m_interface, spec.sourceAddress)) {
-                error = "server " + mac + " should send from " + FormatIpv4(spec.sourceAddress) +
+            if (!HasAddress(m_interface, plan.sourceAddress)) {
+                error = "server " + mac + " should send from " + FormatIpv4(plan.sourceAddress) +
                         ", which " + m_interface.name + " does not have";
                 return false;
             }
-            stream.source = spec.sourceAddress;
+            stream.source = plan.sourceAddress;
             break;
         }
-        stream.datagram = BuildRequest(spec.request);
+        stream.datagram = BuildRequest(plan.request);
         m_streams.push_back(std::move(stream));
     }
 
@@ -135,7 +135,7 @@ bool DiscoveryService::Open(std::string& error)
 bool DiscoveryService::HasMoreRounds(unsigned round) const
 {
     return std::any_of(m_streams.begin(), m_streams.end(), [round](const Stream& stream) {
-        return stream.spec.count == 0 || round < stream.spec.count;
+        return stream.plan.count == 0 || round < stream.plan.count;
     });
 }
 
@@ -176,7 +176,7 @@ bool DiscoveryService::SendOne(Stream& stream, std::string& error)
     }
 
     const ssize_t sent = sendmsg(m_socket, &message, 0);
-    const std::string mac = FormatMac(stream.spec.request.mac);
+    const std::string mac = FormatMac(stream.plan.request.mac);
     if (sent < 0 || static_cast<std::size_t>(sent) != stream.datagram.size()) {
         error = sent < 0 ? SystemError("cannot send the request of " + mac)
                          : "the request of " + mac + " went out cut short";
@@ -184,16 +184,16 @@ bool DiscoveryService::SendOne(Stream& stream, std::string& error)
     }
     ++stream.sent;
     ++m_sentCount;
-    ReportLine("SENT mac=" + mac + " xid=" + Hex32(stream.spec.request.xid) +
+    ReportLine("SENT mac=" + mac + " xid=" + Hex32(stream.plan.request.xid) +
                " from=" + FormatIpv4(stream.source) + " len=" + std::to_string(sent) +
-               " op=" + std::to_string(stream.spec.request.op));
+               " op=" + std::to_string(stream.plan.request.op));
     return true;
 }
 
 bool DiscoveryService::SendRound(unsigned round, std::string& error)
 {
     for (auto& stream : m_streams) {
-        if (stream.spec.count != 0 && round >= stream.spec.count) continue;
+        if (stream.plan.count != 0 && round >= stream.plan.count) continue;
         if (!SendOne(stream, error)) return false;
     }
     return true;
@@ -211,7 +211,7 @@ void DiscoveryService::ReportDatagram(const std::vector<std::uint8_t>& bytes, st
     }
     ++m_replyCount;
     const bool ours = std::any_of(m_streams.begin(), m_streams.end(), [&](const Stream& stream) {
-        return stream.spec.request.mac == reply->mac && stream.spec.request.xid == reply->xid;
+        return stream.plan.request.mac == reply->mac && stream.plan.request.xid == reply->xid;
     });
     ReportLine("REPLY mac=" + FormatMac(reply->mac) + " xid=" + Hex32(reply->xid) +
                " ours=" + (ours ? "1" : "0") + " from=" + from +

@@ -30,7 +30,7 @@ public:
 
 private:
     struct Stream {
-        ServerSpec spec;
+        ServerPlan plan;
         Ipv4 source{};  // 0.0.0.0 when sent from an interface without address
         std::vector<std::uint8_t> datagram;
         unsigned sent = 0;

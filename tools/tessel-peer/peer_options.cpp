@@ -92,10 +92,10 @@ ParseResult ParseCommandLine(int argc, char** argv)
 {
     ParseResult result;
     PeerConfig config;
-    ServerSpec defaults;
+    ServerPlan defaults;
     defaults.request.vendorClass = "PS";
     // Server options go to the defaults until the first --server names a server.
-    auto target = [&]() -> ServerSpec& {
+    auto target = [&]() -> ServerPlan& {
         return config.servers.empty() ? defaults : config.servers.back();
     };
     auto fail = [&](const std::string& message) {
@@ -133,7 +133,7 @@ ParseResult ParseCommandLine(int argc, char** argv)
         if (option == "--server") {
             const auto mac = ParseMac(value);
             if (!mac) return fail("not a MAC address: " + value);
-            ServerSpec server = defaults;
+            ServerPlan server = defaults;
             server.request.mac = *mac;
             config.servers.push_back(server);
         } else if (option == "--interface") {

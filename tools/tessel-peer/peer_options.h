@@ -27,8 +27,8 @@ enum class SourceKind {
     Address,    // this address, which must be one of the interface's
 };
 
-struct ServerSpec {
-    RequestSpec request;
+struct ServerPlan {
+    RequestPlan request;
     bool xidGiven = false;
     SourceKind source = SourceKind::Interface;
     Ipv4 sourceAddress{};
@@ -41,7 +41,7 @@ struct PeerConfig {
     unsigned intervalMs = 1000;
     std::optional<unsigned> lingerMs = 2000;  // none: listen until stopped
     bool hostNetwork = false;
-    std::vector<ServerSpec> servers;
+    std::vector<ServerPlan> servers;
 };
 
 struct ParseResult {
