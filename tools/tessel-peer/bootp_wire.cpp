@@ -86,11 +86,6 @@ int HexDigit(char c)
 
 }  // namespace
 
-std::size_t RequestContentLength(const RequestPlan& plan)
-{
-    return FullRequest(plan).size();
-}
-
 std::vector<std::uint8_t> BuildRequest(const RequestPlan& plan)
 {
     std::vector<std::uint8_t> bytes = FullRequest(plan);

@@ -45,9 +45,6 @@ struct RequestPlan {
 // up to the length (or cut at it).
 std::vector<std::uint8_t> BuildRequest(const RequestPlan& plan);
 
-// Bytes before the padding: the shortest length that carries the whole request.
-std::size_t RequestContentLength(const RequestPlan& plan);
-
 // The fields of a received BOOTREPLY that tests look at.
 struct ReplyView {
     std::uint8_t op = 0;
