@@ -83,13 +83,13 @@ protected:
         procedureUnderTest = &assignment;
     }
 
-    RequestSpec ChosenRequest(std::array<std::uint8_t, 4> source = {0, 0, 0, 0})
+    RequestShape ChosenRequest(std::array<std::uint8_t, 4> source = {0, 0, 0, 0})
     {
-        RequestSpec spec;
-        spec.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x00, 0xAB};
-        spec.source = source;
-        spec.port = 68;
-        return spec;
+        RequestShape shape;
+        shape.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x00, 0xAB};
+        shape.source = source;
+        shape.port = 68;
+        return shape;
     }
 
     // Starts the thread, lets the note pass, hands the job over and sends

@@ -25,7 +25,7 @@
 namespace tessel::testing {
 
 // A request as a server would send it, built here without the engine's help.
-struct RequestSpec {
+struct RequestShape {
     std::array<std::uint8_t, 6> mac{0x0A, 0x1B, 0x2C, 0x00, 0x00, 0x01};
     std::array<std::uint8_t, 4> source{0, 0, 0, 0};
     std::uint16_t port = 68;
@@ -34,19 +34,19 @@ struct RequestSpec {
     std::size_t length = 300;
 };
 
-inline std::vector<std::uint8_t> BuildRequest(const RequestSpec& spec)
+inline std::vector<std::uint8_t> BuildRequest(const RequestShape& shape)
 {
-    std::vector<std::uint8_t> b(spec.length, 0);
-    b[0] = spec.op;
+    std::vector<std::uint8_t> b(shape.length, 0);
+    b[0] = shape.op;
     b[1] = 1;
     b[2] = 6;
     b[4] = 0x12;
     b[5] = 0x34;
-    std::copy(spec.mac.begin(), spec.mac.end(), b.begin() + 28);
+    std::copy(shape.mac.begin(), shape.mac.end(), b.begin() + 28);
     const std::uint8_t cookie[] = {99, 130, 83, 99};
     std::copy(cookie, cookie + 4, b.begin() + 236);
-    std::copy(spec.options.begin(), spec.options.end(), b.begin() + 240);
-    b[240 + spec.options.size()] = 255;
+    std::copy(shape.options.begin(), shape.options.end(), b.begin() + 240);
+    b[240 + shape.options.size()] = 255;
     return b;
 }
 
@@ -114,7 +114,7 @@ public:
         m_changed.notify_all();
     }
 
-    void PushRequest(const RequestSpec& spec) { Push(Item{ReceiveStatus::Ok, BuildRequest(spec), spec.source, spec.port}); }
+    void PushRequest(const RequestShape& shape) { Push(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port}); }
 
     // Waits (real time, bounded) until everything pushed has been taken and
     // the thread is back in Receive.

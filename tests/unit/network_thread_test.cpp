@@ -9,11 +9,11 @@ using namespace tessel::testing;
 
 namespace {
 
-RequestSpec Server(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t last)
+RequestShape Server(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t last)
 {
-    RequestSpec spec;
-    spec.mac = {a, b, c, 0x00, 0x00, last};
-    return spec;
+    RequestShape shape;
+    shape.mac = {a, b, c, 0x00, 0x00, last};
+    return shape;
 }
 
 using Rows = std::vector<std::pair<std::string, std::string>>;
@@ -135,7 +135,7 @@ TEST_F(NetworkBed, CurrentAddressFromSourceOrOption50)
     auto factory = Server(0x0A, 0x1B, 0x2C, 3);
     factory.source = {198, 51, 100, 80};
     factory.options = {50, 4, 10, 0, 0, 8};  // ignored: the source is an address
-    for (const auto& spec : {asking, bare, factory}) channel->PushRequest(spec);
+    for (const auto& shape : {asking, bare, factory}) channel->PushRequest(shape);
     Idle();
     EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-01", "10.0.0.7"},
                                {"0A-1B-2C-00-00-02", "0.0.0.0"},
@@ -150,11 +150,11 @@ TEST_F(NetworkBed, CurrentAddressFromSourceOrOption50)
 TEST_F(NetworkBed, ListedServerKeepsItsRowAndAddress)
 {
     Start();
-    auto spec = Server(0x0A, 0x1B, 0x2C, 1);
-    spec.source = {10, 77, 0, 5};
-    channel->PushRequest(spec);
-    spec.source = {10, 77, 0, 99};
-    channel->PushRequest(spec);
+    auto shape = Server(0x0A, 0x1B, 0x2C, 1);
+    shape.source = {10, 77, 0, 5};
+    channel->PushRequest(shape);
+    shape.source = {10, 77, 0, 99};
+    channel->PushRequest(shape);
     Idle();
     EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-01", "10.77.0.5"}}));
 }
