@@ -15,7 +15,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -113,12 +112,6 @@ class Program:
 
 def program_node(bed):
     return bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=True)
-
-
-def workdir():
-    path = tempfile.mkdtemp(prefix="tessel-e2e-")
-    os.chmod(path, 0o755)
-    return path
 
 
 # --------------------------------------------------------------------------
@@ -290,7 +283,7 @@ def scenario_listing(bed, cli, peer):
     a = bed.add_node("a")
     b = bed.add_node("b", [FACTORY_DEFAULT + "/24"])
     c = bed.add_node("c", ["10.77.0.20/24"])
-    folder = workdir()
+    folder = bed.make_folder()
     with open(os.path.join(folder, tessel_log.DEFAULT_NAME), "wb") as stale:
         stale.write(b"left from an earlier run\r\n")
     tessel = Program(prog, cli, ["--seconds", str(seconds)], folder)
@@ -344,7 +337,7 @@ def scenario_all_prefixes(bed, cli, peer):
     """--all lists foreign prefixes too; ended by SIGTERM."""
     prog = program_node(bed)
     d = bed.add_node("d", ["10.77.0.30/24"])
-    folder = workdir()
+    folder = bed.make_folder()
     tessel = Program(prog, cli, ["--all", "--seconds", "60", "--logfile",
                                  os.path.join(folder, "all.log")], folder)
     tessel.wait_bound()
@@ -374,7 +367,7 @@ def scenario_print_servers_only(bed, cli, peer):
     listed too."""
     prog = program_node(bed)
     e = bed.add_node("e", ["10.77.0.40/24"])
-    folder = workdir()
+    folder = bed.make_folder()
     tessel = Program(prog, cli, ["--print-servers-only", "--seconds", "60",
                                  "--logfile", os.path.join(folder, "ps.log")], folder)
     tessel.wait_bound()
@@ -410,7 +403,7 @@ def scenario_odd_datagrams(bed, cli, peer):
     loop logs each and goes on; none of the faulty ones is listed."""
     prog = program_node(bed)
     f = bed.add_node("f", ["10.77.0.50/24"])
-    folder = workdir()
+    folder = bed.make_folder()
     tessel = Program(prog, cli, ["--seconds", "60", "--logfile",
                                  os.path.join(folder, "odd.log")], folder)
     tessel.wait_bound()
@@ -446,7 +439,7 @@ def scenario_stop_while_blocked(bed, cli, peer):
     the start-up note must not wait for the note either."""
     prog = program_node(bed)
     g = bed.add_node("g", ["10.77.0.60/24"])
-    folder = workdir()
+    folder = bed.make_folder()
 
     early = Program(prog, cli, ["--seconds", "60", "--logfile",
                                 os.path.join(folder, "early.log")], folder)
@@ -494,7 +487,7 @@ def scenario_port_unavailable(bed, cli, _peer):
     holder = prog.start([PYTHON, "-c", HOLDER], name="holder")
     check(holder.stdout.wait_for(lambda t: t == "HELD", 5) is not None,
           f"could not hold port 67: {holder.stderr.text()}")
-    folder = workdir()
+    folder = bed.make_folder()
     tessel = Program(prog, cli, ["--seconds", "10", "--logfile",
                                  os.path.join(folder, "held.log")], folder)
     code = tessel.process.wait(8)

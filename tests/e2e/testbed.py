@@ -11,9 +11,11 @@ ends with SKIP_CODE and says why.
 import ctypes
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -252,6 +254,7 @@ class TestBed:
         self.switch = self.tag + "sw"
         self.namespaces = []
         self.processes = []
+        self.folders = []
         self._ports = 0
 
     def __enter__(self):
@@ -273,9 +276,22 @@ class TestBed:
             raise Skip(f"cannot make a bridge in a namespace: {error}") from None
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, kind, _value, _traceback):
         self.close()
+        # Logfiles of a failed run stay for a look; those of a passed run go.
+        for folder in self.folders:
+            if kind is None:
+                shutil.rmtree(folder, ignore_errors=True)
+            else:
+                print(f"test bed: files of this run kept in {folder}", file=sys.stderr)
         return False
+
+    def make_folder(self):
+        """A working folder for the program (its logfile goes there)."""
+        folder = tempfile.mkdtemp(prefix=NAME_PREFIX)
+        os.chmod(folder, 0o755)
+        self.folders.append(folder)
+        return folder
 
     def _add_namespace(self, name):
         run([IP, "netns", "add", name])
