@@ -58,6 +58,16 @@ void Headless::OnRowChanged(int, const ServerRow& row)
     m_listed.emplace_back(row.serial, row.address);
 }
 
+bool Headless::WaitUntilListening()
+{
+    // Opening the socket takes moments; the thread ends at once on failure.
+    while (!m_thread->Listening()) {
+        if (m_thread->Finished() || m_shared.stage.load() == StageNetworkFailed) return false;
+        RealClock().sleepMs(5);
+    }
+    return true;
+}
+
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
     const std::int64_t end = RealClock().nowMs() + timeoutMs;

@@ -43,6 +43,9 @@ public:
     // network thread. Call once, before any other thread exists.
     void Start(AssignmentProcedure* procedure = nullptr);
 
+    // Waits until port 67 is held (true) or could not be taken (false).
+    bool WaitUntilListening();
+
     // Waits up to timeoutMs (real time) for the next thing to tell.
     HeadlessEvent Next(std::int64_t timeoutMs);
 

@@ -97,6 +97,10 @@ int List(const std::vector<std::string>& args)
 
     Headless headless(options);
     headless.Start();
+    if (!headless.WaitUntilListening()) {
+        std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
+        return kExitPortUnavailable;
+    }
     std::fprintf(stderr, "Listening on UDP port 67 for %d s. Restart the server (power it off and on) so that it asks "
                          "for an address; press Ctrl+C to end.\n", seconds);
     const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(seconds) * 1000;
@@ -190,6 +194,10 @@ int Set(const std::vector<std::string>& args)
     AddressAssignment assignment;
     Headless headless(options);
     headless.Start(&assignment);
+    if (!headless.WaitUntilListening()) {
+        std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
+        return kExitPortUnavailable;
+    }
     std::fprintf(stderr, "Waiting up to %d s for server %s. Restart it now (power it off and on) so that it asks for "
                          "an address.\n", seconds, serial->c_str());
     const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(seconds) * 1000;
