@@ -189,9 +189,7 @@ void CSetIpCommand::RunSettingProgress()
     int floor = 0;
     bool repliedSeen = false, savingSeen = false;
 
-    ui.OpenStage(kTextWaiting);
-    ui.SetBar(0);
-    clock.sleepMs(kStageOpenPauseMs);
+    OpenStageWindow(kTextWaiting);
     while (clock.nowMs() < deadline) {
         int text = kTextWaiting;
         switch (shown) {
@@ -231,9 +229,7 @@ void CSetIpCommand::RunSettingProgress()
         if (m_ctx.shared.stage.load() > shown) ++shown;
         if (shown == StageStored) break;
     }
-    ui.SetBar(100);
-    clock.sleepMs(kStageClosePauseMs);
-    ui.CloseStage();
+    CloseStageWindow();
 }
 
 void CSetIpCommand::RunRetryingProgress()
@@ -242,17 +238,28 @@ void CSetIpCommand::RunRetryingProgress()
     SetIpFrontEnd& ui = m_ctx.ui;
     const std::int64_t start = clock.nowMs();
     const std::int64_t end = start + kRetryingMs;
-    ui.OpenStage(kTextRetrying);
-    ui.SetBar(0);
-    clock.sleepMs(kStageOpenPauseMs);
+    OpenStageWindow(kTextRetrying);
     while (clock.nowMs() < end) {
         ui.SetBar(static_cast<int>((clock.nowMs() - start) * 100 / kRetryingMs));
         ui.Repaint();
         clock.sleepMs(kRetryingStepMs);
     }
-    ui.SetBar(100);
-    clock.sleepMs(kStageClosePauseMs);
-    ui.CloseStage();
+    CloseStageWindow();
+}
+
+void CSetIpCommand::OpenStageWindow(int textId)
+{
+    m_ctx.ui.OpenStage(textId);
+    m_ctx.ui.SetBar(0);
+    m_ctx.clock.sleepMs(kStageOpenPauseMs);
+}
+
+// The bar is full before every close.
+void CSetIpCommand::CloseStageWindow()
+{
+    m_ctx.ui.SetBar(100);
+    m_ctx.clock.sleepMs(kStageClosePauseMs);
+    m_ctx.ui.CloseStage();
 }
 
 int CSetIpCommand::RunFallback(int stage)

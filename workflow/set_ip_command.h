@@ -105,6 +105,8 @@ public:
 
 private:
     BoxAnswer Box(int id);
+    void OpenStageWindow(int textId);
+    void CloseStageWindow();
     bool StartProbe(const std::shared_ptr<ProbeRequest>& request);
 
     SetIpContext m_ctx;

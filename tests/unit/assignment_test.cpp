@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "engine/assignment_procedure.h"
-#include "platform/system_commands.h"
+#include "recording_commands.h"
 #include "workers/hand_over.h"
 
 using namespace tessel;
@@ -60,17 +60,6 @@ public:
     std::vector<std::string> ftpAddresses;
 };
 
-class RecordingCommands final : public SystemCommands {
-public:
-    void DeleteNeighbour(const std::string& a) override { calls.push_back("delete " + a); }
-    void SetStaticNeighbour(const std::string& a, const std::string& s, const std::string& h) override
-    {
-        calls.push_back("static " + a + " " + s + " " + h);
-    }
-    void PingOnce(const std::string& a) override { calls.push_back("ping " + a); }
-    void PingBroadcast(const std::string& a) override { calls.push_back("ping -b " + a); }
-    std::vector<std::string> calls;
-};
 
 const char* const kChosen = "0A-1B-2C-00-00-AB";
 

@@ -10,7 +10,7 @@
 #include "engine/server_table.h"
 #include "engine/shared_state.h"
 #include "platform/clock.h"
-#include "platform/system_commands.h"
+#include "recording_commands.h"
 #include "workers/hand_over.h"
 #include "workflow/set_ip_command.h"
 
@@ -33,17 +33,6 @@ private:
     std::int64_t m_now = 100000;
 };
 
-class Commands final : public SystemCommands {
-public:
-    void DeleteNeighbour(const std::string& a) override { calls.push_back("delete " + a); }
-    void SetStaticNeighbour(const std::string& a, const std::string& s, const std::string& h) override
-    {
-        calls.push_back("static " + a + " " + s + " " + h);
-    }
-    void PingOnce(const std::string& a) override { calls.push_back("ping " + a); }
-    void PingBroadcast(const std::string& a) override { calls.push_back("ping -b " + a); }
-    std::vector<std::string> calls;
-};
 
 struct ShownBox {
     int id;
@@ -168,7 +157,7 @@ public:
     SharedState shared;
     std::atomic<int> help{1};
     FrontEnd ui{help, clock};
-    Commands commands;
+    tessel::testing::RecordingCommands commands;
     bool inkwell = false, addressInUse = false, finalProbeAnswers = false, closing = false;
     std::vector<std::pair<std::int64_t, int>> schedule;  // time after hand-over, stage
     std::int64_t handedOverAt = -1;
