@@ -249,13 +249,31 @@ class TestBed:
     """Use as a context manager; leaving it removes every namespace and
     process that it made."""
 
-    def __init__(self):
-        self.tag = f"{NAME_PREFIX}{os.getpid()}-"
+    def __init__(self, label=""):
+        self.tag = f"{NAME_PREFIX}{os.getpid()}-" + (f"{label}-" if label else "")
         self.switch = self.tag + "sw"
         self.namespaces = []
         self.processes = []
         self.folders = []
+        self.children = []
+        self.bridges = ["br0"]
         self._ports = 0
+
+    def child(self, label):
+        """A bed of its own (own switch, own namespaces) that this one removes
+        with itself: cases that run side by side never hear each other."""
+        bed = TestBed(label)
+        bed.folders = self.folders
+        bed.__enter__()
+        self.children.append(bed)
+        return bed
+
+    def add_bridge(self, name):
+        """A second network on the bed's switch."""
+        run([IP, "-n", self.switch, "link", "add", name, "type", "bridge",
+             "stp_state", "0", "forward_delay", "0"])
+        run([IP, "-n", self.switch, "link", "set", name, "up"])
+        self.bridges.append(name)
 
     def __enter__(self):
         if os.geteuid() != 0:
@@ -302,27 +320,32 @@ class TestBed:
         run([IP, "netns", "exec", name, SYSCTL, "-q", "-w",
              "net.ipv6.conf.all.disable_ipv6=1", "net.ipv6.conf.default.disable_ipv6=1"])
 
-    def add_node(self, role, addresses=(), default_route=False):
+    def add_node(self, role, addresses=(), default_route=False, bridge="br0"):
         """A host on the bed: namespace, interface eth0 on the bridge, the
         given addresses ("10.77.0.5/24"), none for a server without one."""
         namespace = self.tag + role
         self._add_namespace(namespace)
-        self._ports += 1
-        port = f"p{self._ports}"
-        try:
-            run([IP, "link", "add", "eth0", "netns", namespace, "type", "veth",
-                 "peer", "name", port, "netns", self.switch])
-        except RuntimeError as error:
-            raise Skip(f"cannot make a veth pair between namespaces: {error}") from None
-        run([IP, "-n", self.switch, "link", "set", port, "master", "br0", "up"])
-        for address in addresses:
-            run([IP, "-n", namespace, "addr", "add", address, "dev", "eth0"])
-        run([IP, "-n", namespace, "link", "set", "eth0", "up"])
+        node = Node(self, namespace, list(addresses))
+        self.add_interface(node, "eth0", addresses, bridge)
         if default_route:
             # As on a real host: the limited broadcast needs a route to leave
             # a socket that is not bound to a device.
             run([IP, "-n", namespace, "route", "add", "default", "dev", "eth0"])
-        return Node(self, namespace, list(addresses))
+        return node
+
+    def add_interface(self, node, name, addresses, bridge):
+        """One more interface of a host, on the given bridge."""
+        self._ports += 1
+        port = f"p{self._ports}"
+        try:
+            run([IP, "link", "add", name, "netns", node.namespace, "type", "veth",
+                 "peer", "name", port, "netns", self.switch])
+        except RuntimeError as error:
+            raise Skip(f"cannot make a veth pair between namespaces: {error}") from None
+        run([IP, "-n", self.switch, "link", "set", port, "master", bridge, "up"])
+        for address in addresses:
+            run([IP, "-n", node.namespace, "addr", "add", address, "dev", name])
+        run([IP, "-n", node.namespace, "link", "set", name, "up"])
 
     def close(self):
         # A second Ctrl+C must not cut the tear-down short.
@@ -335,6 +358,8 @@ class TestBed:
                 signal.signal(number, handler)
 
     def _remove_all(self):
+        for bed in self.children:
+            bed._remove_all()
         for process in self.processes:
             try:
                 process.kill()

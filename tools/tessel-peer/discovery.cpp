@@ -52,8 +52,9 @@ bool HasAddress(const InterfaceInfo& interface, const Ipv4& address)
 
 }  // namespace
 
-DiscoveryService::DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface)
-    : m_config(config), m_interface(interface)
+DiscoveryService::DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface,
+                                   RestartService* restart)
+    : m_config(config), m_interface(interface), m_restart(restart)
 {
 }
 
@@ -107,6 +108,12 @@ bool DiscoveryService::Open(std::string& error)
         error = SystemError("cannot set the socket options");
         return false;
     }
+    // The destination of each reply is reported, so tests see a broadcast
+    // from a unicast.
+    if (setsockopt(m_socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+        error = SystemError("cannot ask for the destination of datagrams");
+        return false;
+    }
     // Bound to the device, the limited broadcast leaves through it even where
     // the namespace has no route at all.
     if (setsockopt(m_socket, SOL_SOCKET, SO_BINDTODEVICE, m_interface.name.c_str(),
@@ -135,7 +142,7 @@ bool DiscoveryService::Open(std::string& error)
 bool DiscoveryService::HasMoreRounds(unsigned round) const
 {
     return std::any_of(m_streams.begin(), m_streams.end(), [round](const Stream& stream) {
-        return stream.plan.count == 0 || round < stream.plan.count;
+        return !stream.silenced && (stream.plan.count == 0 || round < stream.plan.count);
     });
 }
 
@@ -159,6 +166,11 @@ bool DiscoveryService::SendOne(Stream& stream, std::string& error)
     message.msg_iov = &data;
     message.msg_iovlen = 1;
 
+    // A server that has restarted (and goes on asking) asks from its new
+    // address.
+    if (m_restart != nullptr) {
+        if (const auto taken = m_restart->TakenAddress(stream.plan.request.mac)) stream.source = *taken;
+    }
     // With an address on the interface, the source is named per datagram, so
     // servers with different addresses can share one socket.
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
@@ -193,14 +205,14 @@ bool DiscoveryService::SendOne(Stream& stream, std::string& error)
 bool DiscoveryService::SendRound(unsigned round, std::string& error)
 {
     for (auto& stream : m_streams) {
-        if (stream.plan.count != 0 && round >= stream.plan.count) continue;
+        if (stream.silenced || (stream.plan.count != 0 && round >= stream.plan.count)) continue;
         if (!SendOne(stream, error)) return false;
     }
     return true;
 }
 
 void DiscoveryService::ReportDatagram(const std::vector<std::uint8_t>& bytes, std::size_t length,
-                                      const std::string& from)
+                                      const std::string& from, const std::string& to)
 {
     const std::span<const std::uint8_t> datagram(bytes.data(), length);
     const auto reply = ParseReply(datagram);
@@ -210,11 +222,12 @@ void DiscoveryService::ReportDatagram(const std::vector<std::uint8_t>& bytes, st
         return;
     }
     ++m_replyCount;
-    const bool ours = std::any_of(m_streams.begin(), m_streams.end(), [&](const Stream& stream) {
-        return stream.plan.request.mac == reply->mac && stream.plan.request.xid == reply->xid;
+    const auto stream = std::find_if(m_streams.begin(), m_streams.end(), [&](const Stream& candidate) {
+        return candidate.plan.request.mac == reply->mac && candidate.plan.request.xid == reply->xid;
     });
+    const bool ours = stream != m_streams.end();
     ReportLine("REPLY mac=" + FormatMac(reply->mac) + " xid=" + Hex32(reply->xid) +
-               " ours=" + (ours ? "1" : "0") + " from=" + from +
+               " ours=" + (ours ? "1" : "0") + " from=" + from + " to=" + to +
                " len=" + std::to_string(reply->length) + " op=" + std::to_string(reply->op) +
                " flags=" + Hex16(reply->flags) + " ciaddr=" + FormatIpv4(reply->ciaddr) +
                " yiaddr=" + FormatIpv4(reply->yiaddr) + " siaddr=" + FormatIpv4(reply->siaddr) +
@@ -222,6 +235,10 @@ void DiscoveryService::ReportDatagram(const std::vector<std::uint8_t>& bytes, st
                " sname_nul=" + (reply->snameTerminated ? "1" : "0") +
                " file=" + EscapeText(reply->file) + " cookie=" + reply->cookie +
                " end=" + std::to_string(reply->endOffset));
+    if (ours && m_restart != nullptr && m_restart->OnReply(reply->mac, reply->yiaddr, stream->source) &&
+        !m_config.services.keepAsking) {
+        stream->silenced = true;
+    }
 }
 
 void DiscoveryService::ReceiveAll()
@@ -229,14 +246,32 @@ void DiscoveryService::ReceiveAll()
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
     for (;;) {
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t received = recvfrom(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        iovec data{buffer.data(), buffer.size()};
+        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t received = recvmsg(m_socket, &message, MSG_DONTWAIT);
         if (received < 0) return;  // drained (EAGAIN) or a transient error: poll again
         Ipv4 address{};
         std::memcpy(address.data(), &from.sin_addr.s_addr, 4);
+        std::string to = "?";
+        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+             header = CMSG_NXTHDR(&message, header)) {
+            if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(header), sizeof info);
+                Ipv4 destination{};
+                std::memcpy(destination.data(), &info.ipi_addr.s_addr, 4);
+                to = FormatIpv4(destination);
+            }
+        }
         ReportDatagram(buffer, static_cast<std::size_t>(received),
-                       FormatIpv4(address) + ":" + std::to_string(ntohs(from.sin_port)));
+                       FormatIpv4(address) + ":" + std::to_string(ntohs(from.sin_port)), to);
     }
 }
 
@@ -272,7 +307,7 @@ bool DiscoveryService::Run(const std::atomic<bool>& stop)
             timeoutMs = static_cast<int>(
                 std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
                                            nextRound - now).count()));
-        } else if (m_config.lingerMs) {
+        } else if (m_config.lingerMs && (m_restart == nullptr || !m_restart->Restarting())) {
             const auto end = lastSend + std::chrono::milliseconds(*m_config.lingerMs);
             if (now >= end) break;
             timeoutMs = static_cast<int>(

@@ -9,12 +9,15 @@
 
 #include "netif.h"
 #include "peer_options.h"
+#include "restart.h"
 
 namespace peer {
 
 class DiscoveryService {
 public:
-    DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface);
+    // restart, when given, hears of every reply meant for one of the servers.
+    DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface,
+                     RestartService* restart = nullptr);
     ~DiscoveryService();
     DiscoveryService(const DiscoveryService&) = delete;
     DiscoveryService& operator=(const DiscoveryService&) = delete;
@@ -34,17 +37,19 @@ private:
         Ipv4 source{};  // 0.0.0.0 when sent from an interface without address
         std::vector<std::uint8_t> datagram;
         unsigned sent = 0;
+        bool silenced = false;  // restarting: sends nothing more
     };
 
     bool SendRound(unsigned round, std::string& error);
     bool SendOne(Stream& stream, std::string& error);
     void ReceiveAll();
     void ReportDatagram(const std::vector<std::uint8_t>& bytes, std::size_t length,
-                        const std::string& from);
+                        const std::string& from, const std::string& to);
     bool HasMoreRounds(unsigned round) const;
 
     const PeerConfig& m_config;
     InterfaceInfo m_interface;
+    RestartService* m_restart;
     std::vector<Stream> m_streams;
     int m_socket = -1;
     unsigned m_sentCount = 0;

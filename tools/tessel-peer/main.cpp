@@ -1,6 +1,7 @@
 // tessel-peer: behaves as MERROW servers do on the network, for the
-// end-to-end tests and demonstrations. Each service of a server (discovery
-// now) lives in its own unit; this file reads the command line and runs them.
+// end-to-end tests and demonstrations. Each service of a server (discovery,
+// the restart on a reply, its web form, its FTP service) lives in its own
+// unit; this file reads the command line and runs them.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "netif.h"
 #include "peer_options.h"
 #include "report.h"
+#include "restart.h"
 
 namespace {
 
@@ -64,10 +66,15 @@ int main(int argc, char** argv)
     }
 
     InstallStopHandlers();
-    peer::DiscoveryService discovery(config, interface);
+    // Declared first, so it outlives the discovery that reports replies to it;
+    // leaving main waits for its pending restarts and closes its services.
+    peer::RestartService restart(config, interface, stopRequested);
+    peer::DiscoveryService discovery(config, interface, &restart);
     if (!discovery.Open(error)) {
         peer::ReportError(error);
         return peer::kExitUnavailable;
     }
-    return discovery.Run(stopRequested) ? peer::kExitOk : peer::kExitUnavailable;
+    const bool ok = discovery.Run(stopRequested);
+    stopRequested.store(true);  // the services close with the discovery
+    return ok ? peer::kExitOk : peer::kExitUnavailable;
 }

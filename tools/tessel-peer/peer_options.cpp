@@ -72,14 +72,49 @@ void PrintUsage(std::FILE* out)
         "  --count N         datagrams this server sends (1); 0 sends until stopped\n"
         "  --xid HEX         transaction id (default: random, one per server)\n"
         "\n"
+        "After a reply with a server's MAC and xid the server restarts: it stops\n"
+        "sending, waits, replaces the address it asked from by the reply's yiaddr,\n"
+        "and opens a web server on port 80 and an FTP service on port 21 there.\n"
+        "Service options (for every server of this peer):\n"
+        "  --ignore-replies      never restart; requests go on as planned\n"
+        "  --keep-asking         go on sending requests after the restart (from the\n"
+        "                        new address), so that a reply may come again\n"
+        "  --keep-old-address    leave the address asked from on the interface\n"
+        "  --restart-ms MS       from the reply to the new address (3000)\n"
+        "  --prefix N            prefix length of the new address (24)\n"
+        "  --record DIR          keep each HTTP request and each uploaded file in DIR\n"
+        "                        (http-N.req, ftp-N.upload), exactly as received\n"
+        "  --no-web              take the address, but do not listen on port 80\n"
+        "  --web-status N        answer to an authorised POST /cgi-bin/config.html (200)\n"
+        "  --web-delay MS        wait before that answer (0)\n"
+        "  --web-password PW     password of root for the form (wxyz)\n"
+        "  --no-ftp              no FTP service on port 21\n"
+        "  --ftp-password PW     password of root for FTP (wxyz)\n"
+        "  --ftp-files A,B,...   names NLST lists, whatever is asked for (CONFIG);\n"
+        "                        'none' lists nothing\n"
+        "  --ftp-missing-450     answer an empty listing with 450 instead of an empty\n"
+        "                        transfer\n"
+        "  --ftp-refuse-upload   answer STOR with 553\n"
+        "  --ftp-drop-upload     answer STOR with 150, then drop both connections\n"
+        "                        before the file is whole\n"
+        "\n"
         "Output on stdout, one line per event, flushed at once:\n"
         "  READY interface=IF index=N port=N servers=N\n"
         "  SENT mac=MAC xid=0xXXXXXXXX from=ADDR len=N op=N\n"
-        "  REPLY mac=MAC xid=0xXXXXXXXX ours=0|1 from=ADDR:PORT len=N op=N flags=0xXXXX\n"
+        "  REPLY mac=MAC xid=0xXXXXXXXX ours=0|1 from=ADDR:PORT to=ADDR len=N op=N\n"
+        "        flags=0xXXXX\n"
         "        ciaddr=A yiaddr=A siaddr=A giaddr=A sname=TEXT sname_nul=0|1\n"
         "        file=TEXT cookie=dhcp|none|HEX end=N   (all on one line; end is the\n"
         "        offset of the end option when only padding stands before it, else -1)\n"
         "  OTHER from=ADDR:PORT len=N op=N   (anything else heard on the port)\n"
+        "  RESTART mac=MAC address=A/N old=A after_ms=N web=0|1 ftp=0|1\n"
+        "  WEB connection n=N from=ADDR:PORT\n"
+        "  WEB empty n=N                 (closed without a byte: a port probe)\n"
+        "  WEB request n=N method=M path=P auth=none|good|bad status=N bytes=N\n"
+        "        body=TEXT [file=PATH]\n"
+        "  FTP session n=N from=ADDR:PORT\n"
+        "  FTP command n=N verb=V arg=TEXT\n"
+        "  FTP stored|dropped|refused n=N name=TEXT type=A|I bytes=N [file=PATH]\n"
         "  DONE sent=N replies=N\n"
         "Texts are escaped: bytes outside 0x21..0x7E and '\\' become \\xHH.\n"
         "\n"
@@ -121,9 +156,21 @@ ParseResult ParseCommandLine(int argc, char** argv)
             target().request.vendorClass.reset();
             continue;
         }
+        ServiceConfig& services = config.services;
+        if (option == "--ignore-replies") { services.ignoreReplies = true; continue; }
+        if (option == "--keep-asking") { services.keepAsking = true; continue; }
+        if (option == "--keep-old-address") { services.keepOldAddress = true; continue; }
+        if (option == "--no-web") { services.web = false; continue; }
+        if (option == "--no-ftp") { services.ftp = false; continue; }
+        if (option == "--ftp-missing-450") { services.ftpMissing450 = true; continue; }
+        if (option == "--ftp-refuse-upload") { services.ftpRefuseUpload = true; continue; }
+        if (option == "--ftp-drop-upload") { services.ftpDropUpload = true; continue; }
         static const char* const kWithValue[] = {"--server", "--interface", "--port", "--interval",
                                                  "--linger", "--from", "--requested", "--class",
-                                                 "--length", "--op", "--count", "--xid"};
+                                                 "--length", "--op", "--count", "--xid",
+                                                 "--restart-ms", "--prefix", "--record",
+                                                 "--web-status", "--web-delay", "--web-password",
+                                                 "--ftp-password", "--ftp-files"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), option) == std::end(kWithValue)) {
             return fail("unknown option: " + option);
         }
@@ -183,6 +230,38 @@ ParseResult ParseCommandLine(int argc, char** argv)
             if (!ToUnsigned(value, 0xFFFFFFFFul, number, 16)) return fail("bad xid: " + value);
             target().request.xid = static_cast<std::uint32_t>(number);
             target().xidGiven = true;
+        } else if (option == "--restart-ms") {
+            if (!ToUnsigned(value, kMaxIntervalMs, number)) return fail("bad restart time: " + value);
+            services.restartMs = static_cast<unsigned>(number);
+        } else if (option == "--prefix") {
+            if (!ToUnsigned(value, 32, number) || number == 0) return fail("bad prefix: " + value);
+            services.prefix = static_cast<unsigned>(number);
+        } else if (option == "--record") {
+            if (value.empty()) return fail("empty record folder");
+            services.recordFolder = value;
+        } else if (option == "--web-status") {
+            if (!ToUnsigned(value, 599, number) || number < 100) return fail("bad status: " + value);
+            services.webStatus = static_cast<unsigned>(number);
+        } else if (option == "--web-delay") {
+            if (!ToUnsigned(value, kMaxIntervalMs, number)) return fail("bad delay: " + value);
+            services.webDelayMs = static_cast<unsigned>(number);
+        } else if (option == "--web-password") {
+            services.webPassword = value;
+        } else if (option == "--ftp-password") {
+            services.ftpPassword = value;
+        } else if (option == "--ftp-files") {
+            services.ftpFiles.clear();
+            if (value != "none") {
+                std::size_t start = 0;
+                for (;;) {
+                    const std::size_t comma = value.find(',', start);
+                    const std::string name = value.substr(start, comma - start);
+                    if (name.empty()) return fail("empty name in --ftp-files: " + value);
+                    services.ftpFiles.push_back(name);
+                    if (comma == std::string::npos) break;
+                    start = comma + 1;
+                }
+            }
         } else {
             return fail("unknown option: " + option);
         }

@@ -35,7 +35,32 @@ struct ServerPlan {
     unsigned count = 1;  // 0: until stopped
 };
 
+// What a server does once it hears a reply meant for it: restart with the
+// address, then offer its web form and FTP service there. One set for the
+// whole peer; each scenario runs one peer per server whose services matter.
+struct ServiceConfig {
+    bool ignoreReplies = false;   // hears replies, never restarts
+    bool keepAsking = false;      // goes on sending requests after a restart
+    bool keepOldAddress = false;  // the address it asked from stays on the interface
+    unsigned restartMs = 3000;    // from the reply to the new address being up
+    unsigned prefix = 24;         // of the new address
+    std::string recordFolder;     // empty: requests and uploads are not kept as files
+
+    bool web = true;
+    unsigned webStatus = 200;     // for an authorised form POST
+    unsigned webDelayMs = 0;      // before that answer
+    std::string webPassword = "wxyz";
+
+    bool ftp = true;
+    std::string ftpPassword = "wxyz";
+    std::vector<std::string> ftpFiles{"CONFIG"};  // what NLST lists, in order
+    bool ftpMissing450 = false;   // an empty listing answered 450 instead of 226
+    bool ftpRefuseUpload = false;
+    bool ftpDropUpload = false;
+};
+
 struct PeerConfig {
+    ServiceConfig services;
     std::string interfaceName;  // empty: the only non-loopback interface
     unsigned port = kDefaultClientPort;
     unsigned intervalMs = 1000;
