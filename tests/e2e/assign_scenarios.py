@@ -402,15 +402,21 @@ def scenario_assign_ftp(bed, cli, peer):
     password, no FTP service, CONFIG not found (an empty listing and a 450),
     the upload refused, a first entry with an unknown name, the connection
     dropped during the upload: each leaves the address set until restart
-    (4) with its events. Listings with config.ini or Config.INI first store
+    (4) with its events, when the server does not answer the final ICMP
+    check; one that answers it is taken as stored (5). Listings with config.ini or Config.INI first store
     the second format under the name the server gave (49 bytes for a
     15-character address)."""
 
-    def until_restart(serial, address, args, codes, commands, upload=None):
+    def until_restart(serial, address, args, codes, commands, upload=None, icmp=False):
+        # The final ICMP check would turn 4 into 5: this server stays silent.
         def body(case_bed):
-            run = SetRun(case_bed, cli, peer, serial, address, ["--web-status", "500"] + args)
+            run = SetRun(case_bed, cli, peer, serial, address, ["--web-status", "500"] + args +
+                         ([] if icmp else ["--no-icmp"]))
             run.finish()
-            run.check_outcome(EXIT_UNTIL_RESTART, BOX_UNTIL_RESTART)
+            if icmp:
+                run.check_outcome(EXIT_STORED, BOX_STORED)
+            else:
+                run.check_outcome(EXIT_UNTIL_RESTART, BOX_UNTIL_RESTART)
             run.check_home_page()
             run.check_one_reply()
             run.check_restarted()
@@ -451,6 +457,11 @@ def scenario_assign_ftp(bed, cli, peer):
         ("ftp_dropped", until_restart("0A-1B-2C-00-02-07", "10.77.0.157", ["--ftp-drop-upload"],
                                       (16, 18, (19, "CONFIG"), 20, -10, 21),
                                       [nlst, ("STOR", "CONFIG")], ("CONFIG", None, "dropped"))),
+        ("ftp_refused_icmp_answers", until_restart("0A-1B-2C-00-02-0B", "10.77.0.161",
+                                                   ["--ftp-refuse-upload"],
+                                                   (16, 18, (19, "CONFIG"), -9, 21),
+                                                   [nlst, ("STOR", "CONFIG")],
+                                                   ("CONFIG", None, "refused"), icmp=True)),
         ("ftp_one_entry", stored("0A-1B-2C-00-02-08", "10.77.0.158", "setup.cfg", "CONFIG")),
         ("ftp_ini_first", stored("0A-1B-2C-00-02-09", "10.77.0.159", "config.ini,CONFIG,readme",
                                  "config.ini")),

@@ -74,7 +74,9 @@ void PrintUsage(std::FILE* out)
         "\n"
         "After a reply with a server's MAC and xid the server restarts: it stops\n"
         "sending, waits, replaces the address it asked from by the reply's yiaddr,\n"
-        "and opens a web server on port 80 and an FTP service on port 21 there.\n"
+        "takes its MAC as the interface's hardware address (as a server's serial\n"
+        "is its MAC), adds an on-link default route, and opens a web server on\n"
+        "port 80 and an FTP service on port 21 at the new address.\n"
         "Service options (for every server of this peer):\n"
         "  --ignore-replies      never restart; requests go on as planned\n"
         "  --keep-asking         go on sending requests after the restart (from the\n"
@@ -82,6 +84,8 @@ void PrintUsage(std::FILE* out)
         "  --keep-old-address    leave the address asked from on the interface\n"
         "  --restart-ms MS       from the reply to the new address (3000)\n"
         "  --prefix N            prefix length of the new address (24)\n"
+        "  --no-icmp             do not answer ICMP echo requests once restarted\n"
+        "                        (the whole namespace stops answering them)\n"
         "  --record DIR          keep each HTTP request and each uploaded file in DIR\n"
         "                        (http-N.req, ftp-N.upload), exactly as received\n"
         "  --no-web              take the address, but do not listen on port 80\n"
@@ -161,6 +165,7 @@ ParseResult ParseCommandLine(int argc, char** argv)
         if (option == "--keep-asking") { services.keepAsking = true; continue; }
         if (option == "--keep-old-address") { services.keepOldAddress = true; continue; }
         if (option == "--no-web") { services.web = false; continue; }
+        if (option == "--no-icmp") { services.icmp = false; continue; }
         if (option == "--no-ftp") { services.ftp = false; continue; }
         if (option == "--ftp-missing-450") { services.ftpMissing450 = true; continue; }
         if (option == "--ftp-refuse-upload") { services.ftpRefuseUpload = true; continue; }
@@ -267,6 +272,9 @@ ParseResult ParseCommandLine(int argc, char** argv)
         }
     }
     if (config.servers.empty()) return fail("no --server given");
+    if (config.hostNetwork && !config.services.icmp) {
+        return fail("--no-icmp would change the machine's own network; not with --host-network");
+    }
 
     // Each server keeps one xid for all its requests, as a client does within
     // one exchange; distinct servers get distinct ones so replies can be told apart.

@@ -44,6 +44,7 @@ struct ServiceConfig {
     bool keepOldAddress = false;  // the address it asked from stays on the interface
     unsigned restartMs = 3000;    // from the reply to the new address being up
     unsigned prefix = 24;         // of the new address
+    bool icmp = true;             // the kernel answers echo requests once restarted
     std::string recordFolder;     // empty: requests and uploads are not kept as files
 
     bool web = true;

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <fstream>
 
 #include "report.h"
 #include "tcp_link.h"
@@ -99,9 +101,26 @@ void RestartService::Restart(Mac mac, Ipv4 newAddress, Ipv4 askedFrom)
             ReportError("cannot remove " + FormatIpv4(askedFrom) + " from " + interface);
         }
     }
+    // A server's serial is its MAC: the program's fallback writes a static
+    // neighbour entry with it, which must lead to this interface.
+    std::string hardware = FormatMac(mac);
+    for (char& c : hardware) c = c == '-' ? ':' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!RunIp({"link", "set", "dev", interface, "address", hardware})) {
+        ReportError("cannot give " + interface + " the hardware address " + hardware);
+    }
+    if (!services.icmp) {
+        std::ofstream ignore("/proc/sys/net/ipv4/icmp_echo_ignore_all");
+        ignore << "1\n";
+        if (!ignore) ReportError("cannot switch ICMP echo answers off");
+    }
     if (!RunIp({"-4", "addr", "replace", address, "dev", interface})) {
         ReportError("cannot put " + address + " on " + interface);
         return;
+    }
+    // On-link default route: the server answers the program even when the
+    // new address lies outside the program's network on the same wire.
+    if (!RunIp({"-4", "route", "replace", "default", "dev", interface})) {
+        ReportError("cannot add a default route on " + interface);
     }
     m_taken[mac] = newAddress;
 
