@@ -68,7 +68,7 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     const std::string source = FormatAddress(message.sourceAddress);
 
     log(EvSelectedServerRequest);
-    SetStage(shared, StageReplied);
+    if (!RaiseStage(shared, StageReplied)) return AssignmentEnd::BackToListening;
     const auto reply = MakeReply(message, desiredAddress, shared.hostAddress, shared.hostName ? shared.hostName : "");
     if (source == kNoAddress || source == kFactoryDefaultAddress) log(EvReplyByBroadcast);
     if (shared.stopRequested.load()) return AssignmentEnd::StopThread;
@@ -83,10 +83,10 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     }
 
     clock.sleepMs(kRestartWaitMs);
-    SetStage(shared, StageRestarting);
+    if (!RaiseStage(shared, StageRestarting)) return AssignmentEnd::BackToListening;
     clock.sleepMs(kRestartExtraWaitMs);
     log(EvRestartWaitFinished);
-    SetStage(shared, StageVerifying);
+    if (!RaiseStage(shared, StageVerifying)) return AssignmentEnd::BackToListening;
 
     log(EvCheckingTemporary);
     // A record per run: a probe of an earlier run that is still connecting
@@ -97,7 +97,7 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     log(EvCheckingTemporaryFinished);
     if (!verified) return AssignmentEnd::BackToListening;
 
-    SetStage(shared, StageVerified);
+    if (!RaiseStage(shared, StageVerified)) return AssignmentEnd::BackToListening;
     log(EvTemporarySuccess, desiredAddress);
 
     const std::string storeAddress = desiredNow();
@@ -107,7 +107,7 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     const bool stored = AwaitOutcome(*store, clock, kHttpStorePolls) != 0;
     log(EvHttpStoreFinished);
     if (stored) {
-        SetStage(shared, StageStored);
+        RaiseStage(shared, StageStored);
         log(EvPermanentSuccess, desiredAddress);
     }
     if (shared.stopRequested.load()) return AssignmentEnd::StopThread;

@@ -230,7 +230,7 @@ void StoreOverFtp(const std::string& address, InternetSession& session, SharedSt
     case UploadOutcome::Stored:
         break;
     }
-    SetStage(shared, StageStored);
+    RaiseStage(shared, StageStored);
     log(EvFtpStoreFinished);
     log(EvPermanentSuccess, address);
 }

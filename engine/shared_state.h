@@ -64,4 +64,17 @@ inline void SetStage(SharedState& shared, std::int32_t value)
     shared.stage.store(value);
 }
 
+// Raises `stage` for the job that the window handed over. When the window
+// has ended the job meanwhile (the stage is below 0), nothing is written and
+// the answer is false: a procedure that is still running must not take the
+// stage back from the window, or the server would go on being answered and
+// no new server would be listed.
+inline bool RaiseStage(SharedState& shared, std::int32_t value)
+{
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    if (shared.stage.load() < StageAwaitRequest) return false;
+    shared.stage.store(value);
+    return true;
+}
+
 }  // namespace tessel

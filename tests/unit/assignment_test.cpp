@@ -264,3 +264,24 @@ TEST_F(AssignmentBed, StopDuringTheRestartWaitIsSeenAfterTheHttpStoreAndSkipsFtp
     ASSERT_NE(finished, lines.end());
     EXPECT_EQ(*(finished + 1), "All network threads were closed nicely.");
 }
+
+TEST_F(AssignmentBed, AJobEndedByTheWindowIsNotTakenBackByARunningProcedure)
+{
+    Start();
+    Idle();
+    Choose(kChosen, "10.0.0.5", StageAwaitRequest);
+    // The window's progress ran out and it ended the job during the restart wait.
+    hooked.onSleep = [this](std::int64_t ms) {
+        if (ms == 8400) SetStage(shared, StageBusy);
+    };
+    channel->PushRequest(ChosenRequest());
+    Idle();
+    EXPECT_EQ(shared.stage.load(), StageBusy);
+    EXPECT_TRUE(workers.probes.empty()) << "the run ends at the next stage it would have set";
+    EXPECT_EQ(channel->replies.size(), 1u);
+
+    // Back at idle, the server's next request is listed as usual again.
+    SetStage(shared, StageIdle);
+    EXPECT_FALSE(RaiseStage(shared, StageVerified));
+    EXPECT_EQ(shared.stage.load(), StageIdle);
+}
