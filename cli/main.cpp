@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/headless.h"
+#include "cli/support_commands.h"
 #include "cli/terminal_front_end.h"
 #include "engine/assignment_procedure.h"
 #include "engine/shared_state.h"
@@ -51,6 +52,12 @@ const char* const kUsage =
     "        number to ask for an address, then give it ADDRESS: reply, follow\n"
     "        its restart, verify port 80 and store the address permanently.\n"
     "        --yes  go on with an address ending in 0, 1 or 255\n"
+    "  probe icmp|port80 ADDRESS [--logfile PATH]\n"
+    "        One ICMP echo request (4 s), or one connection to port 80 (8.4 s).\n"
+    "  store http|ftp ADDRESS [--logfile PATH]\n"
+    "        Make a server keep ADDRESS: its web form (2.8 s) or its FTP\n"
+    "        configuration file.\n"
+    "        probe and store exit 0 when answered or stored, 1 otherwise.\n"
     "  host  show this computer's name and the address it gives servers\n"
     "  --help\n"
     "\n"
@@ -255,6 +262,8 @@ int main(int argc, char** argv)
     }
     if (command == "list") return List(args);
     if (command == "set") return Set(args);
+    if (command == "probe") return Probe(args);
+    if (command == "store") return Store(args);
     if (command == "host" && args.empty()) return Host();
     return Usage("unknown command: " + command);
 }

@@ -1,0 +1,128 @@
+#include "cli/support_commands.h"
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "cli/headless.h"
+#include "engine/assignment_procedure.h"
+#include "engine/ftp_store.h"
+#include "engine/internet_session.h"
+#include "engine/ipaddress.h"
+#include "engine/shared_state.h"
+#include "log/events.h"
+#include "log/logfile.h"
+#include "platform/clock.h"
+#include "workers/hand_over.h"
+#include "workers/http_store.h"
+#include "workers/icmp_probe.h"
+#include "workers/port_probe.h"
+
+namespace tessel::cli {
+
+namespace {
+
+constexpr int kExitAnswered = 0;
+constexpr int kExitNotAnswered = 1;
+// The echo probe waits 4000 ms for its reply; one more poll step covers it.
+constexpr int kIcmpPolls = kIcmpProbeTimeoutMs / static_cast<int>(kPollStepMs) + 1;
+
+struct StepArguments {
+    std::string kind;
+    std::string address;
+    std::optional<std::string> logfilePath;
+};
+
+// KIND ADDRESS [--logfile PATH]; the error is empty when they are good.
+std::string ParseStep(const std::vector<std::string>& args, StepArguments& out)
+{
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--logfile" && i + 1 < args.size())
+            out.logfilePath = args[++i];
+        else if (!args[i].empty() && args[i][0] == '-')
+            return "unknown or incomplete option: " + args[i];
+        else
+            positional.push_back(args[i]);
+    }
+    if (positional.size() != 2) return "give what to do and an address";
+    out.kind = positional[0];
+    if (!ParseAddress(positional[1])) return "not an IP address (four numbers 0 to 255 joined by dots): " + positional[1];
+    out.address = positional[1];
+    return {};
+}
+
+std::unique_ptr<CLogfile> OpenLogfile(const StepArguments& step)
+{
+    return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath})
+                            : std::make_unique<CLogfile>("Temp", "IP.log");
+}
+
+int Tell(bool answered, const std::string& yes, const std::string& no)
+{
+    std::printf("%s\n", (answered ? yes : no).c_str());
+    return answered ? kExitAnswered : kExitNotAnswered;
+}
+
+}  // namespace
+
+int Probe(const std::vector<std::string>& args)
+{
+    StepArguments step;
+    const std::string error = ParseStep(args, step);
+    if (!error.empty() || (step.kind != "icmp" && step.kind != "port80")) {
+        std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli probe icmp|port80 ADDRESS [--logfile PATH]\n",
+                     error.empty() ? ("unknown probe: " + step.kind).c_str() : error.c_str());
+        return kExitUsage;
+    }
+    auto log = OpenLogfile(step);
+    Clock& clock = RealClock();
+    auto request = std::make_shared<ProbeRequest>(step.address);
+    if (step.kind == "icmp") {
+        // The window probes without logging; so does this.
+        StartIcmpProbe(request);
+        const bool answered = AwaitOutcome(*request, clock, kIcmpPolls) != 0;
+        return Tell(answered, step.address + " answered the ICMP echo request.",
+                    step.address + " did not answer the ICMP echo request within 4 s.");
+    }
+    log->WriteEvent(EvCheckingTemporary);
+    StartPortProbe(request);
+    const bool connected = AwaitOutcome(*request, clock, kPortProbePolls) != 0;
+    log->WriteEvent(EvCheckingTemporaryFinished);
+    if (connected) log->WriteEvent(EvTemporarySuccess, step.address);
+    return Tell(connected, step.address + " accepted a connection on port 80.",
+                step.address + " did not accept a connection on port 80 within 8.4 s.");
+}
+
+int Store(const std::vector<std::string>& args)
+{
+    StepArguments step;
+    const std::string error = ParseStep(args, step);
+    if (!error.empty() || (step.kind != "http" && step.kind != "ftp")) {
+        std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli store http|ftp ADDRESS [--logfile PATH]\n",
+                     error.empty() ? ("unknown store: " + step.kind).c_str() : error.c_str());
+        return kExitUsage;
+    }
+    auto log = OpenLogfile(step);
+    auto session = std::make_shared<InternetSession>(ApplicationName());
+    if (step.kind == "http") {
+        log->WriteEvent(EvHttpStoreStarted);
+        auto request = std::make_shared<StoreRequest>(step.address, session);
+        StartHttpStore(request);
+        const bool stored = AwaitOutcome(*request, RealClock(), kHttpStorePolls) != 0;
+        log->WriteEvent(EvHttpStoreFinished);
+        if (stored) log->WriteEvent(EvPermanentSuccess, step.address);
+        return Tell(stored, step.address + " stored the address through its web form.",
+                    step.address + " did not confirm the web form within 2.8 s.");
+    }
+    // As after a verified assignment: the store raises the stage to 5.
+    SharedState shared;
+    shared.logFile = log.get();
+    shared.stage.store(StageVerified);
+    StoreOverFtp(step.address, *session, shared);
+    return Tell(shared.stage.load() == StageStored,
+                step.address + " stored the address in its FTP configuration file.",
+                step.address + " did not take the address over FTP (the logfile says at which step).");
+}
+
+}  // namespace tessel::cli
