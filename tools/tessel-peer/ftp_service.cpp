@@ -15,10 +15,11 @@ namespace {
 
 constexpr unsigned kFtpPort = 21;
 constexpr const char* kUser = "root";
-constexpr int kAcceptStepMs = 200;
 constexpr int kIdleTimeoutMs = 30000;   // a silent client is dropped
 constexpr int kDataTimeoutMs = 10000;
 constexpr std::size_t kMaxLineBytes = 4096;
+// How often a session waiting for a command looks at the stop flag.
+constexpr int kReadStepMs = 200;
 constexpr std::size_t kMaxUploadBytes = 1024 * 1024;
 
 std::atomic<unsigned> sessionCount{0};
@@ -48,10 +49,10 @@ public:
             }
             if (m_pending.size() > kMaxLineBytes || stop.load() || waited >= kIdleTimeoutMs) return std::nullopt;
             char buffer[512];
-            const long got = ReadWithin(m_fd, buffer, sizeof buffer, kAcceptStepMs);
+            const long got = ReadWithin(m_fd, buffer, sizeof buffer, kReadStepMs);
             if (got == 0) return std::nullopt;
             if (got < 0) {
-                waited += kAcceptStepMs;
+                waited += kReadStepMs;
                 continue;
             }
             m_pending.append(buffer, static_cast<std::size_t>(got));
@@ -104,43 +105,11 @@ bool ParsePortArgument(const std::string& text, Ipv4& address, unsigned& port)
 }
 
 FtpService::FtpService(const ServiceConfig& config, const Ipv4& address, const std::atomic<bool>& stop)
-    : m_config(config), m_address(address), m_stop(stop)
+    : TcpService(config, address, kFtpPort, sessionCount, "FTP session", stop)
 {
 }
 
-FtpService::~FtpService()
-{
-    if (m_acceptor.joinable()) m_acceptor.join();
-    std::vector<std::thread> sessions;
-    {
-        const std::lock_guard<std::mutex> hold(m_lock);
-        sessions.swap(m_sessions);
-    }
-    for (auto& session : sessions) session.join();
-    if (m_listener >= 0) close(m_listener);
-}
-
-bool FtpService::Start(std::string& error)
-{
-    m_listener = ListenOn(m_address, kFtpPort, error);
-    if (m_listener < 0) return false;
-    m_acceptor = std::thread([this] { AcceptLoop(); });
-    return true;
-}
-
-void FtpService::AcceptLoop()
-{
-    while (!m_stop.load()) {
-        const int fd = AcceptWithin(m_listener, kAcceptStepMs);
-        if (fd < 0) continue;
-        const unsigned number = ++sessionCount;
-        ReportLine("FTP session n=" + std::to_string(number) + " from=" + RemoteName(fd));
-        const std::lock_guard<std::mutex> hold(m_lock);
-        m_sessions.emplace_back([this, fd, number] { Session(fd, number); });
-    }
-}
-
-void FtpService::Session(int fd, unsigned number)
+void FtpService::Serve(int fd, unsigned number)
 {
     const std::string n = std::to_string(number);
     auto reply = [fd](const std::string& text) { return SendAll(fd, text + "\r\n"); };

@@ -5,36 +5,21 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "bootp_wire.h"
 #include "peer_options.h"
+#include "tcp_service.h"
 
 namespace peer {
 
-class FtpService {
+class FtpService final : public TcpService {
 public:
     FtpService(const ServiceConfig& config, const Ipv4& address, const std::atomic<bool>& stop);
-    ~FtpService();  // waits for the sessions in hand
-    FtpService(const FtpService&) = delete;
-    FtpService& operator=(const FtpService&) = delete;
-
-    bool Start(std::string& error);
+    ~FtpService() override { JoinAll(); }
 
 private:
-    void AcceptLoop();
-    void Session(int fd, unsigned number);
-
-    const ServiceConfig& m_config;
-    Ipv4 m_address;
-    const std::atomic<bool>& m_stop;
-    int m_listener = -1;
-    std::thread m_acceptor;
-    std::mutex m_lock;
-    std::vector<std::thread> m_sessions;
+    void Serve(int fd, unsigned number) override;
 };
 
 // The address and port of a PORT argument "h1,h2,h3,h4,p1,p2".

@@ -15,7 +15,6 @@ namespace {
 constexpr unsigned kWebPort = 80;
 constexpr const char* kUser = "root";
 constexpr const char* kFormPath = "/cgi-bin/config.html";
-constexpr int kAcceptStepMs = 200;
 // A client that stalls longer than this in its request is given up on.
 constexpr int kReadTimeoutMs = 5000;
 constexpr std::size_t kMaxRequestBytes = 64 * 1024;
@@ -104,42 +103,8 @@ std::string DecodeBasicCredentials(const std::string& headerValue)
 }
 
 WebService::WebService(const ServiceConfig& config, const Ipv4& address, const std::atomic<bool>& stop)
-    : m_config(config), m_address(address), m_stop(stop)
+    : TcpService(config, address, kWebPort, connectionCount, "WEB connection", stop)
 {
-}
-
-WebService::~WebService()
-{
-    if (m_acceptor.joinable()) m_acceptor.join();
-    std::vector<std::thread> connections;
-    {
-        const std::lock_guard<std::mutex> hold(m_lock);
-        connections.swap(m_connections);
-    }
-    for (auto& connection : connections) connection.join();
-    if (m_listener >= 0) close(m_listener);
-}
-
-bool WebService::Start(std::string& error)
-{
-    m_listener = ListenOn(m_address, kWebPort, error);
-    if (m_listener < 0) return false;
-    m_acceptor = std::thread([this] { AcceptLoop(); });
-    return true;
-}
-
-void WebService::AcceptLoop()
-{
-    while (!m_stop.load()) {
-        const int fd = AcceptWithin(m_listener, kAcceptStepMs);
-        if (fd < 0) continue;
-        const unsigned number = ++connectionCount;
-        ReportLine("WEB connection n=" + std::to_string(number) + " from=" + RemoteName(fd));
-        // One thread per connection: a slow answer must not hold up the next
-        // client (the program gives up on the form and goes on to FTP).
-        const std::lock_guard<std::mutex> hold(m_lock);
-        m_connections.emplace_back([this, fd, number] { Serve(fd, number); });
-    }
 }
 
 void WebService::Serve(int fd, unsigned number)

@@ -6,36 +6,21 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "bootp_wire.h"
 #include "peer_options.h"
+#include "tcp_service.h"
 
 namespace peer {
 
-class WebService {
+class WebService final : public TcpService {
 public:
     WebService(const ServiceConfig& config, const Ipv4& address, const std::atomic<bool>& stop);
-    ~WebService();  // waits for the connections in hand
-    WebService(const WebService&) = delete;
-    WebService& operator=(const WebService&) = delete;
-
-    bool Start(std::string& error);
+    ~WebService() override { JoinAll(); }
 
 private:
-    void AcceptLoop();
-    void Serve(int fd, unsigned number);
-
-    const ServiceConfig& m_config;
-    Ipv4 m_address;
-    const std::atomic<bool>& m_stop;
-    int m_listener = -1;
-    std::thread m_acceptor;
-    std::mutex m_lock;
-    std::vector<std::thread> m_connections;
+    void Serve(int fd, unsigned number) override;
 };
 
 // "Basic " + base64 credentials, decoded to "user:password"; empty when the
