@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import assign_schedule as schedule  # noqa: E402
 import tessel_log  # noqa: E402
 from run_scenario import fields  # noqa: E402
+from tessel_log import ftp_events  # noqa: E402
 from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, check, main  # noqa: E402
 
 SET_LIMIT_SECONDS = 150
@@ -45,31 +46,6 @@ BOX_IN_USE = ["The IP address you entered is already being used",
 
 SELECTED = "Request from the selected server."
 BY_BROADCAST = "Send reply using broadcast (because no IP-address yet)."
-FTP_EVENTS = {
-    16: "Trying to set permanent IP-address using FTP started.",
-    17: "FTP connection failed (could depend on password etc).",
-    18: "FTP connected.",
-    20: "FTP config file opened.",
-    21: "Trying to set permanent IP-address using FTP finished.",
-    -8: "FTP config file was not found on the server.",
-    -9: "FTP config file could not be opened.",
-    -10: "FTP config file could not be written to.",
-}
-
-
-def ftp_events(*codes):
-    """Event texts of the FTP route; (19, NAME) is the file-name event and
-    (15, ADDR) the permanent success."""
-    texts = []
-    for code in codes:
-        if isinstance(code, tuple):
-            texts.append({19: "FTP config file name is ", 15: "Success setting permanent IP-address "}
-                         [code[0]] + code[1] + ".")
-        else:
-            texts.append(FTP_EVENTS[code])
-    return texts
-
-
 def config_content(name, address):
     if name.lower() == "config":
         return b"INT_ADDR.    : " + address.encode() + b" \r\n"

@@ -27,6 +27,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import tessel_log  # noqa: E402
+from tessel_log import ftp_events, stored  # noqa: E402
 from testbed import PROGRAM_ADDRESS, SYSCTL, Failure, Skip, check, main  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
@@ -42,59 +43,6 @@ STEP_LIMIT = 20    # no single step may take longer than this
 
 HTTP_STARTED = "Trying to set permanent IP-address using HTTP started."
 HTTP_FINISHED = "Trying to set permanent IP-address using HTTP finished."
-FTP_EVENTS = {
-    16: "Trying to set permanent IP-address using FTP started.",
-    17: "FTP connection failed (could depend on password etc).",
-    18: "FTP connected.",
-    20: "FTP config file opened.",
-    21: "Trying to set permanent IP-address using FTP finished.",
-    -8: "FTP config file was not found on the server.",
-    -9: "FTP config file could not be opened.",
-    -10: "FTP config file could not be written to.",
-}
-
-
-def stored(address):
-    return f"Success setting permanent IP-address {address}."
-
-
-def ftp_events(*codes):
-    """(19, NAME) is the file-name event, (15, ADDRESS) the success."""
-    texts = []
-    for code in codes:
-        if isinstance(code, tuple):
-            texts.append(f"FTP config file name is {code[1]}." if code[0] == 19
-                         else stored(code[1]))
-        else:
-            texts.append(FTP_EVENTS[code])
-    return texts
-
-
-def tcp_listening(process, port):
-    """True when the process's namespace has a listening TCP socket on the
-    port (/proc/PID/net/tcp shows that namespace)."""
-    try:
-        with open(f"/proc/{process.pid}/net/tcp") as table:
-            next(table)
-            for line in table:
-                parts = line.split()
-                if parts[3] == "0A" and int(parts[1].split(":")[1], 16) == port:
-                    return True
-    except (OSError, StopIteration, IndexError, ValueError):
-        return False
-    return False
-
-
-def wait_listening(process, port, timeout=5):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if tcp_listening(process, port):
-            return
-        check(process.running(), f"{process.name} ended at start:\n{process.describe()}")
-        time.sleep(0.02)
-    raise Failure(f"{process.name} does not listen on port {port}:\n{process.describe()}")
-
-
 class Step:
     """One `tessel-cli store|probe KIND ADDRESS --logfile PATH` in the
     program's namespace."""
@@ -205,7 +153,7 @@ def scenario_stock_http(bed, cli):
                                     status="500 Internal Server Error"),
     }
     for server in servers.values():
-        wait_listening(server.process, 80)
+        server.process.wait_tcp_listening(80)
 
     def one_form_call(server):
         calls = server.calls()

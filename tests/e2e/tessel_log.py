@@ -15,6 +15,35 @@ STOPPED = "All network threads were closed nicely."
 BIND_FAILED = "Socket already in use (bind failed)."
 
 RECEIVED = "Received BOOTP/DHCP request from server with IP-address "
+# The FTP route's event texts by catalogue code.
+FTP_EVENTS = {
+    16: "Trying to set permanent IP-address using FTP started.",
+    17: "FTP connection failed (could depend on password etc).",
+    18: "FTP connected.",
+    20: "FTP config file opened.",
+    21: "Trying to set permanent IP-address using FTP finished.",
+    -8: "FTP config file was not found on the server.",
+    -9: "FTP config file could not be opened.",
+    -10: "FTP config file could not be written to.",
+}
+
+
+def stored(address):
+    return f"Success setting permanent IP-address {address}."
+
+
+def ftp_events(*codes):
+    """Event texts of the FTP route; (19, NAME) is the file-name event and
+    (15, ADDRESS) the permanent success."""
+    texts = []
+    for code in codes:
+        if isinstance(code, tuple):
+            texts.append(f"FTP config file name is {code[1]}." if code[0] == 19 else stored(code[1]))
+        else:
+            texts.append(FTP_EVENTS[code])
+    return texts
+
+
 _STAMPED = re.compile(r"^(\d\d):(\d\d):(\d\d) - (.*)$")
 _ANY_RECEIVED = re.compile(re.escape(RECEIVED) + r"\d{1,3}(\.\d{1,3}){3}\.$")
 

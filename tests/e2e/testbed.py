@@ -193,19 +193,32 @@ class Process:
     def running(self):
         return self.popen.poll() is None
 
-    def udp_port_bound(self, port):
-        """True when some socket of this process's namespace is bound to the
-        UDP port; read from /proc/PID/net/udp, which shows that namespace."""
+    def _in_socket_table(self, table, port, state=None):
+        """True when a socket of this process's namespace is on the port in
+        /proc/PID/net/TABLE (which shows that namespace), in the given state
+        if one is given ("0A" is a listening TCP socket)."""
         try:
-            with open(f"/proc/{self.pid}/net/udp") as table:
-                next(table)
-                for line in table:
-                    local = line.split()[1]
-                    if int(local.split(":")[1], 16) == port:
+            with open(f"/proc/{self.pid}/net/{table}") as rows:
+                next(rows)
+                for line in rows:
+                    fields = line.split()
+                    if int(fields[1].split(":")[1], 16) == port and (state is None or fields[3] == state):
                         return True
         except (OSError, StopIteration, IndexError, ValueError):
             return False
         return False
+
+    def udp_port_bound(self, port):
+        return self._in_socket_table("udp", port)
+
+    def wait_tcp_listening(self, port, timeout=5):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self._in_socket_table("tcp", port, "0A"):
+                return
+            check(self.running(), f"{self.name} ended at start:\n{self.describe()}")
+            time.sleep(0.02)
+        raise Failure(f"{self.name} does not listen on port {port}:\n{self.describe()}")
 
     def wait_udp_bound(self, port, timeout=5):
         deadline = time.monotonic() + timeout
