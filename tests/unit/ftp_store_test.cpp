@@ -263,19 +263,11 @@ TEST_F(FtpStoreTest, AChangedPasswordFailsTheConnection)
 
 TEST_F(FtpStoreTest, NoFtpServiceFailsTheConnection)
 {
-    // A loopback port that is bound but not listening refuses at once.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    socklen_t size = sizeof at;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
-    m_port = ntohs(at.sin_port);
+    const test::RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
+    m_port = refusing.port();
     EXPECT_EQ(Store(), (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnectFailed)}));
     EXPECT_EQ(m_shared.stage.load(), StageVerified);
-    ::close(fd);
 }
 
 TEST_F(FtpStoreTest, ARefusedUploadIsAFailedOpen)

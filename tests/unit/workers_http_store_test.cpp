@@ -232,18 +232,11 @@ TEST_F(HttpStoreTest, OnlyAFinalStatusFrom200To299CountsAsStored)
 
 TEST_F(HttpStoreTest, NoWebServerLeavesTheResultAlone)
 {
-    // A loopback port that is bound but not listening refuses at once.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    socklen_t size = sizeof at;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
+    const test::RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
     auto request = std::make_shared<StoreRequest>("127.0.0.1", m_session);
-    request->port = ntohs(at.sin_port);
+    request->port = refusing.port();
     EXPECT_EQ(RunToEnd(request), 0);
-    ::close(fd);
     // And a record without a session is no crash, only no result.
     auto bare = std::make_shared<StoreRequest>("127.0.0.1", nullptr);
     EXPECT_EQ(RunToEnd(bare), 0);

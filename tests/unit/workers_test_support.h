@@ -3,7 +3,10 @@
 // processes started and ended by the test itself.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +25,33 @@
 extern char** environ;
 
 namespace tessel::test {
+
+// A loopback TCP port that is bound but not listening: a connection to it
+// is refused at once.
+class RefusingPort {
+public:
+    RefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return;
+        socklen_t size = sizeof at;
+        if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&at), &size) == 0) m_port = ntohs(at.sin_port);
+    }
+    ~RefusingPort()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    // 0 when no port could be had.
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd;
+    std::uint16_t m_port = 0;
+};
 
 class TempDir {
 public:
