@@ -52,6 +52,19 @@ std::string ParseStep(const std::vector<std::string>& args, StepArguments& out)
     return {};
 }
 
+// Parses the step and checks its kind against the two a command knows; on a
+// bad command line prints why and the usage, and answers false.
+bool ParseStepOrTell(const std::vector<std::string>& args, const char* command, const char* first,
+                     const char* second, StepArguments& step)
+{
+    std::string error = ParseStep(args, step);
+    if (error.empty() && step.kind != first && step.kind != second) error = std::string("unknown ") + command + ": " + step.kind;
+    if (error.empty()) return true;
+    std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli %s %s|%s ADDRESS [--logfile PATH]\n", error.c_str(), command,
+                 first, second);
+    return false;
+}
+
 std::unique_ptr<CLogfile> OpenLogfile(const StepArguments& step)
 {
     return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath})
@@ -69,12 +82,7 @@ int Tell(bool answered, const std::string& yes, const std::string& no)
 int Probe(const std::vector<std::string>& args)
 {
     StepArguments step;
-    const std::string error = ParseStep(args, step);
-    if (!error.empty() || (step.kind != "icmp" && step.kind != "port80")) {
-        std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli probe icmp|port80 ADDRESS [--logfile PATH]\n",
-                     error.empty() ? ("unknown probe: " + step.kind).c_str() : error.c_str());
-        return kExitUsage;
-    }
+    if (!ParseStepOrTell(args, "probe", "icmp", "port80", step)) return kExitUsage;
     auto log = OpenLogfile(step);
     Clock& clock = RealClock();
     auto request = std::make_shared<ProbeRequest>(step.address);
@@ -97,12 +105,7 @@ int Probe(const std::vector<std::string>& args)
 int Store(const std::vector<std::string>& args)
 {
     StepArguments step;
-    const std::string error = ParseStep(args, step);
-    if (!error.empty() || (step.kind != "http" && step.kind != "ftp")) {
-        std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli store http|ftp ADDRESS [--logfile PATH]\n",
-                     error.empty() ? ("unknown store: " + step.kind).c_str() : error.c_str());
-        return kExitUsage;
-    }
+    if (!ParseStepOrTell(args, "store", "http", "ftp", step)) return kExitUsage;
     auto log = OpenLogfile(step);
     auto session = std::make_shared<InternetSession>(ApplicationName());
     if (step.kind == "http") {
