@@ -3,14 +3,14 @@
 #include <QLabel>
 
 #include "controls/ipaddrctl.h"
-#include "log/logfile.h"
+#include "resources/texts.h"
 #include "resources/dialogunits.h"
 
 namespace tessel {
 
 CControlPreviewDlg::CControlPreviewDlg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("%1 - address control preview").arg(QString::fromUtf8(kProgramTitle)));
+    setWindowTitle(QStringLiteral("%1 - address control preview").arg(QString::fromUtf8(TextOf(IDS_PROGRAM_TITLE))));
     setFont(DialogFont(kMainDialogFontPoints));
     const DialogUnits du(font());
 

@@ -5,49 +5,40 @@
 #include <cerrno>
 #include <ctime>
 
-#include "engine/internet_session.h"
+#include "log/logfile.h"
 #include "platform/clock.h"
-#include "platform/hostinfo.h"
 
 namespace tessel::cli {
 
 namespace {
-// As long as the window's close waits for the network thread.
-constexpr int kStopWaitMs = 2800;
-// The window keeps the host name in a 100-character buffer.
-constexpr std::size_t kHostNameMax = 99;
 // How often the main loop looks at the thread while nothing else happens.
 constexpr std::int64_t kLookMs = 100;
 }  // namespace
 
 Headless::Headless(const HeadlessOptions& options)
 {
-    m_log = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
-                                : std::make_unique<CLogfile>("Temp", "IP.log");
-    if (options.logfileOff) m_log->SetEnabled(false);
-    m_onlyMerrow.store(options.onlyMaker ? 1 : 0);
-    m_hostName = LocalHostName().substr(0, kHostNameMax);
-    m_shared.printServersOnly = options.printServersOnly;
-    m_shared.hostName = m_hostName.c_str();
-    m_shared.hostAddress = FirstIpv4Address();
-    m_shared.serverList = &m_table;
-    m_shared.onlyMerrow = &m_onlyMerrow;
-    m_shared.logFile = m_log.get();
-    m_shared.clock = &RealClock();
-    m_table.SetObserver(this);
+    EngineSetup setup;
+    setup.logfile = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
+                                        : std::make_unique<CLogfile>("Temp", "IP.log");
+    if (options.logfileOff) setup.logfile->SetEnabled(false);
+    setup.onlyMaker = options.onlyMaker;
+    setup.printServersOnly = options.printServersOnly;
+    const HostIdentity host = LookUpHost();
+    setup.hostName = host.name;
+    setup.hostAddress = host.address;
+    m_engine = std::make_unique<EngineHost>(std::move(setup));
+    m_engine->Table().SetObserver(this);
 }
 
-Headless::~Headless() { m_table.SetObserver(nullptr); }
+Headless::~Headless() { m_engine->Table().SetObserver(nullptr); }
 
-void Headless::Start(AssignmentProcedure* procedure)
+void Headless::Start()
 {
     sigemptyset(&m_signals);
     sigaddset(&m_signals, SIGINT);
     sigaddset(&m_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
-    m_thread = std::make_unique<NetworkThread>(m_shared, MakeSocketChannel(), procedure,
-                                               [] { return std::make_shared<InternetSession>(ApplicationName()); });
-    m_thread->Start();
+    m_engine->Start();
 }
 
 void Headless::OnRowChanged(int, const ServerRow& row)
@@ -58,15 +49,7 @@ void Headless::OnRowChanged(int, const ServerRow& row)
     m_listed.emplace_back(row.serial, row.address);
 }
 
-bool Headless::WaitUntilListening()
-{
-    // Opening the socket takes moments; the thread ends at once on failure.
-    while (!m_thread->Listening()) {
-        if (m_thread->Finished() || m_shared.stage.load() == StageNetworkFailed) return false;
-        RealClock().sleepMs(5);
-    }
-    return true;
-}
+bool Headless::WaitUntilListening() { return m_engine->WaitUntilListening(); }
 
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
@@ -80,7 +63,7 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
                 return {HeadlessEvent::Listed, serial, address};
             }
         }
-        if (m_shared.stage.load() == StageNetworkFailed) return {HeadlessEvent::NetworkFailed, {}, {}};
+        if (Shared().stage.load() == StageNetworkFailed) return {HeadlessEvent::NetworkFailed, {}, {}};
         const std::int64_t left = end - RealClock().nowMs();
         if (left <= 0) return {HeadlessEvent::TimedOut, {}, {}};
         const std::int64_t step = left < kLookMs ? left : kLookMs;
@@ -89,16 +72,11 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
     }
 }
 
-bool Headless::Stop()
-{
-    if (!m_thread) return true;
-    m_thread->RequestStop();
-    return m_thread->WakeAndJoin(kStopWaitMs);
-}
+bool Headless::Stop() { return m_engine->Stop(); }
 
 std::string Headless::NetworkFailure() const
 {
-    switch (m_thread ? m_thread->Opened() : OpenResult::Ok) {
+    switch (m_engine->Opened()) {
     case OpenResult::PortInUse:
         return "UDP port 67 is already in use by another program (a DHCP or BOOTP server?). "
                "Stop that program and try again.";

@@ -1,6 +1,6 @@
-// The network side of the program without a window: the logfile, the server
-// table, the shared block and the network thread, with Ctrl+C and the end
-// of the run handled the same way for every command of tessel-cli.
+// The engine without a window: the engine host, with Ctrl+C and the end of
+// the run handled the same way for every command of tessel-cli, and the
+// servers it lists queued for the terminal.
 #pragma once
 
 #include <csignal>
@@ -11,9 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/network_thread.h"
+#include "engine/engine_host.h"
 #include "engine/server_table.h"
-#include "log/logfile.h"
 
 namespace tessel::cli {
 
@@ -41,7 +40,7 @@ public:
 
     // Blocks Ctrl+C and termination for every thread, then starts the
     // network thread. Call once, before any other thread exists.
-    void Start(AssignmentProcedure* procedure = nullptr);
+    void Start();
 
     // Waits until port 67 is held (true) or could not be taken (false).
     bool WaitUntilListening();
@@ -57,22 +56,16 @@ public:
     // The message for a port 67 that could not be taken.
     std::string NetworkFailure() const;
 
-    SharedState& Shared() { return m_shared; }
-    ServerTable& Table() { return m_table; }
-    CLogfile& Log() { return *m_log; }
-    NetworkThread& Thread() { return *m_thread; }
+    SharedState& Shared() { return m_engine->Shared(); }
+    ServerTable& Table() { return m_engine->Table(); }
+    CLogfile& Log() { return m_engine->Log(); }
 
 private:
     void OnRowInserted(int, const ServerRow&) override {}
     void OnRowChanged(int index, const ServerRow& row) override;
     void OnRowDeleted(int) override {}
 
-    std::unique_ptr<CLogfile> m_log;
-    ServerTable m_table;
-    std::atomic<int> m_onlyMerrow{1};
-    std::string m_hostName;
-    SharedState m_shared;
-    std::unique_ptr<NetworkThread> m_thread;
+    std::unique_ptr<EngineHost> m_engine;
     sigset_t m_signals{};
 
     std::mutex m_lock;

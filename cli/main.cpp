@@ -198,9 +198,8 @@ int Set(const std::vector<std::string>& args)
     const auto address = ParseAddress(positional[1]);
     if (!address) return Usage("not an IP address (four numbers 0 to 255 joined by dots): " + positional[1]);
 
-    AddressAssignment assignment;
     Headless headless(options);
-    headless.Start(&assignment);
+    headless.Start();
     if (!headless.WaitUntilListening()) {
         std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
         return kExitPortUnavailable;

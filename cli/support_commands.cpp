@@ -7,12 +7,13 @@
 #include "cli/headless.h"
 #include "engine/assignment_procedure.h"
 #include "engine/ftp_store.h"
-#include "engine/internet_session.h"
 #include "engine/ipaddress.h"
 #include "engine/shared_state.h"
 #include "log/events.h"
 #include "log/logfile.h"
 #include "platform/clock.h"
+#include "platform/internet_session.h"
+#include "resources/texts.h"
 #include "workers/hand_over.h"
 #include "workers/http_store.h"
 #include "workers/icmp_probe.h"
@@ -107,7 +108,7 @@ int Store(const std::vector<std::string>& args)
     StepArguments step;
     if (!ParseStepOrTell(args, "store", "http", "ftp", step)) return kExitUsage;
     auto log = OpenLogfile(step);
-    auto session = std::make_shared<InternetSession>(ApplicationName());
+    auto session = std::make_shared<InternetSession>(ApplicationName(TextOf(IDS_PROGRAM_TITLE)));
     if (step.kind == "http") {
         log->WriteEvent(EvHttpStoreStarted);
         auto request = std::make_shared<StoreRequest>(step.address, session);

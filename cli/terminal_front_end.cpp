@@ -28,7 +28,7 @@ std::string WithoutTrailingBlanks(const std::string& text)
 
 std::string StageHeadline(int textId)
 {
-    const std::string text = StageText(textId);
+    const std::string text = TextOf(textId);
     const std::string first = text.substr(0, text.find('\n'));
     const auto begin = first.find_first_not_of(' ');
     return begin == std::string::npos ? first : first.substr(begin);
@@ -41,13 +41,13 @@ TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool c
 {
 }
 
-BoxAnswer TerminalFrontEnd::ShowBox(const BoxText& box)
+MsgAnswer TerminalFrontEnd::ShowBox(const BoxStyle& box)
 {
     m_lastBox = box.id;
-    std::fprintf(m_out, "\n%s\n", WithoutTrailingBlanks(box.text).c_str());
-    BoxAnswer answer = box.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
+    std::fprintf(m_out, "\n%s\n", WithoutTrailingBlanks(TextOf(box.id)).c_str());
+    MsgAnswer answer = box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     if (box.id == kBoxReservedEnding) {
-        answer = m_confirm ? BoxAnswer::Ok : BoxAnswer::Cancel;
+        answer = m_confirm ? MsgAnswer::Ok : MsgAnswer::Cancel;
         std::fprintf(m_out, "%s\n", m_confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)");
     } else if (box.id == kBoxBrowser) {
         std::fprintf(m_out, "(no browser is started here) Home page: http://%s/\n", FormatAddress(m_address).c_str());
@@ -68,7 +68,7 @@ void TerminalFrontEnd::OpenStage(int textId)
     m_text = textId;
     m_bar = 0;
     m_printedText = -1;
-    if (textId != kTextRetrying) std::fprintf(m_out, "%s\n", kSettingTitle);
+    if (textId != IDS_STAGE_RETRYING) std::fprintf(m_out, "%s\n", kSettingTitle);
     Draw();
 }
 

@@ -15,7 +15,7 @@ class TerminalFrontEnd final : public SetIpFrontEnd {
 public:
     TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding, std::FILE* out);
 
-    BoxAnswer ShowBox(const BoxText& box) override;
+    MsgAnswer ShowBox(const BoxStyle& box) override;
     std::optional<Ipv4Bytes> ReadAddress() override { return m_address; }
     void FocusField(int) override {}
     std::optional<std::string> SelectedSerial() override { return m_serial; }

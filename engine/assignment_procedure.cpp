@@ -2,7 +2,7 @@
 
 #include "engine/bootp_channel.h"
 #include "engine/ftp_store.h"
-#include "engine/internet_session.h"
+#include "platform/internet_session.h"
 #include "engine/ipaddress.h"
 #include "engine/network_thread.h"
 #include "log/events.h"

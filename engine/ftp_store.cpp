@@ -7,7 +7,7 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/internet_session.h"
+#include "platform/internet_session.h"
 #include "engine/shared_state.h"
 #include "log/events.h"
 #include "log/logfile.h"

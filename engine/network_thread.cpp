@@ -8,6 +8,7 @@
 #include "log/events.h"
 #include "log/logfile.h"
 #include "platform/clock.h"
+#include "resources/texts.h"
 
 namespace tessel {
 
@@ -90,17 +91,17 @@ private:
             if (table) table->SetAddress(row, text);
         };
         if (!Pause(kNoteFirstMs)) return false;
-        const int scanning = insert(kNoteScanning);
+        const int scanning = insert(TextOf(IDS_NOTE_SCANNING));
         if (!Pause(kNoteLongMs)) return false;
-        set(scanning, kNotePleaseWait);
+        set(scanning, TextOf(IDS_NOTE_PLEASE_WAIT));
         if (!Pause(kNoteLongMs)) return false;
-        const int running = insert(kNoteRunning);
+        const int running = insert(TextOf(IDS_NOTE_RUNNING));
         if (!Pause(kNoteShortMs)) return false;
-        set(running, kNoteDhcpServers);
+        set(running, TextOf(IDS_NOTE_DHCP_SERVERS));
         if (!Pause(kNoteShortMs)) return false;
-        const int prevents = insert(kNotePrevents);
+        const int prevents = insert(TextOf(IDS_NOTE_PREVENTS));
         if (!Pause(kNoteShortMs)) return false;
-        set(prevents, kNoteAddresses);
+        set(prevents, TextOf(IDS_NOTE_ADDRESSES));
         if (!Pause(kNoteShortMs)) return false;
         return Pause(kNoteLongMs);
     }

@@ -16,14 +16,6 @@
 
 namespace tessel {
 
-// Texts of the start-up note (string table numbers 115, 116, 138 to 141).
-inline constexpr const char* kNoteScanning = "    Scanning network...";
-inline constexpr const char* kNotePleaseWait = "    Please wait...";
-inline constexpr const char* kNoteRunning = "** Note that running";
-inline constexpr const char* kNoteDhcpServers = "    DHCP servers   **";
-inline constexpr const char* kNotePrevents = "** prevents setting";
-inline constexpr const char* kNoteAddresses = "    of IP addresses **";
-
 // The maker's two serial prefixes, compared case-sensitively.
 inline constexpr const char* kMakerPrefixA = "0A-1B-2C";
 inline constexpr const char* kMakerPrefixB = "0A-1B-2D";

@@ -5,6 +5,7 @@
 #include "log/events.h"
 #include "platform/exclusive_file.h"
 #include "platform/paths.h"
+#include "resources/texts.h"
 
 namespace tessel {
 
@@ -49,7 +50,7 @@ LogfileLocation ChooseLogfileLocation(bool inkwellMode, const std::optional<std:
 
 std::string CLogfile::ResolvePath(const std::string& folder, const std::string& fileName)
 {
-    if (folder == "Temp" && fileName == "IP.log") return std::string(kProgramTitle) + ".log";
+    if (folder == "Temp" && fileName == "IP.log") return std::string(TextOf(IDS_PROGRAM_TITLE)) + ".log";
     return SystemDriveRoot() + NativeSeparators(folder + "\\" + fileName);
 }
 
@@ -62,21 +63,28 @@ void CLogfile::Open()
     m_file = OpenExclusiveForWriting(m_path);
     m_bFailed = (m_file == nullptr);
     if (m_bFailed) return;
-    WriteLocked(Timestamp() + "Initialized " + kProgramTitle + "'s logfile!\r\n\r\n");
+    WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
 }
 
-CLogfile::~CLogfile()
+CLogfile::~CLogfile() { Close(); }
+
+void CLogfile::Close()
 {
     if (m_bFailed) return;
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    if (!m_file) return;
     // The footer is written even while the user has switched writing off.
-    WriteLocked("\r\n\r\n" + Timestamp() + "Closed " + kProgramTitle + "'s logfile!\r\n");
+    const std::string footer = "\r\n\r\n" + Timestamp() + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
+    std::fwrite(footer.data(), 1, footer.size(), m_file);
     std::fclose(m_file);
+    m_file = nullptr;
 }
 
 void CLogfile::WriteLocked(const std::string& text)
 {
     std::lock_guard<std::mutex> guard(m_writeLock);
-    std::fwrite(text.data(), 1, text.size(), m_file);
+    // After Close() a thread that is still finishing writes nothing.
+    if (m_file) std::fwrite(text.data(), 1, text.size(), m_file);
 }
 
 void CLogfile::WriteTimestamp()

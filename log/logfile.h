@@ -11,9 +11,6 @@
 
 namespace tessel {
 
-// String 102 of the string table; the logfile names the program by it.
-inline constexpr const char* kProgramTitle = "MERROW Tessel";
-
 struct LogfileLocation {
     std::string folder;
     std::string fileName;
@@ -42,6 +39,9 @@ public:
     void WriteTimestamp();
     void WriteNewLine();
     void SetEnabled(bool on);
+    // Writes the closing line and closes the file. Threads that still hold
+    // the object may go on calling it; their lines are dropped.
+    void Close();
 
     // The path the constructor tried to open.
     const std::string& Path() const { return m_path; }

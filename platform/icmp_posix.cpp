@@ -134,7 +134,7 @@ int IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
     for (;;) {
-        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        const auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
         if (left <= 0) return 0;
         pollfd wait{socket.fd(), POLLIN, 0};
         const int ready = ::poll(&wait, 1, static_cast<int>(left));

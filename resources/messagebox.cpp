@@ -88,11 +88,7 @@ private:
 
 MsgAnswer DefaultAnswer(const MessageBoxRequest& request)
 {
-    const std::vector<MsgAnswer> buttons = ButtonsOf(request.buttons);
-    const auto index = static_cast<std::size_t>(request.defaultButton);
-    // A default beyond the last button falls back to the first, as the
-    // system's boxes do.
-    return index < buttons.size() ? buttons[index] : buttons.front();
+    return DefaultAnswer(request.buttons, request.defaultButton);
 }
 
 MsgAnswer QtMessageBoxService::show(const MessageBoxRequest& request)

@@ -11,12 +11,10 @@
 #include <atomic>
 #include <functional>
 
+#include "resources/texts.h"
+
 namespace tessel {
 
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
-// None: the box names no icon; it is shown with the exclamation mark.
-enum class MsgIcon { None, Exclamation, Information, Question, Stop };
-enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 struct MessageBoxRequest {
     QPointer<QWidget> owner;  // null: no owner window

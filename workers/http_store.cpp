@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/internet_session.h"
+#include "platform/internet_session.h"
 #include "workers/server_login.h"
 
 namespace tessel {

@@ -24,6 +24,28 @@ constexpr int kBoxNoServer = 104, kBoxZero = 105, kBoxInUse = 106, kBoxNoRequest
               kBoxRegister = 137;
 constexpr int kHelpFollowUp = 19;
 
+// The help topic that F1 opens while the command's box is up; the box that
+// asks to wait for a server leaves the topic as it is.
+int HelpOfBox(int id)
+{
+    switch (id) {
+    case kBoxNoServer: return 28;
+    case kBoxZero: return 23;
+    case kBoxInUse: return 8;
+    case kBoxNoRequest: return 12;
+    case kBoxNotVerified: return 32;
+    case kBoxUntilRestart:
+    case kBoxUntilRestartInkwell: return 33;
+    case kBoxStored: return 31;
+    case kBoxBrowser:
+    case kBoxRegister: return kHelpFollowUp;
+    case kBoxBroadcast: return 27;
+    case kBoxReservedEnding: return 36;
+    case kBoxSameAddress: return 37;
+    default: return kHelpUnchanged;
+    }
+}
+
 // "10.20.30.40" gives "10.20.255.255"; empty when there are not two dots
 // to cut at (no address of our own was found).
 std::string DirectedBroadcast(const std::string& host)
@@ -39,13 +61,13 @@ std::string DirectedBroadcast(const std::string& host)
 
 CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context)) {}
 
-BoxAnswer CSetIpCommand::Box(int id)
+MsgAnswer CSetIpCommand::Box(int id)
 {
-    const BoxText* box = FindBox(id);
-    if (box->help != kHelpUnchanged) m_ctx.helpContext.store(box->help);
+    const int help = HelpOfBox(id);
+    if (help != kHelpUnchanged) m_ctx.helpContext.store(help);
     m_lastBox = id;
-    const BoxAnswer answer = m_ctx.ui.ShowBox(*box);
-    if (box->help != kHelpUnchanged) m_ctx.helpContext.store(kHelpAtRest);
+    const MsgAnswer answer = m_ctx.ui.ShowBox(*FindBoxStyle(id));
+    if (help != kHelpUnchanged) m_ctx.helpContext.store(kHelpAtRest);
     return answer;
 }
 
@@ -126,7 +148,7 @@ bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
     }
     const std::string ending = out.substr(out.rfind('.') + 1);
     if (ending == "0" || ending == "1" || ending == "255") {
-        if (Box(kBoxReservedEnding) != BoxAnswer::Ok) {
+        if (Box(kBoxReservedEnding) != MsgAnswer::Ok) {
             m_ctx.ui.FocusField(4);
             return false;
         }
@@ -189,12 +211,12 @@ void CSetIpCommand::RunSettingProgress()
     int floor = 0;
     bool repliedSeen = false, savingSeen = false;
 
-    OpenStageWindow(kTextWaiting);
+    OpenStageWindow(IDS_STAGE_WAITING);
     while (clock.nowMs() < deadline) {
-        int text = kTextWaiting;
+        int text = IDS_STAGE_WAITING;
         switch (shown) {
         case StageReplied:
-            text = kTextSetting;
+            text = IDS_STAGE_SETTING;
             if (!repliedSeen) {
                 repliedSeen = true;
                 deadline = clock.nowMs() + kRepliedDeadlineMs;
@@ -202,15 +224,15 @@ void CSetIpCommand::RunSettingProgress()
             }
             break;
         case StageRestarting:
-            text = kTextVerifying;
+            text = IDS_STAGE_VERIFYING;
             floor = 51;
             break;
         case StageVerifying:
-            text = kTextVerifying;
+            text = IDS_STAGE_VERIFYING;
             floor = 61;
             break;
         case StageVerified:
-            text = kTextSaving;
+            text = IDS_STAGE_SAVING;
             if (!savingSeen) {
                 savingSeen = true;
                 deadline = clock.nowMs() + kSavingDeadlineMs;
@@ -238,7 +260,7 @@ void CSetIpCommand::RunRetryingProgress()
     SetIpFrontEnd& ui = m_ctx.ui;
     const std::int64_t start = clock.nowMs();
     const std::int64_t end = start + kRetryingMs;
-    OpenStageWindow(kTextRetrying);
+    OpenStageWindow(IDS_STAGE_RETRYING);
     while (clock.nowMs() < end) {
         ui.SetBar(static_cast<int>((clock.nowMs() - start) * 100 / kRetryingMs));
         ui.Repaint();
@@ -305,13 +327,13 @@ void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
     m_ctx.clock.sleepMs(kFollowUpPauseMs);
     m_ctx.helpContext.store(kHelpFollowUp);
     if (m_ctx.inkwellMode) {
-        if (Box(kBoxRegister) == BoxAnswer::Yes) {
+        if (Box(kBoxRegister) == MsgAnswer::Yes) {
             m_ctx.ui.RegisterNewServer(address);
             m_bClosingAfterRegistration = true;
             m_ctx.ui.CloseProgram();
             return;
         }
-    } else if (Box(kBoxBrowser) == BoxAnswer::Yes) {
+    } else if (Box(kBoxBrowser) == MsgAnswer::Yes) {
         m_ctx.ui.LaunchBrowser(address);
     }
     m_ctx.helpContext.store(kHelpAtRest);

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "engine/ipaddress.h"
-#include "workflow/setip_texts.h"
+#include "resources/texts.h"
 
 namespace tessel {
 
@@ -26,7 +26,7 @@ public:
     virtual ~SetIpFrontEnd() = default;
     // Shows the box modally and returns the answer; the help topic of the
     // box is already current.
-    virtual BoxAnswer ShowBox(const BoxText& box) = 0;
+    virtual MsgAnswer ShowBox(const BoxStyle& box) = 0;
     // The address control's four fields, checked with the user told of a bad
     // one (then nothing is returned and the command ends silently).
     virtual std::optional<Ipv4Bytes> ReadAddress() = 0;
@@ -49,6 +49,21 @@ public:
     virtual void RegisterNewServer(const std::string& address) = 0;
     virtual void CloseProgram() = 0;
 };
+
+// A help topic of -1 leaves the current one unchanged while the box shows.
+inline constexpr int kHelpUnchanged = -1;
+inline constexpr int kHelpAtRest = 1;
+
+// Texts of the progress windows' templates (the "Validating..." notice and
+// the stage window's title and first text); the stage texts are numbered.
+inline constexpr const char* kValidatingText =
+    "                 Validating...\n"
+    "\n"
+    " (Checking that the IP address\n"
+    "  is available and not used by\n"
+    "  any host on the network.)";
+inline constexpr const char* kSettingTitle = "SETTING IP ADDRESS";
+inline constexpr const char* kSettingInitialText = "            Setting IP-address...";
 
 // Fixed times of the command and its progress windows.
 inline constexpr int kValidatingSteps = 10;
@@ -104,7 +119,7 @@ public:
     static int BarPosition(double x, int floor);
 
 private:
-    BoxAnswer Box(int id);
+    MsgAnswer Box(int id);
     void OpenStageWindow(int textId);
     void CloseStageWindow();
     bool StartProbe(const std::shared_ptr<ProbeRequest>& request);

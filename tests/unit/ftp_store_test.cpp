@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "engine/internet_session.h"
+#include "platform/internet_session.h"
 #include "engine/shared_state.h"
 #include "log/events.h"
 #include "log/logfile.h"

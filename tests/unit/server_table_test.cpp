@@ -4,6 +4,7 @@
 
 #include "engine/network_thread.h"
 #include "engine/server_table.h"
+#include "resources/texts.h"
 
 using namespace tessel;
 
@@ -23,9 +24,9 @@ public:
 TEST(ServerTable, NoteRowsLandAtTheIndicesTheNetworkThreadUses)
 {
     ServerTable table;
-    EXPECT_EQ(table.InsertNote(kNoteScanning), 1);
-    EXPECT_EQ(table.InsertNote(kNoteRunning), 2);
-    EXPECT_EQ(table.InsertNote(kNotePrevents), 3);
+    EXPECT_EQ(table.InsertNote(TextOf(IDS_NOTE_SCANNING)), 1);
+    EXPECT_EQ(table.InsertNote(TextOf(IDS_NOTE_RUNNING)), 2);
+    EXPECT_EQ(table.InsertNote(TextOf(IDS_NOTE_PREVENTS)), 3);
 }
 
 TEST(ServerTable, SortedInsertFindIgnoringCaseAndAMirrorThatStaysEqual)

@@ -43,12 +43,12 @@ class FrontEnd final : public SetIpFrontEnd {
 public:
     FrontEnd(std::atomic<int>& help, Clock& clock) : m_help(help), m_clock(clock) {}
 
-    BoxAnswer ShowBox(const BoxText& box) override
+    MsgAnswer ShowBox(const BoxStyle& box) override
     {
         boxes.push_back({box.id, m_help.load()});
         auto scripted = answers.find(box.id);
         if (scripted != answers.end()) return scripted->second;
-        return box.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
+        return box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
     std::optional<Ipv4Bytes> ReadAddress() override { return address; }
     void FocusField(int field) override { focused.push_back(field); }
@@ -90,7 +90,7 @@ public:
 
     std::optional<Ipv4Bytes> address = Ipv4Bytes{10, 0, 0, 5};
     std::optional<std::string> selected = std::string("0A-1B-2C-00-00-AB");
-    std::map<int, BoxAnswer> answers;
+    std::map<int, MsgAnswer> answers;
     std::vector<ShownBox> boxes;
     std::vector<int> focused, texts, bars;
     std::vector<std::int64_t> barTimes, validatingOpenedAt, validatingClosedAt, closedAt;
@@ -181,7 +181,7 @@ TEST_F(SetIpTest, RefusalsEndWithTheirBoxBeforeAnyNetworkAction)
         {"reserved ending, cancelled",
          [](SetIpTest& t) {
              t.ui.address = Ipv4Bytes{10, 0, 0, 1};
-             t.ui.answers[123] = BoxAnswer::Cancel;
+             t.ui.answers[123] = MsgAnswer::Cancel;
          },
          123, 36, 4},
         {"nothing selected", [](SetIpTest& t) { t.ui.selected.reset(); }, 104, 28, 0},
@@ -219,7 +219,7 @@ TEST_F(SetIpTest, EndingsAreComparedAsText)
     for (std::uint8_t last : {10, 100, 2, 254}) {
         ui.Clear();
         ui.address = Ipv4Bytes{10, 0, 0, last};
-        ui.answers[107] = BoxAnswer::Ok;
+        ui.answers[107] = MsgAnswer::Ok;
         Run();
         EXPECT_NE(BoxIds().front(), 123) << int(last);
     }
@@ -228,7 +228,7 @@ TEST_F(SetIpTest, EndingsAreComparedAsText)
 TEST_F(SetIpTest, ReservedEndingConfirmedGoesOn)
 {
     ui.address = Ipv4Bytes{10, 0, 0, 255};
-    ui.answers[123] = BoxAnswer::Ok;
+    ui.answers[123] = MsgAnswer::Ok;
     const auto outcome = Run();
     EXPECT_FALSE(outcome.refused);
     EXPECT_EQ(BoxIds(), (std::vector<int>{123, 107}));
@@ -257,12 +257,12 @@ TEST_F(SetIpTest, NoRequestSeenWaits44SecondsThenTheArpMethodAndBox107)
     const auto outcome = Run();
     EXPECT_EQ(outcome.result, 0);
     ASSERT_EQ(ui.opened.size(), 2u);
-    EXPECT_EQ(ui.opened[0].first, kTextWaiting);
+    EXPECT_EQ(ui.opened[0].first, IDS_STAGE_WAITING);
     // Waiting... for 44 s (in 1.4 s cycles), the bar at 100 only at the end.
     EXPECT_GE(ui.closedAt[0] - ui.opened[0].second, 44000);
     EXPECT_LT(ui.closedAt[0] - ui.opened[0].second, 44000 + 1400 + 240 + 140);
-    for (int t : ui.texts) EXPECT_EQ(t, kTextWaiting);
-    EXPECT_EQ(ui.opened[1].first, kTextRetrying);
+    for (int t : ui.texts) EXPECT_EQ(t, IDS_STAGE_WAITING);
+    EXPECT_EQ(ui.opened[1].first, IDS_STAGE_RETRYING);
     EXPECT_EQ(ui.closedAt[1] - ui.opened[1].second, 140 + 14000 + 240);
     const std::vector<int> progress(ui.bars.begin(), ui.bars.begin() + static_cast<long>(ui.texts.size()) + 1);
     EXPECT_TRUE(std::all_of(progress.begin(), progress.end(), [](int b) { return b < 100; }));
@@ -289,7 +289,7 @@ TEST_F(SetIpTest, FinalProbeAnswerTurnsAnUnverifiedRunIntoFive)
 TEST_F(SetIpTest, VerifiedButNotStoredIsBox109ThenTheBrowserOffer)
 {
     schedule = {{1000, StageReplied}, {9400, StageRestarting}, {13800, StageVerifying}, {14500, StageVerified}};
-    ui.answers[111] = BoxAnswer::Yes;
+    ui.answers[111] = MsgAnswer::Yes;
     const auto outcome = Run();
     EXPECT_EQ(outcome.result, 4);
     EXPECT_EQ(BoxIds(), (std::vector<int>{109, 111}));
@@ -307,7 +307,7 @@ TEST_F(SetIpTest, InkwellRegistrationClosesAndLeavesTheStage)
 {
     inkwell = true;
     schedule = {{1000, StageVerified}};
-    ui.answers[137] = BoxAnswer::Yes;
+    ui.answers[137] = MsgAnswer::Yes;
     const auto outcome = Run();
     EXPECT_EQ(outcome.result, 4);
     EXPECT_EQ(BoxIds(), (std::vector<int>{119, 137}));
@@ -332,7 +332,7 @@ TEST_F(SetIpTest, JumpStraightToFiveStillShowsFourCyclesAndTheRetrying)
     schedule = {{100, StageStored}};
     const auto outcome = Run();
     EXPECT_EQ(outcome.result, 5);
-    EXPECT_EQ(ui.texts, (std::vector<int>{kTextWaiting, kTextSetting, kTextVerifying, kTextVerifying, kTextSaving}));
+    EXPECT_EQ(ui.texts, (std::vector<int>{IDS_STAGE_WAITING, IDS_STAGE_SETTING, IDS_STAGE_VERIFYING, IDS_STAGE_VERIFYING, IDS_STAGE_SAVING}));
     EXPECT_EQ(ui.closedAt[0] - ui.opened[0].second, 140 + 5 * 1400 + 240);
     // The retrying window is still shown for its 14 s, and 110 follows
     // whatever the final probe finds.
@@ -353,7 +353,7 @@ TEST_F(SetIpTest, LongestRunIsAbout88SecondsWithTheBarFloors)
     EXPECT_LE(length, 89000);
     ASSERT_EQ(ui.bars.size(), ui.barTimes.size());
     // Once "Setting..." shows, the bar never falls below its floor of 44.
-    const auto settingFrom = std::find(ui.texts.begin(), ui.texts.end(), kTextSetting) - ui.texts.begin();
+    const auto settingFrom = std::find(ui.texts.begin(), ui.texts.end(), IDS_STAGE_SETTING) - ui.texts.begin();
     for (std::size_t i = static_cast<std::size_t>(settingFrom) + 1; i < ui.texts.size(); ++i)
         EXPECT_GE(ui.bars[i + 1], 44) << "cycle " << i;
     EXPECT_TRUE(std::all_of(ui.bars.begin(), ui.bars.end(), [](int b) { return b >= 0 && b <= 100; }));

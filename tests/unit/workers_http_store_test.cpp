@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/internet_session.h"
+#include "platform/internet_session.h"
 #include "platform/clock.h"
 #include "workers_test_support.h"
 

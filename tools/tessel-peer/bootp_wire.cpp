@@ -36,16 +36,18 @@ std::vector<std::uint8_t> FullRequest(const RequestPlan& plan)
     for (std::size_t i = 0; i < plan.mac.size(); ++i) {
         bytes[kChaddrOffset + i] = plan.mac[i];
     }
-    bytes.insert(bytes.end(), kDhcpCookie.begin(), kDhcpCookie.end());
-    bytes.insert(bytes.end(), {kOptionMessageType, 1, kMessageDiscover});
+    // Byte by byte: GCC 12 at -O3 misreads a range insert after the fixed
+    // part as a write out of bounds.
+    const auto append = [&bytes](std::span<const std::uint8_t> more) {
+        for (std::uint8_t b : more) bytes.push_back(b);
+    };
+    append(kDhcpCookie);
+    append(std::array<std::uint8_t, 3>{kOptionMessageType, 1, kMessageDiscover});
     if (plan.requestedAddress) {
-        bytes.insert(bytes.end(), {kOptionRequestedAddress, 4});
-        bytes.insert(bytes.end(), plan.requestedAddress->begin(), plan.requestedAddress->end());
+        append(std::array<std::uint8_t, 2>{kOptionRequestedAddress, 4});
+        append(*plan.requestedAddress);
     }
-    if (plan.vendorClass) {
-        const auto option = VendorOption(*plan.vendorClass);
-        bytes.insert(bytes.end(), option.begin(), option.end());
-    }
+    if (plan.vendorClass) append(VendorOption(*plan.vendorClass));
     bytes.push_back(kOptionEnd);
     return bytes;
 }

@@ -1,10 +1,9 @@
-#include "engine/internet_session.h"
+#include "platform/internet_session.h"
 
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 
-#include "log/logfile.h"
 
 namespace tessel {
 
@@ -38,14 +37,14 @@ CurlHandle InternetSession::OpenTransfer() const
     return handle;
 }
 
-std::string ApplicationName()
+std::string ApplicationName(const std::string& fallback)
 {
     std::error_code error;
 #ifdef __linux__
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error && !self.stem().empty()) return self.stem().string();
 #endif
-    return kProgramTitle;
+    return fallback;
 }
 
 }  // namespace tessel

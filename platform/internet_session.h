@@ -45,7 +45,8 @@ private:
 };
 
 // The application's name as the session's user agent: this program's file
-// name without its extension (the name its message boxes carry).
-std::string ApplicationName();
+// name without its extension (the name its message boxes carry), or
+// `fallback` where the system cannot tell it.
+std::string ApplicationName(const std::string& fallback);
 
 }  // namespace tessel

@@ -1,0 +1,137 @@
+#include "engine/engine_host.h"
+
+#include <mutex>
+#include <vector>
+
+#include "engine/assignment_procedure.h"
+#include "engine/network_thread.h"
+#include "engine/server_table.h"
+#include "log/logfile.h"
+#include "platform/clock.h"
+#include "platform/hostinfo.h"
+#include "platform/internet_session.h"
+#include "resources/texts.h"
+
+namespace tessel {
+
+struct EngineHost::Parts {
+    std::unique_ptr<CLogfile> log;
+    ServerTable table;
+    std::atomic<int> onlyMerrow{1};
+    std::string hostName;
+    SharedState shared;
+    std::unique_ptr<AssignmentProcedure> procedure;
+    std::unique_ptr<BootpChannel> channel;  // handed to the thread at Start()
+    std::unique_ptr<NetworkThread> thread;
+    bool kept = false;  // the thread outlived its stop: these parts live to the end
+};
+
+namespace {
+
+// The parts of hosts whose thread did not end in time: the thread may still
+// use them, so they live until the process ends (and stay reachable, so a
+// leak checker does not count them).
+std::mutex g_keptLock;
+std::vector<std::shared_ptr<void>>& Kept()
+{
+    static auto* kept = new std::vector<std::shared_ptr<void>>;  // never destroyed: threads may outlive main
+    return *kept;
+}
+
+}  // namespace
+
+HostIdentity LookUpHost()
+{
+    HostIdentity host;
+    host.name = LocalHostName().substr(0, kHostNameMax);
+    if (!host.name.empty()) host.address = FirstIpv4Address();
+    return host;
+}
+
+std::string ProgramName() { return ApplicationName(TextOf(IDS_PROGRAM_TITLE)); }
+
+EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
+{
+    Parts& p = *m_parts;
+    p.log = std::move(setup.logfile);
+    p.onlyMerrow.store(setup.onlyMaker ? 1 : 0);
+    p.hostName = setup.hostName.substr(0, kHostNameMax);
+    p.procedure = setup.procedure ? std::move(setup.procedure) : std::make_unique<AddressAssignment>();
+    p.channel = std::move(setup.channel);
+
+    SharedState& s = p.shared;
+    s.stage.store(StageIdle);
+    s.stopRequested.store(false);
+    s.awaitingFirstServer.store(true);
+    s.printServersOnly = setup.printServersOnly;
+    s.hostName = p.hostName.c_str();
+    s.hostAddress = setup.hostAddress;
+    s.owner = setup.owner;
+    s.serverList = &p.table;
+    s.helpContext = setup.helpContext;
+    s.onlyMerrow = &p.onlyMerrow;
+    s.logFile = p.log.get();
+    s.clock = setup.clock ? setup.clock : &RealClock();
+}
+
+EngineHost::~EngineHost() { Stop(); }
+
+SharedState& EngineHost::Shared() { return m_parts->shared; }
+ServerTable& EngineHost::Table() { return m_parts->table; }
+CLogfile& EngineHost::Log() { return *m_parts->log; }
+std::atomic<int>& EngineHost::OnlyMerrow() { return m_parts->onlyMerrow; }
+
+void EngineHost::Start()
+{
+    Parts& p = *m_parts;
+    if (p.thread) return;
+    p.thread = std::make_unique<NetworkThread>(p.shared, p.channel ? std::move(p.channel) : MakeSocketChannel(),
+                                               p.procedure.get(),
+                                               [] { return std::make_shared<InternetSession>(ProgramName()); });
+    p.thread->Start();
+}
+
+bool EngineHost::Started() const { return m_parts->thread != nullptr; }
+
+bool EngineHost::WaitUntilListening()
+{
+    NetworkThread& thread = *m_parts->thread;
+    // Opening the socket takes moments; the thread ends at once on failure.
+    while (!thread.Listening()) {
+        if (thread.Finished() || m_parts->shared.stage.load() == StageNetworkFailed) return false;
+        RealClock().sleepMs(5);
+    }
+    return true;
+}
+
+OpenResult EngineHost::Opened() const { return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok; }
+bool EngineHost::Finished() const { return !m_parts->thread || m_parts->thread->Finished(); }
+
+void EngineHost::RequestStop()
+{
+    SharedState& s = m_parts->shared;
+    std::lock_guard<std::mutex> guard(s.stateLock);
+    s.stopRequested.store(true);
+    s.stage.store(StageIdle);
+}
+
+void EngineHost::CloseLogfile() { m_parts->log->Close(); }
+
+bool EngineHost::Stop(int timeoutMs)
+{
+    Parts& p = *m_parts;
+    if (!p.thread || p.kept) return !p.thread;
+    RequestStop();
+    if (p.thread->WakeAndJoin(timeoutMs)) {
+        p.thread.reset();
+        return true;
+    }
+    // The thread is inside an assignment and will end by itself; nothing it
+    // uses may go away before it does.
+    p.kept = true;
+    std::lock_guard<std::mutex> guard(g_keptLock);
+    Kept().push_back(m_parts);
+    return false;
+}
+
+}  // namespace tessel

@@ -1,0 +1,91 @@
+// The engine as a front end starts and stops it: the support logfile, the
+// server table, the shared block and the network thread, with the
+// assignment procedure it answers the chosen server with. The window and
+// tessel-cli both run the engine through this one host.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "engine/assignment.h"
+#include "engine/bootp_channel.h"
+#include "engine/shared_state.h"
+
+namespace tessel {
+
+class CLogfile;
+class Clock;
+class NetworkThread;
+class ServerTable;
+
+// As long as the window's close gives the threads before it goes on.
+inline constexpr int kEngineStopWaitMs = 2800;
+// The window keeps the host name in a 100-character buffer.
+inline constexpr std::size_t kHostNameMax = 99;
+
+struct EngineSetup {
+    std::unique_ptr<CLogfile> logfile;  // required: the engine logs every step
+    bool printServersOnly = false;      // Inkwell mode
+    bool onlyMaker = true;              // list only the maker's two prefixes
+    std::string hostName;               // cut to kHostNameMax characters
+    std::string hostAddress;            // dotted decimal, or empty
+    StateOwner* owner = nullptr;
+    std::atomic<int>* helpContext = nullptr;
+    Clock* clock = nullptr;  // null: the real clock
+    // Null: the real procedure and the real socket on port 67.
+    std::unique_ptr<AssignmentProcedure> procedure;
+    std::unique_ptr<BootpChannel> channel;
+};
+
+// This computer's name and first IPv4 address, as the window's constructor
+// looks them up; empty where the system gives none.
+struct HostIdentity {
+    std::string name;
+    std::string address;
+};
+HostIdentity LookUpHost();
+
+class EngineHost {
+public:
+    explicit EngineHost(EngineSetup setup);
+    // Stops the network thread within the bound if it still runs.
+    ~EngineHost();
+    EngineHost(const EngineHost&) = delete;
+    EngineHost& operator=(const EngineHost&) = delete;
+
+    // Complete before Start(): the thread sees a whole block.
+    SharedState& Shared();
+    ServerTable& Table();
+    CLogfile& Log();
+    std::atomic<int>& OnlyMerrow();
+
+    // Starts the network thread (once).
+    void Start();
+    bool Started() const;
+    // Waits until port 67 is held (true) or could not be taken (false).
+    bool WaitUntilListening();
+    OpenResult Opened() const;
+    bool Finished() const;
+
+    // The close routine's request: stopRequested and the idle stage, under
+    // the lock. Nothing waits here.
+    void RequestStop();
+    // Writes the logfile's closing line and closes the file; the object
+    // stays for threads that are still finishing.
+    void CloseLogfile();
+    // Asks the thread to stop, wakes its receive and waits up to timeoutMs
+    // for it to end. False when it is still busy (inside an assignment):
+    // everything it uses is then kept alive until the process ends, and
+    // this host may be destroyed safely.
+    bool Stop(int timeoutMs = kEngineStopWaitMs);
+
+private:
+    struct Parts;
+    std::shared_ptr<Parts> m_parts;
+};
+
+// The session's user agent: this program's file name, or its title.
+std::string ProgramName();
+
+}  // namespace tessel
