@@ -6,14 +6,9 @@
 
 #include <QWidget>
 
-namespace tessel {
+#include "resources/dialogitems.h"
 
-// A control's number within its parent window, as the dialog's layout and
-// its command handlers name it.
-void SetDlgCtrlID(QWidget* control, int id);
-int GetDlgCtrlID(const QWidget* control);  // 0 when it has none
-// The direct child of `parent` with that number, or null.
-QWidget* GetDlgItem(const QWidget* parent, int id);
+namespace tessel {
 
 class CDataExchange {
 public:

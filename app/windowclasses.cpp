@@ -1,0 +1,15 @@
+#include "app/windowclasses.h"
+
+#include "controls/ipaddrctl.h"
+#include "resources/dialogs.h"
+
+namespace tessel {
+
+void RegisterWindowClasses()
+{
+    RegisterControlClass(kIPAddrClass, [](QWidget* parent, const ControlTemplate&) -> QWidget* {
+        return new CIPAddrCtl(parent);
+    });
+}
+
+}  // namespace tessel

@@ -1,0 +1,68 @@
+#include "resources/dialogs.h"
+
+#include "resources/resource.h"
+
+namespace tessel {
+namespace {
+
+using K = ControlKind;
+namespace s = style;
+
+constexpr ControlTemplate kAboutControls[] = {
+    {IDC_STATIC, K::Icon, "", 16, 17, 20, 20, 0, IDR_MAINFRAME, nullptr},
+    {IDC_STATIC, K::Text, "MERROW Tessel\nVersion 1.51", 48, 20, 68, 18, s::NoPrefix, 0, nullptr},
+    {IDC_ABOUT_OK, K::PushButton, "OK", 152, 20, 48, 17, s::DefaultButton | s::TabStop, 0, nullptr},
+};
+
+constexpr DialogTemplate kAboutBox{IDD_ABOUTBOX, "MERROW Tessel", 8, 222, 84, dialogstyle::SystemMenu,
+                                   kAboutControls};
+
+// The main window, in tab and creation order.
+constexpr ControlTemplate kMainControls[] = {
+    {IDC_SERVER_LIST, K::ListView, "", 89, 38, 150, 70,
+     s::SingleSelection | s::ShowSelectionAlways | s::SortAscending | s::NoSortHeader | s::ClientEdge | s::TabStop,
+     0, nullptr},
+    {IDC_IPADDRESS, K::Custom, "", 89, 192, 68, 13, s::Border | s::TabStop, 0, kIPAddrClass},
+    {IDC_SET_IP, K::PushButton, "&Set IP address", 171, 192, 68, 13, s::DefaultButton | s::TabStop, 0, nullptr},
+    {ID_HELP, K::PushButton, "&Help", 260, 184, 51, 14, s::TabStop, 0, nullptr},
+    {IDC_CLOSE, K::PushButton, "&Close", 260, 200, 51, 14, s::TabStop, 0, nullptr},
+    {IDC_HOMEPAGE_SELECTED, K::PushButton, "Home page of selected MERROW-server...", 89, 115, 150, 13,
+     s::Center | s::TabStop, 0, nullptr},
+    {IDC_MERROW_HOMEPAGE, K::PushButton, kMakerWebHost, 260, 27, 51, 10, s::Flat | s::Transparent | s::Center, 0,
+     nullptr},
+    {IDC_LOGFILE, K::CheckBox, "Logfile", 263, 160, 42, 10, 0, 0, nullptr},
+    {IDC_VERSION, K::Text, kVersionText, 8, 176, 55, 10, 0, 0, nullptr},
+    {IDC_BANNER, K::Image, "", 7, 10, 58, 165, 0, IDB_BANNER, nullptr},
+    {IDC_STEP1_MARKER, K::Image, "", 73, 9, 10, 18, 0, IDB_STEP1, nullptr},
+    {IDC_STEP2_MARKER, K::Image, "", 73, 151, 10, 18, 0, IDB_STEP2, nullptr},
+    {IDC_LOGO, K::Image, "", 260, 7, 51, 19, 0, IDB_LOGO, nullptr},
+    {IDC_ANIMATION, K::Animation, "", 263, 76, 42, 22, s::Center | s::Transparent, IDR_ANIMATION, nullptr},
+    {IDC_STATIC, K::GrayFrame, "", 260, 49, 51, 122, 0, 0, nullptr},
+    {IDC_STATIC, K::GroupBox, "", 84, 6, 162, 128, 0, 0, nullptr},
+    {IDC_RESTART_HINT, K::Edit, "", 263, 106, 46, 42, s::ReadOnly | s::MultiLine, 0, nullptr},
+    {IDC_LISTENING, K::Edit, "", 263, 50, 46, 24, s::ReadOnly | s::MultiLine, 0, nullptr},
+    {IDC_STEP1_TEXT, K::Edit, "", 89, 14, 154, 16, s::ReadOnly | s::MultiLine, 0, nullptr},
+    {IDC_STEP2_TEXT, K::Edit, "", 89, 168, 154, 16, s::ReadOnly | s::MultiLine, 0, nullptr},
+    {IDC_STATIC, K::GroupBox, "", 84, 148, 162, 66, 0, 0, nullptr},
+    {IDC_STATUS, K::Edit, "", 89, 156, 150, 12, s::ReadOnly, 0, nullptr},
+    {IDC_ONLY_MERROW, K::CheckBox, "Merrow only", 263, 151, 42, 10, s::Hidden, 0, nullptr},
+};
+
+constexpr DialogTemplate kMainDialog{
+    IDD_TESSEL_DIALOG, kMainCaption, 10, 316, 222,
+    dialogstyle::SystemMenu | dialogstyle::MinimizeBox | dialogstyle::Centered | dialogstyle::TaskbarButton,
+    kMainControls};
+
+}  // namespace
+
+const DialogTemplate& AboutBoxTemplate()
+{
+    return kAboutBox;
+}
+
+const DialogTemplate& MainDialogTemplate()
+{
+    return kMainDialog;
+}
+
+}  // namespace tessel

@@ -1,0 +1,20 @@
+// The templates of the program's dialogs, one table each (see
+// dialogtemplate.h), and the texts that stand in them.
+#pragma once
+
+#include "resources/dialogtemplate.h"
+
+namespace tessel {
+
+// The window class of the IP address entry control in the templates.
+inline constexpr const char* kIPAddrClass = "IPAddr";
+// The maker's web host: the caption of button 1039 and the page it opens.
+inline constexpr const char* kMakerWebHost = "merrow.example";
+inline constexpr const char* kVersionText = "Version 1.51";
+// The main window's caption: the program title after one blank.
+inline constexpr const char* kMainCaption = " MERROW Tessel";
+
+const DialogTemplate& AboutBoxTemplate();    // IDD_ABOUTBOX
+const DialogTemplate& MainDialogTemplate();  // IDD_TESSEL_DIALOG
+
+}  // namespace tessel
