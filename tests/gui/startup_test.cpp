@@ -1,0 +1,156 @@
+// The program's start and its two stores outside the window: the command
+// line, the registry values shared with the installer, and the help topics.
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QtTest>
+
+#include <vector>
+
+#include "app/commandline.h"
+#include "app/helpwindow.h"
+#include "app/registryaccess.h"
+#include "tests/gui/gui_test_main.h"
+
+using namespace tessel;
+
+namespace {
+
+bool InkwellModeOf(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "tessel");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    CTesselCommandLineInfo info;
+    ParseCommandLine(info, argv);
+    return info.HasParam(kInkwellSwitch);
+}
+
+// The help context numbers that the program's boxes and windows use.
+constexpr int kHelpContexts[] = {1, 8, 11, 12, 19, 23, 26, 27, 28, 30, 31, 32, 33, 34, 36, 37, 39};
+
+}  // namespace
+
+class StartupTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void inkwellModeIsTheExactParameterInk_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("inkwell");
+        QTest::newRow("none") << QStringList{} << false;
+        QTest::newRow("ink") << QStringList{"ink"} << true;
+        QTest::newRow("/ink") << QStringList{"/ink"} << true;
+        QTest::newRow("-ink") << QStringList{"-ink"} << true;
+        QTest::newRow("ink last of three") << QStringList{"a", "/x", "ink"} << true;
+        QTest::newRow("ink first of three") << QStringList{"-ink", "b", "c"} << true;
+        QTest::newRow("INK") << QStringList{"INK"} << false;
+        QTest::newRow("/Ink") << QStringList{"/Ink"} << false;
+        QTest::newRow("-INK") << QStringList{"-INK"} << false;
+        QTest::newRow("inkx") << QStringList{"inkx"} << false;
+        QTest::newRow("/inkwell") << QStringList{"/inkwell"} << false;
+        QTest::newRow("in") << QStringList{"in"} << false;
+        QTest::newRow("ink=1") << QStringList{"ink=1"} << false;
+        QTest::newRow("two slashes") << QStringList{"//ink"} << false;
+        QTest::newRow("quoted with a blank") << QStringList{"ink "} << false;
+        QTest::newRow("Qt's own option before it") << QStringList{"-style", "ink"} << true;
+    }
+
+    void inkwellModeIsTheExactParameterInk()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, inkwell);
+        std::vector<std::string> list;
+        for (const QString& arg : args)
+            list.push_back(arg.toStdString());
+        QCOMPARE(InkwellModeOf(list), inkwell);
+    }
+
+    void everyParameterIsRecordedWithoutItsSwitchCharacter()
+    {
+        std::string a = "tessel", b = "/ink", c = "-x", d = "plain", e = "";
+        std::vector<char*> argv{a.data(), b.data(), c.data(), d.data(), e.data()};
+        CTesselCommandLineInfo info;
+        ParseCommandLine(info, argv);
+        QCOMPARE(info.m_params, (std::vector<std::string>{"ink", "x", "plain", ""}));
+    }
+
+    void registryValuesRoundTrip()
+    {
+        QTemporaryDir machine, user;
+        CRegistryAccess::SetStoreFolders(machine.path(), user.path());
+        CRegistryAccess registry;
+        const QString key = QString::fromLatin1(kInkwellKey);
+        QString value = QStringLiteral("stale");
+
+        // No key: nothing read, the result emptied.
+        QVERIFY(!registry.ReadString(key, kTesselPathValue, &value, RegistryRoot::LocalMachine));
+        QVERIFY(value.isEmpty());
+        // A created key gives 3, an existing one 1; the later value wins.
+        QCOMPARE(registry.WriteString(key, kNewServerValue, QStringLiteral("10.1.2.9"), RegistryRoot::CurrentUser), 3);
+        QCOMPARE(registry.WriteString(key, kNewServerValue, QStringLiteral("10.1.2.10"), RegistryRoot::CurrentUser), 1);
+        QVERIFY(registry.ReadString(key, kNewServerValue, &value, RegistryRoot::CurrentUser));
+        QCOMPARE(value, QStringLiteral("10.1.2.10"));
+        // The two roots are two stores; a missing value under a present key.
+        QVERIFY(!registry.ReadString(key, kNewServerValue, &value, RegistryRoot::LocalMachine));
+        QVERIFY(!registry.ReadString(key, kTesselPathValue, &value, RegistryRoot::CurrentUser));
+
+        // 255 characters and the NUL fill the buffer; one more does not fit.
+        const QString longest(255, QLatin1Char('p'));
+        QCOMPARE(registry.WriteString(key, kTesselPathValue, longest, RegistryRoot::LocalMachine), 3);
+        QVERIFY(registry.ReadString(key, kTesselPathValue, &value, RegistryRoot::LocalMachine));
+        QCOMPARE(value, longest);
+        QCOMPARE(registry.WriteString(key, kTesselPathValue, longest + QLatin1Char('p'), RegistryRoot::LocalMachine),
+                 1);
+        value = QStringLiteral("stale");
+        QVERIFY(!registry.ReadString(key, kTesselPathValue, &value, RegistryRoot::LocalMachine));
+        QVERIFY(value.isEmpty());
+
+        // A store that cannot be written (here a folder stands where the
+        // file should be, which stops root as well) reports 0.
+        QTemporaryDir broken;
+        QVERIFY(QDir(broken.path()).mkpath(QStringLiteral("tessel/registry.ini")));
+        CRegistryAccess::SetStoreFolders(broken.path(), user.path());
+        QCOMPARE(registry.WriteString(key, kNewServerValue, QStringLiteral("x"), RegistryRoot::LocalMachine), 0);
+        CRegistryAccess::SetStoreFolders({}, {});
+    }
+
+    void everyHelpContextHasItsTopicAndItsLinksLeadSomewhere()
+    {
+        for (int context : kHelpContexts) {
+            const QUrl url = CHelpWindow::TopicUrl(context);
+            QCOMPARE(url.toString(), QStringLiteral("qrc:/tessel/help/topic%1.html").arg(context));
+            QFile page(QLatin1Char(':') + url.path());
+            QVERIFY(page.open(QIODevice::ReadOnly));
+            const QString html = QString::fromUtf8(page.readAll());
+            QVERIFY2(html.contains(QStringLiteral("href=\"contents.html\"")), "a topic without its way to the contents");
+            const QRegularExpression link(QStringLiteral("href=\"([^\"]+)\""));
+            for (const QRegularExpressionMatch& match : link.globalMatch(html)) {
+                const QString target = QStringLiteral(":/tessel/help/") + match.captured(1);
+                QVERIFY2(QFile::exists(target), qPrintable(target));
+            }
+        }
+        // A number without a topic opens the contents, never an error.
+        for (int missing : {0, 2, 999})
+            QCOMPARE(CHelpWindow::TopicUrl(missing), CHelpWindow::ContentsUrl());
+    }
+
+    void helpShowsTheTopicInTheProgramsOwnWindow()
+    {
+        ShowHelp(8);
+        QVERIFY(HelpWindow());
+        QVERIFY(HelpWindow()->isVisible());
+        QCOMPARE(HelpWindow()->Browser()->source(), CHelpWindow::TopicUrl(8));
+        QVERIFY(HelpWindow()->Browser()->toPlainText().contains(QStringLiteral("already in use")));
+        ShowHelp(5);
+        QVERIFY(HelpWindow()->Browser()->toPlainText().contains(QStringLiteral("Press F1 while a message")));
+        HelpWindow()->close();
+    }
+};
+
+TESSEL_GUI_TEST_MAIN(StartupTest)
+#include "startup_test.moc"
