@@ -53,7 +53,37 @@ constexpr DialogTemplate kMainDialog{
     dialogstyle::SystemMenu | dialogstyle::MinimizeBox | dialogstyle::Centered | dialogstyle::TaskbarButton,
     kMainControls};
 
+constexpr ControlTooltip kMainTooltips[] = {
+    {ID_HELP, "Launches help file"},
+    {IDC_CLOSE, "Exits the program"},
+    {IDC_HOMEPAGE_SELECTED, "Launches Web browser"},
+    {IDC_MERROW_HOMEPAGE, "Click here to go to Merrow home page"},
+    {IDC_SET_IP, "Sets InternetProtocol address of selected server"},
+    {IDC_STEP1_TEXT, "Serial number: Label on the cover's under side;  Restart: Powered off and on"},
+    {IDC_SERVER_LIST, "Click on your MERROW-server (left column) "},
+    {IDC_STEP2_TEXT, "Contact your network administrator if you do not know the IP address"},
+    {IDC_IPADDRESS, "Specify a value between 0 and 255 for each field"},
+    {IDC_LISTENING, "Monitors the network, but in the background and without generating any traffic"},
+    {IDC_RESTART_HINT, "Powered off and then on again for example"},
+    {IDC_ONLY_MERROW, "Display only Merrow servers"},
+    {IDC_LOGFILE, "Support logfile"},
+};
+
 }  // namespace
+
+std::span<const ControlTooltip> MainDialogTooltips()
+{
+    return kMainTooltips;
+}
+
+const char* MainDialogTooltip(int id)
+{
+    for (const ControlTooltip& tip : kMainTooltips) {
+        if (tip.id == id)
+            return tip.text;
+    }
+    return nullptr;
+}
 
 const DialogTemplate& AboutBoxTemplate()
 {

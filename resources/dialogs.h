@@ -17,4 +17,14 @@ inline constexpr const char* kMainCaption = " MERROW Tessel";
 const DialogTemplate& AboutBoxTemplate();    // IDD_ABOUTBOX
 const DialogTemplate& MainDialogTemplate();  // IDD_TESSEL_DIALOG
 
+// The main window's tooltips, in the order the window matches the control
+// under the mouse; a control that is not here has none.
+struct ControlTooltip {
+    int id;
+    const char* text;
+};
+std::span<const ControlTooltip> MainDialogTooltips();
+// The tooltip of a main-window control; null when it has none.
+const char* MainDialogTooltip(int id);
+
 }  // namespace tessel

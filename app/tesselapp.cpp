@@ -1,0 +1,71 @@
+#include "app/tesselapp.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include "app/commandline.h"
+#include "app/tesseldlg.h"
+#include "app/windowclasses.h"
+#include "platform/sockets.h"
+#include "resources/messagebox.h"
+#include "resources/stringtable.h"
+
+namespace tessel {
+
+void ApplyProgramLook(QApplication& app)
+{
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(style);
+    QPalette palette = QApplication::style()->standardPalette();
+    const QColor grey(192, 192, 192);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Window, grey);
+        palette.setColor(group, QPalette::Button, grey);
+        palette.setColor(group, QPalette::WindowText, Qt::black);
+        palette.setColor(group, QPalette::ButtonText, Qt::black);
+        palette.setColor(group, QPalette::Text, Qt::black);
+    }
+    palette.setColor(QPalette::Disabled, QPalette::Window, grey);
+    palette.setColor(QPalette::Disabled, QPalette::Button, grey);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(128, 128, 128));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(128, 128, 128));
+    app.setPalette(palette);
+}
+
+bool CTesselApp::InitInstance()
+{
+    // 1. The socket layer, or no window at all.
+    if (SocketStartup() != 0) {
+        ShowMessageBox(nullptr, IDS_SOCKETS_FAILED, MsgButtons::Ok);
+        return false;
+    }
+    // 2. Controls with the three-dimensional look, and 6. the grey of every
+    // window and box (set once here, before any window exists).
+    ApplyProgramLook(*qApp);
+    // 3, 4. The command line: Inkwell mode is the exact parameter "ink".
+    CTesselCommandLineInfo cmdInfo;
+    ParseCommandLine(cmdInfo, m_args);
+    const bool inkwellMode = cmdInfo.HasParam(kInkwellSwitch);
+    // 5, 7. The main window, run until it closes; its result is not needed.
+    RegisterWindowClasses();
+    CTesselDlg dlg(inkwellMode);
+    dlg.exec();
+    return false;
+}
+
+int RunTessel(int argc, char* argv[])
+{
+    // Qt sees only the program's name: its own options (-style, -platform,
+    // -display, ...) must not take or change the program's parameters.
+    static char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    static int qtArgc = qtArgv[0] ? 1 : 0;
+    QApplication app(qtArgc, qtArgv);
+    CTesselApp theApp({argv, static_cast<std::size_t>(argc > 0 ? argc : 0)});
+    theApp.InitInstance();
+    return 0;
+}
+
+}  // namespace tessel
