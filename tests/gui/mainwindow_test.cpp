@@ -31,7 +31,7 @@
 #include "resources/stringtable.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/scripted_messagebox.h"
-#include "tests/unit/network_fixture.h"
+#include "tests/gui/shared_channel.h"
 
 using namespace tessel;
 using tessel::testing::ScriptedChannel;
@@ -51,29 +51,6 @@ struct SeenAtStart {
     CLogfile* logFile = nullptr;
 };
 
-// The scripted channel, seen through a door that records the block.
-class DoorChannel final : public BootpChannel {
-public:
-    DoorChannel(std::shared_ptr<ScriptedChannel> inner, std::function<void()> onOpen)
-        : m_inner(std::move(inner)), m_onOpen(std::move(onOpen)) {}
-    OpenResult Open() override
-    {
-        m_onOpen();
-        return m_inner->Open();
-    }
-    ReceiveStatus Receive(BootpMessage& message) override { return m_inner->Receive(message); }
-    bool SendReply(std::span<const std::uint8_t> reply, const BootpMessage& request) override
-    {
-        return m_inner->SendReply(reply, request);
-    }
-    void Wake() override { m_inner->Wake(); }
-    void Close() override { m_inner->Close(); }
-
-private:
-    std::shared_ptr<ScriptedChannel> m_inner;
-    std::function<void()> m_onOpen;
-};
-
 // A window on this computer "pc-1" at 10.1.2.3, with its logfile and
 // registry in a folder of its own.
 class WindowBed {
@@ -88,7 +65,7 @@ public:
         env.hostAddress = "10.1.2.3";
         env.clock = &m_clock;
         env.makeChannel = [this]() -> std::unique_ptr<BootpChannel> {
-            return std::make_unique<DoorChannel>(channel, [this] { Record(); });
+            return std::make_unique<test::SharedChannel>(channel, [this] { Record(); });
         };
         dlg = std::make_unique<CTesselDlg>(inkwell, std::move(env));
     }
