@@ -17,14 +17,13 @@ QString g_localMachineFolder;
 QString g_currentUserFolder;
 
 #ifndef Q_OS_WIN
-// The system's configuration folder (the last of the XDG list, /etc/xdg)
-// for the machine's values, the user's own for the user's.
+// The system's configuration folder for the machine's values, fixed: no
+// environment variable may move it. The user's own for the user's.
 QString DefaultFolder(RegistryRoot root)
 {
-    const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
-    if (folders.isEmpty())
-        return {};
-    return root == RegistryRoot::LocalMachine ? folders.last() : folders.first();
+    if (root == RegistryRoot::LocalMachine)
+        return QStringLiteral("/etc/xdg");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 #endif
 

@@ -130,6 +130,10 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     f1->setContext(Qt::WindowShortcut);
     connect(f1, &QShortcut::activated, this, &CTesselDlg::OnHelp);
     SetHelpContextSource(&m_nHelpContext);
+    // Alt+Space opens the system menu where no window manager takes it.
+    auto* altSpace = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    altSpace->setContext(Qt::WindowShortcut);
+    connect(altSpace, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
     SetHelpHandler([](int helpContext) { ShowHelp(helpContext); });
 
     // The system menu as the system gives a dialog with a minimise box.
@@ -367,16 +371,6 @@ void CTesselDlg::OnSysCommand(int command)
 void CTesselDlg::ShowSystemMenu(const QPoint& at)
 {
     m_pSystemMenu->popup(at);
-}
-
-void CTesselDlg::keyPressEvent(QKeyEvent* event)
-{
-    // Alt+Space opens the system menu where no window manager takes it.
-    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
-        ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void CTesselDlg::contextMenuEvent(QContextMenuEvent* event)

@@ -110,7 +110,6 @@ protected:
 
     void showEvent(QShowEvent* event) override;
     void reject() override;  // Escape and the window's close: the Close command
-    void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
