@@ -225,11 +225,30 @@ NetworkThread::NetworkThread(SharedState& shared, std::unique_ptr<BootpChannel> 
 NetworkThread::~NetworkThread()
 {
     if (!m_thread.joinable()) return;
-    if (m_runtime->finished.load())
+    // After a failed start the thread shows the failed stage while it still
+    // holds stateLock, and ends right after. Whoever saw that stage may be
+    // about to destroy SharedState, so the thread must be gone before this
+    // object is: join it, the wait is a few instructions long.
+    if (m_runtime->finished.load() || StartFailed())
         m_thread.join();
     else
         m_thread.detach();  // it keeps its own runtime alive; see WakeAndJoin
 }
+
+bool NetworkThread::WaitUntilListening()
+{
+    // Opening the socket takes moments; the thread ends at once on failure.
+    while (!Listening()) {
+        if (StartFailed() || Finished()) {
+            if (m_thread.joinable()) m_thread.join();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool NetworkThread::StartFailed() const { return m_runtime->env.openResult.load() != OpenResult::Ok; }
 
 void NetworkThread::Start()
 {
@@ -260,7 +279,7 @@ bool NetworkThread::WakeAndJoin(int timeoutMs)
         m_runtime->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                  [this] { return m_runtime->finished.load(); });
     }
-    if (!m_runtime->finished.load()) return false;
+    if (!m_runtime->finished.load() && !StartFailed()) return false;
     m_thread.join();
     return true;
 }

@@ -282,3 +282,37 @@ TEST_F(NetworkBed, StopDuringTheStartupNoteDoesNotWaitItOut)
     EXPECT_EQ(thread->ExitCode(), 0);
     EXPECT_LT(clock.sleptMs(), 8900);
 }
+
+// Whoever sees the failed stage may destroy SharedState at once; the thread
+// that showed it must be gone by then, not still releasing stateLock.
+TEST(NetworkThreadStart, FailedStartIsJoinedBeforeTheBlockCanGo)
+{
+    struct RefusingChannel final : BootpChannel {
+        explicit RefusingChannel(std::atomic<bool>& gone) : m_gone(gone) {}
+        ~RefusingChannel() override { m_gone.store(true); }
+        OpenResult Open() override { return OpenResult::PortInUse; }
+        ReceiveStatus Receive(BootpMessage&) override { return ReceiveStatus::Error; }
+        bool SendReply(std::span<const std::uint8_t>, const BootpMessage&) override { return false; }
+        void Wake() override {}
+        void Close() override {}
+        std::atomic<bool>& m_gone;
+    };
+    for (int round = 0; round < 500; ++round) {
+        std::atomic<bool> channelGone{false};
+        auto shared = std::make_unique<SharedState>();
+        {
+            NetworkThread thread(*shared, std::make_unique<RefusingChannel>(channelGone), nullptr);
+            thread.Start();
+            while (shared->stage.load() != StageNetworkFailed) {
+            }
+        }
+        ASSERT_TRUE(channelGone.load()) << "round " << round << ": the thread outlived its owner";
+        shared.reset();
+    }
+    std::atomic<bool> channelGone{false};
+    SharedState shared;
+    NetworkThread thread(shared, std::make_unique<RefusingChannel>(channelGone), nullptr);
+    thread.Start();
+    EXPECT_FALSE(thread.WaitUntilListening());
+    EXPECT_TRUE(thread.Finished()) << "joined when the start failed";
+}
