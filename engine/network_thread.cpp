@@ -135,7 +135,7 @@ private:
             if (m_shared.printServersOnly) Log(EvPrintServer);
         }
         Log(EvCheckingList);
-        m_clock.sleepMs(kListingPauseMs);
+        if (PauseServes(serial)) m_clock.sleepMs(kListingPauseMs);
         ListIfNew(serial);
 
         std::string desired;
@@ -149,6 +149,26 @@ private:
         if (!chosen || m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
         AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
+    }
+
+    // The pause before the listing paces what reaches the window: at most
+    // one new row per pause, and the window gets the lock and its list to
+    // itself in between; it also gives a hand-over in progress its moment
+    // before the chosen server's request is judged. A request that can do
+    // neither (a listed server asking again, any other server while the
+    // window has left the idle stage) gains nothing from it, and in a burst
+    // paying it for each of them would queue the chosen server's request
+    // behind hundreds of others, or lose it to a full socket. So it is
+    // skipped for such a request only while further datagrams are already
+    // waiting; a request on its own keeps its pause whatever it is.
+    bool PauseServes(const std::string& serial)
+    {
+        if (!m_channel.HasPending()) return true;
+        std::lock_guard<std::mutex> guard(m_shared.stateLock);
+        if (serial == m_shared.chosenSerial) return true;
+        if (m_shared.stage.load() != StageIdle) return false;
+        const ServerTable* table = m_shared.serverList;
+        return table != nullptr && table->Find(serial) < 0;
     }
 
     // One step under the lock, so the window never sees a half-made row and

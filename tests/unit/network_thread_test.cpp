@@ -316,3 +316,37 @@ TEST(NetworkThreadStart, FailedStartIsJoinedBeforeTheBlockCanGo)
     EXPECT_FALSE(thread.WaitUntilListening());
     EXPECT_TRUE(thread.Finished()) << "joined when the start failed";
 }
+
+// In a burst the listing pause is kept where it can serve (a new row while
+// idle, the chosen server) and skipped where it cannot; a request on its
+// own always keeps it. Events are the same either way.
+TEST_F(NetworkBed, ListingPauseInABurstOnlyWhereItServes)
+{
+    Start();
+    Idle();
+    std::vector<RequestShape> fresh;
+    for (std::uint8_t n = 1; n <= 3; ++n) fresh.push_back(Server(0x0A, 0x1B, 0x2C, n));
+    const auto pausesFor = [this](const std::vector<RequestShape>& burst) {
+        const std::int64_t before = clock.sleptMs();
+        channel->PushRequests(burst);
+        Idle();
+        return (clock.sleptMs() - before) / 140;
+    };
+    EXPECT_EQ(pausesFor(fresh), 3) << "each new row while idle is paced";
+    EXPECT_EQ(pausesFor(fresh), 1) << "listed servers asking again: only the last, on its own";
+    EXPECT_EQ(pausesFor({fresh[0]}), 1) << "a request on its own";
+
+    // During a job nothing is listed: only the chosen server's request waits.
+    Choose("0A-1B-2C-00-00-09", "10.77.0.9", StageAwaitRequest);
+    std::vector<RequestShape> burst;
+    for (std::uint8_t n = 10; n < 60; ++n) burst.push_back(Server(0x0A, 0x1B, 0x2D, n));
+    burst.insert(burst.begin() + 25, Server(0x0A, 0x1B, 0x2C, 9));
+    EXPECT_EQ(pausesFor(burst), 2) << "the chosen server's and the last one's, on its own";
+    ASSERT_EQ(procedure.calls.size(), 1u);
+    EXPECT_EQ(procedure.calls[0].serial, "0A-1B-2C-00-00-09");
+    EXPECT_EQ(Servers().size(), 3u);
+
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Checking if already in list."), 3 + 3 + 1 + 51);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "New server, so add to list."), 3);
+}
