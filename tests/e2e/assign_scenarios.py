@@ -16,6 +16,7 @@ Exit status 0 passed, 1 failed, 77 skipped (no root or namespaces).
 
 import os
 import re
+import signal
 import sys
 import threading
 import time
@@ -31,6 +32,9 @@ from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, check, main  # no
 
 SET_LIMIT_SECONDS = 150
 EXIT_STORED, EXIT_UNTIL_RESTART, EXIT_NOT_VERIFIED, EXIT_NO_REQUEST, EXIT_REFUSED = 0, 1, 2, 3, 65
+# Box 110 shown, but only the final ICMP check found the server: no store
+# was confirmed, which a script must be able to tell from a stored address.
+EXIT_UNCONFIRMED = 4
 BROADCAST = "255.255.255.255"
 
 BOX_STORED = ["IP address set permanently and successfully!"]
@@ -130,6 +134,10 @@ class SetRun:
                 return
         raise Failure(f"the outcome box {box[0]!r} was not printed; stdout:\n"
                       + "\n".join(texts))
+
+    def check_unconfirmed(self):
+        line = f"answers at {self.address}; storing it permanently was not confirmed"
+        check(line in [text for _, text in self.out_lines()], f"no line {line!r} after the box")
 
     def check_home_page(self):
         check(f"Home page: http://{self.address}/" in self.tessel.stdout.text(),
@@ -349,7 +357,8 @@ def scenario_assign_http(bed, cli, peer):
     def no_port_80(case_bed):
         serial, address = "0A-1B-2C-00-01-06", "10.77.0.106"
         run = SetRun(case_bed, cli, peer, serial, address, ["--no-web"]).finish()
-        run.check_outcome(EXIT_STORED, BOX_STORED)
+        run.check_outcome(EXIT_UNCONFIRMED, BOX_STORED)
+        run.check_unconfirmed()
         run.check_one_reply()
         run.check_restarted()
         run.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, False))
@@ -392,7 +401,8 @@ def scenario_assign_ftp(bed, cli, peer):
                          ([] if icmp else ["--no-icmp"]))
             run.finish()
             if icmp:
-                run.check_outcome(EXIT_STORED, BOX_STORED)
+                run.check_outcome(EXIT_UNCONFIRMED, BOX_STORED)
+                run.check_unconfirmed()
             else:
                 run.check_outcome(EXIT_UNTIL_RESTART, BOX_UNTIL_RESTART)
             run.check_home_page()
@@ -486,7 +496,8 @@ def scenario_assign_refusals(bed, cli, peer):
     def keeps_asking(case_bed):
         serial, address = "0A-1B-2C-00-03-03", "10.77.0.133"
         run = SetRun(case_bed, cli, peer, serial, address, ["--no-web", "--keep-asking"]).finish()
-        run.check_outcome(EXIT_STORED, BOX_STORED)
+        run.check_outcome(EXIT_UNCONFIRMED, BOX_STORED)
+        run.check_unconfirmed()
         replies = run.replies()
         check(len(replies) >= 2 and all(r["yiaddr"] == address for _, r in replies),
               f"the server heard {len(replies)} replies, not two or more")
@@ -629,7 +640,52 @@ def scenario_assign_burst(bed, cli, peer):
     run_cases(bed, [("burst", burst), ("reply_port", reply_port)])
 
 
+def scenario_assign_interrupted(bed, cli, peer):
+    """Ctrl+C in set. While it waits for the server: it ends at once (130),
+    nothing is sent, the logfile ends with the stop and its closing line.
+    After the reply: it ends at the network thread's next safe step (the
+    end of the restart wait), says the server may be restarting with the
+    address, and the logfile holds the whole assignment up to there."""
+
+    def waiting(case_bed):
+        serial, address = "0A-1B-2C-00-07-01", "10.77.0.191"
+        run = SetRun(case_bed, cli, peer, serial, address)  # port 67 is bound: it waits
+        sent = time.monotonic()
+        run.tessel.signal(signal.SIGINT)
+        run.finish()
+        took = run.tessel.ended - sent
+        check(run.code == 130, f"exit status {run.code}, not 130: {run.tessel.stderr.text()}")
+        check(took < 3.0, f"Ctrl+C while waiting took {took:.2f} s")
+        check(f"nothing was sent to server {serial}" in run.tessel.stderr.text(), "no state line")
+        check(not run.peer_lines("REPLY"), "a reply went out")
+        check(run.log[-4:] == [tessel_log.STOPPED, "", "", tessel_log.FOOTER], f"logfile end: {run.log[-4:]}")
+
+    def after_reply(case_bed):
+        serial, address = "0A-1B-2C-00-07-02", "10.77.0.192"
+        run = SetRun(case_bed, cli, peer, serial, address)
+        check(run.peer.stdout.wait_for(lambda t: t.startswith("REPLY"), 40) is not None, "no reply")
+        replied = time.monotonic()
+        time.sleep(1.0)
+        run.tessel.signal(signal.SIGINT)
+        run.finish()
+        took = run.tessel.ended - replied
+        check(run.code == 130, f"exit status {run.code}, not 130: {run.tessel.stderr.text()}")
+        # The restart wait (8.4 s after the reply) is the next safe step.
+        check(8.0 <= took <= 8.4 + 3.0, f"ended {took:.2f} s after the reply")
+        check(f"server {serial} may be restarting with {address}" in run.tessel.stderr.text(),
+              f"no state line: {run.tessel.stderr.text()}")
+        events = assignment_events("0.0.0.0", serial, address, False)[:7]
+        start = run.log.index(SELECTED) - 3
+        check(run.log[start:start + 7] == events, f"assignment events: {run.log[start:start + 9]}")
+        check(run.log[start + 7:] == [tessel_log.STOPPED, "", "", tessel_log.FOOTER],
+              f"after the reply the logfile holds: {run.log[start + 7:]}")
+        check(not run.peer_lines("WEB"), "the port probe ran after the stop")
+
+    run_cases(bed, [("waiting", waiting), ("after_reply", after_reply)])
+
+
 SCENARIOS = {
+    "assign_interrupted": scenario_assign_interrupted,
     "assign_burst": scenario_assign_burst,
     "assign_http": scenario_assign_http,
     "assign_ftp": scenario_assign_ftp,
