@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "engine/network_thread.h"
+
 namespace tessel::cli {
 
 namespace {
@@ -108,6 +110,13 @@ int RefusingBox(const Ipv4Bytes& address, bool confirm)
     const int ending = address[3];
     if ((ending == 0 || ending == 1 || ending == 255) && !confirm) return kBoxReservedEnding;
     return 0;
+}
+
+bool HeardWith(const std::string& serial, const HeadlessOptions& options)
+{
+    if (!options.onlyMaker) return true;
+    const std::string prefix = serial.substr(0, 8);
+    return prefix == kMakerPrefixA || prefix == kMakerPrefixB;
 }
 
 std::string FilterDescription(const HeadlessOptions& options)

@@ -37,6 +37,10 @@ std::optional<std::string> NormalizeSerial(const std::string& text);
 // without --yes; 0 when the address may be tried.
 int RefusingBox(const Ipv4Bytes& address, bool confirm);
 
+// Whether a server of this serial number can be heard with these filters
+// at all (print servers are told by their class, so any serial may be one).
+bool HeardWith(const std::string& serial, const HeadlessOptions& options);
+
 // One line that says which servers are heard.
 std::string FilterDescription(const HeadlessOptions& options);
 

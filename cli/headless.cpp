@@ -68,9 +68,13 @@ bool Headless::Stop(int timeoutMs) { return m_engine->Stop(timeoutMs); }
 
 int Headless::RequestStop()
 {
+    // As the close routine asks (stop flag and idle stage under the lock),
+    // reading the stage in the same step: no stage can be raised between.
     SharedState& shared = Shared();
-    const int stage = shared.stage.load();  // only the network thread raises it meanwhile
-    m_engine->RequestStop();
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    const int stage = shared.stage.load();
+    shared.stopRequested.store(true);
+    shared.stage.store(StageIdle);
     return stage;
 }
 

@@ -136,6 +136,9 @@ int Set(const std::vector<std::string>& args)
     std::fprintf(stderr, "%s\nWaiting up to %d s for server %s. Restart it now (power it off and on) so that it asks "
                          "for an address.\n",
                  FilterDescription(set.options).c_str(), set.seconds, set.serial.c_str());
+    if (!HeardWith(set.serial, set.options))
+        std::fprintf(stderr, "Note: %s is not a MERROW serial number; it is heard only with --all.\n",
+                     set.serial.c_str());
     const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(set.seconds) * 1000;
     for (bool found = false; !found;) {
         const HeadlessEvent event = headless.Next(end - RealClock().nowMs());

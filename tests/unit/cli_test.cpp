@@ -53,6 +53,9 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
     EXPECT_EQ(set.seconds, 30);
     EXPECT_NE(FilterDescription(set.options).find("print servers only"), std::string::npos);
     EXPECT_NE(FilterDescription(HeadlessOptions{}).find("MERROW-servers only"), std::string::npos);
+    EXPECT_TRUE(HeardWith("0A-1B-2D-00-00-01", HeadlessOptions{}));
+    EXPECT_FALSE(HeardWith("0A-1B-2E-00-00-01", HeadlessOptions{}));
+    EXPECT_TRUE(HeardWith("0A-1B-2E-00-00-01", set.options));
 
     ListArguments list;
     EXPECT_EQ(ParseList({"--json", "--all", "--seconds", "5"}, list), "");
