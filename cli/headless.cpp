@@ -1,12 +1,8 @@
 #include "cli/headless.h"
 
-#include <pthread.h>
-
-#include <cerrno>
-#include <ctime>
-
 #include "log/logfile.h"
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 
 namespace tessel::cli {
 
@@ -34,10 +30,7 @@ Headless::~Headless() { m_engine->Table().SetObserver(nullptr); }
 
 void Headless::Start()
 {
-    sigemptyset(&m_signals);
-    sigaddset(&m_signals, SIGINT);
-    sigaddset(&m_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
+    WatchInterrupts();
     m_engine->Start();
 }
 
@@ -67,12 +60,23 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
         const std::int64_t left = end - RealClock().nowMs();
         if (left <= 0) return {HeadlessEvent::TimedOut, {}, {}};
         const std::int64_t step = left < kLookMs ? left : kLookMs;
-        timespec wait{static_cast<time_t>(step / 1000), static_cast<long>((step % 1000) * 1000000)};
-        if (sigtimedwait(&m_signals, nullptr, &wait) > 0) return {HeadlessEvent::Interrupted, {}, {}};
+        if (WaitForInterrupt(static_cast<int>(step))) return {HeadlessEvent::Interrupted, {}, {}};
     }
 }
 
-bool Headless::Stop() { return m_engine->Stop(); }
+bool Headless::Stop(int timeoutMs) { return m_engine->Stop(timeoutMs); }
+
+int Headless::RequestStop()
+{
+    // As the close routine asks (stop flag and idle stage under the lock),
+    // reading the stage in the same step: no stage can be raised between.
+    SharedState& shared = Shared();
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    const int stage = shared.stage.load();
+    shared.stopRequested.store(true);
+    shared.stage.store(StageIdle);
+    return stage;
+}
 
 std::string Headless::NetworkFailure() const
 {

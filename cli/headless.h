@@ -3,7 +3,6 @@
 // servers it lists queued for the terminal.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -15,10 +14,6 @@
 #include "engine/server_table.h"
 
 namespace tessel::cli {
-
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 64;
-inline constexpr int kExitPortUnavailable = 69;
 
 struct HeadlessOptions {
     bool onlyMaker = true;
@@ -38,8 +33,8 @@ public:
     explicit Headless(const HeadlessOptions& options);
     ~Headless() override;
 
-    // Blocks Ctrl+C and termination for every thread, then starts the
-    // network thread. Call once, before any other thread exists.
+    // Watches Ctrl+C and termination (they then end nothing by themselves:
+    // Next() reports them), then starts the network thread.
     void Start();
 
     // Waits until port 67 is held (true) or could not be taken (false).
@@ -48,10 +43,13 @@ public:
     // Waits up to timeoutMs (real time) for the next thing to tell.
     HeadlessEvent Next(std::int64_t timeoutMs);
 
-    // Asks the thread to stop and waits for it a bounded time. False when it
-    // was still busy; the caller must then end the process without
-    // destroying this object.
-    bool Stop();
+    // Asks the thread to stop and waits for it up to timeoutMs. False when
+    // it was still busy: what it uses is then kept to the end of the process.
+    bool Stop(int timeoutMs = kEngineStopWaitMs);
+    // The close routine's request, answering the stage it replaced.
+    int RequestStop();
+    // Writes the logfile's closing line; the object stays for late writers.
+    void CloseLogfile() { m_engine->CloseLogfile(); }
 
     // The message for a port 67 that could not be taken.
     std::string NetworkFailure() const;
@@ -66,7 +64,6 @@ private:
     void OnRowDeleted(int) override {}
 
     std::unique_ptr<EngineHost> m_engine;
-    sigset_t m_signals{};
 
     std::mutex m_lock;
     std::deque<std::pair<std::string, std::string>> m_listed;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/exit_status.h"
 #include "cli/headless.h"
 #include "engine/assignment_procedure.h"
 #include "engine/ftp_store.h"
@@ -23,8 +24,6 @@ namespace tessel::cli {
 
 namespace {
 
-constexpr int kExitAnswered = 0;
-constexpr int kExitNotAnswered = 1;
 // The echo probe waits 4000 ms for its reply; one more poll step covers it.
 constexpr int kIcmpPolls = kIcmpProbeTimeoutMs / static_cast<int>(kPollStepMs) + 1;
 
@@ -66,16 +65,22 @@ bool ParseStepOrTell(const std::vector<std::string>& args, const char* command, 
     return false;
 }
 
+// A step writes a logfile only when asked with --logfile: the default one
+// may hold the support log of a failed set that is still to be sent.
 std::unique_ptr<CLogfile> OpenLogfile(const StepArguments& step)
 {
-    return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath})
-                            : std::make_unique<CLogfile>("Temp", "IP.log");
+    return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath}) : nullptr;
+}
+
+void Log(CLogfile* log, int code, const std::string& value = {})
+{
+    if (log) log->WriteEvent(code, value);
 }
 
 int Tell(bool answered, const std::string& yes, const std::string& no)
 {
     std::printf("%s\n", (answered ? yes : no).c_str());
-    return answered ? kExitAnswered : kExitNotAnswered;
+    return answered ? kExitOk : kExitNotDone;
 }
 
 }  // namespace
@@ -94,11 +99,11 @@ int Probe(const std::vector<std::string>& args)
         return Tell(answered, step.address + " answered the ICMP echo request.",
                     step.address + " did not answer the ICMP echo request within 4 s.");
     }
-    log->WriteEvent(EvCheckingTemporary);
+    Log(log.get(), EvCheckingTemporary);
     StartPortProbe(request);
     const bool connected = AwaitOutcome(*request, clock, kPortProbePolls) != 0;
-    log->WriteEvent(EvCheckingTemporaryFinished);
-    if (connected) log->WriteEvent(EvTemporarySuccess, step.address);
+    Log(log.get(), EvCheckingTemporaryFinished);
+    if (connected) Log(log.get(), EvTemporarySuccess, step.address);
     return Tell(connected, step.address + " accepted a connection on port 80.",
                 step.address + " did not accept a connection on port 80 within 8.4 s.");
 }
@@ -110,12 +115,12 @@ int Store(const std::vector<std::string>& args)
     auto log = OpenLogfile(step);
     auto session = std::make_shared<InternetSession>(ApplicationName(TextOf(IDS_PROGRAM_TITLE)));
     if (step.kind == "http") {
-        log->WriteEvent(EvHttpStoreStarted);
+        Log(log.get(), EvHttpStoreStarted);
         auto request = std::make_shared<StoreRequest>(step.address, session);
         StartHttpStore(request);
         const bool stored = AwaitOutcome(*request, RealClock(), kHttpStorePolls) != 0;
-        log->WriteEvent(EvHttpStoreFinished);
-        if (stored) log->WriteEvent(EvPermanentSuccess, step.address);
+        Log(log.get(), EvHttpStoreFinished);
+        if (stored) Log(log.get(), EvPermanentSuccess, step.address);
         return Tell(stored, step.address + " stored the address through its web form.",
                     step.address + " did not confirm the web form within 2.8 s.");
     }

@@ -26,6 +26,8 @@ std::string WithoutTrailingBlanks(const std::string& text)
 }
 }  // namespace
 
+std::string BoxTextForTerminal(int boxId) { return WithoutTrailingBlanks(TextOf(boxId)); }
+
 std::string StageHeadline(int textId)
 {
     const std::string text = TextOf(textId);
@@ -44,7 +46,7 @@ TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool c
 MsgAnswer TerminalFrontEnd::ShowBox(const BoxStyle& box)
 {
     m_lastBox = box.id;
-    std::fprintf(m_out, "\n%s\n", WithoutTrailingBlanks(TextOf(box.id)).c_str());
+    std::fprintf(m_out, "\n%s\n", BoxTextForTerminal(box.id).c_str());
     MsgAnswer answer = box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     if (box.id == kBoxReservedEnding) {
         answer = m_confirm ? MsgAnswer::Ok : MsgAnswer::Cancel;

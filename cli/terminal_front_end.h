@@ -48,6 +48,10 @@ private:
     int m_lastBox = 0;
 };
 
+// A box's text as the terminal prints it: its lines without the blanks
+// that end them in the window.
+std::string BoxTextForTerminal(int boxId);
+
 // The first line of a stage text, without its leading blanks.
 std::string StageHeadline(int textId);
 

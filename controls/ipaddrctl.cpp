@@ -106,6 +106,8 @@ CIPAddrEdit::CIPAddrEdit(CIPAddrCtl* owner, int id) : QLineEdit(owner), m_pOwner
     // One tab stop for the whole control: the fields are reached by the
     // control's own keys and by the mouse.
     setFocusPolicy(Qt::ClickFocus);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setAcceptDrops(false);
     // The control paints the background for all four fields, in the colour
     // of its state.
     QPalette pal = palette();
@@ -136,6 +138,14 @@ bool CIPAddrEdit::event(QEvent* event)
 
 void CIPAddrEdit::keyPressEvent(QKeyEvent* event)
 {
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (mods.testFlag(Qt::AltModifier) && !mods.testFlag(Qt::ControlModifier) && !event->text().isEmpty()) {
+        // Alt with a character is the window's (a mnemonic), never text for
+        // the field; the line edit would type it. Alt+Ctrl is AltGr on some
+        // keyboards and not a mnemonic, so it goes through the rules below.
+        event->ignore();
+        return;
+    }
     const int character = CharacterOf(event);
     if (character == kNoCharacter) {
         OnKeyDown(event);
@@ -148,7 +158,9 @@ void CIPAddrEdit::OnChar(int character, QKeyEvent* event)
 {
     const int repeat = event->count();
     if (character == '\t') {
-        m_pOwner->Navigate(Qt::Key_Tab, repeat, event->modifiers(), this);
+        // Shift+Tab arrives as Backtab, with or without the Shift flag.
+        const int key = event->key() == Qt::Key_Backtab ? Qt::Key_Backtab : Qt::Key_Tab;
+        m_pOwner->Navigate(key, repeat, event->modifiers(), this);
         event->accept();
         return;
     }
@@ -200,6 +212,24 @@ void CIPAddrEdit::OnKeyDown(QKeyEvent* event)
         event->accept();  // arrows are the field's even at its ends
     if (move != 0)
         m_pOwner->Navigate(move, event->count(), event->modifiers(), this);
+}
+
+// Text from an input method or a drop would bypass the character rules of
+// the keys: both are switched off for the fields, and what still arrives is
+// dropped. Pasting stays, as the platform's edit field allows it.
+void CIPAddrEdit::inputMethodEvent(QInputMethodEvent* event)
+{
+    event->ignore();
+}
+
+void CIPAddrEdit::dragEnterEvent(QDragEnterEvent* event)
+{
+    event->ignore();
+}
+
+void CIPAddrEdit::dropEvent(QDropEvent* event)
+{
+    event->ignore();
 }
 
 void CIPAddrEdit::focusOutEvent(QFocusEvent* event)
@@ -301,8 +331,10 @@ int CIPAddrCtl::SetAddress(const std::uint8_t* bytes)
 int CIPAddrCtl::SetReadOnly(bool readOnly)
 {
     m_bReadOnly = readOnly;
-    for (CIPAddrEdit* field : m_fields)
+    for (CIPAddrEdit* field : m_fields) {
         field->setReadOnly(readOnly);
+        field->setAttribute(Qt::WA_InputMethodEnabled, false);  // the line edit turns it back on
+    }
     update();
     return 1;
 }

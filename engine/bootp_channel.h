@@ -38,6 +38,9 @@ public:
     // Sends the reply to 255.255.255.255 at the request's source port, out
     // of the interface on which the request arrived.
     virtual bool SendReply(std::span<const std::uint8_t> reply, const BootpMessage& request) = 0;
+    // True when a further datagram is already waiting behind the one just
+    // received: the loop is in a burst.
+    virtual bool HasPending() { return false; }
     // Wakes a blocked Receive; safe from any thread.
     virtual void Wake() = 0;
     // Closes the socket and releases the socket layer.

@@ -95,13 +95,9 @@ bool EngineHost::Started() const { return m_parts->thread != nullptr; }
 
 bool EngineHost::WaitUntilListening()
 {
-    NetworkThread& thread = *m_parts->thread;
-    // Opening the socket takes moments; the thread ends at once on failure.
-    while (!thread.Listening()) {
-        if (thread.Finished() || m_parts->shared.stage.load() == StageNetworkFailed) return false;
-        RealClock().sleepMs(5);
-    }
-    return true;
+    // On a failed start the thread is joined before this returns, so the
+    // caller may tear the host down at once.
+    return m_parts->thread->WaitUntilListening();
 }
 
 OpenResult EngineHost::Opened() const { return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok; }

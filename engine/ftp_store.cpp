@@ -116,10 +116,13 @@ enum class UploadOutcome { Stored, NotOpened, NotWritten };
 UploadOutcome StoreFile(CURL* h, const std::string& root, const std::string& fileName, const std::string& content,
                         std::function<void()> onOpened)
 {
-    // The name is the server's own text: escaped whole, so that it names one
-    // file in the login directory (a "/" in it makes no directories) and
-    // control characters cannot reach the command line (the library
-    // refuses them, which counts as a failed open).
+    // The name is the server's own text and must name a file in the login
+    // directory. The library decodes the whole path before it splits it at
+    // "/" (escaping a "/" does not keep it in the name), so a name with a
+    // separator is refused as a failed open, and the upload goes out as one
+    // STOR without any CWD. Control characters cannot reach the command
+    // line either: the library refuses them, which counts as a failed open.
+    if (!IsPlainFileName(fileName)) return UploadOutcome::NotOpened;
     char* escaped = curl_easy_escape(h, fileName.c_str(), static_cast<int>(fileName.size()));
     if (!escaped) return UploadOutcome::NotOpened;
     const std::string url = root + escaped;
@@ -129,6 +132,7 @@ UploadOutcome StoreFile(CURL* h, const std::string& root, const std::string& fil
     upload.content = &content;
     upload.onOpened = std::move(onOpened);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     // ASCII transfer. The library's own ASCII mode would turn each LF of
     // the content into CR LF once more (CR CR LF on the wire), so it sends
@@ -162,6 +166,11 @@ std::vector<std::string> ParseNameListing(const std::string& listing)
         start = end + 1;
     }
     return entries;
+}
+
+bool IsPlainFileName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
 }
 
 std::optional<std::string> ConfigFileName(const std::vector<std::string>& entries)

@@ -33,6 +33,10 @@ std::vector<std::string> ParseNameListing(const std::string& listing);
 // Empty when nothing was listed.
 std::optional<std::string> ConfigFileName(const std::vector<std::string>& entries);
 
+// A name that stays in the login directory: not empty, not "." or "..",
+// no "/" and no "\\". Any other server-given name is never written.
+bool IsPlainFileName(const std::string& name);
+
 // The whole new file for `address`, in the format that `fileName` selects
 // (compared ignoring case). Empty for a name that selects no format: such a
 // file is never written.

@@ -135,7 +135,7 @@ private:
             if (m_shared.printServersOnly) Log(EvPrintServer);
         }
         Log(EvCheckingList);
-        m_clock.sleepMs(kListingPauseMs);
+        if (PauseServes(serial)) m_clock.sleepMs(kListingPauseMs);
         ListIfNew(serial);
 
         std::string desired;
@@ -149,6 +149,26 @@ private:
         if (!chosen || m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
         AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
+    }
+
+    // The pause before the listing paces what reaches the window: at most
+    // one new row per pause, and the window gets the lock and its list to
+    // itself in between; it also gives a hand-over in progress its moment
+    // before the chosen server's request is judged. A request that can do
+    // neither (a listed server asking again, any other server while the
+    // window has left the idle stage) gains nothing from it, and in a burst
+    // paying it for each of them would queue the chosen server's request
+    // behind hundreds of others, or lose it to a full socket. So it is
+    // skipped for such a request only while further datagrams are already
+    // waiting; a request on its own keeps its pause whatever it is.
+    bool PauseServes(const std::string& serial)
+    {
+        if (!m_channel.HasPending()) return true;
+        std::lock_guard<std::mutex> guard(m_shared.stateLock);
+        if (serial == m_shared.chosenSerial) return true;
+        if (m_shared.stage.load() != StageIdle) return false;
+        const ServerTable* table = m_shared.serverList;
+        return table != nullptr && table->Find(serial) < 0;
     }
 
     // One step under the lock, so the window never sees a half-made row and
@@ -225,11 +245,30 @@ NetworkThread::NetworkThread(SharedState& shared, std::unique_ptr<BootpChannel> 
 NetworkThread::~NetworkThread()
 {
     if (!m_thread.joinable()) return;
-    if (m_runtime->finished.load())
+    // After a failed start the thread shows the failed stage while it still
+    // holds stateLock, and ends right after. Whoever saw that stage may be
+    // about to destroy SharedState, so the thread must be gone before this
+    // object is: join it, the wait is a few instructions long.
+    if (m_runtime->finished.load() || StartFailed())
         m_thread.join();
     else
         m_thread.detach();  // it keeps its own runtime alive; see WakeAndJoin
 }
+
+bool NetworkThread::WaitUntilListening()
+{
+    // Opening the socket takes moments; the thread ends at once on failure.
+    while (!Listening()) {
+        if (StartFailed() || Finished()) {
+            if (m_thread.joinable()) m_thread.join();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool NetworkThread::StartFailed() const { return m_runtime->env.openResult.load() != OpenResult::Ok; }
 
 void NetworkThread::Start()
 {
@@ -260,7 +299,7 @@ bool NetworkThread::WakeAndJoin(int timeoutMs)
         m_runtime->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                  [this] { return m_runtime->finished.load(); });
     }
-    if (!m_runtime->finished.load()) return false;
+    if (!m_runtime->finished.load() && !StartFailed()) return false;
     m_thread.join();
     return true;
 }

@@ -34,6 +34,7 @@ struct NetworkThreadEnv {
     AssignmentProcedure* procedure = nullptr;  // not owned; may be null (nothing is answered)
     SessionFactory openSession;                // may be empty (no session)
     // Filled by the thread: how opening the socket ended (Ok once listening).
+    // A failure is stored before the failed stage is shown.
     std::atomic<OpenResult> openResult{OpenResult::Ok};
     std::atomic<bool> listening{false};
 };
@@ -52,6 +53,9 @@ public:
     NetworkThread& operator=(const NetworkThread&) = delete;
 
     void Start();
+    // Waits until port 67 is held (true) or could not be taken (false; the
+    // thread has then been joined, so SharedState may go at once).
+    bool WaitUntilListening();
     // Sets stopRequested and the idle stage under the lock, as the window's
     // close does, without waking the thread.
     void RequestStop();
@@ -60,6 +64,9 @@ public:
     // must then keep everything the thread uses alive until the process ends.
     bool WakeAndJoin(int timeoutMs);
     bool Finished() const;
+    // Opening the socket failed: the thread has ended or is about to, and
+    // is joined (not left running) by WakeAndJoin and the destructor.
+    bool StartFailed() const;
     int ExitCode() const;
     OpenResult Opened() const;
     bool Listening() const;

@@ -64,6 +64,8 @@ public:
                                   request.interfaceIndex);
     }
 
+    bool HasPending() override { return udp::HasWaiting(m_socket.load()); }
+
     void Wake() override
     {
         // Under the lock, so that a socket closed meanwhile (and its number

@@ -80,43 +80,46 @@ void CLogfile::Close()
     m_file = nullptr;
 }
 
-void CLogfile::WriteLocked(const std::string& text)
+void CLogfile::WriteLocked(const std::string& text, Gate gate)
 {
     std::lock_guard<std::mutex> guard(m_writeLock);
+    // The switch is read under the same lock as the switching line is
+    // written, so no event line lands after "turned off".
+    if (gate == Gate::WhileEnabled && m_bEnabled.load() == 0) return;
     // After Close() a thread that is still finishing writes nothing.
     if (m_file) std::fwrite(text.data(), 1, text.size(), m_file);
 }
 
 void CLogfile::WriteTimestamp()
 {
-    if (m_bFailed || !IsEnabled()) return;
-    WriteLocked(Timestamp());
+    if (m_bFailed) return;
+    WriteLocked(Timestamp(), Gate::WhileEnabled);
 }
 
 void CLogfile::WriteEvent(int code, std::string value)
 {
-    if (m_bFailed || !IsEnabled()) return;
+    if (m_bFailed || !IsEnabled()) return;  // spares the formatting; decided under the lock
     std::string line = Timestamp() + EventText(code);
     if (EventTakesValue(code)) line += OneLine(std::move(value));
     line += ".\r\n";
-    WriteLocked(line);
+    WriteLocked(line, Gate::WhileEnabled);
 }
 
 void CLogfile::WriteNewLine()
 {
-    if (m_bFailed || !IsEnabled()) return;
-    WriteLocked("\r\n");
+    if (m_bFailed) return;
+    WriteLocked("\r\n", Gate::WhileEnabled);
 }
 
 void CLogfile::SetEnabled(bool on)
 {
     if (m_bFailed) return;
-    m_bEnabled.store(on ? 1 : 0);
     const std::string stamp = Timestamp();
-    if (on)
-        WriteLocked(stamp + "Logfile writing turned on  by user.\r\n");
-    else
-        WriteLocked("\r\n" + stamp + "Logfile writing turned off by user.\r\n");
+    const std::string line = on ? stamp + "Logfile writing turned on  by user.\r\n"
+                                : "\r\n" + stamp + "Logfile writing turned off by user.\r\n";
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_bEnabled.store(on ? 1 : 0);
+    if (m_file) std::fwrite(line.data(), 1, line.size(), m_file);
 }
 
 }  // namespace tessel

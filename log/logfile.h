@@ -54,10 +54,11 @@ public:
 
 private:
     void Open();
-    void WriteLocked(const std::string& text);
+    enum class Gate { Always, WhileEnabled };
+    void WriteLocked(const std::string& text, Gate gate = Gate::Always);
 
     bool m_bFailed = true;
-    std::atomic<int> m_bEnabled{1};
+    std::atomic<int> m_bEnabled{1};  // written under m_writeLock
     std::FILE* m_file = nullptr;
     std::string m_path;
     // Lines from the network thread and the dialog thread must not

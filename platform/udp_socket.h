@@ -30,6 +30,8 @@ BindResult Bind(Handle socket, std::uint16_t port);
 // Blocks until a datagram arrives or the socket is shut down (then Ok with
 // length 0). A datagram longer than the buffer is Truncated: never whole.
 ReceiveResult Receive(Handle socket, std::uint8_t* buffer, std::size_t capacity, Datagram& info);
+// True when a datagram (or a shutdown) is waiting, so Receive would not block.
+bool HasWaiting(Handle socket);
 // Sends to 255.255.255.255:port. With an interface index the datagram
 // leaves through that interface, whatever the routing table says.
 bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port,

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,6 +75,14 @@ ReceiveResult Receive(Handle socket, std::uint8_t* buffer, std::size_t capacity,
     }
     if ((msg.msg_flags & MSG_TRUNC) != 0) return ReceiveResult::Truncated;
     return ReceiveResult::Ok;
+}
+
+bool HasWaiting(Handle socket)
+{
+    pollfd p{};
+    p.fd = static_cast<int>(socket);
+    p.events = POLLIN;
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
 bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port,

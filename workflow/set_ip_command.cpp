@@ -128,6 +128,7 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
 
     outcome.refused = false;
     outcome.result = result;
+    outcome.engineStage = stage;
     return outcome;
 }
 

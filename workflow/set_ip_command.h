@@ -94,6 +94,10 @@ struct SetIpOutcome {
     bool refused = true;  // a check ended it before any network action (or the address is in use)
     int refusingBox = 0;  // the box that ended it, 0 when the address control told the user
     int result = -1;      // after a run: 0 to 5, as the stage numbers
+    // After a run: the stage the network thread had reached when the
+    // progress ended. A result of 5 with this below 5 came from the final
+    // ICMP check alone: the server answers, but no store was confirmed.
+    int engineStage = -1;
 };
 
 class CSetIpCommand {

@@ -9,15 +9,10 @@
 
 #include "engine/bootp.h"
 #include "engine/ipaddress.h"
+#include "tests/fuzz/fuzz_require.h"
 
 using namespace tessel;
-
-namespace {
-void Require(bool condition)
-{
-    if (!condition) __builtin_trap();
-}
-}  // namespace
+using tessel::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -2,6 +2,7 @@
 // focused widget, boxes and beeps to the scripted service.
 #include <QClipboard>
 #include <QDialog>
+#include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
 
@@ -399,6 +400,55 @@ private slots:
         press(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), m_host->before);
         QCOMPARE(texts(), (QStringList{"1", "", "", ""}));
+    }
+
+    void backtabWithoutShiftStillGoesBack()
+    {
+        open(0);
+        ctl()->GetField(3)->setFocus();
+        press(Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), m_host->before);
+    }
+
+    // Alt with a character, an input method's text and a drop never put
+    // anything into a field; Alt+letter still reaches the window.
+    void textOnlyThroughTheCharacterRules()
+    {
+        open(0);
+        int altKeysAtWindow = 0;
+        struct Counter final : QObject {
+            int* count;
+            explicit Counter(int* c) : count(c) {}
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->modifiers() & Qt::AltModifier)
+                    ++*count;
+                return false;
+            }
+        } counter(&altKeysAtWindow);
+        m_host->installEventFilter(&counter);
+        CIPAddrEdit* first = ctl()->GetField(1);
+        press(Qt::Key_5, Qt::AltModifier);
+        QVERIFY(altKeysAtWindow > 0);
+        const int afterFirst = altKeysAtWindow;
+        press(Qt::Key_A, Qt::AltModifier);
+        QVERIFY(altKeysAtWindow > afterFirst);
+
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("7x"));
+        QApplication::sendEvent(first, &composed);
+
+        QMimeData dragged;
+        dragged.setText(QStringLiteral("300"));
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(first, &drop);
+        QCOMPARE(texts(), (QStringList{"", "", "", ""}));
+        QCOMPARE(focusedField(), 1);
+        QCOMPARE(m_boxes->beeps(), 0);
+        ctl()->SetReadOnly(true);
+        ctl()->SetReadOnly(false);
+        QVERIFY(!first->testAttribute(Qt::WA_InputMethodEnabled));
+        m_host->removeEventFilter(&counter);
     }
 
     void arrowsCrossFieldEdgesOnly()

@@ -245,24 +245,41 @@ TEST_F(AssignmentBed, StopBeforeTheSendEndsTheThreadWithoutAReply)
     EXPECT_EQ(*(request + 2), "All network threads were closed nicely.");
 }
 
-TEST_F(AssignmentBed, StopDuringTheRestartWaitIsSeenAfterTheHttpStoreAndSkipsFtp)
+// The program stops as the window's close does: the stop flag and the idle
+// stage together, under the lock. A procedure in its restart wait or its
+// verification then stores nothing: the stage it would raise next is no
+// longer its job's, so it goes back to the loop, which ends the thread.
+class StopBed : public AssignmentBed {
+protected:
+    // Stops during the nth wait of waitMs (the first 140 ms one is the
+    // listing pause; the verification polls in 140 ms steps after it).
+    void StopDuring(std::int64_t waitMs, int nth, const char* lastEventBeforeStop)
+    {
+        workers.http = ScriptedWorkers::Answer::Never;
+        Start();
+        Idle();
+        Choose(kChosen, "10.0.0.5", StageAwaitRequest);
+        hooked.onSleep = [this, waitMs, nth, seen = 0](std::int64_t ms) mutable {
+            if (ms == waitMs && ++seen == nth) thread->RequestStop();
+        };
+        channel->PushRequest(ChosenRequest());
+        ASSERT_TRUE(thread->WakeAndJoin(5000));
+        EXPECT_EQ(shared.stage.load(), StageIdle);
+        EXPECT_TRUE(workers.stores.empty());
+        EXPECT_TRUE(workers.ftpAddresses.empty());
+        thread.reset();
+        const auto lines = LogLines();
+        const auto last = std::find(lines.begin(), lines.end(), lastEventBeforeStop);
+        ASSERT_NE(last, lines.end());
+        EXPECT_EQ(*(last + 1), "All network threads were closed nicely.");
+    }
+};
+
+TEST_F(StopBed, DuringTheRestartWaitNothingIsStored) { StopDuring(8400, 1, "Waiting for server to restart."); }
+
+TEST_F(StopBed, DuringTheVerificationNothingIsStored)
 {
-    workers.http = ScriptedWorkers::Answer::Never;
-    Start();
-    Idle();
-    Choose(kChosen, "10.0.0.5", StageAwaitRequest);
-    hooked.onSleep = [this](std::int64_t ms) {
-        if (ms == 8400) shared.stopRequested.store(true);
-    };
-    channel->PushRequest(ChosenRequest());
-    ASSERT_TRUE(thread->WakeAndJoin(5000));
-    EXPECT_EQ(workers.stores.size(), 1u);
-    EXPECT_TRUE(workers.ftpAddresses.empty());
-    thread.reset();
-    const auto lines = LogLines();
-    const auto finished = std::find(lines.begin(), lines.end(), "Trying to set permanent IP-address using HTTP finished.");
-    ASSERT_NE(finished, lines.end());
-    EXPECT_EQ(*(finished + 1), "All network threads were closed nicely.");
+    StopDuring(140, 2, "Checking if temporary IP-setting was set finished.");
 }
 
 TEST_F(AssignmentBed, AJobEndedByTheWindowIsNotTakenBackByARunningProcedure)

@@ -46,6 +46,10 @@ TEST(ConfigFileName, OneEntryMeansConfigSeveralMeanTheFirst)
     EXPECT_TRUE(ParseNameListing("\r\n\r\n").empty());
     // A lone CR inside a name is part of the name, not a line end.
     EXPECT_EQ(ParseNameListing("x\ry\r\n"), (std::vector<std::string>{"x\ry"}));
+    // Only names that stay in the login directory are ever written.
+    for (const char* name : {"CONFIG", "config.ini", "con fig", "..CONFIG"}) EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char* name : {"", ".", "..", "../config.ini", "a/CONFIG", "/CONFIG", "CONFIG/", "a\\CONFIG"})
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
 struct ServerScript {
@@ -221,6 +225,17 @@ TEST_F(FtpStoreTest, SeveralEntriesWithAnotherNameFirstWriteNothing)
     EXPECT_EQ(m_shared.stage.load(), StageVerified);
     EXPECT_EQ(Commands().find("STOR"), std::string::npos);
     EXPECT_TRUE(ConnectionClosed());
+}
+
+TEST_F(FtpStoreTest, ANameOutsideTheLoginDirectoryIsNeverWritten)
+{
+    START_SERVER(Listing(R"(["../config.ini", "CONFIG"])"));
+    EXPECT_EQ(Store(), (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnected),
+                                                 EventLine(EvFtpFileName, "../config.ini"),
+                                                 EventLine(EvFtpOpenFailed), EventLine(EvFtpStoreFinished)}));
+    EXPECT_EQ(m_shared.stage.load(), StageVerified);
+    EXPECT_EQ(Commands().find("STOR"), std::string::npos);
+    EXPECT_EQ(Commands().find("CWD"), std::string::npos);
 }
 
 TEST_F(FtpStoreTest, AServerGivenNameIsLoggedOnOneLine)

@@ -1,6 +1,7 @@
 // The support logfile, compared byte for byte with the time stamps masked.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <fstream>
@@ -211,4 +212,42 @@ TEST_F(LogfileTest, LinesFromTwoThreadsNeverInterleave)
     EXPECT_EQ(requests, 2000);
     EXPECT_EQ(serials, 2000);
     EXPECT_EQ(switches, 200);
+}
+
+// The switch is decided under the write lock: while it is off (between the
+// off-line and the next on-line) no event line and no empty line appear.
+TEST_F(LogfileTest, NothingLandsAfterTheOffLineWhileAWriterRaces)
+{
+    {
+        CLogfile log("Temp", "IP.log");
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            while (!done.load()) {
+                log.WriteNewLine();
+                log.WriteEvent(EvSerialNumber, "0A-1B-2D-00-00-01");
+            }
+        });
+        for (int i = 0; i < 1000; ++i) {
+            log.SetEnabled(false);
+            log.SetEnabled(true);
+        }
+        done.store(true);
+        writer.join();
+        log.SetEnabled(false);
+    }
+    std::istringstream lines(Masked(ReadFile("MERROW Tessel.log")));
+    bool off = false;
+    int offLines = 0, strays = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "T - Logfile writing turned off by user.\r") {
+            off = true;
+            ++offLines;
+        } else if (line == "T - Logfile writing turned on  by user.\r") {
+            off = false;
+        } else if (off && line.find("logfile!") == std::string::npos && line != "\r") {
+            ++strays;
+        }
+    }
+    EXPECT_EQ(offLines, 1001);
+    EXPECT_EQ(strays, 0) << "event lines written while the logfile was off";
 }

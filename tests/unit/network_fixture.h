@@ -98,6 +98,12 @@ public:
         return sendSucceeds;
     }
 
+    bool HasPending() override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return !m_items.empty();
+    }
+
     void Wake() override
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -111,6 +117,15 @@ public:
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_items.push_back(std::move(item));
+        m_changed.notify_all();
+    }
+
+    // All at once, as a burst finds them waiting in the socket.
+    void PushRequests(const std::vector<RequestShape>& shapes)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const RequestShape& shape : shapes)
+            m_items.push_back(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port});
         m_changed.notify_all();
     }
 

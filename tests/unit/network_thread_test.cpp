@@ -282,3 +282,71 @@ TEST_F(NetworkBed, StopDuringTheStartupNoteDoesNotWaitItOut)
     EXPECT_EQ(thread->ExitCode(), 0);
     EXPECT_LT(clock.sleptMs(), 8900);
 }
+
+// Whoever sees the failed stage may destroy SharedState at once; the thread
+// that showed it must be gone by then, not still releasing stateLock.
+TEST(NetworkThreadStart, FailedStartIsJoinedBeforeTheBlockCanGo)
+{
+    struct RefusingChannel final : BootpChannel {
+        explicit RefusingChannel(std::atomic<bool>& gone) : m_gone(gone) {}
+        ~RefusingChannel() override { m_gone.store(true); }
+        OpenResult Open() override { return OpenResult::PortInUse; }
+        ReceiveStatus Receive(BootpMessage&) override { return ReceiveStatus::Error; }
+        bool SendReply(std::span<const std::uint8_t>, const BootpMessage&) override { return false; }
+        void Wake() override {}
+        void Close() override {}
+        std::atomic<bool>& m_gone;
+    };
+    for (int round = 0; round < 500; ++round) {
+        std::atomic<bool> channelGone{false};
+        auto shared = std::make_unique<SharedState>();
+        {
+            NetworkThread thread(*shared, std::make_unique<RefusingChannel>(channelGone), nullptr);
+            thread.Start();
+            while (shared->stage.load() != StageNetworkFailed) {
+            }
+        }
+        ASSERT_TRUE(channelGone.load()) << "round " << round << ": the thread outlived its owner";
+        shared.reset();
+    }
+    std::atomic<bool> channelGone{false};
+    SharedState shared;
+    NetworkThread thread(shared, std::make_unique<RefusingChannel>(channelGone), nullptr);
+    thread.Start();
+    EXPECT_FALSE(thread.WaitUntilListening());
+    EXPECT_TRUE(thread.Finished()) << "joined when the start failed";
+}
+
+// In a burst the listing pause is kept where it can serve (a new row while
+// idle, the chosen server) and skipped where it cannot; a request on its
+// own always keeps it. Events are the same either way.
+TEST_F(NetworkBed, ListingPauseInABurstOnlyWhereItServes)
+{
+    Start();
+    Idle();
+    std::vector<RequestShape> fresh;
+    for (std::uint8_t n = 1; n <= 3; ++n) fresh.push_back(Server(0x0A, 0x1B, 0x2C, n));
+    const auto pausesFor = [this](const std::vector<RequestShape>& burst) {
+        const std::int64_t before = clock.sleptMs();
+        channel->PushRequests(burst);
+        Idle();
+        return (clock.sleptMs() - before) / 140;
+    };
+    EXPECT_EQ(pausesFor(fresh), 3) << "each new row while idle is paced";
+    EXPECT_EQ(pausesFor(fresh), 1) << "listed servers asking again: only the last, on its own";
+    EXPECT_EQ(pausesFor({fresh[0]}), 1) << "a request on its own";
+
+    // During a job nothing is listed: only the chosen server's request waits.
+    Choose("0A-1B-2C-00-00-09", "10.77.0.9", StageAwaitRequest);
+    std::vector<RequestShape> burst;
+    for (std::uint8_t n = 10; n < 60; ++n) burst.push_back(Server(0x0A, 0x1B, 0x2D, n));
+    burst.insert(burst.begin() + 25, Server(0x0A, 0x1B, 0x2C, 9));
+    EXPECT_EQ(pausesFor(burst), 2) << "the chosen server's and the last one's, on its own";
+    ASSERT_EQ(procedure.calls.size(), 1u);
+    EXPECT_EQ(procedure.calls[0].serial, "0A-1B-2C-00-00-09");
+    EXPECT_EQ(Servers().size(), 3u);
+
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Checking if already in list."), 3 + 3 + 1 + 51);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "New server, so add to list."), 3);
+}

@@ -1,0 +1,129 @@
+#include "cli/arguments.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "engine/network_thread.h"
+
+namespace tessel::cli {
+
+namespace {
+
+constexpr int kBoxZero = 105, kBoxBroadcast = 122, kBoxReservedEnding = 123;
+
+bool ParseSeconds(const std::string& text, int& seconds)
+{
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    seconds = std::atoi(text.c_str());
+    return seconds > 0;
+}
+
+// The options list and set share: which servers, how long, the logfile.
+// Answers whether args[i] was one of them (i then points at its last word);
+// a bad value goes to error.
+bool SharedOption(const std::vector<std::string>& args, std::size_t& i, HeadlessOptions& options, int& seconds,
+                  std::string& error)
+{
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--all") {
+        options.onlyMaker = false;
+    } else if (a == "--print-servers-only") {
+        // As in the installer's mode: the class decides, not the maker.
+        options.printServersOnly = true;
+        options.onlyMaker = false;
+    } else if (a == "--seconds" && hasValue) {
+        if (!ParseSeconds(args[++i], seconds)) error = "--seconds needs a whole number of seconds above 0";
+    } else if (a == "--logfile" && hasValue) {
+        options.logfilePath = args[++i];
+    } else if (a == "--logfile-off") {
+        options.logfileOff = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ParseList(const std::vector<std::string>& args, ListArguments& out)
+{
+    std::string error;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        if (SharedOption(args, i, out.options, out.seconds, error)) continue;
+        if (args[i] == "--json")
+            out.json = true;
+        else
+            return "unknown or incomplete option for list: " + args[i];
+    }
+    return error;
+}
+
+std::string ParseSet(const std::vector<std::string>& args, SetArguments& out)
+{
+    std::string error;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        if (SharedOption(args, i, out.options, out.seconds, error)) continue;
+        if (args[i] == "--yes")
+            out.confirm = true;
+        else if (!args[i].empty() && args[i][0] == '-')
+            return "unknown or incomplete option for set: " + args[i];
+        else
+            positional.push_back(args[i]);
+    }
+    if (!error.empty()) return error;
+    if (positional.size() != 2) return "set needs a serial number and an address";
+    const auto serial = NormalizeSerial(positional[0]);
+    if (!serial) return "not a serial number (six hexadecimal pairs, e.g. 0A-1B-2C-01-02-03): " + positional[0];
+    const auto address = ParseAddress(positional[1]);
+    if (!address) return "not an IP address (four numbers 0 to 255 joined by dots): " + positional[1];
+    out.serial = *serial;
+    out.address = *address;
+    return {};
+}
+
+std::optional<std::string> NormalizeSerial(const std::string& text)
+{
+    if (text.size() != 17) return std::nullopt;
+    std::string serial = text;
+    for (std::size_t i = 0; i < serial.size(); ++i) {
+        char& c = serial[i];
+        if (i % 3 == 2) {
+            if (c != '-' && c != ':') return std::nullopt;
+            c = '-';
+        } else {
+            if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    return serial;
+}
+
+int RefusingBox(const Ipv4Bytes& address, bool confirm)
+{
+    // The same checks, in the same order, as the Set-IP command makes once
+    // the server was heard; made first, so nobody restarts a server for an
+    // address that would be refused.
+    if (address == Ipv4Bytes{0, 0, 0, 0}) return kBoxZero;
+    if (address == Ipv4Bytes{255, 255, 255, 255}) return kBoxBroadcast;
+    const int ending = address[3];
+    if ((ending == 0 || ending == 1 || ending == 255) && !confirm) return kBoxReservedEnding;
+    return 0;
+}
+
+bool HeardWith(const std::string& serial, const HeadlessOptions& options)
+{
+    if (!options.onlyMaker) return true;
+    const std::string prefix = serial.substr(0, 8);
+    return prefix == kMakerPrefixA || prefix == kMakerPrefixB;
+}
+
+std::string FilterDescription(const HeadlessOptions& options)
+{
+    if (options.printServersOnly) return "Hearing print servers only (class \"PS\"), of every maker.";
+    if (!options.onlyMaker) return "Hearing servers of every maker (--all).";
+    return "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
+}
+
+}  // namespace tessel::cli

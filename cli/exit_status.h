@@ -1,0 +1,48 @@
+// Every exit status of tessel-cli in one table: the usage text prints it,
+// and scripts rely on the numbers, so a number is never given a second
+// meaning. A new status takes a free number and a row here.
+#pragma once
+
+#include <string>
+
+namespace tessel::cli {
+
+enum ExitStatus : int {
+    kExitOk = 0,               // done; set: the server confirmed the permanent store
+    kExitUntilRestart = 1,     // set: the address holds until the server restarts
+    kExitNotDone = 1,          // probe, store: not answered, not stored
+    kExitNotVerified = 2,      // set: replied, but the server was not found at the address
+    kExitNoRequest = 3,        // set: the server did not ask for an address in time
+    kExitUnconfirmed = 4,      // set: the server answers at the address, no store was confirmed
+    kExitAlreadySet = 5,       // set: the server already has this address; nothing was done
+    kExitUsage = 64,           // the command line is wrong
+    kExitRefused = 65,         // set: the address was refused (reserved, or in use)
+    kExitPortUnavailable = 69, // UDP port 67 could not be taken
+    kExitInterrupted = 130,    // Ctrl+C (128 + the signal; 143 for termination)
+};
+
+struct ExitStatusRow {
+    int code;
+    const char* commands;
+    const char* meaning;
+};
+
+inline constexpr ExitStatusRow kExitStatusTable[] = {
+    {kExitOk, "all", "done; set: the server confirmed that it stored the address permanently"},
+    {kExitUntilRestart, "set", "the address is set until the server restarts (storing it failed)"},
+    {kExitNotDone, "probe, store", "not answered, not stored"},
+    {kExitNotVerified, "set", "the reply went out, but the server was not found at the address"},
+    {kExitNoRequest, "set", "the server did not ask for an address within --seconds"},
+    {kExitUnconfirmed, "set", "the server answers at the address; storing it permanently was not confirmed"},
+    {kExitAlreadySet, "set", "the server already has this address; nothing was sent"},
+    {kExitUsage, "all", "wrong command line"},
+    {kExitRefused, "set", "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
+                          "without --yes, or another device already answers at it"},
+    {kExitPortUnavailable, "list, set", "UDP port 67 is in use or not permitted"},
+    {kExitInterrupted, "set", "ended by Ctrl+C (128 + signal: 143 when terminated)"},
+};
+
+// The table as the usage text prints it.
+std::string ExitStatusHelp();
+
+}  // namespace tessel::cli

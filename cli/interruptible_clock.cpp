@@ -1,0 +1,30 @@
+#include "cli/interruptible_clock.h"
+
+#include <algorithm>
+
+#include "engine/shared_state.h"
+#include "platform/interrupt.h"
+
+namespace tessel::cli {
+
+namespace {
+constexpr std::int64_t kSliceMs = 50;
+}  // namespace
+
+std::int64_t InterruptibleClock::nowMs() { return RealClock().nowMs(); }
+
+void InterruptibleClock::Note() { m_highest.store(std::max(m_highest.load(), m_shared.stage.load())); }
+
+void InterruptibleClock::sleepMs(std::int64_t ms)
+{
+    // Whole waits keep their length: the slices end at the same moment.
+    const std::int64_t end = nowMs() + ms;
+    Note();
+    for (std::int64_t left = ms; left > 0; left = end - nowMs()) {
+        if (WaitForInterrupt(static_cast<int>(std::min(left, kSliceMs)))) throw RunInterrupted{};
+        Note();
+    }
+    if (InterruptRequested() != 0) throw RunInterrupted{};
+}
+
+}  // namespace tessel::cli

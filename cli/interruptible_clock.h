@@ -1,0 +1,34 @@
+// The clock the Set-IP command waits on in tessel-cli: real time, in short
+// slices, so that Ctrl+C ends a wait at once. The command's waits are all
+// safe places to stop; the network thread is stopped apart from them.
+#pragma once
+
+#include <atomic>
+
+#include "platform/clock.h"
+
+namespace tessel {
+struct SharedState;
+}
+
+namespace tessel::cli {
+
+// Thrown out of a wait when Ctrl+C or termination arrived.
+struct RunInterrupted {};
+
+class InterruptibleClock final : public Clock {
+public:
+    // Notes the highest stage of `shared` at every slice, so that the state
+    // of the server can be told after an interrupt.
+    explicit InterruptibleClock(SharedState& shared) : m_shared(shared) {}
+    std::int64_t nowMs() override;
+    void sleepMs(std::int64_t ms) override;
+    int HighestStage() const { return m_highest.load(); }
+
+private:
+    void Note();
+    SharedState& m_shared;
+    std::atomic<int> m_highest{-1};
+};
+
+}  // namespace tessel::cli

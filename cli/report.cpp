@@ -1,0 +1,110 @@
+#include "cli/report.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "cli/exit_status.h"
+#include "engine/shared_state.h"
+
+namespace tessel::cli {
+
+namespace {
+
+constexpr int kBoxSameAddress = 124;
+
+std::string JsonText(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string UtcTime(std::chrono::system_clock::time_point when)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
+    return text;
+}
+
+}  // namespace
+
+std::string ExitStatusHelp()
+{
+    std::string text = "Exit status:\n";
+    for (const ExitStatusRow& row : kExitStatusTable) {
+        char line[320];
+        std::snprintf(line, sizeof line, "  %3d  %-13s %s\n", row.code, row.commands, row.meaning);
+        text += line;
+    }
+    return text;
+}
+
+SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
+{
+    if (outcome.refused) {
+        if (outcome.refusingBox == kBoxSameAddress)
+            return {kExitAlreadySet, "The server already has " + address + "; nothing was sent."};
+        return {kExitRefused, {}};
+    }
+    switch (outcome.result) {
+    case StageStored:
+        if (outcome.engineStage == StageStored) return {kExitOk, {}};
+        return {kExitUnconfirmed, "answers at " + address + "; storing it permanently was not confirmed"};
+    case StageVerified: return {kExitUntilRestart, {}};
+    case StageAwaitRequest: return {kExitNoRequest, {}};
+    default: return {kExitNotVerified, {}};
+    }
+}
+
+std::string InterruptedStateLine(int stage, const std::string& serial, const std::string& address)
+{
+    const std::string server = "server " + serial;
+    switch (stage) {
+    case StageReplied:
+    case StageRestarting:
+        return "Interrupted after the reply: " + server + " may be restarting with " + address +
+               "; it was not verified, and the address is not stored permanently.";
+    case StageVerifying:
+        return "Interrupted: " + server + " may have taken " + address +
+               " until it restarts (not verified); the address is not stored permanently.";
+    case StageVerified:
+        return "Interrupted: " + server + " answers at " + address +
+               " until it restarts; storing the address permanently was not confirmed.";
+    case StageStored:
+        return "Interrupted: " + server + " answers at " + address + " and has stored it permanently.";
+    default:
+        return "Interrupted: nothing was sent to " + server + "; it keeps the address it had.";
+    }
+}
+
+std::string JsonServerLine(const std::string& serial, const std::string& address,
+                           std::chrono::system_clock::time_point heard)
+{
+    return "{\"serial\":" + JsonText(serial) + ",\"address\":" + JsonText(address) + ",\"heard\":" +
+           JsonText(UtcTime(heard)) + "}";
+}
+
+std::string JsonSummaryLine(int servers, bool interrupted)
+{
+    return "{\"summary\":{\"servers\":" + std::to_string(servers) + ",\"ended\":" +
+           JsonText(interrupted ? "interrupted" : "time limit") + "}}";
+}
+
+}  // namespace tessel::cli

@@ -1,0 +1,34 @@
+// What tessel-cli tells a script and a person at the end of a command: the
+// exit status of a set run with its one closing line, the state a server
+// may be in after Ctrl+C, and the JSON lines of list --json.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "workflow/set_ip_command.h"
+
+namespace tessel::cli {
+
+struct SetExit {
+    int status;
+    std::string line;  // empty when the outcome box says it all
+};
+
+// The exit status of `set` for the command's outcome. Only a store that
+// the server confirmed is 0: a 5 that came from the final ICMP check alone
+// (the server answers, nothing confirmed the store) has its own status.
+SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address);
+
+// After Ctrl+C: what state the server may be in, by the highest stage the
+// network thread had reached.
+std::string InterruptedStateLine(int stage, const std::string& serial, const std::string& address);
+
+// One server of list --json: {"serial":...,"address":...,"heard":...}, with
+// the time heard in UTC (ISO 8601, milliseconds).
+std::string JsonServerLine(const std::string& serial, const std::string& address,
+                           std::chrono::system_clock::time_point heard);
+// The summary that ends list --json.
+std::string JsonSummaryLine(int servers, bool interrupted);
+
+}  // namespace tessel::cli

@@ -1,0 +1,176 @@
+// tessel-cli's own rules, without a network: the command lines it takes,
+// the addresses it refuses before listening, the exit status of each
+// outcome, and what the terminal front end prints and answers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/exit_status.h"
+#include "cli/report.h"
+#include "cli/terminal_front_end.h"
+#include "cli/usage.h"
+#include "engine/shared_state.h"
+
+using namespace tessel;
+using namespace tessel::cli;
+
+TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;  // a part of the complaint; empty: accepted
+    };
+    const Case cases[] = {
+        {{"0a:1b:2c:00:00:0f", "10.0.0.5"}, ""},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--all", "--seconds", "30", "--yes", "--logfile", "x.log"}, ""},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only"}, ""},
+        {{"0A-1B-2C-00-00-0F"}, "needs a serial number and an address"},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "extra"}, "needs a serial number and an address"},
+        {{"0A-1B-2C-00-00", "10.0.0.5"}, "not a serial number"},
+        {{"0A-1B-2C-00-00-0G", "10.0.0.5"}, "not a serial number"},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.256"}, "not an IP address"},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--seconds", "0"}, "--seconds"},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--seconds"}, "unknown or incomplete option for set: --seconds"},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--json"}, "unknown or incomplete option for set: --json"},
+    };
+    for (const Case& c : cases) {
+        SetArguments set;
+        const std::string error = ParseSet(c.args, set);
+        if (c.error.empty()) {
+            EXPECT_EQ(error, "") << c.args[0];
+            EXPECT_EQ(set.serial, "0A-1B-2C-00-00-0F");
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+    SetArguments set;
+    ASSERT_EQ(ParseSet({"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only", "--seconds", "30"}, set), "");
+    EXPECT_TRUE(set.options.printServersOnly);
+    EXPECT_FALSE(set.options.onlyMaker) << "the class decides, not the maker";
+    EXPECT_EQ(set.seconds, 30);
+    EXPECT_NE(FilterDescription(set.options).find("print servers only"), std::string::npos);
+    EXPECT_NE(FilterDescription(HeadlessOptions{}).find("MERROW-servers only"), std::string::npos);
+    EXPECT_TRUE(HeardWith("0A-1B-2D-00-00-01", HeadlessOptions{}));
+    EXPECT_FALSE(HeardWith("0A-1B-2E-00-00-01", HeadlessOptions{}));
+    EXPECT_TRUE(HeardWith("0A-1B-2E-00-00-01", set.options));
+
+    ListArguments list;
+    EXPECT_EQ(ParseList({"--json", "--all", "--seconds", "5"}, list), "");
+    EXPECT_TRUE(list.json);
+    EXPECT_FALSE(list.options.onlyMaker);
+    EXPECT_NE(ParseList({"--yes"}, list), "");
+}
+
+TEST(CliArguments, AddressesRefusedBeforeListening)
+{
+    struct Case {
+        Ipv4Bytes address;
+        bool confirm;
+        int box;
+    };
+    for (const Case c : {Case{{0, 0, 0, 0}, true, 105}, Case{{255, 255, 255, 255}, true, 122},
+                         Case{{10, 0, 0, 0}, false, 123}, Case{{10, 0, 0, 1}, false, 123},
+                         Case{{10, 0, 0, 255}, false, 123}, Case{{10, 0, 0, 255}, true, 0},
+                         Case{{10, 0, 0, 2}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
+        EXPECT_EQ(RefusingBox(c.address, c.confirm), c.box) << FormatAddress(c.address);
+}
+
+TEST(CliExit, EachOutcomeHasItsOwnStatus)
+{
+    struct Case {
+        bool refused;
+        int box, result, engineStage, status;
+        const char* line;
+    };
+    const Case cases[] = {
+        {false, 110, StageStored, StageStored, kExitOk, ""},
+        // The final ICMP check alone: answered, but nothing confirmed a store.
+        {false, 110, StageStored, StageVerifying, kExitUnconfirmed,
+         "answers at 10.0.0.5; storing it permanently was not confirmed"},
+        {false, 110, StageStored, StageVerified, kExitUnconfirmed,
+         "answers at 10.0.0.5; storing it permanently was not confirmed"},
+        {false, 109, StageVerified, StageVerified, kExitUntilRestart, ""},
+        {false, 108, StageVerifying, StageVerifying, kExitNotVerified, ""},
+        {false, 108, StageReplied, StageReplied, kExitNotVerified, ""},
+        {false, 107, StageAwaitRequest, StageAwaitRequest, kExitNoRequest, ""},
+        {true, 106, -1, -1, kExitRefused, ""},
+        {true, 123, -1, -1, kExitRefused, ""},
+        {true, 124, -1, -1, kExitAlreadySet, "The server already has 10.0.0.5; nothing was sent."},
+    };
+    for (const Case& c : cases) {
+        SetIpOutcome outcome;
+        outcome.refused = c.refused;
+        outcome.refusingBox = c.box;
+        outcome.result = c.result;
+        outcome.engineStage = c.engineStage;
+        const SetExit exit = ExitForSet(outcome, "10.0.0.5");
+        EXPECT_EQ(exit.status, c.status) << "box " << c.box;
+        EXPECT_EQ(exit.line, c.line) << "box " << c.box;
+    }
+    // One number, one meaning per command.
+    for (const ExitStatusRow& a : kExitStatusTable)
+        for (const ExitStatusRow& b : kExitStatusTable)
+            if (&a != &b && a.code == b.code) {
+                EXPECT_STRNE(a.commands, b.commands) << a.code;
+            }
+}
+
+TEST(CliReport, InterruptedLinesAndJson)
+{
+    EXPECT_EQ(InterruptedStateLine(StageIdle, "0A-1B-2C-00-00-01", "10.0.0.5"),
+              "Interrupted: nothing was sent to server 0A-1B-2C-00-00-01; it keeps the address it had.");
+    EXPECT_NE(InterruptedStateLine(StageRestarting, "S", "10.0.0.5").find("may be restarting with 10.0.0.5"),
+              std::string::npos);
+    EXPECT_NE(InterruptedStateLine(StageVerified, "S", "10.0.0.5").find("not confirmed"), std::string::npos);
+    EXPECT_NE(InterruptedStateLine(StageStored, "S", "10.0.0.5").find("stored it permanently"), std::string::npos);
+
+    const auto heard = std::chrono::system_clock::time_point(std::chrono::milliseconds(1798453203042));
+    EXPECT_EQ(JsonServerLine("0A-1B-2C-00-00-01", "10.0.0.7", heard),
+              R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.0.7","heard":"2026-12-28T10:20:03.042Z"})");
+    EXPECT_EQ(JsonServerLine("a\"b\\", "\n", heard).substr(0, 32), R"({"serial":"a\"b\\","address":"\u)");
+    EXPECT_EQ(JsonSummaryLine(2, true), R"({"summary":{"servers":2,"ended":"interrupted"}})");
+    EXPECT_EQ(JsonSummaryLine(0, false), R"({"summary":{"servers":0,"ended":"time limit"}})");
+}
+
+TEST(CliUsage, EveryCommandHasItsHelp)
+{
+    for (const char* command : {"list", "set", "probe", "store", "host"})
+        EXPECT_NE(CommandHelp(command).find(std::string("  ") + command), std::string::npos) << command;
+    EXPECT_EQ(CommandHelp("lsit"), "");
+    EXPECT_NE(FullUsage().find("  4  set"), std::string::npos) << "the exit table is part of the usage";
+}
+
+// Not a terminal: plain lines, the box text without the window's trailing
+// blanks, and the answers that the command line gave in advance.
+TEST(CliTerminal, BoxesAndProgressOnAPipe)
+{
+    for (const bool confirm : {false, true}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        TerminalFrontEnd ui("0A-1B-2C-00-00-01", {10, 0, 0, 1}, confirm, out);
+        EXPECT_EQ(ui.ShowBox(*FindBoxStyle(123)), confirm ? MsgAnswer::Ok : MsgAnswer::Cancel);
+        EXPECT_EQ(ui.ShowBox(*FindBoxStyle(111)), MsgAnswer::No) << "no browser is started";
+        ui.OpenStage(IDS_STAGE_WAITING);
+        ui.SetStageText(IDS_STAGE_WAITING);
+        ui.Repaint();
+        ui.SetStageText(IDS_STAGE_SETTING);
+        ui.Repaint();
+        ui.CloseStage();
+        EXPECT_EQ(ui.LastBox(), 111);
+        std::rewind(out);
+        std::string text;
+        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+        std::fclose(out);
+        EXPECT_EQ(text.find(" \n"), std::string::npos) << "a line ends in a blank";
+        EXPECT_NE(text.find(confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)"),
+                  std::string::npos);
+        EXPECT_NE(text.find("Home page: http://10.0.0.1/"), std::string::npos);
+        const std::string waiting = StageHeadline(IDS_STAGE_WAITING) + "\n";
+        EXPECT_EQ(text.find(waiting), text.rfind(waiting)) << "each stage text once";
+        EXPECT_NE(text.find(kSettingTitle), std::string::npos);
+        EXPECT_NE(text.find(StageHeadline(IDS_STAGE_SETTING)), std::string::npos);
+    }
+}
