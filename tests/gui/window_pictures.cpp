@@ -1,5 +1,5 @@
 // A tool, not a test: saves pictures of the main window (normal and
-// Inkwell mode, after a server was listed) and of the About box, drawn
+// Inkwell mode, after a server was listed), the About box and help, drawn
 // offscreen in the program's own look, for a person to look at next to the
 // layout table. Usage: gui_window_pictures [FOLDER] (default: current).
 #include <QApplication>
@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "app/helpwindow.h"
 #include "app/tesselapp.h"
 #include "app/tesseldlg.h"
 #include "app/windowclasses.h"
@@ -70,5 +71,12 @@ int main(int argc, char* argv[])
     CAboutDlg about;
     about.show();
     ok = QTest::qWaitForWindowExposed(&about) && about.grab().save(folder.filePath(QStringLiteral("about-box.png"))) && ok;
+
+    ShowHelp(1);
+    if (CHelpWindow* help = HelpWindow()) {
+        ok = QTest::qWaitForWindowExposed(help) && help->grab().save(folder.filePath(QStringLiteral("help-topic.png"))) &&
+             ok;
+        help->close();
+    }
     return ok ? 0 : 1;
 }
