@@ -18,7 +18,8 @@ std::int64_t NowMicroseconds()
 
 CAnimateCtrl::CAnimateCtrl(QWidget* parent) : QWidget(parent)
 {
-    setAttribute(Qt::WA_TranslucentBackground);
+    // No background of its own: the window shows through round the frame.
+    setAutoFillBackground(false);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CAnimateCtrl::Advance);

@@ -125,10 +125,9 @@ QWidget* MakeControl(QWidget* parent, const ControlTemplate& item, const QRect& 
         auto* button = new QPushButton(text, parent);
         button->setFlat(Has(item, style::Flat));
         button->setDefault(Has(item, style::DefaultButton));
-        if (Has(item, style::Transparent)) {
-            button->setAttribute(Qt::WA_TranslucentBackground);
+        // A transparent button draws no face of its own over the window.
+        if (Has(item, style::Transparent))
             button->setAutoFillBackground(false);
-        }
         return button;
     }
     case ControlKind::CheckBox:

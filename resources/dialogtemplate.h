@@ -58,7 +58,7 @@ inline constexpr std::uint32_t NoSortHeader = 1u << 15;  // headers do not react
 namespace dialogstyle {
 inline constexpr std::uint32_t SystemMenu = 1u << 0;
 inline constexpr std::uint32_t MinimizeBox = 1u << 1;
-inline constexpr std::uint32_t Centered = 1u << 2;
+inline constexpr std::uint32_t Centered = 1u << 2;  // a QDialog centres itself when shown
 inline constexpr std::uint32_t NoCaption = 1u << 3;  // no title bar at all
 inline constexpr std::uint32_t TaskbarButton = 1u << 4;  // a top-level window of its own
 }  // namespace dialogstyle
