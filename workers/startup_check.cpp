@@ -31,7 +31,12 @@ void ShowWithHelp(const StartupCheckEnv& env, StartupMessage message, int help)
 
 int StartupCheckThread(const StartupCheckEnv& env)
 {
-    for (int i = 0; i < kStartupFirstSteps; ++i) env.clock.sleepMs(kStartupFirstStepMs);
+    // A close during the first 1.6 s ends the check as soon as it is seen:
+    // nothing is left to tell a program that is going.
+    for (int i = 0; i < kStartupFirstSteps; ++i) {
+        env.clock.sleepMs(kStartupFirstStepMs);
+        if (env.stopRequested.load()) return 0;
+    }
 
     const bool socketWorks = env.socketWorks ? env.socketWorks() : SystemSocketWorks();
     if (!socketWorks) {

@@ -132,7 +132,11 @@ CWindowCommands::~CWindowCommands()
         m_bMessagesCancelled = true;
         if (m_pendingMessage) m_pendingMessage->Finish();
     }
-    if (m_pStartupCheck) m_pStartupCheck->Join();
+    if (m_pStartupCheck) {
+        // A window that goes without its close routine still ends the check.
+        m_parts.engine->RequestStop();
+        m_pStartupCheck->Join();
+    }
 }
 
 bool CWindowCommands::ReadRow(int row, QString& serial, QString& address) const
@@ -303,7 +307,7 @@ void CWindowCommands::StartStartupCheck()
                                                                 : NetworkStart::PortInUse;
     };
     // The check's waits are plain sleeps on its own thread.
-    tessel::Clock& threadClock = m_clock.Base();
+    tessel::Clock& threadClock = m_parts.startupClock ? *m_parts.startupClock : RealClock();
     m_pStartupCheck = std::make_unique<StartupCheck>(StartupCheckEnv{
         shared.stopRequested, shared.awaitingFirstServer, *m_parts.helpContext, threadClock, *this,
         networkStart, m_parts.socketWorks});

@@ -70,6 +70,7 @@ struct WindowCommandParts {
     bool inkwellMode = false;
     std::array<std::string, 3> hostOctets;
     Clock* clock = nullptr;               // the window's time; null: the steady clock
+    Clock* startupClock = nullptr;        // the start-up check's; null: the steady clock
     SystemCommands* commands = nullptr;   // null: the system's own
     std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;  // empty: the real probe
     std::function<bool()> socketWorks;    // empty: the start-up check makes a real socket

@@ -75,6 +75,7 @@ struct WorkflowBench {
         parts.inkwellMode = inkwell;
         parts.hostOctets = {"10", "1", "2"};
         parts.clock = clockOverride ? clockOverride : &clock;
+        parts.startupClock = clockOverride;
         parts.commands = &commands;
         parts.startIcmpProbe = [this](std::shared_ptr<ProbeRequest> r) {
             probes.push_back(r);
