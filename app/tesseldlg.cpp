@@ -304,6 +304,8 @@ bool CTesselDlg::OnInitDialog()
     parts.inkwellMode = m_bInkwellMode;
     parts.hostOctets = {m_strHostOctet1, m_strHostOctet2, m_strHostOctet3};
     parts.clock = m_environment.clock;
+    parts.commands = m_environment.commands;
+    parts.startIcmpProbe = m_environment.startIcmpProbe;
     parts.enableAddressInputs = [this](bool enable) { EnableAddressInputs(enable); };
     parts.registerNewServer = [this](const std::string& address) {
         m_bClosingAfterRegistration = true;

@@ -34,6 +34,8 @@ class CDataExchange;
 class CIPAddrCtl;
 class CServerListModel;
 class CWindowCommands;
+class SystemCommands;
+struct ProbeRequest;
 
 // What the window takes from the computer it runs on; tests give their own.
 struct DialogEnvironment {
@@ -43,6 +45,10 @@ struct DialogEnvironment {
     // Unset: the real socket on port 67 and the real assignment procedure.
     std::function<std::unique_ptr<BootpChannel>()> makeChannel;
     std::function<std::unique_ptr<AssignmentProcedure>()> makeProcedure;
+    // Unset: the system's hidden commands and the real ICMP probe of the
+    // Set-IP command.
+    SystemCommands* commands = nullptr;
+    std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;
 };
 
 // System-menu commands.
