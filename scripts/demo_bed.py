@@ -13,6 +13,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import testbed  # noqa: E402
+from run_scenario import peer_lines  # noqa: E402
 from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Interrupted, Skip  # noqa: E402
 
 SERVERS = [
@@ -30,12 +31,14 @@ def say(text=""):
 
 
 def start_servers(bed):
+    peers = []
     for role, serial, addresses, _ in SERVERS:
         node = bed.add_node(role, addresses)
         # Each asks every 3 s until answered, then restarts with the new
         # address and serves its web form and FTP there, as real ones do.
-        node.start([PEER, "--linger", "forever", "--interval", "3000", "--count", "0",
-                    "--server", serial], name=f"tessel-peer {role}")
+        peers.append(node.start([PEER, "--linger", "forever", "--interval", "3000", "--count", "0",
+                                 "--server", serial], name=f"tessel-peer {role}"))
+    return peers
 
 
 def as_calling_user(args, folder):
@@ -53,19 +56,25 @@ def as_calling_user(args, folder):
              f"--inh-caps={CAPABILITIES}", f"--ambient-caps={CAPABILITIES}", "--"] + args, env)
 
 
-def run_window(bed, prog, folder):
+def run_window(bed, prog, folder, peers):
     args, env = as_calling_user([WINDOW], folder)
     os.environ.update(env)
     say("The window runs inside the bed. Try the whole job:")
     say("  1. wait for the three servers to show up in the list (about 10 s);")
     say("  2. click one, type an address (for example " + NEW_ADDRESS + ") and press \"Set IP address\";")
     say("  3. watch it being set and stored, then let the window open the server's home page.")
+    say("The home page lies inside the bed: a browser that was already running elsewhere")
+    say("cannot reach it, so the pages of the servers you set are printed here at the end.")
     say("Close the window to end the demo.")
     say()
     window = prog.start(args, cwd=folder, name="tessel")
     while window.running():
         time.sleep(0.2)
-    say(window.stderr.text())
+    for peer in peers:
+        for restart in peer_lines(peer, "RESTART"):
+            address = restart.get("address", "").split("/")[0]
+            say(f"{peer.name} took {address}; its home page, http://{address}/:")
+            print_page(prog, address)
 
 
 def print_page(prog, address):
@@ -132,9 +141,9 @@ def main():
                 say(f"  {serial}  {what}")
             say()
             try:
-                start_servers(bed)
+                peers = start_servers(bed)
                 if use_window:
-                    run_window(bed, prog, folder)
+                    run_window(bed, prog, folder, peers)
                 else:
                     run_walk(bed, prog, folder)
             finally:
