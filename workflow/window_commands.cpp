@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "controls/ipaddrctl.h"

@@ -130,7 +130,6 @@ private:
     bool m_bCommandRunning = false;
     bool m_bClosePending = false;
     bool m_bClosing = false;
-    bool m_bWaitCursor = false;
     CWindowSetIpFrontEnd* m_pFrontEnd = nullptr;
     std::unique_ptr<CProgressWindow> m_pNotice;
 
