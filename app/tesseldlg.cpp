@@ -27,6 +27,7 @@
 #include "resources/messagebox.h"
 #include "resources/resource.h"
 #include "resources/stringtable.h"
+#include "workflow/window_commands.h"
 
 namespace tessel {
 namespace {
@@ -166,6 +167,8 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
 
 CTesselDlg::~CTesselDlg()
 {
+    // The commands (and the start-up check they wait for) use the engine.
+    m_pCommands.reset();
     m_pServerListModel->Detach();
     m_pEngine.reset();
     SetHelpContextSource(nullptr);
@@ -289,6 +292,29 @@ bool CTesselDlg::OnInitDialog()
         m_pEngine->OnlyMerrow().store(0);
     }
 
+    WindowCommandParts parts;
+    parts.window = this;
+    parts.list = m_serverList;
+    parts.address = m_pIPAddrCtl;
+    parts.statusLine = m_statusLine;
+    parts.closeButton = m_closeButton;
+    parts.animation = m_animation;
+    parts.engine = m_pEngine.get();
+    parts.helpContext = &m_nHelpContext;
+    parts.inkwellMode = m_bInkwellMode;
+    parts.hostOctets = {m_strHostOctet1, m_strHostOctet2, m_strHostOctet3};
+    parts.clock = m_environment.clock;
+    parts.commands = m_environment.commands;
+    parts.startIcmpProbe = m_environment.startIcmpProbe;
+    parts.enableAddressInputs = [this](bool enable) { EnableAddressInputs(enable); };
+    parts.registerNewServer = [this](const std::string& address) {
+        m_bClosingAfterRegistration = true;
+        CRegistryAccess().WriteString(QString::fromLatin1(kInkwellKey), kNewServerValue,
+                                      QString::fromStdString(address), RegistryRoot::CurrentUser);
+    };
+    parts.endDialog = [this] { done(QDialog::Rejected); };
+    m_pCommands = std::make_unique<CWindowCommands>(std::move(parts));
+
     // 16. The start-up check first, then the network thread.
     StartStartupCheck();
     m_pEngine->Start();
@@ -396,18 +422,57 @@ void CTesselDlg::reject()
 
 void CTesselDlg::OnClose()
 {
-    if (m_pEngine) {
-        m_pEngine->RequestStop();
-        m_pEngine->Stop();
-        if (!m_bInkwellMode)
-            m_pEngine->CloseLogfile();
+    if (m_pCommands) {
+        m_pCommands->OnClose();
+        return;
     }
+    // Closed before it initialised: nothing runs yet.
     done(QDialog::Rejected);
 }
 
 void CTesselDlg::CloseProgram()
 {
-    QMetaObject::invokeMethod(this, [this] { OnClose(); }, Qt::QueuedConnection);
+    if (m_pCommands) m_pCommands->CloseProgram();
+}
+
+void CTesselDlg::OnSetIpAddress()
+{
+    if (m_pCommands) m_pCommands->OnSetIpAddress();
+}
+
+void CTesselDlg::OnServerListClick()
+{
+    if (m_pCommands) m_pCommands->OnServerListClick();
+}
+
+void CTesselDlg::OnServerListKeyDown(int key)
+{
+    if (m_pCommands) m_pCommands->OnServerListKeyDown(key);
+}
+
+void CTesselDlg::ShowSelectedServer(const QString& serial, const QString& address)
+{
+    if (m_pCommands) m_pCommands->ShowSelectedServer(serial, address);
+}
+
+bool CTesselDlg::LaunchBrowser(const QString& host)
+{
+    return m_pCommands && m_pCommands->LaunchBrowser(host);
+}
+
+void CTesselDlg::OnHomePageOfSelected()
+{
+    if (m_pCommands) m_pCommands->OnHomePageOfSelected();
+}
+
+void CTesselDlg::OnMerrowHomePage()
+{
+    if (m_pCommands) m_pCommands->OnMerrowHomePage();
+}
+
+void CTesselDlg::StartStartupCheck()
+{
+    if (m_pCommands) m_pCommands->StartStartupCheck();
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)

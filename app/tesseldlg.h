@@ -33,6 +33,9 @@ class CAnimateCtrl;
 class CDataExchange;
 class CIPAddrCtl;
 class CServerListModel;
+class CWindowCommands;
+class SystemCommands;
+struct ProbeRequest;
 
 // What the window takes from the computer it runs on; tests give their own.
 struct DialogEnvironment {
@@ -42,6 +45,10 @@ struct DialogEnvironment {
     // Unset: the real socket on port 67 and the real assignment procedure.
     std::function<std::unique_ptr<BootpChannel>()> makeChannel;
     std::function<std::unique_ptr<AssignmentProcedure>()> makeProcedure;
+    // Unset: the system's hidden commands and the real ICMP probe of the
+    // Set-IP command.
+    SystemCommands* commands = nullptr;
+    std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;
 };
 
 // System-menu commands.
@@ -83,24 +90,27 @@ public:
     // routine, which must run on the user-interface thread.
     void CloseProgram() override;
 
-    // ---- The window's commands: built by the workflow (Set IP, list
-    // selection, browser, close). Each does the least that keeps the window
-    // usable until then.
-    virtual void OnSetIpAddress() {}
-    virtual void OnServerListClick() {}
+    // ---- The window's commands: the workflow's (list selection, Set IP,
+    // browser, close, start-up check) through CWindowCommands.
+    virtual void OnSetIpAddress();
+    virtual void OnServerListClick();
     // Called before the list moves its selection for the key.
-    virtual void OnServerListKeyDown(int /*key*/) {}
-    virtual void ShowSelectedServer(const QString& /*serial*/, const QString& /*address*/) {}
+    virtual void OnServerListKeyDown(int key);
+    virtual void ShowSelectedServer(const QString& serial, const QString& address);
     // Copies the hidden "Merrow only" box into the filter.
     virtual void OnOnlyMerrow();
-    virtual bool LaunchBrowser(const QString& /*host*/) { return false; }
-    virtual void OnHomePageOfSelected() {}
-    virtual void OnMerrowHomePage() {}
-    // Stops the engine within its bound and ends the dialog.
+    virtual bool LaunchBrowser(const QString& host);
+    virtual void OnHomePageOfSelected();
+    virtual void OnMerrowHomePage();
+    // The close routine: its fixed waits, then the engine stopped within its
+    // bound and the dialog ended.
     virtual void OnClose();
     // Starts the start-up check thread; it runs just before the network
     // thread starts.
-    virtual void StartStartupCheck() {}
+    virtual void StartStartupCheck();
+
+    // The workflow's commands; null until the window has initialised.
+    CWindowCommands* Commands() const { return m_pCommands.get(); }
 
 protected:
     // Fills the window and starts the engine, in the fixed order; runs once,
@@ -141,6 +151,8 @@ protected:
     // The engine: logfile, server table, shared block and network thread.
     // m_shared, m_bOnlyMerrow and m_pLogfile live in it.
     std::unique_ptr<EngineHost> m_pEngine;
+    // Made once the engine exists; goes before it.
+    std::unique_ptr<CWindowCommands> m_pCommands;
 
 private:
     void ShowSystemMenu(const QPoint& at);

@@ -1,0 +1,111 @@
+// The Set-IP command through the real main window in Inkwell mode: a
+// server listed by the engine, its row clicked, the address typed, the
+// button pressed; boxes 119 and 137, "NewServer" written to the
+// installer's registry value and the window closed. Virtual time; the
+// network thread's procedure, the probes and the hidden commands are
+// scripted, so nothing leaves the machine.
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include "app/registryaccess.h"
+#include "app/serverlistmodel.h"
+#include "app/tesseldlg.h"
+#include "app/windowclasses.h"
+#include "controls/ipaddrctl.h"
+#include "resources/dialogitems.h"
+#include "resources/resource.h"
+#include "tests/gui/gui_test_main.h"
+#include "tests/gui/scripted_messagebox.h"
+#include "tests/gui/shared_channel.h"
+#include "tests/hook_clock.h"
+#include "tests/unit/recording_commands.h"
+
+using namespace tessel;
+
+namespace {
+
+// As a server that restarts and answers on port 80 but cannot be stored.
+class VerifiedProcedure final : public AssignmentProcedure {
+public:
+    AssignmentEnd Run(AssignmentContext& context, BootpMessage&, const std::string&, const std::string&) override
+    {
+        RaiseStage(context.shared, StageVerified);
+        return AssignmentEnd::BackToListening;
+    }
+};
+
+}  // namespace
+
+class WindowSetIpTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { RegisterWindowClasses(); }
+
+    void inkwellRegistrationWritesNewServerAndCloses()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        CRegistryAccess::SetStoreFolders(dir.filePath(QStringLiteral("machine")), dir.filePath(QStringLiteral("user")));
+        auto channel = std::make_shared<tessel::testing::ScriptedChannel>();
+        tessel::testing::HookClock clock;
+        tessel::testing::RecordingCommands commands;
+        test::ScriptedMessageBoxes boxes;
+        tessel::testing::RequestShape request;
+        request.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0A, 0x01};
+        request.options = tessel::testing::VendorClassOption("PS");  // the installer lists print servers only
+
+        DialogEnvironment env;
+        env.hostName = "pc-1";
+        env.hostAddress = "10.1.2.3";
+        env.clock = &clock;
+        env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
+            return std::make_unique<test::SharedChannel>(channel);
+        };
+        env.makeProcedure = [] { return std::make_unique<VerifiedProcedure>(); };
+        env.commands = &commands;
+        env.startIcmpProbe = [](std::shared_ptr<ProbeRequest>) { return true; };  // nobody answers
+        CTesselDlg dlg(true, std::move(env));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        // The server asks once to be listed, and again once the job is handed over.
+        bool askedAgain = false;
+        clock.afterSleep = [&](std::int64_t) {
+            if (!askedAgain && dlg.Engine()->Shared().stage.load() == StageAwaitRequest) {
+                askedAgain = true;
+                channel->PushRequest(request);
+            }
+        };
+        channel->PushRequest(request);
+        const CServerListModel& model = dlg.ServerListModel();
+        QTRY_COMPARE(model.Text(0, 0), QStringLiteral("0A-1B-2C-00-0A-01"));
+
+        auto* list = qobject_cast<QTreeView*>(GetDlgItem(&dlg, IDC_SERVER_LIST));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(model.index(0, 0)).center());
+        QVERIFY(GetDlgItem(&dlg, IDC_SET_IP)->isEnabled());
+        const std::array<std::uint8_t, 4> typed{10, 1, 2, 50};
+        qobject_cast<CIPAddrCtl*>(GetDlgItem(&dlg, IDC_IPADDRESS))->SetAddress(typed.data());
+        boxes.queueAnswer(MsgAnswer::Ok);
+        boxes.queueAnswer(MsgAnswer::Yes);
+        qobject_cast<QPushButton*>(GetDlgItem(&dlg, IDC_SET_IP))->click();
+
+        std::vector<std::pair<int, int>> shown;
+        for (const auto& b : boxes.boxes()) shown.emplace_back(b.textId, b.helpContext);
+        QCOMPARE(shown, (std::vector<std::pair<int, int>>{{119, 33}, {137, 19}}));
+        QString registered;
+        QVERIFY(CRegistryAccess().ReadString(QString::fromLatin1(kInkwellKey), kNewServerValue, &registered,
+                                             RegistryRoot::CurrentUser));
+        QCOMPARE(registered, QStringLiteral("10.1.2.50"));
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int{QDialog::Rejected});
+        QVERIFY(dlg.Engine()->Finished());
+        QCOMPARE(model.Text(0, 1), QStringLiteral("10.1.2.50"));
+        CRegistryAccess::SetStoreFolders({}, {});
+    }
+};
+
+TESSEL_GUI_TEST_MAIN(WindowSetIpTest)
+#include "window_setip_test.moc"
