@@ -71,8 +71,8 @@ struct StoreRequest : ProbeRequest {
 };
 
 // The starter's wait: up to `steps` sleeps of 140 ms, stopping at the first
-// look that finds `result` non-zero; then abandons the record and returns
-// the outcome (non-zero for success).
+// look that finds `result` non-zero or the check reported as not made; then
+// abandons the record and returns the outcome (non-zero for success).
 std::int32_t AwaitOutcome(ProbeRequest& request, Clock& clock, int steps);
 
 // Runs `work` on a new detached thread: workers are never joined. False
