@@ -63,10 +63,15 @@ def program_copy(bed, cli, capabilities):
     return path
 
 
+def close_ping_sockets(_bed, prog):
+    """No ping sockets for anyone on the program's host: ICMP only through
+    cap_net_raw. Fits SetRun's `prepare`."""
+    run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w", "net.ipv4.ping_group_range=1 0"])
+
+
 def program_node(bed):
     prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=True)
-    # No ping sockets for anyone: ICMP only through cap_net_raw.
-    run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w", "net.ipv4.ping_group_range=1 0"])
+    close_ping_sockets(bed, prog)
     return prog
 
 
@@ -76,6 +81,19 @@ def check_runs_as_nobody(process):
         fields = dict(line.split(":", 1) for line in status if ":" in line)
     check(fields["Uid"].split()[:2] == [str(NOBODY)] * 2, f"runs as uid {fields['Uid'].strip()}")
     check(int(fields["CapEff"], 16) != 0, "no effective capabilities")
+
+
+def set_stored_as_nobody(bed, cli, peer, serial, address):
+    """`set` run by nobody stores a peer's address over the web form, with
+    the same logfile as for root."""
+    setrun = SetRun(bed, cli, peer, serial, address, prepare=close_ping_sockets, user=NOBODY)
+    check_runs_as_nobody(setrun.tessel)
+    setrun.finish()
+    setrun.check_outcome(EXIT_STORED, BOX_STORED)
+    setrun.check_one_reply()
+    setrun.check_restarted()
+    setrun.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, True, True))
+    setrun.check_form_post(200)
 
 
 def start_peer(node, peer, serial, *args):
@@ -118,20 +136,8 @@ def scenario_unprivileged(bed, cli, peer):
               f"the peer was not listed:\n{lister.describe()}")
 
     def set_stored(case_bed):
-        serial, address = "0A-1B-2C-00-05-02", "10.77.0.52"
-        copy = program_copy(case_bed, cli, ALL_CAPS)
-
-        def prepare(_bed, prog):
-            run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w",
-                 "net.ipv4.ping_group_range=1 0"])
-        setrun = SetRun(case_bed, copy, peer, serial, address, prepare=prepare, user=NOBODY)
-        check_runs_as_nobody(setrun.tessel)
-        setrun.finish()
-        setrun.check_outcome(EXIT_STORED, BOX_STORED)
-        setrun.check_one_reply()
-        setrun.check_restarted()
-        setrun.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, True, True))
-        setrun.check_form_post(200)
+        set_stored_as_nobody(case_bed, program_copy(case_bed, cli, ALL_CAPS), peer,
+                             "0A-1B-2C-00-05-02", "10.77.0.52")
 
     def fallback(serial, address, capabilities, entry_written):
         """A peer that hears the reply but never restarts: the fallback's
@@ -142,8 +148,7 @@ def scenario_unprivileged(bed, cli, peer):
             monitors = []
 
             def prepare(_bed, prog):
-                run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w",
-                     "net.ipv4.ping_group_range=1 0"])
+                close_ping_sockets(_bed, prog)
                 monitors.append(prog.start([IP, "monitor", "neigh"], name="ip-monitor"))
             setrun = SetRun(case_bed, copy, peer, serial, address, ["--ignore-replies"],
                             prepare=prepare, user=NOBODY).finish()
@@ -199,11 +204,8 @@ def scenario_unprivileged(bed, cli, peer):
     def unchecked_refused(case_bed):
         serial, address = "0A-1B-2C-00-05-05", "10.77.0.55"
         copy = program_copy(case_bed, cli, "cap_net_bind_service,cap_net_admin")
-
-        def prepare(_bed, prog):
-            run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w",
-                 "net.ipv4.ping_group_range=1 0"])
-        setrun = SetRun(case_bed, copy, peer, serial, address, prepare=prepare, user=NOBODY).finish()
+        setrun = SetRun(case_bed, copy, peer, serial, address, prepare=close_ping_sockets,
+                        user=NOBODY).finish()
         setrun.check_outcome(EXIT_NOT_CHECKED, BOX_NOT_CHECKED)
         check("(refused: give --unchecked to set the address without the check)"
               in setrun.tessel.stdout.text(), "the refusal does not name --unchecked")
