@@ -67,6 +67,8 @@ std::string ParseSet(const std::vector<std::string>& args, SetArguments& out)
         if (SharedOption(args, i, out.options, out.seconds, error)) continue;
         if (args[i] == "--yes")
             out.confirm = true;
+        else if (args[i] == "--unchecked")
+            out.unchecked = true;
         else if (!args[i].empty() && args[i][0] == '-')
             return "unknown or incomplete option for set: " + args[i];
         else

@@ -18,6 +18,7 @@ enum ExitStatus : int {
     kExitUsage = 64,           // the command line is wrong
     kExitRefused = 65,         // set: the address was refused (reserved, or in use)
     kExitPortUnavailable = 69, // UDP port 67 could not be taken
+    kExitNotChecked = 77,      // probe icmp, set: the ICMP check could not be made (no permission)
     kExitInterrupted = 130,    // Ctrl+C (128 + the signal; 143 for termination)
 };
 
@@ -39,6 +40,8 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
     {kExitRefused, "set", "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
                           "without --yes, or another device already answers at it"},
     {kExitPortUnavailable, "list, set", "UDP port 67 is in use or not permitted"},
+    {kExitNotChecked, "probe icmp, set", "the ICMP check could not be made (no permission for ICMP): "
+                                         "probe icmp knows nothing of the address; set was not given --unchecked"},
     {kExitInterrupted, "set", "ended by Ctrl+C (128 + signal: 143 when terminated)"},
 };
 

@@ -3,6 +3,7 @@
 #include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
+#include "platform/privileges.h"
 
 namespace tessel::cli {
 
@@ -85,8 +86,7 @@ std::string Headless::NetworkFailure() const
         return "UDP port 67 is already in use by another program (a DHCP or BOOTP server?). "
                "Stop that program and try again.";
     case OpenResult::PortNotPermitted:
-        return "Not permitted to use UDP port 67. Run as root, or give the program the capability: "
-               "setcap cap_net_bind_service,cap_net_raw,cap_net_admin+ep tessel-cli";
+        return "Not permitted to use UDP port 67.\n" + CapabilitiesAdvice(RunningProgramPath("tessel-cli"));
     case OpenResult::StartupFailed:
         return "The network could not be started.";
     case OpenResult::SocketInvalid:

@@ -157,7 +157,7 @@ int Set(const std::vector<std::string>& args)
         }
     }
 
-    TerminalFrontEnd ui(set.serial, set.address, set.confirm, stdout);
+    TerminalFrontEnd ui(set.serial, set.address, set.confirm, stdout, set.unchecked);
     std::atomic<int> helpContext{kHelpAtRest};
     InterruptibleClock clock(headless.Shared());
     CSetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), helpContext, false, {}});

@@ -61,6 +61,7 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
     if (outcome.refused) {
         if (outcome.refusingBox == kBoxSameAddress)
             return {kExitAlreadySet, "The server already has " + address + "; nothing was sent."};
+        if (outcome.refusingBox == IDS_NOT_CHECKED) return {kExitNotChecked, {}};
         return {kExitRefused, {}};
     }
     switch (outcome.result) {

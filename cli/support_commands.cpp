@@ -14,6 +14,7 @@
 #include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/internet_session.h"
+#include "platform/privileges.h"
 #include "resources/texts.h"
 #include "workers/hand_over.h"
 #include "workers/http_store.h"
@@ -94,9 +95,23 @@ int Probe(const std::vector<std::string>& args)
     auto request = std::make_shared<ProbeRequest>(step.address);
     if (step.kind == "icmp") {
         // The window probes without logging; so does this.
-        StartIcmpProbe(request);
-        const bool answered = AwaitOutcome(*request, clock, kIcmpPolls) != 0;
-        return Tell(answered, step.address + " answered the ICMP echo request.",
+        const bool started = StartIcmpProbe(request);
+        AwaitOutcome(*request, clock, kIcmpPolls);
+        switch (ProbeAnswer(*request, started)) {
+        case IcmpAnswer::Answered:
+        case IcmpAnswer::NoAnswer:
+            break;
+        case IcmpAnswer::NotPermitted:
+            std::printf("%s was not checked: this program is not permitted to send ICMP echo requests here.\n"
+                        "Give the program its capabilities (as root: setcap %s+ep %s), or let its group use "
+                        "ping sockets (sysctl net.ipv4.ping_group_range).\n",
+                        step.address.c_str(), kNeededCapabilities, RunningProgramPath("tessel-cli").c_str());
+            return kExitNotChecked;
+        case IcmpAnswer::NotSent:
+            std::printf("%s was not checked: the ICMP echo request could not be sent.\n", step.address.c_str());
+            return kExitNotChecked;
+        }
+        return Tell(request->result.load() != 0, step.address + " answered the ICMP echo request.",
                     step.address + " did not answer the ICMP echo request within 4 s.");
     }
     Log(log.get(), EvCheckingTemporary);

@@ -37,9 +37,9 @@ std::string StageHeadline(int textId)
 }
 
 TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding,
-                                   std::FILE* out)
-    : m_serial(std::move(serial)), m_address(address), m_confirm(confirmReservedEnding), m_out(out),
-      m_tty(::isatty(::fileno(out)) != 0)
+                                   std::FILE* out, bool goOnUnchecked)
+    : m_serial(std::move(serial)), m_address(address), m_confirm(confirmReservedEnding),
+      m_unchecked(goOnUnchecked), m_out(out), m_tty(::isatty(::fileno(out)) != 0)
 {
 }
 
@@ -51,6 +51,11 @@ MsgAnswer TerminalFrontEnd::ShowBox(const BoxStyle& box)
     if (box.id == kBoxReservedEnding) {
         answer = m_confirm ? MsgAnswer::Ok : MsgAnswer::Cancel;
         std::fprintf(m_out, "%s\n", m_confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)");
+    } else if (box.id == IDS_NOT_CHECKED) {
+        answer = m_unchecked ? MsgAnswer::Yes : MsgAnswer::No;
+        std::fprintf(m_out, "%s\n",
+                     m_unchecked ? "(--unchecked given: continuing without the check)"
+                                 : "(refused: give --unchecked to set the address without the check)");
     } else if (box.id == kBoxBrowser) {
         std::fprintf(m_out, "(no browser is started here) Home page: http://%s/\n", FormatAddress(m_address).c_str());
     }

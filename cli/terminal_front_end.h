@@ -1,6 +1,7 @@
 // The Set-IP command's boxes and progress windows on a terminal: boxes are
 // printed with their text and answered by the command line (box 123 only
-// with --yes; the browser offer with no, printing the home page instead);
+// with --yes, box 144 only with --unchecked; the browser offer with no,
+// printing the home page instead);
 // progress is a bar on a terminal and plain lines otherwise.
 #pragma once
 
@@ -13,7 +14,8 @@ namespace tessel::cli {
 
 class TerminalFrontEnd final : public SetIpFrontEnd {
 public:
-    TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding, std::FILE* out);
+    TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding, std::FILE* out,
+                     bool goOnUnchecked = false);
 
     MsgAnswer ShowBox(const BoxStyle& box) override;
     std::optional<Ipv4Bytes> ReadAddress() override { return m_address; }
@@ -40,6 +42,7 @@ private:
     std::string m_serial;
     Ipv4Bytes m_address;
     bool m_confirm;
+    bool m_unchecked;
     std::FILE* m_out;
     bool m_tty;
     int m_text = 0;

@@ -1,6 +1,7 @@
 #include "cli/usage.h"
 
 #include "cli/exit_status.h"
+#include "platform/privileges.h"
 
 namespace tessel::cli {
 
@@ -29,13 +30,15 @@ constexpr CommandText kCommands[] = {
      "        --json                one JSON object a line: {\"serial\", \"address\",\n"
      "                              \"heard\"} per server, then {\"summary\": ...}\n"},
     {"set",
-     "  set SERIAL ADDRESS [--yes] [--seconds N] [--all] [--print-servers-only]\n"
-     "      [--logfile PATH] [--logfile-off]\n"
+     "  set SERIAL ADDRESS [--yes] [--unchecked] [--seconds N] [--all]\n"
+     "      [--print-servers-only] [--logfile PATH] [--logfile-off]\n"
      "        Wait up to N seconds (default 120) for the server with that serial\n"
      "        number to ask for an address, then give it ADDRESS: reply, follow\n"
      "        its restart, verify port 80 and store the address permanently.\n"
      "        The address is checked before anything listens.\n"
-     "        --yes  go on with an address ending in 0, 1 or 255\n"
+     "        --yes        go on with an address ending in 0, 1 or 255\n"
+     "        --unchecked  go on when the ICMP check for another device at\n"
+     "                     ADDRESS cannot be made (no permission for ICMP)\n"
      "        Ctrl+C while waiting for the server ends at once; once the reply\n"
      "        is out, at the next safe step, with the state the server may be in.\n"},
     {"probe",
@@ -69,7 +72,10 @@ std::string FullUsage()
     text += "Options of list and set:\n";
     text += kFilterOptions;
     text += "\n" + ExitStatusHelp();
-    text += "Port 67 needs root or the capability cap_net_bind_service.\n";
+    text += "Without root the program needs the capabilities cap_net_bind_service\n"
+            "(UDP port 67), cap_net_raw (the ICMP check of an address) and\n"
+            "cap_net_admin (the ARP table). As root: setcap ";
+    text += std::string(kNeededCapabilities) + "+ep PATH\n";
     return text;
 }
 

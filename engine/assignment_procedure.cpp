@@ -76,7 +76,7 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     const bool sent = context.channel.SendReply(reply, message);
     log(EvReplySent, desiredAddress);
     log(EvWaitingForRestart);
-    m_commands.DeleteNeighbour(source);
+    if (!m_commands.DeleteNeighbour(source)) log(EvNeighbourTableFailed, source);
     if (!sent) {
         log(EvTransmissionFailed);
         return AssignmentEnd::BackToListening;

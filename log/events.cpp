@@ -5,6 +5,7 @@ namespace tessel {
 const char* EventText(int code)
 {
     switch (code) {
+    case EvNeighbourTableFailed: return "ARP table entry could not be changed for IP-address ";
     case EvFtpWriteFailed: return "FTP config file could not be written to";
     case EvFtpOpenFailed: return "FTP config file could not be opened";
     case EvFtpNotFound: return "FTP config file was not found on the server";
@@ -55,6 +56,7 @@ bool EventTakesValue(int code)
     case EvPermanentSuccess:
     case EvFtpFileName:
     case EvCurrentAddressFound:
+    case EvNeighbourTableFailed:
         return true;
     default:
         return false;

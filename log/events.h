@@ -1,4 +1,4 @@
-// The support logfile's fixed event catalogue: codes -10 to 24 and 26.
+// The support logfile's fixed event catalogue: codes -11 to 24 and 26.
 // Code writers name events by these constants; the texts stand once, in
 // events.cpp.
 #pragma once
@@ -6,6 +6,9 @@
 namespace tessel {
 
 enum LogEvent : int {
+    // The neighbour table is changed in-process here, so its failure is
+    // known and logged; the Windows "arp" command's never was.
+    EvNeighbourTableFailed = -11,
     EvFtpWriteFailed = -10,
     EvFtpOpenFailed = -9,
     EvFtpNotFound = -8,
@@ -47,7 +50,7 @@ enum LogEvent : int {
 // The catalogue text of a code, "Unknown" for a code outside it.
 const char* EventText(int code);
 
-// True for the seven codes whose line carries the writer's value.
+// True for the eight codes whose line carries the writer's value.
 bool EventTakesValue(int code);
 
 }  // namespace tessel

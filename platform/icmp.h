@@ -16,10 +16,19 @@ enum class IcmpSocketKind {
     Raw,
 };
 
+// What one echo request found out. Only NoAnswer says that nobody answered:
+// the last two say that the question could not be asked, so nothing is
+// known about the address. The numbers travel in the probe's record.
+enum class IcmpAnswer : std::int32_t {
+    NoAnswer = 0,
+    Answered = 1,
+    NotPermitted = 2,  // neither a ping socket (net.ipv4.ping_group_range) nor a raw one (cap_net_raw)
+    NotSent = 3,       // no socket for another reason, a failed send, or text that is no address
+};
+
 // Sends one echo request with no payload (the 8-byte ICMP header alone) to
 // `address` (dotted decimal) and waits up to `timeoutMs` for an echo reply
-// from that address. Returns the number of replies: 1, or 0 when none came,
-// the address is not dotted decimal, or no socket could be opened or used.
-int IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind = IcmpSocketKind::Automatic);
+// from that address.
+IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind = IcmpSocketKind::Automatic);
 
 }  // namespace tessel

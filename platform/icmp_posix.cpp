@@ -55,18 +55,27 @@ std::uint16_t NextSequence()
     return static_cast<std::uint16_t>(sequence.fetch_add(1) + 1);
 }
 
-int OpenSocket(IcmpSocketKind kind, bool& raw)
+bool IsPermissionError(int error) { return error == EACCES || error == EPERM; }
+
+// The socket, or -1 with `refused` telling whether the system said no for
+// lack of permission (rather than for want of resources).
+int OpenSocket(IcmpSocketKind kind, bool& raw, bool& refused)
 {
     if (kind != IcmpSocketKind::Raw) {
         // Permitted only where net.ipv4.ping_group_range includes our group.
         const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        refused = fd < 0 && IsPermissionError(errno);
         if (fd >= 0 || kind == IcmpSocketKind::Datagram) {
             raw = false;
             return fd;
         }
     }
     raw = true;
-    return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    // Refused only when no road was open: a datagram socket that failed for
+    // another reason makes the raw socket's refusal a plain failure.
+    refused = fd < 0 && IsPermissionError(errno) && (kind == IcmpSocketKind::Raw || refused);
+    return fd;
 }
 
 // True when the received bytes are the echo reply to our request. A raw
@@ -92,16 +101,17 @@ bool IsOurReply(const std::uint8_t* data, std::size_t size, bool raw, std::uint1
 
 }  // namespace
 
-int IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
+IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
 {
     // Text that is not an address is not probed at all: sending to the
     // all-ones address instead would be a broadcast ping.
     in_addr target{};
-    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) return 0;
+    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) return IcmpAnswer::NotSent;
 
     bool raw = false;
-    SocketGuard socket(OpenSocket(kind, raw));
-    if (socket.fd() < 0) return 0;
+    bool refused = false;
+    SocketGuard socket(OpenSocket(kind, raw, refused));
+    if (socket.fd() < 0) return refused ? IcmpAnswer::NotPermitted : IcmpAnswer::NotSent;
 
 #ifdef __linux__
     if (raw) {
@@ -128,18 +138,23 @@ int IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
     to.sin_family = AF_INET;
     to.sin_addr = target;
     if (::sendto(socket.fd(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) !=
-        static_cast<ssize_t>(sizeof request))
-        return 0;
+        static_cast<ssize_t>(sizeof request)) {
+        // No route is an answer of its own: nobody can be reached there.
+        // Anything else (a firewall's EPERM included: that is not about our
+        // privileges) means the question was never asked.
+        if (errno == ENETUNREACH || errno == EHOSTUNREACH) return IcmpAnswer::NoAnswer;
+        return IcmpAnswer::NotSent;
+    }
 
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
     for (;;) {
         const auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
-        if (left <= 0) return 0;
+        if (left <= 0) return IcmpAnswer::NoAnswer;
         pollfd wait{socket.fd(), POLLIN, 0};
         const int ready = ::poll(&wait, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return 0;
+        if (ready <= 0) return ready == 0 ? IcmpAnswer::NoAnswer : IcmpAnswer::NotSent;
 
         std::uint8_t reply[1500];
         sockaddr_in from{};
@@ -151,10 +166,10 @@ int IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
             if (errno == EINTR || errno == EAGAIN || errno == ECONNREFUSED || errno == EHOSTUNREACH ||
                 errno == ENETUNREACH)
                 continue;
-            return 0;
+            return IcmpAnswer::NotSent;
         }
         if (from.sin_addr.s_addr != target.s_addr) continue;
-        if (IsOurReply(reply, static_cast<std::size_t>(got), raw, id, sequence)) return 1;
+        if (IsOurReply(reply, static_cast<std::size_t>(got), raw, id, sequence)) return IcmpAnswer::Answered;
     }
 }
 

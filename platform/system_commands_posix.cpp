@@ -14,6 +14,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/neighbour_table.h"
+
 extern char** environ;
 
 namespace tessel {
@@ -22,21 +24,19 @@ namespace {
 
 class PosixCommands final : public SystemCommands {
 public:
-    void DeleteNeighbour(const std::string& address) override
+    bool DeleteNeighbour(const std::string& address) override
     {
-        // "flush to" needs no interface name, and "nud all" takes static
-        // entries along, as "arp -d" does.
-        StartHidden({"ip", "neigh", "flush", "to", address, "nud", "all"});
+        return DeleteNeighbourEntries(address) == NeighbourResult::Done;
     }
 
-    void SetStaticNeighbour(const std::string& address, const std::string& serial,
+    bool SetStaticNeighbour(const std::string& address, const std::string& serial,
                             const std::string& hostAddress) override
     {
-        const std::string hardware = SerialToHardwareAddress(serial);
+        const auto hardware = SerialToHardwareAddress(serial);
         const std::string device = InterfaceOfAddress(hostAddress);
-        // "arp -s" with an interface that is not there fails too, silently.
-        if (hardware.empty() || device.empty()) return;
-        StartHidden({"ip", "neigh", "replace", address, "lladdr", hardware, "nud", "permanent", "dev", device});
+        // Without this computer's address there is no interface to name.
+        if (!hardware || device.empty()) return false;
+        return SetPermanentNeighbour(address, *hardware, device) == NeighbourResult::Done;
     }
 
     void PingOnce(const std::string& address) override { StartHidden({"ping", "-c", "1", "-W", "1", address}); }
@@ -98,19 +98,19 @@ bool StartHidden(const std::vector<std::string>& argv)
     return true;
 }
 
-std::string SerialToHardwareAddress(const std::string& serial)
+std::optional<std::array<std::uint8_t, 6>> SerialToHardwareAddress(const std::string& serial)
 {
-    if (serial.size() != 17) return {};
-    std::string out;
+    if (serial.size() != 17) return std::nullopt;
+    std::array<std::uint8_t, 6> out{};
     for (std::size_t i = 0; i < serial.size(); ++i) {
         const char c = serial[i];
         if (i % 3 == 2) {
-            if (c != '-' && c != ':') return {};
-            out += ':';
-        } else {
-            if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (c != '-' && c != ':') return std::nullopt;
+            continue;
         }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+        out[i / 3] = static_cast<std::uint8_t>(out[i / 3] << 4 | digit);
     }
     return out;
 }

@@ -146,6 +146,13 @@ constexpr std::array kTexts{
           "\n"
           " (Retrying using another algorithm\n"
           "  and also another protocol.)"},
+    Entry{IDS_NOT_CHECKED,
+          "The IP address could not be checked, because this program   \n"
+          "could not send an ICMP echo request (ping) to it.   \n"
+          "\n"
+          "If another device already uses this address, both will fail.   \n"
+          "Do you want to set the IP address without this check?   \n"
+          "Press F1 for more help."},
     Entry{IDS_IPADDR_INVALID,
           "Sorry, but %1 is an invalid IP address entry!   \n"
           "Please specify a value between 0 and 255 for this field.   "},
@@ -187,6 +194,7 @@ constexpr std::array kBoxes{
     BoxStyle{IDS_PORT_IN_USE, B::Ok, I::Stop, 0},
     BoxStyle{IDS_REGISTER_SERVER, B::YesNo, I::Question, 0},
     BoxStyle{IDS_NO_TCPIP, B::Ok, I::Stop, 0},
+    BoxStyle{IDS_NOT_CHECKED, B::YesNo, I::Question, 1},
 };
 static_assert(std::is_sorted(kBoxes.begin(), kBoxes.end(), [](const BoxStyle& a, const BoxStyle& b) { return ById(a, b); }),
               "the box table must stay sorted by number");

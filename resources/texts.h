@@ -50,6 +50,9 @@ enum TextId : int {
     IDS_NOTE_ADDRESSES = 141,
     IDS_NO_TCPIP = 142,
     IDS_STAGE_RETRYING = 143,
+    // Our own box: the address could not be checked with ICMP (no
+    // permission here); the user decides whether to go on unchecked.
+    IDS_NOT_CHECKED = 144,
     IDS_IPADDR_INVALID = 32772,  // "%1" is the offending value
     IDS_IPADDR_MISSING = 32773,
     IDS_IPADDR_CAPTION = 32774,

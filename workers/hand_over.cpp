@@ -7,13 +7,17 @@
 
 namespace tessel {
 
-bool ProbeRequest::Report(std::int32_t value)
+bool ProbeRequest::Store(std::atomic<std::int32_t>& field, std::int32_t value)
 {
     std::lock_guard<std::mutex> guard(m_handOver);
     if (abandoned.load()) return false;
-    result.store(value);
+    field.store(value);
     return true;
 }
+
+bool ProbeRequest::Report(std::int32_t value) { return Store(result, value); }
+
+bool ProbeRequest::ReportUnchecked(std::int32_t reason) { return Store(unchecked, reason); }
 
 std::int32_t ProbeRequest::Abandon()
 {
@@ -26,7 +30,7 @@ std::int32_t AwaitOutcome(ProbeRequest& request, Clock& clock, int steps)
 {
     for (int step = 0; step < steps; ++step) {
         clock.sleepMs(kPollStepMs);
-        if (request.result.load() != 0) break;
+        if (request.result.load() != 0 || request.unchecked.load() != 0) break;
     }
     return request.Abandon();
 }

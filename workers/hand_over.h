@@ -24,6 +24,11 @@ inline constexpr std::int64_t kPollStepMs = 140;
 struct ProbeRequest {
     // 0 until the worker reports success (1). Polled without a lock.
     std::atomic<std::int32_t> result{0};
+    // Set instead of `result` when the worker could not make its check at
+    // all (the ICMP probe without permission): `result` 0 then means "not
+    // looked", never "no answer". 0 while the check could be made; else the
+    // worker's reason. Written and abandoned as `result` is.
+    std::atomic<std::int32_t> unchecked{0};
     // Set by the starter when it stops waiting; the worker then writes nothing.
     std::atomic<bool> abandoned{false};
     // The target as dotted decimal text; the worker copies it first thing.
@@ -41,12 +46,16 @@ struct ProbeRequest {
     // and the write are one step with Abandon(), so a worker can never slip
     // a result in after the starter has taken its decision. True if stored.
     bool Report(std::int32_t value);
+    // Worker side: the check could not be made, for `reason` (non-zero).
+    bool ReportUnchecked(std::int32_t reason);
 
     // Starter side: marks the record abandoned and returns `result` as it
     // stood at that moment, which is the outcome. Later reports are lost.
     std::int32_t Abandon();
 
 private:
+    bool Store(std::atomic<std::int32_t>& field, std::int32_t value);
+
     std::mutex m_handOver;
 };
 
@@ -62,8 +71,8 @@ struct StoreRequest : ProbeRequest {
 };
 
 // The starter's wait: up to `steps` sleeps of 140 ms, stopping at the first
-// look that finds `result` non-zero; then abandons the record and returns
-// the outcome (non-zero for success).
+// look that finds `result` non-zero or the check reported as not made; then
+// abandons the record and returns the outcome (non-zero for success).
 std::int32_t AwaitOutcome(ProbeRequest& request, Clock& clock, int steps);
 
 // Runs `work` on a new detached thread: workers are never joined. False

@@ -5,6 +5,8 @@
 
 #include "engine/server_table.h"
 #include "engine/shared_state.h"
+#include "log/events.h"
+#include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/system_commands.h"
 #include "workers/hand_over.h"
@@ -21,7 +23,7 @@ constexpr const char* kBroadcastAddress = "255.255.255.255";
 constexpr int kBoxNoServer = 104, kBoxZero = 105, kBoxInUse = 106, kBoxNoRequest = 107, kBoxNotVerified = 108,
               kBoxUntilRestart = 109, kBoxStored = 110, kBoxBrowser = 111, kBoxUntilRestartInkwell = 119,
               kBoxWaitForServer = 120, kBoxBroadcast = 122, kBoxReservedEnding = 123, kBoxSameAddress = 124,
-              kBoxRegister = 137;
+              kBoxRegister = 137, kBoxNotChecked = 144;
 constexpr int kHelpFollowUp = 19;
 
 // The help topic that F1 opens while the command's box is up; the box that
@@ -42,6 +44,7 @@ int HelpOfBox(int id)
     case kBoxBroadcast: return 27;
     case kBoxReservedEnding: return 36;
     case kBoxSameAddress: return 37;
+    case kBoxNotChecked: return 40;
     default: return kHelpUnchanged;
     }
 }
@@ -71,6 +74,16 @@ MsgAnswer CSetIpCommand::Box(int id)
     return answer;
 }
 
+void CSetIpCommand::DeleteNeighbour(const std::string& address)
+{
+    if (!m_ctx.commands.DeleteNeighbour(address)) LogNeighbourFailure(address);
+}
+
+void CSetIpCommand::LogNeighbourFailure(const std::string& address)
+{
+    if (m_ctx.shared.logFile != nullptr) m_ctx.shared.logFile->WriteEvent(EvNeighbourTableFailed, address);
+}
+
 bool CSetIpCommand::StartProbe(const std::shared_ptr<ProbeRequest>& request)
 {
     return m_ctx.startIcmpProbe ? m_ctx.startIcmpProbe(request) : StartIcmpProbe(request);
@@ -94,20 +107,25 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
 
     m_ctx.ui.SetWaitCursor(true);
     SetStage(shared, StageBusy);
-    m_ctx.commands.DeleteNeighbour(desired);
+    DeleteNeighbour(desired);
 
     auto probe = std::make_shared<ProbeRequest>(desired);
-    StartProbe(probe);
+    const bool started = StartProbe(probe);
     ShowValidatingDialog();
-    if (probe->Abandon() != 0) {
+    probe->Abandon();
+    const IcmpAnswer answer = ProbeAnswer(*probe, started);
+    // An address nobody could look at is not known to be free: the user
+    // decides whether to go on without the check.
+    const bool unchecked = answer == IcmpAnswer::NotPermitted || answer == IcmpAnswer::NotSent;
+    if (answer == IcmpAnswer::Answered || (unchecked && Box(kBoxNotChecked) != MsgAnswer::Yes)) {
         SetStage(shared, StageIdle);
         m_ctx.ui.SetWaitCursor(false);
-        Box(kBoxInUse);
+        if (answer == IcmpAnswer::Answered) Box(kBoxInUse);
         m_ctx.ui.FocusField(4);
-        outcome.refusingBox = kBoxInUse;
+        outcome.refusingBox = m_lastBox;
         return outcome;
     }
-    m_ctx.commands.DeleteNeighbour(desired);
+    DeleteNeighbour(desired);
 
     // From here the network thread answers the chosen server's next request.
     SetStage(shared, StageAwaitRequest);
@@ -124,7 +142,7 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     OfferFollowUp(result, desired);
     if (!m_bClosingAfterRegistration) SetStage(shared, StageIdle);
     m_ctx.clock.sleepMs(kFollowUpPauseMs);
-    m_ctx.commands.DeleteNeighbour(desired);
+    DeleteNeighbour(desired);
 
     outcome.refused = false;
     outcome.result = result;
@@ -300,9 +318,9 @@ int CSetIpCommand::RunFallback(int stage)
         // address by hand and ping it at the new address.
         const std::string broadcast = DirectedBroadcast(host);
         if (!broadcast.empty()) commands.PingBroadcast(broadcast);
-        commands.SetStaticNeighbour(desired, serial, host);
+        if (!commands.SetStaticNeighbour(desired, serial, host)) LogNeighbourFailure(desired);
         commands.PingOnce(desired);
-        commands.DeleteNeighbour(desired);
+        DeleteNeighbour(desired);
     }
     auto probe = std::make_shared<ProbeRequest>(desired);
     StartProbe(probe);

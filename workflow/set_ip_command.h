@@ -127,6 +127,9 @@ private:
     void OpenStageWindow(int textId);
     void CloseStageWindow();
     bool StartProbe(const std::shared_ptr<ProbeRequest>& request);
+    // "arp -d" and the logfile line when the table could not be changed.
+    void DeleteNeighbour(const std::string& address);
+    void LogNeighbourFailure(const std::string& address);
 
     SetIpContext m_ctx;
     int m_lastBox = 0;

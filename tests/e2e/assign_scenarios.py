@@ -28,7 +28,7 @@ import assign_schedule as schedule  # noqa: E402
 import tessel_log  # noqa: E402
 from run_scenario import fields  # noqa: E402
 from tessel_log import ftp_events  # noqa: E402
-from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, check, main  # noqa: E402
+from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, as_user, check, main  # noqa: E402
 
 SET_LIMIT_SECONDS = 150
 EXIT_STORED, EXIT_UNTIL_RESTART, EXIT_NOT_VERIFIED, EXIT_NO_REQUEST, EXIT_REFUSED = 0, 1, 2, 3, 65
@@ -82,7 +82,9 @@ class SetRun:
     """One `tessel-cli set` against one simulated server on a bed of its own."""
 
     def __init__(self, bed, cli, peer, serial, address, peer_args=(), server_addresses=(),
-                 program_route=True, server_bridge="br0", prepare=None):
+                 program_route=True, server_bridge="br0", prepare=None, user=None, set_args=()):
+        """`user`: a uid to run tessel-cli as (through setpriv), in a folder
+        it owns; `set_args`: further options of set."""
         self.bed, self.serial, self.address = bed, serial, address
         self.prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=program_route)
         if prepare:
@@ -92,8 +94,11 @@ class SetRun:
         self.record = os.path.join(self.folder, "record")
         os.mkdir(self.record)
         self.logfile = os.path.join(self.folder, "set.log")
-        self.tessel = self.prog.start([cli, "set", serial, address, "--logfile", self.logfile],
-                                      cwd=self.folder, name="tessel-cli")
+        command = [cli, "set", serial, address, "--logfile", self.logfile] + list(set_args)
+        if user is not None:
+            os.chown(self.folder, user, user)
+            command = as_user(user) + command
+        self.tessel = self.prog.start(command, cwd=self.folder, name="tessel-cli")
         if not self.tessel.wait_udp_bound(67, timeout=5):
             raise Failure(f"tessel-cli did not bind port 67: {self.tessel.stderr.text()}")
         self.peer = self.srv.start([peer, "--linger", "forever", "--interval", "1000",

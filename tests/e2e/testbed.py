@@ -23,11 +23,19 @@ SKIP_CODE = 77
 NAME_PREFIX = "tessel-e2e-"
 IP = "/usr/bin/ip" if os.path.exists("/usr/bin/ip") else "/sbin/ip"
 SYSCTL = "/usr/sbin/sysctl" if os.path.exists("/usr/sbin/sysctl") else "/sbin/sysctl"
+SETPRIV = "/usr/bin/setpriv"
 
 # The program's host and the simulated servers share one /24; servers at the
 # factory default or without an address get their own setup per node.
 PROGRAM_ADDRESS = "10.77.0.1"
 FACTORY_DEFAULT = "198.51.100.80"
+
+
+def as_user(uid):
+    """The command prefix that runs a program as an ordinary user (uid and
+    gid `uid`, no supplementary groups): root's capabilities are dropped at
+    the switch, so the program has only what its file grants."""
+    return [SETPRIV, f"--reuid={uid}", f"--regid={uid}", "--clear-groups", "--"]
 
 
 class Skip(Exception):

@@ -168,6 +168,7 @@ TEST_F(AssignmentBed, FailedSendStaysAtOneWithoutWaiting)
     Start();
     Idle();
     channel->sendSucceeds = false;
+    commands.neighbourTableWritable = false;
     Choose(kChosen, "10.0.0.5", StageAwaitRequest);
     const std::int64_t start = clock.nowMs();
     channel->PushRequest(ChosenRequest());
@@ -178,7 +179,9 @@ TEST_F(AssignmentBed, FailedSendStaysAtOneWithoutWaiting)
     const auto lines = ProcedureLines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
               (std::vector<std::string>{"Sent BOOTP/DHCP reply with desired IP-address 10.0.0.5.",
-                                        "Waiting for server to restart.", "However transmission failed."}));
+                                        "Waiting for server to restart.",
+                                        "ARP table entry could not be changed for IP-address 0.0.0.0.",
+                                        "However transmission failed."}));
 }
 
 TEST_F(AssignmentBed, NoAnswerOnPort80StaysAtThreeAndTheNextRequestStartsAgain)

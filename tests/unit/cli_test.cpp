@@ -47,7 +47,9 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
         }
     }
     SetArguments set;
-    ASSERT_EQ(ParseSet({"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only", "--seconds", "30"}, set), "");
+    ASSERT_EQ(ParseSet({"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only", "--seconds", "30", "--unchecked"}, set),
+              "");
+    EXPECT_TRUE(set.unchecked);
     EXPECT_TRUE(set.options.printServersOnly);
     EXPECT_FALSE(set.options.onlyMaker) << "the class decides, not the maker";
     EXPECT_EQ(set.seconds, 30);
@@ -99,6 +101,7 @@ TEST(CliExit, EachOutcomeHasItsOwnStatus)
         {true, 106, -1, -1, kExitRefused, ""},
         {true, 123, -1, -1, kExitRefused, ""},
         {true, 124, -1, -1, kExitAlreadySet, "The server already has 10.0.0.5; nothing was sent."},
+        {true, 144, -1, -1, kExitNotChecked, ""},
     };
     for (const Case& c : cases) {
         SetIpOutcome outcome;
@@ -150,8 +153,10 @@ TEST(CliTerminal, BoxesAndProgressOnAPipe)
     for (const bool confirm : {false, true}) {
         std::FILE* out = std::tmpfile();
         ASSERT_NE(out, nullptr);
-        TerminalFrontEnd ui("0A-1B-2C-00-00-01", {10, 0, 0, 1}, confirm, out);
+        TerminalFrontEnd ui("0A-1B-2C-00-00-01", {10, 0, 0, 1}, confirm, out, confirm);
         EXPECT_EQ(ui.ShowBox(*FindBoxStyle(123)), confirm ? MsgAnswer::Ok : MsgAnswer::Cancel);
+        EXPECT_EQ(ui.ShowBox(*FindBoxStyle(IDS_NOT_CHECKED)), confirm ? MsgAnswer::Yes : MsgAnswer::No)
+            << "an unchecked address only with --unchecked";
         EXPECT_EQ(ui.ShowBox(*FindBoxStyle(111)), MsgAnswer::No) << "no browser is started";
         ui.OpenStage(IDS_STAGE_WAITING);
         ui.SetStageText(IDS_STAGE_WAITING);
@@ -166,6 +171,9 @@ TEST(CliTerminal, BoxesAndProgressOnAPipe)
         std::fclose(out);
         EXPECT_EQ(text.find(" \n"), std::string::npos) << "a line ends in a blank";
         EXPECT_NE(text.find(confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)"),
+                  std::string::npos);
+        EXPECT_NE(text.find(confirm ? "(--unchecked given: continuing without the check)"
+                                    : "(refused: give --unchecked to set the address without the check)"),
                   std::string::npos);
         EXPECT_NE(text.find("Home page: http://10.0.0.1/"), std::string::npos);
         const std::string waiting = StageHeadline(IDS_STAGE_WAITING) + "\n";

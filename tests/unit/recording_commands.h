@@ -10,14 +10,21 @@ namespace tessel::testing {
 
 class RecordingCommands final : public SystemCommands {
 public:
-    void DeleteNeighbour(const std::string& a) override { calls.push_back("delete " + a); }
-    void SetStaticNeighbour(const std::string& a, const std::string& s, const std::string& h) override
+    bool DeleteNeighbour(const std::string& a) override
+    {
+        calls.push_back("delete " + a);
+        return neighbourTableWritable;
+    }
+    bool SetStaticNeighbour(const std::string& a, const std::string& s, const std::string& h) override
     {
         calls.push_back("static " + a + " " + s + " " + h);
+        return neighbourTableWritable;
     }
     void PingOnce(const std::string& a) override { calls.push_back("ping " + a); }
     void PingBroadcast(const std::string& a) override { calls.push_back("ping -b " + a); }
     std::vector<std::string> calls;
+    // False: every change of the neighbour table fails, as without permission.
+    bool neighbourTableWritable = true;
 };
 
 }  // namespace tessel::testing

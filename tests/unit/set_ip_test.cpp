@@ -9,9 +9,12 @@
 
 #include "engine/server_table.h"
 #include "engine/shared_state.h"
+#include "log/logfile.h"
 #include "platform/clock.h"
 #include "recording_commands.h"
 #include "workers/hand_over.h"
+#include "workers/icmp_probe.h"
+#include "workers_test_support.h"
 #include "workflow/set_ip_command.h"
 
 using namespace tessel;
@@ -130,7 +133,9 @@ public:
                                                const bool first = probes.size() == 1;
                                                if ((first && addressInUse) || (!first && finalProbeAnswers))
                                                    r->Report(1);
-                                               return true;
+                                               if (first && firstProbeUnchecked != 0)
+                                                   r->ReportUnchecked(firstProbeUnchecked);
+                                               return !first || firstProbeStarts;
                                            }});
         // The hand-over is the moment the stage becomes 0.
         auto watch = clock.afterSleep;
@@ -159,6 +164,8 @@ public:
     FrontEnd ui{help, clock};
     tessel::testing::RecordingCommands commands;
     bool inkwell = false, addressInUse = false, finalProbeAnswers = false, closing = false;
+    std::int32_t firstProbeUnchecked = 0;  // why the address check could not be made
+    bool firstProbeStarts = true;
     std::vector<std::pair<std::int64_t, int>> schedule;  // time after hand-over, stage
     std::int64_t handedOverAt = -1;
     std::vector<std::shared_ptr<ProbeRequest>> probes;
@@ -250,6 +257,60 @@ TEST_F(SetIpTest, AddressInUseStopsAfterOneValidatingWithoutHandingOver)
     EXPECT_FALSE(ui.waitCursor);
     EXPECT_TRUE(probes[0]->abandoned.load());
     EXPECT_EQ(commands.calls, std::vector<std::string>{"delete 10.0.0.5"});
+}
+
+TEST_F(SetIpTest, AnAddressNobodyCouldCheckIsNeverTakenForAFreeOne)
+{
+    struct Case {
+        const char* name;
+        std::int32_t unchecked;
+        bool starts;
+        MsgAnswer answer;
+    };
+    const auto notPermitted = static_cast<std::int32_t>(IcmpAnswer::NotPermitted);
+    for (const Case& c : {Case{"not permitted, no", notPermitted, true, MsgAnswer::No},
+                          Case{"not sent, no", static_cast<std::int32_t>(IcmpAnswer::NotSent), true, MsgAnswer::No},
+                          Case{"no probe thread, no", 0, false, MsgAnswer::No},
+                          Case{"not permitted, yes", notPermitted, true, MsgAnswer::Yes}}) {
+        ui.Clear();
+        probes.clear();
+        handedOverAt = -1;
+        firstProbeUnchecked = c.unchecked;
+        firstProbeStarts = c.starts;
+        ui.answers[144] = c.answer;
+        const auto outcome = Run();
+        ASSERT_FALSE(ui.boxes.empty()) << c.name;
+        EXPECT_EQ(ui.boxes[0].id, 144) << c.name;
+        EXPECT_EQ(ui.boxes[0].help, 40) << c.name;
+        EXPECT_EQ(help.load(), 1) << c.name;
+        if (c.answer == MsgAnswer::No) {
+            EXPECT_TRUE(outcome.refused) << c.name;
+            EXPECT_EQ(outcome.refusingBox, 144) << c.name;
+            EXPECT_EQ(BoxIds(), std::vector<int>{144}) << c.name;
+            EXPECT_EQ(ui.focused, std::vector<int>{4}) << c.name;
+            EXPECT_EQ(handedOverAt, -1) << c.name << ": the stage must never have been 0";
+            EXPECT_EQ(shared.stage.load(), StageIdle) << c.name;
+        } else {
+            EXPECT_FALSE(outcome.refused) << c.name;
+            EXPECT_EQ(BoxIds(), (std::vector<int>{144, 107})) << c.name;
+            EXPECT_GE(handedOverAt, 0) << c.name;
+        }
+    }
+}
+
+TEST_F(SetIpTest, NeighbourTableChangesThatFailAreLogged)
+{
+    test::TempDir folder;
+    {
+        CLogfile log(LogfilePath{(folder.path() / "set.log").string()});
+        shared.logFile = &log;
+        commands.neighbourTableWritable = false;
+        Run();
+        shared.logFile = nullptr;
+    }
+    const std::string line = test::EventLine(EvNeighbourTableFailed, "10.0.0.5");
+    // Three "arp -d" of the command, and the fallback's "arp -s" and "arp -d".
+    EXPECT_EQ(test::EventLines(folder.path() / "set.log"), std::vector<std::string>(5, line));
 }
 
 TEST_F(SetIpTest, NoRequestSeenWaits44SecondsThenTheArpMethodAndBox107)

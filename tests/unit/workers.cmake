@@ -5,3 +5,4 @@ target_compile_definitions(unit_ftp_store PRIVATE
 add_unit_test(NAME unit_http_store SOURCES workers_http_store_test.cpp)
 add_unit_test(NAME unit_probes SOURCES workers_probe_test.cpp)
 add_unit_test(NAME unit_hand_over SOURCES workers_records_test.cpp)
+add_unit_test(NAME unit_neighbour SOURCES neighbour_table_test.cpp)

@@ -17,6 +17,7 @@
 #include "platform/icmp.h"
 #include "workers/icmp_probe.h"
 #include "workers/port_probe.h"
+#include "test_namespace.h"
 #include "workers_test_support.h"
 
 namespace tessel {
@@ -30,65 +31,19 @@ bool CanUseRawSockets()
     return true;
 }
 
-int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-// A network namespace of the test's own, with loopback up; removed again at
-// the end. Work runs inside it on a thread of its own.
-class TestNamespace {
-public:
-    TestNamespace()
-    {
-        static std::atomic<int> count{0};
-        m_name = "tessel-wk-" + std::to_string(::getpid()) + "-" + std::to_string(count++);
-        if (::geteuid() != 0 || Run("ip netns add " + m_name) != 0) return;
-        m_made = Exec("ip link set lo up") == 0;
-    }
-    ~TestNamespace()
-    {
-        if (!m_name.empty()) Run("ip netns del " + m_name);
-    }
-    TestNamespace(const TestNamespace&) = delete;
-    TestNamespace& operator=(const TestNamespace&) = delete;
-
-    bool made() const { return m_made; }
-    int Exec(const std::string& command) { return Run("ip netns exec " + m_name + " " + command); }
-
-    // Runs `work` on a thread that has entered the namespace.
-    template <typename Work>
-    bool RunInside(Work work)
-    {
-        bool entered = false;
-        std::thread inside([&] {
-            const int fd = ::open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC);
-            entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-            if (fd >= 0) ::close(fd);
-            if (entered) work();
-        });
-        inside.join();
-        return entered;
-    }
-
-private:
-    std::string m_name;
-    bool m_made = false;
-};
-
-#define REQUIRE_NAMESPACE(ns) \
-    if (!(ns).made()) GTEST_SKIP() << "needs root and network namespaces (ip netns) to make a network of its own"
+using test::TestNamespace;
 
 TEST(IcmpEcho, LoopbackAnswersThroughARawSocket)
 {
     if (!CanUseRawSockets()) GTEST_SKIP() << "needs CAP_NET_RAW for a raw ICMP socket";
-    EXPECT_EQ(IcmpEcho("127.0.0.1", 4000, IcmpSocketKind::Raw), 1);
+    EXPECT_EQ(IcmpEcho("127.0.0.1", 4000, IcmpSocketKind::Raw), IcmpAnswer::Answered);
     // Whatever this machine permits, the automatic choice finds a way.
-    EXPECT_EQ(IcmpEcho("127.0.0.1", 4000), 1);
+    EXPECT_EQ(IcmpEcho("127.0.0.1", 4000), IcmpAnswer::Answered);
 }
 
 TEST(IcmpEcho, TextThatIsNoAddressIsNotProbed)
 {
-    EXPECT_EQ(IcmpEcho("not an address", 4000), 0);
-    EXPECT_EQ(IcmpEcho("", 4000), 0);
-    EXPECT_EQ(IcmpEcho("10.0.0", 4000), 0);
+    for (const char* text : {"not an address", "", "10.0.0"}) EXPECT_EQ(IcmpEcho(text, 4000), IcmpAnswer::NotSent) << text;
 }
 
 TEST(IcmpEcho, TheDatagramSocketWhereTheSystemPermitsIt)
@@ -96,18 +51,47 @@ TEST(IcmpEcho, TheDatagramSocketWhereTheSystemPermitsIt)
     TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
     // New namespaces permit ping sockets to no group: the datagram socket
-    // cannot be opened, which is no answer; the automatic choice falls back
-    // to a raw socket.
-    int refused = -1, automatic = -1, permitted = -1;
+    // cannot be opened, which is told as such; the automatic choice falls
+    // back to a raw socket.
+    IcmpAnswer refused{}, automatic{}, permitted{};
     ASSERT_TRUE(ns.RunInside([&] {
         refused = IcmpEcho("127.0.0.1", 4000, IcmpSocketKind::Datagram);
         automatic = IcmpEcho("127.0.0.1", 4000);
     }));
     ASSERT_EQ(ns.Exec("sysctl -w net.ipv4.ping_group_range='0 2147483647'"), 0);
     ASSERT_TRUE(ns.RunInside([&] { permitted = IcmpEcho("127.0.0.1", 4000, IcmpSocketKind::Datagram); }));
-    EXPECT_EQ(refused, 0);
-    EXPECT_EQ(automatic, 1);
-    EXPECT_EQ(permitted, 1);
+    EXPECT_EQ(refused, IcmpAnswer::NotPermitted);
+    EXPECT_EQ(automatic, IcmpAnswer::Answered);
+    EXPECT_EQ(permitted, IcmpAnswer::Answered);
+}
+
+TEST(IcmpEcho, WithoutPermissionTheCheckIsNotMadeAndSaysSo)
+{
+    TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    // No ping sockets for anyone, no cap_net_raw: as an ordinary user where
+    // the program's file capabilities were lost. An address that answers
+    // must not come out as "no answer".
+    auto request = std::make_shared<ProbeRequest>("127.0.0.1");
+    IcmpAnswer direct{}, withPingSockets{};
+    bool dropped = false;
+    ASSERT_TRUE(ns.RunInside([&] {
+        dropped = test::DropCapabilities({CAP_NET_RAW});
+        direct = IcmpEcho("127.0.0.1", 4000);
+        IcmpProbeThread(request);
+    }));
+    ASSERT_TRUE(dropped);
+    ASSERT_EQ(ns.Exec("sysctl -w net.ipv4.ping_group_range='0 2147483647'"), 0);
+    ASSERT_TRUE(ns.RunInside([&] {
+        test::DropCapabilities({CAP_NET_RAW});
+        withPingSockets = IcmpEcho("127.0.0.1", 4000);
+    }));
+    EXPECT_EQ(direct, IcmpAnswer::NotPermitted);
+    request->Abandon();
+    EXPECT_EQ(request->result.load(), 0);
+    EXPECT_EQ(ProbeAnswer(*request), IcmpAnswer::NotPermitted);
+    // Where the system lets the group use ping sockets, no capability is needed.
+    EXPECT_EQ(withPingSockets, IcmpAnswer::Answered);
 }
 
 TEST(IcmpEcho, ASilentAddressGivesNoAnswerAfter4000Ms)
@@ -128,7 +112,8 @@ TEST(IcmpEcho, ASilentAddressGivesNoAnswerAfter4000Ms)
         IcmpProbeThread(request);
         took = std::chrono::steady_clock::now() - start;
     }));
-    EXPECT_EQ(request->result.load(), 0);
+    request->Abandon();
+    EXPECT_EQ(ProbeAnswer(*request), IcmpAnswer::NoAnswer);
     EXPECT_GE(took, std::chrono::milliseconds(kIcmpProbeTimeoutMs));
     EXPECT_LT(took, std::chrono::milliseconds(kIcmpProbeTimeoutMs + 1000));
 }
@@ -142,7 +127,7 @@ TEST(IcmpEcho, TheRequestCarriesNoPayload)
     ASSERT_TRUE(ns.RunInside([&] {
         const int watch = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (watch < 0) return;
-        EXPECT_EQ(IcmpEcho("127.0.0.1", 4000, IcmpSocketKind::Raw), 1);
+        EXPECT_EQ(IcmpEcho("127.0.0.1", 4000, IcmpSocketKind::Raw), IcmpAnswer::Answered);
         for (;;) {
             pollfd wait{watch, POLLIN, 0};
             if (::poll(&wait, 1, 500) <= 0) break;
@@ -172,6 +157,12 @@ TEST(IcmpProbe, AnswerIsReportedUnlessTheRecordWasAbandoned)
     abandoned->Abandon();
     IcmpProbeThread(abandoned);
     EXPECT_EQ(abandoned->result.load(), 0);
+    // Nor is a refusal, and a worker that never started did not look.
+    auto late = std::make_shared<ProbeRequest>("not an address");
+    late->Abandon();
+    IcmpProbeThread(late);
+    EXPECT_EQ(ProbeAnswer(*late), IcmpAnswer::NoAnswer);
+    EXPECT_EQ(ProbeAnswer(*late, false), IcmpAnswer::NotSent);
 
     // Started as a worker, it ends on its own and lets go of the record.
     auto detached = std::make_shared<ProbeRequest>("127.0.0.1");

@@ -102,6 +102,17 @@ TEST(AwaitOutcome, StopsAtTheFirstLookAfterTheReportOrAfterAllSteps)
     ReportingClock twentyFirst(tooLate, 21);
     EXPECT_EQ(AwaitOutcome(tooLate, twentyFirst, 20), 0);
     EXPECT_FALSE(tooLate.Report(1));
+
+    // A check reported as not made ends the wait too, with no answer, and
+    // stays readable; a later report of either kind is refused.
+    ProbeRequest unchecked("10.0.0.5");
+    unchecked.ReportUnchecked(2);
+    VirtualClock once;
+    EXPECT_EQ(AwaitOutcome(unchecked, once, 60), 0);
+    EXPECT_EQ(once.sleptMs(), kPollStepMs);
+    EXPECT_EQ(unchecked.unchecked.load(), 2);
+    EXPECT_FALSE(unchecked.ReportUnchecked(3));
+    EXPECT_FALSE(unchecked.Report(1));
 }
 
 }  // namespace

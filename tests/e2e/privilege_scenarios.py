@@ -1,0 +1,230 @@
+#!/usr/bin/python3
+"""End-to-end scenarios of the program run by an ordinary user, as a new
+user would run it after installing it: a copy of tessel-cli with file
+capabilities (exactly those its own message names), started through
+setpriv as user nobody, in a program namespace whose
+net.ipv4.ping_group_range excludes that user, so ICMP works only through
+the capability:
+
+    privilege_scenarios.py unprivileged TESSEL_CLI TESSEL_PEER
+
+Cases, side by side on beds of their own: without capabilities `list` is
+refused with the setcap command to run, and after running it `list` hears
+a peer; `set` gives a peer its address and stores it; for a peer that never
+restarts the fallback's permanent ARP entry appears in the program's
+namespace (and without cap_net_admin it does not, and the logfile says so);
+`probe icmp` tells "not permitted" from "no answer"; `set` without
+cap_net_raw refuses to take the unchecked address for a free one.
+Exit status 0 passed, 1 failed, 77 skipped (no root, namespaces, setcap or
+setpriv).
+"""
+
+import os
+import shutil
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import tessel_log  # noqa: E402
+from assign_scenarios import (BOX_STORED, EXIT_NOT_VERIFIED, EXIT_STORED, SELECTED,  # noqa: E402
+                              SetRun, assignment_events, run_cases)
+from testbed import IP, PROGRAM_ADDRESS, SETPRIV, SYSCTL, Skip, as_user, check, main, run  # noqa: E402
+
+SETCAP = "/usr/sbin/setcap" if os.path.exists("/usr/sbin/setcap") else "/sbin/setcap"
+GETCAP = "/usr/sbin/getcap" if os.path.exists("/usr/sbin/getcap") else "/sbin/getcap"
+NOBODY = 65534
+ALL_CAPS = "cap_net_bind_service,cap_net_raw,cap_net_admin"
+EXIT_PORT_UNAVAILABLE, EXIT_NOT_CHECKED = 69, 77
+BOX_NOT_VERIFIED = ["Time out occurred, while trying to reach the server for verification.",
+                    "Please press F1 now for more information and help!"]
+BOX_NOT_CHECKED = ["The IP address could not be checked, because this program",
+                   "could not send an ICMP echo request (ping) to it.", "",
+                   "If another device already uses this address, both will fail.",
+                   "Do you want to set the IP address without this check?",
+                   "Press F1 for more help."]
+ARP_FAILED = "ARP table entry could not be changed for IP-address "
+
+
+def user_folder(bed):
+    folder = bed.make_folder()
+    os.chown(folder, NOBODY, NOBODY)
+    return folder
+
+
+def program_copy(bed, cli, capabilities):
+    """A copy of tessel-cli that nobody may run, with the given file
+    capabilities ("" for none)."""
+    path = os.path.join(bed.make_folder(), "tessel-cli")
+    shutil.copy(cli, path)
+    os.chmod(path, 0o755)
+    if capabilities:
+        run([SETCAP, capabilities + "+ep", path])
+    return path
+
+
+def close_ping_sockets(_bed, prog):
+    """No ping sockets for anyone on the program's host: ICMP only through
+    cap_net_raw. Fits SetRun's `prepare`."""
+    run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w", "net.ipv4.ping_group_range=1 0"])
+
+
+def program_node(bed):
+    prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=True)
+    close_ping_sockets(bed, prog)
+    return prog
+
+
+def check_runs_as_nobody(process):
+    """The program is nobody's, and holds capabilities only from its file."""
+    with open(f"/proc/{process.pid}/status") as status:
+        fields = dict(line.split(":", 1) for line in status if ":" in line)
+    check(fields["Uid"].split()[:2] == [str(NOBODY)] * 2, f"runs as uid {fields['Uid'].strip()}")
+    check(int(fields["CapEff"], 16) != 0, "no effective capabilities")
+
+
+def set_stored_as_nobody(bed, cli, peer, serial, address):
+    """`set` run by nobody stores a peer's address over the web form, with
+    the same logfile as for root."""
+    setrun = SetRun(bed, cli, peer, serial, address, prepare=close_ping_sockets, user=NOBODY)
+    check_runs_as_nobody(setrun.tessel)
+    setrun.finish()
+    setrun.check_outcome(EXIT_STORED, BOX_STORED)
+    setrun.check_one_reply()
+    setrun.check_restarted()
+    setrun.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, True, True))
+    setrun.check_form_post(200)
+
+
+def start_peer(node, peer, serial, *args):
+    return node.start([peer, "--linger", "forever", "--interval", "1000", "--count", "0"]
+                      + list(args) + ["--server", serial], name="tessel-peer")
+
+
+def scenario_unprivileged(bed, cli, peer):
+    for tool in (SETCAP, GETCAP, SETPRIV):
+        if not os.path.exists(tool):
+            raise Skip(f"{tool} is not installed")
+
+    def listing(case_bed):
+        serial = "0A-1B-2C-00-05-01"
+        prog = program_node(case_bed)
+        srv = case_bed.add_node("srv")
+        folder = user_folder(case_bed)
+        copy = program_copy(case_bed, cli, "")
+        logfile = os.path.join(folder, "list.log")
+        refused = prog.start(as_user(NOBODY) + [copy, "list", "--seconds", "2", "--logfile", logfile],
+                             cwd=folder, name="tessel-cli")
+        check(refused.wait(10) == EXIT_PORT_UNAVAILABLE,
+              f"without capabilities: exit {refused.popen.returncode}:\n{refused.describe()}")
+        # The message's own command, run as the message says (as root).
+        commands = [line.split() for line in refused.stderr.text().splitlines()
+                    if line.strip().startswith("setcap ")]
+        check(len(commands) == 1 and commands[0][-1] == copy,
+              f"no setcap command for {copy} in the message:\n{refused.stderr.text()}")
+        run([SETCAP] + commands[0][1:])
+        granted = run([GETCAP, copy]).stdout.split()[-1]
+        check(set(granted.partition("=")[0].split(",")) == set(ALL_CAPS.split(",")),
+              f"getcap: {granted}")
+        lister = prog.start(as_user(NOBODY) + [copy, "list", "--seconds", "14", "--logfile", logfile],
+                            cwd=folder, name="tessel-cli")
+        check(lister.wait_udp_bound(67), f"list did not bind port 67:\n{lister.describe()}")
+        check_runs_as_nobody(lister)
+        start_peer(srv, peer, serial)
+        check(lister.wait(30) == 0, f"list: exit {lister.popen.returncode}")
+        check(f"{serial} 0.0.0.0" in lister.stdout.text().splitlines(),
+              f"the peer was not listed:\n{lister.describe()}")
+
+    def set_stored(case_bed):
+        set_stored_as_nobody(case_bed, program_copy(case_bed, cli, ALL_CAPS), peer,
+                             "0A-1B-2C-00-05-02", "10.77.0.52")
+
+    def fallback(serial, address, capabilities, entry_written):
+        """A peer that hears the reply but never restarts: the fallback's
+        ARP method writes a permanent entry with the serial (and removes it
+        right after), seen by `ip monitor neigh` in the program's namespace."""
+        def body(case_bed):
+            copy = program_copy(case_bed, cli, capabilities)
+            monitors = []
+
+            def prepare(_bed, prog):
+                close_ping_sockets(_bed, prog)
+                monitors.append(prog.start([IP, "monitor", "neigh"], name="ip-monitor"))
+            setrun = SetRun(case_bed, copy, peer, serial, address, ["--ignore-replies"],
+                            prepare=prepare, user=NOBODY).finish()
+            setrun.check_outcome(EXIT_NOT_VERIFIED, BOX_NOT_VERIFIED)
+            check(not setrun.peer_lines("RESTART"), "the server restarted")
+            time.sleep(0.5)
+            events = [line.strip() for line in monitors[0].stdout.text().splitlines()]
+            hardware = serial.lower().replace("-", ":")
+            entry = f"{address} dev eth0 lladdr {hardware} PERMANENT"
+            failures = [line for line in setrun.log if line.startswith(ARP_FAILED)]
+            if entry_written:
+                # The kernel marks an entry FAILED before it deletes it.
+                check(entry in events and f"Deleted {address} dev eth0 FAILED" in
+                      events[events.index(entry):], f"the permanent entry was not written and "
+                      f"removed: {events}")
+                check(not failures, f"neighbour table failures logged: {failures}")
+            else:
+                check(not [line for line in events if "PERMANENT" in line],
+                      f"a permanent entry appeared without cap_net_admin: {events}")
+                # The entry and the removals of what the probes left.
+                check(ARP_FAILED + address + "." in failures,
+                      f"the refused entry was not logged: {failures}")
+        return body
+
+    def probes(case_bed):
+        prog = program_node(case_bed)
+        case_bed.add_node("host", ["10.77.0.60/24"])
+        folder = user_folder(case_bed)
+        full = program_copy(case_bed, cli, ALL_CAPS)
+        no_raw = program_copy(case_bed, cli, "cap_net_bind_service,cap_net_admin")
+
+        def probe(copy, address):
+            started = time.monotonic()
+            result = prog.run(as_user(NOBODY) + [copy, "probe", "icmp", address, "--logfile",
+                                                  os.path.join(folder, "probe.log")])
+            return result.returncode, result.stdout.strip(), time.monotonic() - started
+
+        answered = probe(full, "10.77.0.60")
+        silent = probe(full, "10.77.0.61")
+        refused = probe(no_raw, "10.77.0.60")
+        run([IP, "netns", "exec", prog.namespace, SYSCTL, "-q", "-w",
+             f"net.ipv4.ping_group_range={NOBODY} {NOBODY}"])
+        ping_socket = probe(no_raw, "10.77.0.60")
+        check(answered[:2] == (0, "10.77.0.60 answered the ICMP echo request.") and answered[2] < 2,
+              f"with cap_net_raw: {answered}")
+        check(silent[:2] == (1, "10.77.0.61 did not answer the ICMP echo request within 4 s."),
+              f"nobody there: {silent}")
+        check(refused[0] == EXIT_NOT_CHECKED and
+              refused[1].startswith("10.77.0.60 was not checked: this program is not permitted")
+              and refused[2] < 2, f"without cap_net_raw: {refused}")
+        check(ping_socket[0] == 0, f"ping sockets permitted to nobody, no cap_net_raw: {ping_socket}")
+
+    def unchecked_refused(case_bed):
+        serial, address = "0A-1B-2C-00-05-05", "10.77.0.55"
+        copy = program_copy(case_bed, cli, "cap_net_bind_service,cap_net_admin")
+        setrun = SetRun(case_bed, copy, peer, serial, address, prepare=close_ping_sockets,
+                        user=NOBODY).finish()
+        setrun.check_outcome(EXIT_NOT_CHECKED, BOX_NOT_CHECKED)
+        check("(refused: give --unchecked to set the address without the check)"
+              in setrun.tessel.stdout.text(), "the refusal does not name --unchecked")
+        time.sleep(1.5)
+        check(not setrun.peer_lines("REPLY"), "a reply went out for an unchecked address")
+        check(SELECTED not in setrun.log, "an assignment was logged")
+
+    run_cases(bed, [
+        ("list_after_setcap", listing),
+        ("set_stored", set_stored),
+        ("fallback_entry", fallback("0A-1B-2C-00-05-03", "10.77.0.53", ALL_CAPS, True)),
+        ("fallback_without_cap_net_admin", fallback("0A-1B-2C-00-05-04", "10.77.0.54",
+                                                    "cap_net_bind_service,cap_net_raw", False)),
+        ("probe_icmp", probes),
+        ("set_unchecked_refused", unchecked_refused),
+    ])
+
+
+SCENARIOS = {"unprivileged": scenario_unprivileged}
+
+if __name__ == "__main__":
+    sys.exit(main(SCENARIOS, sys.argv))
