@@ -101,7 +101,7 @@ bool EngineHost::WaitUntilListening()
 }
 
 OpenResult EngineHost::Opened() const { return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok; }
-bool EngineHost::Finished() const { return !m_parts->thread || m_parts->thread->Finished(); }
+bool EngineHost::Finished() const { return !m_parts->kept && (!m_parts->thread || m_parts->thread->Finished()); }
 
 void EngineHost::RequestStop()
 {
@@ -116,7 +116,8 @@ void EngineHost::CloseLogfile() { m_parts->log->Close(); }
 bool EngineHost::Stop(int timeoutMs)
 {
     Parts& p = *m_parts;
-    if (!p.thread || p.kept) return !p.thread;
+    if (p.kept) return false;
+    if (!p.thread) return true;
     RequestStop();
     if (p.thread->WakeAndJoin(timeoutMs)) {
         p.thread.reset();
@@ -124,6 +125,9 @@ bool EngineHost::Stop(int timeoutMs)
     }
     // The thread is inside an assignment and will end by itself; nothing it
     // uses may go away before it does.
+    // The thread object lets its thread go on alone (it keeps its own
+    // runtime); the rest of the parts stay for it.
+    p.thread.reset();
     p.kept = true;
     std::lock_guard<std::mutex> guard(g_keptLock);
     Kept().push_back(m_parts);
