@@ -2,6 +2,7 @@
 // focus, the outcome boxes with their help topics, the stage window cycle
 // by cycle, the close in both modes, a close while a command runs, the
 // start-up check's messages, the home-page boxes and the list's selection.
+#include <QElapsedTimer>
 #include <QSpontaneKeyEvent>
 
 #include "resources/resource.h"
@@ -347,6 +348,19 @@ private slots:
                 QTest::qWait(20);
             QVERIFY2((bench.endedAt >= 0) == c.closes, c.name);
         }
+    }
+
+    void closingEndsTheStartupCheckWithinASecond()
+    {
+        WorkflowBench bench;  // the check on the steady clock, as in the program
+        bench.Commands().StartStartupCheck();
+        QTest::qWait(1700);  // into its 40-s wait
+        QElapsedTimer timer;
+        timer.start();
+        bench.Commands().OnClose();
+        bench.commandsUnderTest.reset();  // waits for the check
+        QVERIFY2(timer.elapsed() < 1100, std::to_string(timer.elapsed()).c_str());
+        QVERIFY(bench.boxes.boxes().empty());
     }
 
     void homePageBoxes()
