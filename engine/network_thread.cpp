@@ -299,7 +299,12 @@ bool NetworkThread::WakeAndJoin(int timeoutMs)
         m_runtime->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                  [this] { return m_runtime->finished.load(); });
     }
-    if (!m_runtime->finished.load() && !StartFailed()) return false;
+    if (!m_runtime->finished.load() && !StartFailed()) {
+        // Still inside an assignment: it ends by itself, with its own hold on
+        // what it uses, and nobody will wait for it any more.
+        m_thread.detach();
+        return false;
+    }
     m_thread.join();
     return true;
 }
