@@ -122,6 +122,7 @@ private slots:
             bool inUse;  // a host answers the first probe
             BoxAndHelp box;
             int focus;  // 0: the focus stays where it was
+            bool unchecked = false;  // the first probe could not be sent (no permission)
         };
         const std::vector<Case> cases = {
             {"zero", {0, 0, 0, 0}, true, "0.0.0.0", MsgAnswer::Ok, false, {105, 23}, 1},
@@ -130,6 +131,7 @@ private slots:
             {"nothing selected", {10, 0, 0, 5}, false, "0.0.0.0", MsgAnswer::Ok, false, {104, 28}, 0},
             {"same address", {10, 0, 0, 7}, true, "10.0.0.7", MsgAnswer::Ok, false, {124, 37}, 4},
             {"address in use", {10, 0, 0, 9}, true, "0.0.0.0", MsgAnswer::Ok, true, {106, 8}, 4},
+            {"address not checked, not set", {10, 0, 0, 9}, true, "0.0.0.0", MsgAnswer::No, false, {144, 40}, 4, true},
         };
         for (const Case& c : cases) {
             WorkflowBench bench;
@@ -138,11 +140,12 @@ private slots:
             bench.TypeAddress(c.typed);
             bench.closeButton->setFocus();
             bench.addressInUse = c.inUse;
+            bench.addressUnchecked = c.unchecked;
             bench.boxes.queueAnswer(c.answer);
             bench.Commands().OnSetIpAddress();
             QCOMPARE(BoxesWithHelp(bench.boxes), std::vector<BoxAndHelp>{c.box});
             QCOMPARE(bench.help.load(), 1);
-            QCOMPARE(bench.probes.size(), std::size_t{c.inUse ? 1u : 0u});
+            QCOMPARE(bench.probes.size(), std::size_t{c.inUse || c.unchecked ? 1u : 0u});
             QCOMPARE(QApplication::overrideCursor(), nullptr);
             QCOMPARE(bench.engine->Shared().stage.load(), int(StageIdle));
             QWidget* expected = c.focus ? static_cast<QWidget*>(bench.address->GetField(c.focus)) : bench.closeButton;

@@ -26,6 +26,7 @@
 #include "tests/hook_clock.h"
 #include "tests/unit/recording_commands.h"
 #include "workers/hand_over.h"
+#include "workers/icmp_probe.h"
 #include "workflow/window_commands.h"
 
 namespace tessel::test {
@@ -80,6 +81,8 @@ struct WorkflowBench {
         parts.startIcmpProbe = [this](std::shared_ptr<ProbeRequest> r) {
             probes.push_back(r);
             if ((probes.size() == 1 && addressInUse) || (probes.size() > 1 && finalProbeAnswers)) r->Report(1);
+            if (probes.size() == 1 && addressUnchecked)
+                r->ReportUnchecked(static_cast<std::int32_t>(IcmpAnswer::NotPermitted));
             return true;
         };
         parts.socketWorks = [this] { return socketWorks; };
@@ -156,6 +159,7 @@ struct WorkflowBench {
     ScriptedMessageBoxes boxes;
     std::vector<std::shared_ptr<ProbeRequest>> probes;
     bool addressInUse = false, finalProbeAnswers = false, socketWorks = true, inputsEnabled = false;
+    bool addressUnchecked = false;  // the first probe could not look (no permission for ICMP)
     std::vector<std::string> registered;
     std::int64_t endedAt = -1, handedOverAt = -1;
     std::vector<std::pair<std::int64_t, int>> schedule;  // time after the hand-over, stage
