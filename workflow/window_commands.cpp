@@ -13,6 +13,7 @@
 #include "engine/engine_host.h"
 #include "engine/network_thread.h"
 #include "engine/shared_state.h"
+#include "platform/privileges.h"
 #include "platform/system_commands.h"
 #include "resources/animatectrl.h"
 #include "resources/dialogs.h"
@@ -33,13 +34,17 @@ UrlOpener& Opener()
 }
 
 // The message of a port 67 that this program may not take: there is no
-// other program to close, the user must start this one differently.
-constexpr const char* kPortNotPermittedText =
-    "Network startup failed!   \n\n"
-    "This program is not permitted to use the BOOTP/DHCP port (UDP 67).   \n"
-    "Please run it as root, or give it the capabilities   \n"
-    "cap_net_bind_service, cap_net_raw and cap_net_admin.   \n\n"
-    "This program will shut down after pressing OK...   ";
+// other program to close, the user must start this one differently. The
+// advice is the one tessel-cli gives: each capability, what it is for, and
+// the setcap command for this very program.
+std::string PortNotPermittedText()
+{
+    return "Network startup failed!   \n\n"
+           "This program is not permitted to use the BOOTP/DHCP port (UDP 67).\n" +
+           CapabilitiesAdvice(RunningProgramPath("tessel")) +
+           "\n\n"
+           "This program will shut down after pressing OK...   ";
+}
 
 // Shows a numbered box with the help topic `help` current (0 leaves the
 // topic as it is) and puts topic 1 back afterwards.
@@ -345,7 +350,7 @@ void CWindowCommands::ShowStartupBox(StartupMessage message)
     case StartupMessage::PortNotPermitted: {
         MessageBoxRequest request;
         request.owner = m_parts.window;
-        request.text = QString::fromLatin1(kPortNotPermittedText);
+        request.text = QString::fromStdString(PortNotPermittedText());
         request.icon = MsgIcon::Stop;
         ShowMessageBox(std::move(request));
         break;
