@@ -78,7 +78,8 @@ std::string FullUsage()
     text += "Without root the program needs the capabilities cap_net_bind_service\n"
             "(UDP port 67), cap_net_raw (the ICMP check of an address) and\n"
             "cap_net_admin (the ARP table). As root: setcap ";
-    text += std::string(kNeededCapabilities) + "+ep PATH\n";
+    text += kNeededCapabilities;
+    text += "+ep PATH\n";
     return text;
 }
 

@@ -21,7 +21,7 @@ std::string CapabilitiesAdvice(const std::string& program)
            kNeededCapabilities + "+ep " + program +
            "\n"
            "cap_net_bind_service: to listen on UDP port 67, where servers ask for an address;\n"
-           "cap_net_raw: to send the ICMP echo request that checks whether an address is in use;\n"
+           "cap_net_raw: to send the ICMP echo request that checks whether another device has an address;\n"
            "cap_net_admin: to write a server's entry into this computer's ARP table.\n"
            "The Debian package grants them when it is installed.";
 }
