@@ -52,11 +52,11 @@ def user_folder(bed):
     return folder
 
 
-def program_copy(bed, cli, capabilities):
-    """A copy of tessel-cli that nobody may run, with the given file
+def program_copy(bed, program, capabilities, name="tessel-cli"):
+    """A copy of the program that nobody may run, with the given file
     capabilities ("" for none)."""
-    path = os.path.join(bed.make_folder(), "tessel-cli")
-    shutil.copy(cli, path)
+    path = os.path.join(bed.make_folder(), name)
+    shutil.copy(program, path)
     os.chmod(path, 0o755)
     if capabilities:
         run([SETCAP, capabilities + "+ep", path])

@@ -9,6 +9,9 @@ and presses "Set IP address", then "Close":
 Checks the one reply and the restart the server saw, the form it got over
 HTTP, box 110 and the browser offer with their help topics, the row with
 the new address, and the whole logfile from the listing to the footer.
+window_set_unprivileged does the same with a copy of the driver that holds
+the package's file capabilities, run by user nobody (secure-execution
+mode), with ping sockets closed to it.
 Exit status 0 passed, 1 failed, 77 skipped (no root or namespaces).
 """
 
@@ -18,7 +21,9 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from assign_scenarios import BOX_STORED, SetRun, assignment_events  # noqa: E402
-from testbed import PROGRAM_ADDRESS, Failure, check, main  # noqa: E402
+from privilege_scenarios import (ALL_CAPS, NOBODY, check_runs_as_nobody, close_ping_sockets,  # noqa: E402
+                                 program_copy)
+from testbed import PROGRAM_ADDRESS, Failure, as_user, check, main  # noqa: E402
 
 SERIAL = "0A-1B-2C-00-0A-01"
 ADDRESS = "10.77.0.50"
@@ -27,7 +32,7 @@ ADDRESS = "10.77.0.50"
 class WindowRun(SetRun):
     """SetRun's bed and checks, with the window driver as the program."""
 
-    def __init__(self, bed, driver, peer):  # noqa: super().__init__ starts tessel-cli
+    def __init__(self, bed, driver, peer, user=None):  # noqa: super().__init__ starts tessel-cli
         self.bed, self.serial, self.address = bed, SERIAL, ADDRESS
         self.prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=True)
         self.srv = bed.add_node("srv", [])
@@ -35,15 +40,24 @@ class WindowRun(SetRun):
         self.record = os.path.join(self.folder, "record")
         os.mkdir(self.record)
         self.logfile = os.path.join(self.folder, "MERROW Tessel.log")
-        self.tessel = self.prog.start([driver, SERIAL, ADDRESS], cwd=self.folder, name="window")
+        command = [driver, SERIAL, ADDRESS]
+        if user is not None:
+            close_ping_sockets(bed, self.prog)
+            os.chown(self.folder, user, user)
+            command = as_user(user) + [program_copy(bed, driver, ALL_CAPS, "e2e_window_driver"),
+                                       SERIAL, ADDRESS]
+        self.tessel = self.prog.start(command, cwd=self.folder, name="window")
         if not self.tessel.wait_udp_bound(67, timeout=10):
             raise Failure(f"the window did not bind port 67: {self.tessel.stderr.text()}")
         self.peer = self.srv.start([peer, "--linger", "forever", "--interval", "1000", "--count", "0",
                                     "--record", self.record, "--server", SERIAL], name="tessel-peer")
 
 
-def scenario_window_set(bed, driver, peer):
-    run = WindowRun(bed, driver, peer).finish()
+def scenario_window_set(bed, driver, peer, user=None):
+    run = WindowRun(bed, driver, peer, user)
+    if user is not None:
+        check_runs_as_nobody(run.tessel)
+    run.finish()
     out = run.tessel.stdout.text().splitlines()
     check(f"LISTED {SERIAL} 0.0.0.0" in out, f"the server was not listed:\n{run.tessel.stdout.text()}")
     check(f"STATUS Selected server: {SERIAL}" in out, f"the click did not select it: {out}")
@@ -58,7 +72,11 @@ def scenario_window_set(bed, driver, peer):
     run.check_log("0.0.0.0", assignment_events("0.0.0.0", SERIAL, ADDRESS, True, stored_by_http=True))
 
 
-SCENARIOS = {"window_set": scenario_window_set}
+def scenario_window_set_unprivileged(bed, driver, peer):
+    scenario_window_set(bed, driver, peer, NOBODY)
+
+
+SCENARIOS = {"window_set": scenario_window_set, "window_set_unprivileged": scenario_window_set_unprivileged}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS, sys.argv))
