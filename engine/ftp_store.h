@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/internet_session.h"
+
 namespace tessel {
 
-class InternetSession;
 struct SharedState;
 
 inline constexpr std::uint16_t kFtpPort = 21;
@@ -24,17 +25,14 @@ inline constexpr const char* kConfigIniName = "config.ini";
 inline constexpr const char* kConfigPrefix = "INT_ADDR.    : ";
 inline constexpr const char* kConfigIniPrefix = "[IP] \r\nInternetAddress       = ";
 
-// The entries of a name listing, in the server's order: one per line
-// (CR LF or LF), empty lines left out.
-std::vector<std::string> ParseNameListing(const std::string& listing);
-
 // The file to write, from the entries listed for "CONFIG": "CONFIG" when
 // there is exactly one, else the first entry's name as the server gave it.
 // Empty when nothing was listed.
 std::optional<std::string> ConfigFileName(const std::vector<std::string>& entries);
 
-// A name that stays in the login directory: not empty, not "." or "..",
-// no "/" and no "\\". Any other server-given name is never written.
+// A name that stays in the login directory and on one command line: not
+// empty, not "." or "..", no "/", no "\\" and no control character. Any
+// other server-given name is never written.
 bool IsPlainFileName(const std::string& name);
 
 // The whole new file for `address`, in the format that `fileName` selects

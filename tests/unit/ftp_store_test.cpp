@@ -48,7 +48,8 @@ TEST(ConfigFileName, OneEntryMeansConfigSeveralMeanTheFirst)
     EXPECT_EQ(ParseNameListing("x\ry\r\n"), (std::vector<std::string>{"x\ry"}));
     // Only names that stay in the login directory are ever written.
     for (const char* name : {"CONFIG", "config.ini", "con fig", "..CONFIG"}) EXPECT_TRUE(IsPlainFileName(name)) << name;
-    for (const char* name : {"", ".", "..", "../config.ini", "a/CONFIG", "/CONFIG", "CONFIG/", "a\\CONFIG"})
+    for (const char* name : {"", ".", "..", "../config.ini", "a/CONFIG", "/CONFIG", "CONFIG/", "a\\CONFIG",
+                             "CON\r\nFIG", "CONFIG\x7f"})
         EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 

@@ -13,6 +13,7 @@
 
 #include "log/events.h"
 #include "log/logfile.h"
+#include "platform/paths.h"
 
 using namespace tessel;
 namespace fs = std::filesystem;
@@ -184,7 +185,7 @@ TEST_F(LogfileTest, InkwellLocationReplacesTheLastThreeCharacters)
     }
     EXPECT_EQ(Masked(ReadFile(folder / "Tessel.log")), std::string(kHeader) + kFooter);
     // The drive path is taken literally: "Temp" with another file name is not the default.
-    EXPECT_EQ(CLogfile::ResolvePath("Temp", "ip.log"), "/Temp/ip.log");
+    EXPECT_EQ(CLogfile::ResolvePath("Temp", "ip.log"), NativeSeparators(SystemDriveRoot() + "Temp\\ip.log"));
 }
 
 TEST_F(LogfileTest, LinesFromTwoThreadsNeverInterleave)

@@ -191,6 +191,9 @@ protected:
     void TearDown() override
     {
         if (thread) Stop();
+        // An open file cannot be removed on every system: close it first.
+        shared.logFile = nullptr;
+        log.reset();
         std::filesystem::remove_all(m_dir);
     }
 

@@ -1,32 +1,51 @@
 // The real UDP channel on loopback, on a free port instead of 67.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <future>
 #include <vector>
 
 #include "engine/bootp_channel.h"
+#include "platform/sockets.h"
 
 using namespace tessel;
 
 namespace {
 
+#ifdef _WIN32
+using SocketLength = int;
+using Fd = SOCKET;
+void CloseFd(Fd fd) { ::closesocket(fd); }
+#else
+using SocketLength = socklen_t;
+using Fd = int;
+void CloseFd(Fd fd) { ::close(fd); }
+#endif
+
+// The test's own sockets need the socket layer before any channel opens.
+[[maybe_unused]] const int kSocketLayer = SocketStartup();
+
 class Udp {
 public:
     Udp() : fd(::socket(AF_INET, SOCK_DGRAM, 0)) {}
-    ~Udp() { ::close(fd); }
+    ~Udp() { CloseFd(fd); }
     std::uint16_t BindAny()
     {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t n = sizeof a;
+        SocketLength n = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
         return ntohs(a.sin_port);
     }
@@ -36,9 +55,10 @@ public:
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::sendto(fd, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+                 reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
-    int fd;
+    Fd fd;
 };
 
 std::uint16_t FreePort()
@@ -107,7 +127,7 @@ TEST(SocketChannel, PortHeldByAnotherSocketIsInUse)
     sockaddr_in a{};
     a.sin_family = AF_INET;
     ::bind(holder.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
+    SocketLength n = sizeof a;
     ::getsockname(holder.fd, reinterpret_cast<sockaddr*>(&a), &n);
     auto channel = MakeSocketChannel(ntohs(a.sin_port));
     EXPECT_EQ(channel->Open(), OpenResult::PortInUse);

@@ -1,0 +1,89 @@
+#include "platform/hostinfo.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "platform/socket_layer_win.h"
+
+namespace tessel {
+
+namespace {
+
+bool IsLoopback(const in_addr& a) { return (ntohl(a.s_addr) >> 24) == 127; }
+
+std::string Dotted(const in_addr& a)
+{
+    std::array<char, INET_ADDRSTRLEN> text{};
+    ::inet_ntop(AF_INET, &a, text.data(), text.size());
+    return text.data();
+}
+
+std::string NameOf()
+{
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), static_cast<int>(name.size() - 1)) != 0) return {};
+    return name.data();
+}
+
+// The first IPv4 address of an adapter that is up and not the loopback.
+std::string FirstAdapterAddress()
+{
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG rc = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        rc = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                    nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (rc != NO_ERROR) return {};
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+        if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+        for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
+            const SOCKADDR* sa = unicast->Address.lpSockaddr;
+            if (sa == nullptr || sa->sa_family != AF_INET) continue;
+            in_addr a{};
+            std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, sizeof a);
+            if (!IsLoopback(a)) return Dotted(a);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string LocalHostName()
+{
+    const ScopedSocketLayer layer;
+    if (!layer.ok()) return {};
+    return NameOf();
+}
+
+std::string FirstIpv4Address()
+{
+    const ScopedSocketLayer layer;
+    if (layer.ok()) {
+        const std::string name = NameOf();
+        if (!name.empty()) {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_DGRAM;
+            addrinfo* result = nullptr;
+            if (::getaddrinfo(name.c_str(), nullptr, &hints, &result) == 0 && result != nullptr) {
+                in_addr a{};
+                std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr, sizeof a);
+                ::freeaddrinfo(result);
+                if (!IsLoopback(a)) return Dotted(a);
+            }
+        }
+    }
+    return FirstAdapterAddress();
+}
+
+}  // namespace tessel
