@@ -190,8 +190,12 @@ void FtpService::Serve(int fd, unsigned number)
                 reply("425 Cannot open data connection");
                 continue;
             }
+            // NLST gives bare names; LIST the long form of a Unix server,
+            // which clients that search by LIST (WinINet) read.
             std::string listing;
-            for (const auto& name : m_config.ftpFiles) listing += name + "\r\n";
+            for (const auto& name : m_config.ftpFiles)
+                listing += (verb == "LIST" ? "-rw-r--r--   1 root     root           26 Jan  1 00:00 " : "") + name +
+                           "\r\n";
             const bool sent = SendAll(data, listing);
             CloseGently(data);
             reply(sent ? "226 Transfer complete" : "426 Transfer aborted");
