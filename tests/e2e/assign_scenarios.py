@@ -28,7 +28,8 @@ import assign_schedule as schedule  # noqa: E402
 import tessel_log  # noqa: E402
 from run_scenario import fields  # noqa: E402
 from tessel_log import ftp_events  # noqa: E402
-from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, as_user, check, main  # noqa: E402
+from testbed import (FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, as_user, check, main,  # noqa: E402
+                     program_command)
 
 SET_LIMIT_SECONDS = 150
 EXIT_STORED, EXIT_UNTIL_RESTART, EXIT_NOT_VERIFIED, EXIT_NO_REQUEST, EXIT_REFUSED = 0, 1, 2, 3, 65
@@ -94,7 +95,8 @@ class SetRun:
         self.record = os.path.join(self.folder, "record")
         os.mkdir(self.record)
         self.logfile = os.path.join(self.folder, "set.log")
-        command = [cli, "set", serial, address, "--logfile", self.logfile] + list(set_args)
+        command = program_command(cli, self.prog) + ["set", serial, address, "--logfile", self.logfile] + \
+            list(set_args)
         if user is not None:
             os.chown(self.folder, user, user)
             command = as_user(user) + command
@@ -302,6 +304,38 @@ def stored_over_ftp_case(cli, peer, serial, address, peer_args, name, listing, s
         check(len(content) == {"config": 15, "config.ini": 31}[name.lower()] + len(address) + 3,
               "content length")
         return run
+    return body
+
+
+def second_network_case(cli, peer, serial, address, bystander_serial, prepare=None):
+    """The program's host on two networks with the server on the one that
+    is not the default route: the reply must leave there, and only there.
+    `prepare(bed, node)` runs on the program's node once it has both."""
+    def body(case_bed):
+        bystanders = []
+
+        def two_networks(net_bed, prog):
+            net_bed.add_bridge("br1")
+            net_bed.add_interface(prog, "eth1", ["10.88.0.1/24"], "br1")
+            # A host on the default route's network that hears every reply
+            # broadcast there.
+            by = net_bed.add_node("by", ["10.77.0.9/24"])
+            bystanders.append(by.start([peer, "--linger", "forever", "--count", "1",
+                                        "--server", bystander_serial], name="bystander"))
+            if prepare:
+                prepare(net_bed, prog)
+        run = SetRun(case_bed, cli, peer, serial, address, server_bridge="br1",
+                     prepare=two_networks).finish()
+        run.check_outcome(EXIT_STORED, BOX_STORED)
+        check(run.replies(), "the server on the second network heard no reply")
+        _, reply = run.replies()[0]
+        check(reply["to"] == BROADCAST and reply["yiaddr"] == address, f"reply {reply}")
+        run.reply_at = run.replies()[0][0]
+        heard = [t for _, t in bystanders[0].stdout.snapshot() if t.startswith("REPLY")]
+        check(not heard, f"the reply also went out on the default route's network: {heard}")
+        run.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, True, True))
+        run.check_form_post(200)
+        run.check_schedule("http")
     return body
 
 
@@ -538,32 +572,9 @@ def scenario_assign_networks(bed, cli, peer):
         run.check_schedule("http")
         print(f"    no default route: reply to outcome {run.took:.2f} s", flush=True)
 
-    def second_network(case_bed):
-        serial, address = "0A-1B-2C-00-04-02", "10.88.0.142"
-        bystanders = []
-
-        def two_networks(net_bed, prog):
-            net_bed.add_bridge("br1")
-            net_bed.add_interface(prog, "eth1", ["10.88.0.1/24"], "br1")
-            # A host on the default route's network that hears every reply
-            # broadcast there.
-            by = net_bed.add_node("by", ["10.77.0.9/24"])
-            bystanders.append(by.start([peer, "--linger", "forever", "--count", "1",
-                                        "--server", "0A-1B-2C-00-04-09"], name="bystander"))
-        run = SetRun(case_bed, cli, peer, serial, address, server_bridge="br1",
-                     prepare=two_networks).finish()
-        run.check_outcome(EXIT_STORED, BOX_STORED)
-        check(run.replies(), "the server on the second network heard no reply")
-        _, reply = run.replies()[0]
-        check(reply["to"] == BROADCAST and reply["yiaddr"] == address, f"reply {reply}")
-        run.reply_at = run.replies()[0][0]
-        heard = [t for _, t in bystanders[0].stdout.snapshot() if t.startswith("REPLY")]
-        check(not heard, f"the reply also went out on the default route's network: {heard}")
-        run.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, True, True))
-        run.check_form_post(200)
-        run.check_schedule("http")
-
-    run_cases(bed, [("no_default_route", no_route), ("second_network", second_network)])
+    run_cases(bed, [("no_default_route", no_route),
+                    ("second_network", second_network_case(cli, peer, "0A-1B-2C-00-04-02", "10.88.0.142",
+                                                           "0A-1B-2C-00-04-09"))])
 
 
 def burst_line(text):

@@ -20,7 +20,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import tessel_log  # noqa: E402
-from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, check, main  # noqa: E402
+from testbed import (FACTORY_DEFAULT, PROGRAM_ADDRESS, Failure, check, main,  # noqa: E402
+                     program_command)
 
 PYTHON = "/usr/bin/python3"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -61,7 +62,8 @@ class Program:
 
     def __init__(self, node, cli, args, workdir):
         self.workdir = workdir
-        self.process = node.start([cli, "list"] + list(args), cwd=workdir, name="tessel-cli")
+        self.process = node.start(program_command(cli, node) + ["list"] + list(args), cwd=workdir,
+                                  name="tessel-cli")
         self.started = self.process.started
         self.stop_sent = None
 

@@ -252,6 +252,13 @@ class Process:
                 f"stdout:\n{self.stdout.text()}\nstderr:\n{self.stderr.text()}")
 
 
+def program_command(program, node):
+    """The command line that starts `program` on `node`: a path as it is, or
+    what a launcher (a callable, such as a Wine prefix of the node's own)
+    makes of it."""
+    return list(program(node)) if callable(program) else [program]
+
+
 class Node:
     def __init__(self, bed, namespace, addresses):
         self.bed = bed
@@ -279,6 +286,9 @@ class TestBed:
         self.children = []
         self.bridges = ["br0"]
         self._ports = 0
+        # Called first when the bed is removed, while its namespaces still
+        # stand (a Wine server of a namespace, say).
+        self.cleanups = []
 
     def child(self, label):
         """A bed of its own (own switch, own namespaces) that this one removes
@@ -381,6 +391,12 @@ class TestBed:
     def _remove_all(self):
         for bed in self.children:
             bed._remove_all()
+        for cleanup in reversed(self.cleanups):
+            try:
+                cleanup()
+            except Exception:  # noqa: BLE001 - tear-down goes on whatever happens
+                pass
+        self.cleanups = []
         for process in self.processes:
             try:
                 process.kill()
