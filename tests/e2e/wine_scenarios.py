@@ -15,6 +15,7 @@ Exit status 0 passed, 1 failed, 77 skipped (no root, no namespaces or no Wine).
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -34,6 +35,7 @@ PREFIX_LIMIT = 120          # making a prefix takes a few seconds; on a busy mac
 LIST_SECONDS = 14
 EXIT_ANSWERED, EXIT_NOT_ANSWERED = 0, 1
 ICMP_WAIT = 4.0
+STOP_LIMIT_SECONDS = 3.0   # as for the Linux build
 
 
 def windows_path(path):
@@ -263,8 +265,37 @@ def scenario_wine_probe(bed, exe, peer, recorder):
         raise Failure("\n".join(failed))
 
 
+def scenario_wine_interrupt(bed, exe, peer, recorder):
+    """Ctrl+C reaches tessel-cli.exe through its console control handler
+    (Wine hands a SIGINT of its process to the handler as Ctrl+C): `list`
+    ends at once with status 0, `set` while it waits for the server with
+    130; both write their logfile to the end."""
+    program = require_wine(exe, peer, recorder)
+    prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=True)
+    folder = bed.make_folder()
+    program(prog)
+    for name, words, code in (("list", ["list", "--seconds", "60"], 0),
+                              ("set", ["set", "0A-1B-2C-00-0B-01", "10.77.0.171"], 130)):
+        logfile = os.path.join(folder, name + ".log")
+        process = prog.start(program(prog) + words + ["--logfile", windows_path(logfile)],
+                             cwd=folder, name="tessel-cli.exe " + name)
+        check(process.wait_udp_bound(67, timeout=15), f"{name}: port 67 not bound:\n{process.describe()}")
+        time.sleep(2.0)
+        sent = time.monotonic()
+        process.signal(signal.SIGINT)
+        got = process.wait(10)
+        took = time.monotonic() - sent
+        print(f"  {name}: Ctrl+C to exit {took:.2f} s, status {got}", flush=True)
+        check(got == code, f"{name}: exit {got} after Ctrl+C, not {code}:\n{process.describe()}")
+        check(took < STOP_LIMIT_SECONDS, f"{name}: Ctrl+C took {took:.2f} s to end the program")
+        texts = [text for _, text in tessel_log.read(logfile)]
+        check(texts[:1] == [tessel_log.HEADER] and texts[-1:] == [tessel_log.FOOTER],
+              f"{name}: logfile not written to the end: {texts}")
+
+
 SCENARIOS = {
     "wine_list": scenario_wine_list,
+    "wine_interrupt": scenario_wine_interrupt,
     "wine_set": scenario_wine_set,
     "wine_probe": scenario_wine_probe,
 }
