@@ -47,6 +47,16 @@ void WatchInterrupts()
     static std::once_flag once;
     std::call_once(once, [] {
         g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // A program started in a new process group, or from a parent that
+        // ignores Ctrl+C, inherits that; and a console whose input is not
+        // "processed" hands Ctrl+C over as a key. Both would keep Ctrl+C
+        // from ever reaching the handler.
+        ::SetConsoleCtrlHandler(nullptr, FALSE);
+        const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+        DWORD mode = 0;
+        if (input != nullptr && input != INVALID_HANDLE_VALUE && ::GetConsoleMode(input, &mode) &&
+            (mode & ENABLE_PROCESSED_INPUT) == 0)
+            ::SetConsoleMode(input, mode | ENABLE_PROCESSED_INPUT);
         ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     });
 }

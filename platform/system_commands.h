@@ -36,6 +36,9 @@ public:
 // The commands of this system.
 SystemCommands& HiddenCommands();
 
+#ifndef _WIN32
+// The POSIX layer's own tools (Windows starts the system's command texts).
+
 // Starts argv[0] (searched on PATH) with its output discarded, without
 // waiting; the child is reaped when it ends. False when it could not start.
 bool StartHidden(const std::vector<std::string>& argv);
@@ -46,5 +49,6 @@ std::optional<std::array<std::uint8_t, 6>> SerialToHardwareAddress(const std::st
 
 // The name of the interface that holds an IPv4 address; empty when none.
 std::string InterfaceOfAddress(const std::string& address);
+#endif
 
 }  // namespace tessel
