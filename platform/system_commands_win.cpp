@@ -53,15 +53,20 @@ bool StartHiddenCommand(const wchar_t* program, const std::string& commandLine)
 
 class WindowsCommands final : public SystemCommands {
 public:
-    void DeleteNeighbour(const std::string& address) override { StartHiddenCommand(L"arp.exe", "arp -d " + address); }
+    // The commands are not waited for, so the system tells only whether
+    // they could be started; one that could not changes nothing.
+    bool DeleteNeighbour(const std::string& address) override
+    {
+        return StartHiddenCommand(L"arp.exe", "arp -d " + address);
+    }
 
-    void SetStaticNeighbour(const std::string& address, const std::string& serial,
+    bool SetStaticNeighbour(const std::string& address, const std::string& serial,
                             const std::string& hostAddress) override
     {
         // The serial goes in as the list shows it ("0A-1B-2C-01-02-03"),
         // which is the form arp takes; the third argument names the
         // interface by its address.
-        StartHiddenCommand(L"arp.exe", "arp -s " + address + " " + serial + " " + hostAddress);
+        return StartHiddenCommand(L"arp.exe", "arp -s " + address + " " + serial + " " + hostAddress);
     }
 
     void PingOnce(const std::string& address) override { StartHiddenCommand(L"ping.exe", "ping -n 1 -w 1000 " + address); }

@@ -3,6 +3,7 @@
 // processes started and ended by the test itself.
 #pragma once
 
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -10,11 +11,13 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,9 +25,13 @@
 
 #include "log/events.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace tessel::test {
+
+#ifndef _WIN32
 
 // A loopback TCP port that is bound but not listening: a connection to it
 // is refused at once.
@@ -53,12 +60,24 @@ private:
     std::uint16_t m_port = 0;
 };
 
+#endif  // the POSIX-only helpers go on below the portable ones
+
 class TempDir {
 public:
     TempDir()
     {
+#ifdef _WIN32
+        // No mkdtemp: a random name, made only where none exists yet.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+            const auto candidate = std::filesystem::temp_directory_path() / ("tessel-workers." + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) m_path = candidate;
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "tessel-workers.XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+#endif
     }
     ~TempDir()
     {
@@ -107,6 +126,7 @@ inline std::string EventLine(int code, const std::string& value = {})
     return std::string(EventText(code)) + (EventTakesValue(code) ? value : std::string()) + ".";
 }
 
+#ifndef _WIN32
 // Removes the proxy settings of whoever runs the tests: every test server
 // is on loopback and must be reached directly.
 inline void ClearProxyEnvironment()
@@ -174,5 +194,7 @@ bool WaitUntil(Condition done, int limitMs)
     }
     return true;
 }
+
+#endif  // _WIN32
 
 }  // namespace tessel::test
