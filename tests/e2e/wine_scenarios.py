@@ -23,8 +23,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import tessel_log  # noqa: E402
-from assign_scenarios import (BOX_STORED, EXIT_STORED, SetRun, assignment_events,  # noqa: E402
-                              config_content, run_cases, second_network_case)
+from assign_scenarios import (BOX_STORED, EXIT_STORED, EXIT_UNCONFIRMED, SetRun,  # noqa: E402
+                              assignment_events, config_content, run_cases, second_network_case)
 from run_scenario import Program, run_peer  # noqa: E402
 from testbed import (FACTORY_DEFAULT, IP, PROGRAM_ADDRESS, Failure, Skip, check,  # noqa: E402
                      main)
@@ -215,8 +215,9 @@ def scenario_wine_set(bed, exe, peer, recorder):
         run = SetRun(case_bed, program, peer, serial, address, ["--no-web"],
                      prepare=lambda _bed, node: program(node)).finish()
         # Not verified (3): the fallback's ARP method, then the final ICMP
-        # check, which the server answers.
-        run.check_outcome(EXIT_STORED, BOX_STORED)
+        # check, which the server answers; no store was confirmed.
+        run.check_outcome(EXIT_UNCONFIRMED, BOX_STORED)
+        run.check_unconfirmed()
         run.check_one_reply()
         run.check_restarted()
         run.check_log("0.0.0.0", assignment_events("0.0.0.0", serial, address, False))
