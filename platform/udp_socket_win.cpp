@@ -5,7 +5,7 @@
 #include <mswsock.h>
 
 #include <cstring>
-#include <mutex>
+#include <atomic>
 
 namespace tessel::udp {
 
@@ -14,20 +14,20 @@ namespace {
 SOCKET AsSocket(Handle socket) { return static_cast<SOCKET>(socket); }
 
 // WSARecvMsg is reached only through the provider's extension table; the
-// pointer is the same for every UDP socket of the process.
+// pointer is the same for every UDP socket of the process, so it is asked
+// for until it is known and then kept.
 LPFN_WSARECVMSG ReceiveMessageFunction(SOCKET socket)
 {
-    static std::once_flag once;
-    static LPFN_WSARECVMSG function = nullptr;
-    std::call_once(once, [socket] {
-        GUID id = WSAID_WSARECVMSG;
-        DWORD bytes = 0;
-        LPFN_WSARECVMSG found = nullptr;
-        if (::WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &found, sizeof found, &bytes,
-                       nullptr, nullptr) == 0)
-            function = found;
-    });
-    return function;
+    static std::atomic<LPFN_WSARECVMSG> known{nullptr};
+    if (const LPFN_WSARECVMSG function = known.load()) return function;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD bytes = 0;
+    LPFN_WSARECVMSG found = nullptr;
+    if (::WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &found, sizeof found, &bytes, nullptr,
+                   nullptr) != 0)
+        return nullptr;
+    known.store(found);
+    return found;
 }
 
 }  // namespace
