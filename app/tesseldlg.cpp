@@ -12,22 +12,23 @@
 #include <QTreeView>
 #include <QWindow>
 
+#include "app/dialogbuilder.h"
 #include "app/helpwindow.h"
 #include "app/registryaccess.h"
 #include "app/serverlistmodel.h"
-#include "controls/dataexchange.h"
-#include "controls/ipaddrctl.h"
+#include "app/dataexchange.h"
+#include "app/ipaddrctl.h"
 #include "engine/server_table.h"
 #include "log/logfile.h"
-#include "resources/animatectrl.h"
-#include "resources/dialogitems.h"
+#include "app/animatectrl.h"
+#include "app/dialogitems.h"
 #include "resources/dialogs.h"
-#include "resources/dialogunits.h"
-#include "resources/images.h"
-#include "resources/messagebox.h"
+#include "app/dialogunits.h"
+#include "app/images.h"
+#include "app/messagebox.h"
 #include "resources/resource.h"
-#include "resources/stringtable.h"
-#include "workflow/window_commands.h"
+#include "app/stringtable.h"
+#include "app/window_commands.h"
 
 namespace tessel {
 namespace {

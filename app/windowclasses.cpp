@@ -1,6 +1,7 @@
 #include "app/windowclasses.h"
 
-#include "controls/ipaddrctl.h"
+#include "app/dialogbuilder.h"
+#include "app/ipaddrctl.h"
 #include "resources/dialogs.h"
 
 namespace tessel {

@@ -24,27 +24,26 @@ constexpr int kBoxNoServer = 104, kBoxZero = 105, kBoxInUse = 106, kBoxNoRequest
               kBoxUntilRestart = 109, kBoxStored = 110, kBoxBrowser = 111, kBoxUntilRestartInkwell = 119,
               kBoxWaitForServer = 120, kBoxBroadcast = 122, kBoxReservedEnding = 123, kBoxSameAddress = 124,
               kBoxRegister = 137, kBoxNotChecked = 144;
-constexpr int kHelpFollowUp = 19;
 
 // The help topic that F1 opens while the command's box is up; the box that
 // asks to wait for a server leaves the topic as it is.
 int HelpOfBox(int id)
 {
     switch (id) {
-    case kBoxNoServer: return 28;
-    case kBoxZero: return 23;
-    case kBoxInUse: return 8;
-    case kBoxNoRequest: return 12;
-    case kBoxNotVerified: return 32;
+    case kBoxNoServer: return kHelpNoServerChosen;
+    case kBoxZero: return kHelpZeroAddress;
+    case kBoxInUse: return kHelpAddressInUse;
+    case kBoxNoRequest: return kHelpNoRequest;
+    case kBoxNotVerified: return kHelpNotVerified;
     case kBoxUntilRestart:
-    case kBoxUntilRestartInkwell: return 33;
-    case kBoxStored: return 31;
+    case kBoxUntilRestartInkwell: return kHelpUntilRestart;
+    case kBoxStored: return kHelpStored;
     case kBoxBrowser:
     case kBoxRegister: return kHelpFollowUp;
-    case kBoxBroadcast: return 27;
-    case kBoxReservedEnding: return 36;
-    case kBoxSameAddress: return 37;
-    case kBoxNotChecked: return 40;
+    case kBoxBroadcast: return kHelpBroadcast;
+    case kBoxReservedEnding: return kHelpReservedEnding;
+    case kBoxSameAddress: return kHelpSameAddress;
+    case kBoxNotChecked: return kHelpNotChecked;
     default: return kHelpUnchanged;
     }
 }

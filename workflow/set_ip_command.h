@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/ipaddress.h"
+#include "resources/help_topics.h"
 #include "resources/texts.h"
 
 namespace tessel {
@@ -49,10 +50,6 @@ public:
     virtual void RegisterNewServer(const std::string& address) = 0;
     virtual void CloseProgram() = 0;
 };
-
-// A help topic of -1 leaves the current one unchanged while the box shows.
-inline constexpr int kHelpUnchanged = -1;
-inline constexpr int kHelpAtRest = 1;
 
 // Texts of the progress windows' templates (the "Validating..." notice and
 // the stage window's title and first text); the stage texts are numbered.

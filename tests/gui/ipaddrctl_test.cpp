@@ -9,9 +9,9 @@
 #include <atomic>
 #include <memory>
 
-#include "controls/dataexchange.h"
-#include "controls/ipaddrctl.h"
-#include "resources/stringtable.h"
+#include "app/dataexchange.h"
+#include "app/ipaddrctl.h"
+#include "app/stringtable.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/scripted_messagebox.h"
 

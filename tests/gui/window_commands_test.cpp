@@ -6,11 +6,11 @@
 #include <QSpontaneKeyEvent>
 
 #include "resources/resource.h"
-#include "resources/stringtable.h"
+#include "app/stringtable.h"
 #include "resources/texts.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/workflow_bench.h"
-#include "workflow/window_front_end.h"
+#include "app/window_front_end.h"
 
 using namespace tessel;
 using namespace tessel::test;

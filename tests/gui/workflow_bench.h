@@ -17,17 +17,17 @@
 #include <vector>
 
 #include "app/serverlistmodel.h"
-#include "controls/ipaddrctl.h"
+#include "app/ipaddrctl.h"
 #include "engine/engine_host.h"
 #include "engine/server_table.h"
 #include "log/logfile.h"
-#include "resources/animatectrl.h"
+#include "app/animatectrl.h"
 #include "tests/gui/scripted_messagebox.h"
 #include "tests/hook_clock.h"
 #include "tests/unit/recording_commands.h"
 #include "workers/hand_over.h"
 #include "workers/icmp_probe.h"
-#include "workflow/window_commands.h"
+#include "app/window_commands.h"
 
 namespace tessel::test {
 

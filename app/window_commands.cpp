@@ -1,4 +1,4 @@
-#include "workflow/window_commands.h"
+#include "app/window_commands.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -9,20 +9,20 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "controls/ipaddrctl.h"
+#include "app/ipaddrctl.h"
 #include "engine/engine_host.h"
 #include "engine/network_thread.h"
 #include "engine/shared_state.h"
 #include "platform/privileges.h"
 #include "platform/system_commands.h"
-#include "resources/animatectrl.h"
+#include "app/animatectrl.h"
 #include "resources/dialogs.h"
-#include "resources/messagebox.h"
-#include "resources/stringtable.h"
+#include "app/messagebox.h"
+#include "app/stringtable.h"
 #include "resources/texts.h"
-#include "workflow/progress_windows.h"
+#include "app/progress_windows.h"
 #include "workflow/set_ip_command.h"
-#include "workflow/window_front_end.h"
+#include "app/window_front_end.h"
 
 namespace tessel {
 namespace {

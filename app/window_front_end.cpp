@@ -1,11 +1,11 @@
-#include "workflow/window_front_end.h"
+#include "app/window_front_end.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QItemSelectionModel>
 
-#include "controls/ipaddrctl.h"
-#include "resources/messagebox.h"
+#include "app/ipaddrctl.h"
+#include "app/messagebox.h"
 
 namespace tessel {
 

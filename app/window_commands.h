@@ -20,7 +20,7 @@
 
 #include "engine/ipaddress.h"
 #include "workers/startup_check.h"
-#include "workflow/window_clock.h"
+#include "app/window_clock.h"
 
 class QAbstractItemView;
 class QDialog;
@@ -46,10 +46,6 @@ inline constexpr int kCloseStepMs = 140;
 inline constexpr int kCloseSteps = 20;         // 2.8 s with the notice
 inline constexpr int kCloseStepsInkwell = 14;  // 1.96 s without
 inline constexpr int kAnimationStopsBeforeStep = 15;
-
-inline constexpr int kHelpBrowserFailed = 34;
-inline constexpr int kHelpHomeNoServer = 26;
-inline constexpr int kHelpHomeNoAddress = 30;
 
 // The address proposed for a server listed with `address`: this computer's
 // network with ending 0 for a server without an address of its own; in

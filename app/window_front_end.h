@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "workflow/progress_windows.h"
+#include "app/progress_windows.h"
 #include "workflow/set_ip_command.h"
 
 class QAbstractItemView;

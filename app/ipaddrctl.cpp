@@ -1,4 +1,4 @@
-#include "controls/ipaddrctl.h"
+#include "app/ipaddrctl.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "controls/dataexchange.h"
-#include "resources/messagebox.h"
-#include "resources/stringtable.h"
+#include "app/dataexchange.h"
+#include "app/messagebox.h"
+#include "app/stringtable.h"
 
 namespace tessel {
 namespace {

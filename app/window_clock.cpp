@@ -1,4 +1,4 @@
-#include "workflow/window_clock.h"
+#include "app/window_clock.h"
 
 #include <QApplication>
 #include <QEvent>
