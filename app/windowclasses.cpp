@@ -8,8 +8,9 @@ namespace tessel {
 
 void RegisterWindowClasses()
 {
-    RegisterControlClass(kIPAddrClass, [](QWidget* parent, const ControlTemplate&) -> QWidget* {
-        return new CIPAddrCtl(parent);
+    // The control's style comes from its template row.
+    RegisterControlClass(kIPAddrClass, [](QWidget* parent, const ControlTemplate& item) -> QWidget* {
+        return new CIPAddrCtl(parent, (item.style & style::NoValidate) ? IPAS_NOVALIDATE : 0);
     });
 }
 

@@ -22,7 +22,7 @@ constexpr ControlTemplate kMainControls[] = {
     {IDC_SERVER_LIST, K::ListView, "", 89, 38, 150, 70,
      s::SingleSelection | s::ShowSelectionAlways | s::SortAscending | s::NoSortHeader | s::ClientEdge | s::TabStop,
      0, nullptr},
-    {IDC_IPADDRESS, K::Custom, "", 89, 192, 68, 13, s::Border | s::TabStop, 0, kIPAddrClass},
+    {IDC_IPADDRESS, K::Custom, "", 89, 192, 68, 13, s::Border | s::TabStop | s::NoValidate, 0, kIPAddrClass},
     {IDC_SET_IP, K::PushButton, "&Set IP address", 171, 192, 68, 13, s::DefaultButton | s::TabStop, 0, nullptr},
     {ID_HELP, K::PushButton, "&Help", 260, 184, 51, 14, s::TabStop, 0, nullptr},
     {IDC_CLOSE, K::PushButton, "&Close", 260, 200, 51, 14, s::TabStop, 0, nullptr},

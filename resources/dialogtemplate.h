@@ -45,6 +45,9 @@ inline constexpr std::uint32_t SingleSelection = 1u << 12;
 inline constexpr std::uint32_t ShowSelectionAlways = 1u << 13;  // also without the focus
 inline constexpr std::uint32_t SortAscending = 1u << 14;
 inline constexpr std::uint32_t NoSortHeader = 1u << 15;  // headers do not react to clicks
+// The address control's own style: a full field moves on unchecked, a bad
+// value is told when the address is read.
+inline constexpr std::uint32_t NoValidate = 1u << 16;
 }  // namespace style
 
 // Style bits of the dialog itself.
