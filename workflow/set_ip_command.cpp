@@ -116,7 +116,14 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     // An address nobody could look at is not known to be free: the user
     // decides whether to go on without the check.
     const bool unchecked = answer == IcmpAnswer::NotPermitted || answer == IcmpAnswer::NotSent;
-    if (answer == IcmpAnswer::Answered || (unchecked && Box(kBoxNotChecked) != MsgAnswer::Yes)) {
+    bool goOn = answer != IcmpAnswer::Answered;
+    if (unchecked) {
+        // The user answers with the normal cursor, as for every other box.
+        m_ctx.ui.SetWaitCursor(false);
+        goOn = Box(kBoxNotChecked) == MsgAnswer::Yes;
+        if (goOn) m_ctx.ui.SetWaitCursor(true);
+    }
+    if (!goOn) {
         SetStage(shared, StageIdle);
         m_ctx.ui.SetWaitCursor(false);
         if (answer == IcmpAnswer::Answered) Box(kBoxInUse);
@@ -324,7 +331,12 @@ int CSetIpCommand::RunFallback(int stage)
     auto probe = std::make_shared<ProbeRequest>(desired);
     StartProbe(probe);
     RunRetryingProgress();
-    return probe->Abandon() != 0 ? StageStored : stage;
+    const bool answered = probe->Abandon() != 0;
+    // Only the server's own word makes an address permanent. One that
+    // answers without a confirmed store holds until the server restarts,
+    // and the user can still store it through the server's home page.
+    if (stage == StageStored || !answered) return stage;
+    return StageVerified;
 }
 
 void CSetIpCommand::ShowResult(int result)

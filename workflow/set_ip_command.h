@@ -90,10 +90,10 @@ struct SetIpContext {
 struct SetIpOutcome {
     bool refused = true;  // a check ended it before any network action (or the address is in use)
     int refusingBox = 0;  // the box that ended it, 0 when the address control told the user
-    int result = -1;      // after a run: 0 to 5, as the stage numbers
+    int result = -1;      // after a run: 0 to 5, as the stage numbers; 5 only for a confirmed store
     // After a run: the stage the network thread had reached when the
-    // progress ended. A result of 5 with this below 5 came from the final
-    // ICMP check alone: the server answers, but no store was confirmed.
+    // progress ended. A result of 4 with this below 4 came from the final
+    // ICMP check alone: the server answers, but it never told of a store.
     int engineStage = -1;
 };
 

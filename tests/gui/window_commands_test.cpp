@@ -174,7 +174,7 @@ private slots:
             {"stored", {{1000, StageStored}}, false, false, {MsgAnswer::Ok, MsgAnswer::No},
              {{110, 31}, {111, 19}}, "10.1.2.50", false, false, false},
             {"answered at the end", {{1000, StageReplied}}, false, true, {MsgAnswer::Ok, MsgAnswer::No},
-             {{110, 31}, {111, 19}}, "10.1.2.50",
+             {{109, 33}, {111, 19}}, "10.1.2.50",
              false, false, false},
             {"Inkwell registration", {{1000, StageVerified}}, true, false, {MsgAnswer::Ok, MsgAnswer::Yes},
              {{119, 33}, {137, 19}}, "10.1.2.50", false, true, true},
