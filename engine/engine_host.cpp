@@ -112,6 +112,7 @@ void EngineHost::RequestStop()
 }
 
 void EngineHost::CloseLogfile() { m_parts->log->Close(); }
+void EngineHost::ReleaseLogfile() { m_parts->log->Release(); }
 
 bool EngineHost::Stop(int timeoutMs)
 {
