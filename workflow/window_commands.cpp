@@ -237,10 +237,14 @@ void CWindowCommands::OnSetIpAddress()
         command.OnSetIpAddress();
     }
     m_bCommandRunning = false;
-    // After a registration the close routine has run and the window ended.
+    // After a registration the close routine has run and the window ended;
+    // a close asked for meanwhile runs now, the window still locked.
     if (m_bClosing) return;
+    if (m_bClosePending) {
+        RunClose();
+        return;
+    }
     m_view.LockInput(false);
-    if (m_bClosePending) RunClose();
 }
 
 bool CWindowCommands::LaunchBrowser(const std::string& host)

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "app/browser.h"
 #include "app/commandline.h"
 #include "app/helpwindow.h"
 #include "app/registryaccess.h"
@@ -137,6 +138,33 @@ private slots:
         // A number without a topic opens the contents, never an error.
         for (int missing : {0, 2, 999})
             QCOMPARE(CHelpWindow::TopicUrl(missing), CHelpWindow::ContentsUrl());
+    }
+
+    // The desktop's opener returns as soon as its helper starts, so the
+    // program asks first whether anything handles http: a desktop that
+    // names nothing (or cannot be asked) gets box 112, not silence.
+    void aBrowserIsOnlyOfferedWhenTheDesktopNamesOne()
+    {
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit());
+        QCOMPARE(DefaultWebHandler(), std::string());  // no xdg-mime at all
+        QVERIFY(!OpenInBrowser("http://10.0.0.5/"));
+        const struct {
+            const char* script;
+            const char* handler;
+        } cases[] = {{"#!/bin/sh\nexit 0\n", ""},
+                     {"#!/bin/sh\nexit 3\n", ""},
+                     {"#!/bin/sh\necho firefox-esr.desktop\n", "firefox-esr.desktop"}};
+        for (const auto& c : cases) {
+            QFile script(bin.filePath(QStringLiteral("xdg-mime")));
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write(c.script);
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QCOMPARE(DefaultWebHandler(), std::string(c.handler));
+        }
+        qputenv("PATH", path);
     }
 
     void helpShowsTheTopicInTheProgramsOwnWindow()

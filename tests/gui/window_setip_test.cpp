@@ -6,6 +6,7 @@
 // scripted, so nothing leaves the machine.
 #include <QCheckBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -15,6 +16,8 @@
 #include "app/windowclasses.h"
 #include "app/ipaddrctl.h"
 #include "app/dialogitems.h"
+#include "app/mainwindowview.h"
+#include "app/stringtable.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/scripted_messagebox.h"
@@ -104,6 +107,87 @@ private slots:
         QVERIFY(dlg.Engine()->Finished());
         QCOMPARE(model.Text(0, 1), QStringLiteral("10.1.2.50"));
         CRegistryAccess::SetStoreFolders({}, {});
+    }
+
+    // The main window as the program runs it (modal, exec()): while Set IP
+    // runs, a click on another row, on Close and Escape change nothing; a
+    // right click never picks a row; a full field moves on unchecked, since
+    // the control takes its style from its template row.
+    void theWindowTakesNoInputWhileSetIpRuns()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        auto channel = std::make_shared<tessel::testing::ScriptedChannel>();
+        tessel::testing::HookClock clock;
+        tessel::testing::RecordingCommands commands;
+        test::ScriptedMessageBoxes boxes;
+        tessel::testing::RequestShape first, second;
+        first.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0B, 0x01};
+        second.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0B, 0x02};
+
+        DialogEnvironment env;
+        env.hostName = "pc-1";
+        env.hostAddress = "10.1.2.3";
+        env.clock = &clock;
+        env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
+            return std::make_unique<test::SharedChannel>(channel);
+        };
+        env.makeProcedure = [] { return std::make_unique<VerifiedProcedure>(); };
+        env.commands = &commands;
+        env.startIcmpProbe = [](std::shared_ptr<ProbeRequest>) { return true; };
+        CTesselDlg dlg(false, std::move(env));
+        auto* list = qobject_cast<QTreeView*>(GetDlgItem(&dlg, IDC_SERVER_LIST));
+        auto* status = GetDlgItem(&dlg, IDC_STATUS);
+        auto* control = qobject_cast<CIPAddrCtl*>(GetDlgItem(&dlg, IDC_IPADDRESS));
+        auto* close = qobject_cast<QPushButton*>(GetDlgItem(&dlg, IDC_CLOSE));
+        const QString selected = LoadString(IDS_SELECTED_SERVER) + QStringLiteral("0A-1B-2C-00-0B-01");
+        auto rowCentre = [&](int row) { return list->visualRect(dlg.ServerListModel().index(row, 0)).center(); };
+
+        bool triedDuringCommand = false, stillOpenAfter = false;
+        int selectedAfter = -1;
+        QString statusAfter;
+        clock.afterSleep = [&](std::int64_t) {
+            if (triedDuringCommand || dlg.Engine()->Shared().stage.load() != StageAwaitRequest) return;
+            triedDuringCommand = true;
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(1));
+            QTest::keyClick(list, Qt::Key_Down);
+            QTest::mouseClick(close, Qt::LeftButton);
+            QTest::keyClick(&dlg, Qt::Key_Escape);
+            channel->PushRequest(first);
+        };
+        QTimer::singleShot(0, &dlg, [&] {
+            channel->PushRequests({first, second});
+            QTRY_COMPARE(dlg.ServerListModel().rowCount(), 2);
+            QTest::mouseClick(list->viewport(), Qt::RightButton, {}, rowCentre(0));
+            QCOMPARE(GetWindowText(status), LoadString(IDS_NO_SERVER_SELECTED));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(0));
+            QCOMPARE(GetWindowText(status), selected);
+            control->setFocus(Qt::TabFocusReason);
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("300"));
+            QVERIFY(boxes.boxes().empty());
+            QCOMPARE(QApplication::focusWidget(), control->GetField(2));
+
+            const std::array<std::uint8_t, 4> typed{10, 1, 2, 60};
+            control->SetAddress(typed.data());
+            boxes.queueAnswer(MsgAnswer::Ok);
+            boxes.queueAnswer(MsgAnswer::No);
+            QTest::mouseClick(GetDlgItem(&dlg, IDC_SET_IP), Qt::LeftButton);
+            stillOpenAfter = dlg.isVisible();
+            selectedAfter = dlg.View().FirstSelectedRow();
+            statusAfter = GetWindowText(status);
+            close->click();
+        });
+        dlg.exec();
+
+        QVERIFY(triedDuringCommand);
+        QVERIFY(stillOpenAfter);
+        QCOMPARE(selectedAfter, 0);
+        QCOMPARE(statusAfter, selected);
+        std::vector<int> shown;
+        for (const auto& b : boxes.boxes()) shown.push_back(b.textId);
+        QCOMPARE(shown, (std::vector<int>{IDS_UNTIL_RESTART, IDS_OFFER_BROWSER}));
+        QCOMPARE(dlg.ServerListModel().Text(0, 1), QStringLiteral("10.1.2.60"));
+        QCOMPARE(dlg.ServerListModel().Text(1, 1), QStringLiteral("0.0.0.0"));
     }
 };
 
