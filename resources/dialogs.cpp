@@ -73,18 +73,15 @@ constexpr int kProgressFont = 8;
 constexpr std::uint32_t kNoticeStyle = dialogstyle::NoCaption | dialogstyle::Centered;
 
 constexpr ControlTemplate kValidatingControls[] = {
-    {IDC_STATIC, K::Text,
-     "                 Validating...\n\n (Checking that the IP address\n  is available and not used by\n"
-     "  any host on the network.)",
-     12, 10, 140, 50, s::NoPrefix, 0, nullptr},
+    {IDC_STATIC, K::Text, kValidatingText, 12, 10, 140, 50, s::NoPrefix, 0, nullptr},
     {IDC_STATIC, K::Text, "ICMP", 12, 68, 40, 9, s::Disabled, 0, nullptr},
 };
 
 // The stage text is as high as the longest one (five lines); the labels
 // under the bar mark its two ends.
 constexpr ControlTemplate kStageControls[] = {
-    {IDC_STATIC, K::Text, "SETTING IP ADDRESS", 10, 8, 145, 9, s::Center | s::NoPrefix, 0, nullptr},
-    {IDC_STAGE_TEXT, K::Text, "            Setting IP-address...", 10, 24, 145, 48, s::NoPrefix, 0, nullptr},
+    {IDC_STATIC, K::Text, kSettingTitle, 10, 8, 145, 9, s::Center | s::NoPrefix, 0, nullptr},
+    {IDC_STAGE_TEXT, K::Text, kSettingInitialText, 10, 24, 145, 48, s::NoPrefix, 0, nullptr},
     {IDC_STAGE_PROGRESS, K::Custom, "", 10, 78, 145, 11, 0, 0, kProgressClass},
     {IDC_STATIC, K::Text, "0 s", 10, 92, 30, 9, s::NoPrefix, 0, nullptr},
     {IDC_STATIC, K::Text, "10-40 s", 125, 92, 30, 9, s::NoPrefix, 0, nullptr},

@@ -21,6 +21,17 @@ const DialogTemplate& ValidatingTemplate();      // IDD_VALIDATING
 const DialogTemplate& StageTemplate();           // IDD_STAGE
 const DialogTemplate& ShutdownNoticeTemplate();  // IDD_SHUTDOWN
 
+// Texts of the progress windows' templates (the "Validating..." notice and
+// the stage window's title and first text); the stage texts are numbered.
+inline constexpr const char* kValidatingText =
+    "                 Validating...\n"
+    "\n"
+    " (Checking that the IP address\n"
+    "  is available and not used by\n"
+    "  any host on the network.)";
+inline constexpr const char* kSettingTitle = "SETTING IP ADDRESS";
+inline constexpr const char* kSettingInitialText = "            Setting IP-address...";
+
 // The window class of the progress bar in the templates (range 0 to 100).
 inline constexpr const char* kProgressClass = "msctls_progress32";
 

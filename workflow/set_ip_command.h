@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/ipaddress.h"
+#include "resources/dialogs.h"
 #include "resources/help_topics.h"
 #include "resources/texts.h"
 
@@ -50,17 +51,6 @@ public:
     virtual void RegisterNewServer(const std::string& address) = 0;
     virtual void CloseProgram() = 0;
 };
-
-// Texts of the progress windows' templates (the "Validating..." notice and
-// the stage window's title and first text); the stage texts are numbered.
-inline constexpr const char* kValidatingText =
-    "                 Validating...\n"
-    "\n"
-    " (Checking that the IP address\n"
-    "  is available and not used by\n"
-    "  any host on the network.)";
-inline constexpr const char* kSettingTitle = "SETTING IP ADDRESS";
-inline constexpr const char* kSettingInitialText = "            Setting IP-address...";
 
 // Fixed times of the command and its progress windows.
 inline constexpr int kValidatingSteps = 10;
