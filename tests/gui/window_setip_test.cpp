@@ -39,6 +39,24 @@ public:
     }
 };
 
+// This computer "pc-1" at 10.1.2.3, the server's requests from `channel`,
+// virtual time, recorded commands; nobody answers the ICMP checks.
+DialogEnvironment Environment(const std::shared_ptr<tessel::testing::ScriptedChannel>& channel,
+                              tessel::testing::HookClock& clock, tessel::testing::RecordingCommands& commands)
+{
+    DialogEnvironment env;
+    env.hostName = "pc-1";
+    env.hostAddress = "10.1.2.3";
+    env.clock = &clock;
+    env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
+        return std::make_unique<test::SharedChannel>(channel);
+    };
+    env.makeProcedure = [] { return std::make_unique<VerifiedProcedure>(); };
+    env.commands = &commands;
+    env.startIcmpProbe = [](std::shared_ptr<ProbeRequest>) { return true; };
+    return env;
+}
+
 }  // namespace
 
 class WindowSetIpTest : public QObject {
@@ -60,17 +78,7 @@ private slots:
         request.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0A, 0x01};
         request.options = tessel::testing::VendorClassOption("PS");  // the installer lists print servers only
 
-        DialogEnvironment env;
-        env.hostName = "pc-1";
-        env.hostAddress = "10.1.2.3";
-        env.clock = &clock;
-        env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
-            return std::make_unique<test::SharedChannel>(channel);
-        };
-        env.makeProcedure = [] { return std::make_unique<VerifiedProcedure>(); };
-        env.commands = &commands;
-        env.startIcmpProbe = [](std::shared_ptr<ProbeRequest>) { return true; };  // nobody answers
-        CTesselDlg dlg(true, std::move(env));
+        CTesselDlg dlg(true, Environment(channel, clock, commands));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
 
@@ -125,17 +133,7 @@ private slots:
         first.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0B, 0x01};
         second.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0B, 0x02};
 
-        DialogEnvironment env;
-        env.hostName = "pc-1";
-        env.hostAddress = "10.1.2.3";
-        env.clock = &clock;
-        env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
-            return std::make_unique<test::SharedChannel>(channel);
-        };
-        env.makeProcedure = [] { return std::make_unique<VerifiedProcedure>(); };
-        env.commands = &commands;
-        env.startIcmpProbe = [](std::shared_ptr<ProbeRequest>) { return true; };
-        CTesselDlg dlg(false, std::move(env));
+        CTesselDlg dlg(false, Environment(channel, clock, commands));
         auto* list = qobject_cast<QTreeView*>(GetDlgItem(&dlg, IDC_SERVER_LIST));
         auto* status = GetDlgItem(&dlg, IDC_STATUS);
         auto* control = qobject_cast<CIPAddrCtl*>(GetDlgItem(&dlg, IDC_IPADDRESS));
