@@ -32,7 +32,12 @@ std::unique_ptr<QSettings> OpenStore(RegistryRoot root, const QString& key)
 #ifdef Q_OS_WIN
     const QString hive = root == RegistryRoot::LocalMachine ? QStringLiteral("HKEY_LOCAL_MACHINE\\")
                                                             : QStringLiteral("HKEY_CURRENT_USER\\");
-    auto settings = std::make_unique<QSettings>(hive + key, QSettings::NativeFormat);
+    // The installer is a 32-bit program: what it writes under the machine's
+    // "Software" lands in the 32-bit view, which a 64-bit program must ask
+    // for by name. The user's values are not redirected.
+    const QSettings::Format format =
+        root == RegistryRoot::LocalMachine ? QSettings::Registry32Format : QSettings::NativeFormat;
+    auto settings = std::make_unique<QSettings>(hive + key, format);
 #else
     auto settings = std::make_unique<QSettings>(CRegistryAccess::StorePath(root), QSettings::IniFormat);
     settings->beginGroup(key);
