@@ -9,8 +9,6 @@ namespace tessel::cli {
 
 namespace {
 
-constexpr int kBoxZero = 105, kBoxBroadcast = 122, kBoxReservedEnding = 123;
-
 bool ParseSeconds(const std::string& text, int& seconds)
 {
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -100,18 +98,6 @@ std::optional<std::string> NormalizeSerial(const std::string& text)
         }
     }
     return serial;
-}
-
-int RefusingBox(const Ipv4Bytes& address, bool confirm)
-{
-    // The same checks, in the same order, as the Set-IP command makes once
-    // the server was heard; made first, so nobody restarts a server for an
-    // address that would be refused.
-    if (address == Ipv4Bytes{0, 0, 0, 0}) return kBoxZero;
-    if (address == Ipv4Bytes{255, 255, 255, 255}) return kBoxBroadcast;
-    const int ending = address[3];
-    if ((ending == 0 || ending == 1 || ending == 255) && !confirm) return kBoxReservedEnding;
-    return 0;
 }
 
 bool HeardWith(const std::string& serial, const HeadlessOptions& options)

@@ -33,11 +33,6 @@ std::string ParseSet(const std::vector<std::string>& args, SetArguments& out);
 // "0a:1b:2c:01:02:03" or "0A-1B-2C-01-02-03" as the list shows it.
 std::optional<std::string> NormalizeSerial(const std::string& text);
 
-// The box that refuses the address before anything listens: 105 for
-// 0.0.0.0, 122 for the broadcast address, 123 for an ending 0, 1 or 255
-// without --yes; 0 when the address may be tried.
-int RefusingBox(const Ipv4Bytes& address, bool confirm);
-
 // Whether a server of this serial number can be heard with these filters
 // at all (print servers are told by their class, so any serial may be one).
 bool HeardWith(const std::string& serial, const HeadlessOptions& options);

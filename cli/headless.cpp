@@ -67,18 +67,6 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 
 bool Headless::Stop(int timeoutMs) { return m_engine->Stop(timeoutMs); }
 
-int Headless::RequestStop()
-{
-    // As the close routine asks (stop flag and idle stage under the lock),
-    // reading the stage in the same step: no stage can be raised between.
-    SharedState& shared = Shared();
-    std::lock_guard<std::mutex> guard(shared.stateLock);
-    const int stage = shared.stage.load();
-    shared.stopRequested.store(true);
-    shared.stage.store(StageIdle);
-    return stage;
-}
-
 std::string Headless::NetworkFailure() const
 {
     switch (m_engine->Opened()) {

@@ -46,14 +46,13 @@ public:
     // Asks the thread to stop and waits for it up to timeoutMs. False when
     // it was still busy: what it uses is then kept to the end of the process.
     bool Stop(int timeoutMs = kEngineStopWaitMs);
-    // The close routine's request, answering the stage it replaced.
-    int RequestStop();
     // Writes the logfile's closing line; the object stays for late writers.
     void CloseLogfile() { m_engine->CloseLogfile(); }
 
     // The message for a port 67 that could not be taken.
     std::string NetworkFailure() const;
 
+    EngineHost& Engine() { return *m_engine; }
     SharedState& Shared() { return m_engine->Shared(); }
     ServerTable& Table() { return m_engine->Table(); }
     CLogfile& Log() { return m_engine->Log(); }

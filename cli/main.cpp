@@ -106,7 +106,7 @@ int List(const std::vector<std::string>& args)
 // and the logfile closed with its last line.
 int EndInterrupted(Headless& headless, int highestStage, const std::string& serial, const std::string& address)
 {
-    const int stage = std::max(headless.RequestStop(), highestStage);
+    const int stage = std::max(headless.Engine().RequestStop(), highestStage);
     std::fprintf(stdout, "\n");
     if (stage >= StageReplied)
         std::fprintf(stderr, "tessel-cli: interrupted; letting the network thread reach a safe step...\n");
@@ -120,10 +120,12 @@ int Set(const std::vector<std::string>& args)
     const std::string error = ParseSet(args, set);
     if (!error.empty()) return Usage("set", error);
     const std::string address = FormatAddress(set.address);
+    // Checked before anything listens, so nobody restarts a server for an
+    // address that would be refused; the command checks again once heard.
     if (const int box = RefusingBox(set.address, set.confirm)) {
         std::printf("%s\n", BoxTextForTerminal(box).c_str());
         std::fprintf(stderr, "tessel-cli: %s refused before listening%s.\n", address.c_str(),
-                     box == 123 ? " (give --yes to use it)" : "");
+                     box == IDS_RESERVED_ENDING ? " (give --yes to use it)" : "");
         return kExitRefused;
     }
 

@@ -10,8 +10,6 @@ namespace tessel::cli {
 
 namespace {
 
-constexpr int kBoxSameAddress = 124;
-
 std::string JsonText(const std::string& text)
 {
     std::string out = "\"";
@@ -59,7 +57,7 @@ std::string ExitStatusHelp()
 SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
 {
     if (outcome.refused) {
-        if (outcome.refusingBox == kBoxSameAddress)
+        if (outcome.refusingBox == IDS_SAME_ADDRESS)
             return {kExitAlreadySet, "The server already has " + address + "; nothing was sent."};
         if (outcome.refusingBox == IDS_NOT_CHECKED) return {kExitNotChecked, {}};
         return {kExitRefused, {}};

@@ -6,8 +6,6 @@ namespace tessel::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
-constexpr int kBoxBrowser = 111;
-constexpr int kBoxReservedEnding = 123;
 
 std::string WithoutTrailingBlanks(const std::string& text)
 {
@@ -48,7 +46,7 @@ MsgAnswer TerminalFrontEnd::ShowBox(const BoxStyle& box)
     m_lastBox = box.id;
     std::fprintf(m_out, "\n%s\n", BoxTextForTerminal(box.id).c_str());
     MsgAnswer answer = box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
-    if (box.id == kBoxReservedEnding) {
+    if (box.id == IDS_RESERVED_ENDING) {
         answer = m_confirm ? MsgAnswer::Ok : MsgAnswer::Cancel;
         std::fprintf(m_out, "%s\n", m_confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)");
     } else if (box.id == IDS_NOT_CHECKED) {
@@ -56,7 +54,7 @@ MsgAnswer TerminalFrontEnd::ShowBox(const BoxStyle& box)
         std::fprintf(m_out, "%s\n",
                      m_unchecked ? "(--unchecked given: continuing without the check)"
                                  : "(refused: give --unchecked to set the address without the check)");
-    } else if (box.id == kBoxBrowser) {
+    } else if (box.id == IDS_OFFER_BROWSER) {
         std::fprintf(m_out, "(no browser is started here) Home page: http://%s/\n", FormatAddress(m_address).c_str());
     }
     std::fflush(m_out);

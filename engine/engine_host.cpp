@@ -103,13 +103,7 @@ bool EngineHost::WaitUntilListening()
 OpenResult EngineHost::Opened() const { return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok; }
 bool EngineHost::Finished() const { return !m_parts->kept && (!m_parts->thread || m_parts->thread->Finished()); }
 
-void EngineHost::RequestStop()
-{
-    SharedState& s = m_parts->shared;
-    std::lock_guard<std::mutex> guard(s.stateLock);
-    s.stopRequested.store(true);
-    s.stage.store(StageIdle);
-}
+int EngineHost::RequestStop() { return tessel::RequestStop(m_parts->shared); }
 
 void EngineHost::CloseLogfile() { m_parts->log->Close(); }
 

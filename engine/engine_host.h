@@ -69,8 +69,8 @@ public:
     bool Finished() const;
 
     // The close routine's request: stopRequested and the idle stage, under
-    // the lock. Nothing waits here.
-    void RequestStop();
+    // the lock. Nothing waits here. Answers the stage it replaced.
+    int RequestStop();
     // Writes the logfile's closing line and closes the file; the object
     // stays for threads that are still finishing.
     void CloseLogfile();

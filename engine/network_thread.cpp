@@ -200,7 +200,7 @@ private:
 
     void Log(int code, const std::string& value = {})
     {
-        if (m_shared.logFile) m_shared.logFile->WriteEvent(code, value);
+        LogEvent(m_shared.logFile, code, value);
     }
     void NewLine()
     {
@@ -283,12 +283,7 @@ void NetworkThread::Start()
     });
 }
 
-void NetworkThread::RequestStop()
-{
-    std::lock_guard<std::mutex> guard(m_shared.stateLock);
-    m_shared.stopRequested.store(true);
-    m_shared.stage.store(StageIdle);
-}
+void NetworkThread::RequestStop() { tessel::RequestStop(m_shared); }
 
 bool NetworkThread::WakeAndJoin(int timeoutMs)
 {

@@ -77,4 +77,16 @@ inline bool RaiseStage(SharedState& shared, std::int32_t value)
     return true;
 }
 
+// The close routine's request: the stop flag and the idle stage in one step
+// under the lock. Answers the stage it replaced, read in the same step, so
+// no stage can be raised between (tessel-cli tells the server's state by it).
+inline std::int32_t RequestStop(SharedState& shared)
+{
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    const std::int32_t replaced = shared.stage.load();
+    shared.stopRequested.store(true);
+    shared.stage.store(StageIdle);
+    return replaced;
+}
+
 }  // namespace tessel

@@ -16,14 +16,6 @@ namespace tessel {
 
 namespace {
 
-constexpr const char* kZeroAddress = "0.0.0.0";
-constexpr const char* kBroadcastAddress = "255.255.255.255";
-
-// Box numbers and help topics of the outcome.
-constexpr int kBoxNoServer = 104, kBoxZero = 105, kBoxInUse = 106, kBoxNoRequest = 107, kBoxNotVerified = 108,
-              kBoxUntilRestart = 109, kBoxStored = 110, kBoxBrowser = 111, kBoxUntilRestartInkwell = 119,
-              kBoxWaitForServer = 120, kBoxBroadcast = 122, kBoxReservedEnding = 123, kBoxSameAddress = 124,
-              kBoxRegister = 137, kBoxNotChecked = 144;
 constexpr int kHelpFollowUp = 19;
 
 // The help topic that F1 opens while the command's box is up; the box that
@@ -31,20 +23,20 @@ constexpr int kHelpFollowUp = 19;
 int HelpOfBox(int id)
 {
     switch (id) {
-    case kBoxNoServer: return 28;
-    case kBoxZero: return 23;
-    case kBoxInUse: return 8;
-    case kBoxNoRequest: return 12;
-    case kBoxNotVerified: return 32;
-    case kBoxUntilRestart:
-    case kBoxUntilRestartInkwell: return 33;
-    case kBoxStored: return 31;
-    case kBoxBrowser:
-    case kBoxRegister: return kHelpFollowUp;
-    case kBoxBroadcast: return 27;
-    case kBoxReservedEnding: return 36;
-    case kBoxSameAddress: return 37;
-    case kBoxNotChecked: return 40;
+    case IDS_NO_SERVER_CHOSEN: return 28;
+    case IDS_ZERO_ADDRESS: return 23;
+    case IDS_ADDRESS_IN_USE: return 8;
+    case IDS_NO_REQUEST: return 12;
+    case IDS_NOT_VERIFIED: return 32;
+    case IDS_UNTIL_RESTART:
+    case IDS_UNTIL_RESTART_INKWELL: return 33;
+    case IDS_STORED: return 31;
+    case IDS_OFFER_BROWSER:
+    case IDS_REGISTER_SERVER: return kHelpFollowUp;
+    case IDS_BROADCAST_ADDRESS: return 27;
+    case IDS_RESERVED_ENDING: return 36;
+    case IDS_SAME_ADDRESS: return 37;
+    case IDS_NOT_CHECKED: return 40;
     default: return kHelpUnchanged;
     }
 }
@@ -95,8 +87,8 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     SetIpOutcome outcome;
     m_lastBox = 0;
     if (shared.awaitingFirstServer.load()) {
-        Box(kBoxWaitForServer);
-        outcome.refusingBox = kBoxWaitForServer;
+        Box(IDS_WAIT_FOR_SERVER);
+        outcome.refusingBox = IDS_WAIT_FOR_SERVER;
         return outcome;
     }
     std::string desired;
@@ -117,10 +109,10 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     // An address nobody could look at is not known to be free: the user
     // decides whether to go on without the check.
     const bool unchecked = answer == IcmpAnswer::NotPermitted || answer == IcmpAnswer::NotSent;
-    if (answer == IcmpAnswer::Answered || (unchecked && Box(kBoxNotChecked) != MsgAnswer::Yes)) {
+    if (answer == IcmpAnswer::Answered || (unchecked && Box(IDS_NOT_CHECKED) != MsgAnswer::Yes)) {
         SetStage(shared, StageIdle);
         m_ctx.ui.SetWaitCursor(false);
-        if (answer == IcmpAnswer::Answered) Box(kBoxInUse);
+        if (answer == IcmpAnswer::Answered) Box(IDS_ADDRESS_IN_USE);
         m_ctx.ui.FocusField(4);
         outcome.refusingBox = m_lastBox;
         return outcome;
@@ -155,22 +147,17 @@ bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
     const auto bytes = m_ctx.ui.ReadAddress();
     if (!bytes) return false;
     out = FormatAddress(*bytes);
-    if (out == kZeroAddress) {
-        Box(kBoxZero);
-        m_ctx.ui.FocusField(1);
-        return false;
-    }
-    if (out == kBroadcastAddress) {
-        Box(kBoxBroadcast);
-        m_ctx.ui.FocusField(1);
-        return false;
-    }
-    const std::string ending = out.substr(out.rfind('.') + 1);
-    if (ending == "0" || ending == "1" || ending == "255") {
-        if (Box(kBoxReservedEnding) != MsgAnswer::Ok) {
+    const int refusal = RefusingBox(*bytes, false);
+    if (refusal == IDS_RESERVED_ENDING) {
+        // The user may confirm this one.
+        if (Box(refusal) != MsgAnswer::Ok) {
             m_ctx.ui.FocusField(4);
             return false;
         }
+    } else if (refusal != 0) {
+        Box(refusal);
+        m_ctx.ui.FocusField(1);
+        return false;
     }
     std::lock_guard<std::mutex> guard(m_ctx.shared.stateLock);
     m_ctx.shared.desiredAddress = out;
@@ -195,11 +182,11 @@ bool CSetIpCommand::CheckChosenServer()
         if (serial && !same) shared.chosenSerial = *serial;
     }
     if (!serial) {
-        Box(kBoxNoServer);
+        Box(IDS_NO_SERVER_CHOSEN);
         return false;
     }
     if (same) {
-        Box(kBoxSameAddress);
+        Box(IDS_SAME_ADDRESS);
         m_ctx.ui.FocusField(4);
         return false;
     }
@@ -331,10 +318,10 @@ int CSetIpCommand::RunFallback(int stage)
 void CSetIpCommand::ShowResult(int result)
 {
     switch (result) {
-    case StageAwaitRequest: Box(kBoxNoRequest); break;
-    case StageVerified: Box(m_ctx.inkwellMode ? kBoxUntilRestartInkwell : kBoxUntilRestart); break;
-    case StageStored: Box(kBoxStored); break;
-    default: Box(kBoxNotVerified); break;
+    case StageAwaitRequest: Box(IDS_NO_REQUEST); break;
+    case StageVerified: Box(m_ctx.inkwellMode ? IDS_UNTIL_RESTART_INKWELL : IDS_UNTIL_RESTART); break;
+    case StageStored: Box(IDS_STORED); break;
+    default: Box(IDS_NOT_VERIFIED); break;
     }
 }
 
@@ -346,13 +333,13 @@ void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
     m_ctx.clock.sleepMs(kFollowUpPauseMs);
     m_ctx.helpContext.store(kHelpFollowUp);
     if (m_ctx.inkwellMode) {
-        if (Box(kBoxRegister) == MsgAnswer::Yes) {
+        if (Box(IDS_REGISTER_SERVER) == MsgAnswer::Yes) {
             m_ctx.ui.RegisterNewServer(address);
             m_bClosingAfterRegistration = true;
             m_ctx.ui.CloseProgram();
             return;
         }
-    } else if (Box(kBoxBrowser) == MsgAnswer::Yes) {
+    } else if (Box(IDS_OFFER_BROWSER) == MsgAnswer::Yes) {
         m_ctx.ui.LaunchBrowser(address);
     }
     m_ctx.helpContext.store(kHelpAtRest);

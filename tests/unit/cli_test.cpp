@@ -66,20 +66,6 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
     EXPECT_NE(ParseList({"--yes"}, list), "");
 }
 
-TEST(CliArguments, AddressesRefusedBeforeListening)
-{
-    struct Case {
-        Ipv4Bytes address;
-        bool confirm;
-        int box;
-    };
-    for (const Case c : {Case{{0, 0, 0, 0}, true, 105}, Case{{255, 255, 255, 255}, true, 122},
-                         Case{{10, 0, 0, 0}, false, 123}, Case{{10, 0, 0, 1}, false, 123},
-                         Case{{10, 0, 0, 255}, false, 123}, Case{{10, 0, 0, 255}, true, 0},
-                         Case{{10, 0, 0, 2}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
-        EXPECT_EQ(RefusingBox(c.address, c.confirm), c.box) << FormatAddress(c.address);
-}
-
 TEST(CliExit, EachOutcomeHasItsOwnStatus)
 {
     struct Case {
