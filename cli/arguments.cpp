@@ -9,6 +9,7 @@ namespace tessel::cli {
 
 namespace {
 
+// A whole number above 0 (seconds, or jobs at once).
 bool ParseSeconds(const std::string& text, int& seconds)
 {
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -83,20 +84,61 @@ std::string ParseSet(const std::vector<std::string>& args, SetArguments& out)
     return {};
 }
 
-std::optional<std::string> NormalizeSerial(const std::string& text)
+std::string ParsePlan(const std::vector<std::string>& args, PlanArguments& out)
 {
-    if (text.size() != 17) return std::nullopt;
-    std::string serial = text;
-    for (std::size_t i = 0; i < serial.size(); ++i) {
-        char& c = serial[i];
-        if (i % 3 == 2) {
-            if (c != '-' && c != ':') return std::nullopt;
-            c = '-';
+    std::string error;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        if (SharedOption(args, i, out.options, out.seconds, error)) continue;
+        const std::string& a = args[i];
+        if (a == "--yes") {
+            out.confirm = true;
+        } else if (a == "--unchecked") {
+            out.unchecked = true;
+        } else if (a == "--json") {
+            out.json = true;
+        } else if (a == "--parallel" && i + 1 < args.size()) {
+            if (!ParseSeconds(args[++i], out.parallel) || out.parallel > kMaxParallel)
+                error = "--parallel needs a whole number from 1 to " + std::to_string(kMaxParallel);
+        } else if (!a.empty() && a[0] == '-') {
+            return "unknown or incomplete option for plan: " + a;
         } else {
-            if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            positional.push_back(a);
         }
     }
+    if (!error.empty()) return error;
+    if (positional.size() != 1) return "plan needs one plan file";
+    out.file = positional[0];
+    return {};
+}
+
+std::optional<std::string> NormalizeSerial(const std::string& text)
+{
+    // Where the separators stand in each spelling: pairs (":" or "-"),
+    // groups of four ("."), or none.
+    std::size_t group = 0;
+    std::string separators;
+    if (text.size() == 17) {
+        group = 2;
+        separators = ":-";
+    } else if (text.size() == 14) {
+        group = 4;
+        separators = ".";
+    } else if (text.size() != 12) {
+        return std::nullopt;
+    }
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (group != 0 && i % (group + 1) == group) {
+            if (separators.find(c) == std::string::npos) return std::nullopt;
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    std::string serial;
+    for (std::size_t i = 0; i < digits.size(); i += 2) serial += (i ? "-" : "") + digits.substr(i, 2);
     return serial;
 }
 

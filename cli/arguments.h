@@ -26,11 +26,30 @@ struct SetArguments {
     Ipv4Bytes address{};
 };
 
+// How many jobs of a plan run at once unless --parallel says otherwise: a
+// job is mostly fixed waits, so a few overlap well, and a site powered on
+// together rarely has more servers asking at one moment.
+inline constexpr int kDefaultParallel = 8;
+inline constexpr int kMaxParallel = 64;
+
+struct PlanArguments {
+    HeadlessOptions options;
+    int seconds = 900;
+    int parallel = kDefaultParallel;
+    bool json = false;
+    bool confirm = false;    // --yes, as for set
+    bool unchecked = false;  // --unchecked, as for set
+    std::string file;
+};
+
 // Empty when the arguments are good, else what is wrong.
 std::string ParseList(const std::vector<std::string>& args, ListArguments& out);
 std::string ParseSet(const std::vector<std::string>& args, SetArguments& out);
+std::string ParsePlan(const std::vector<std::string>& args, PlanArguments& out);
 
-// "0a:1b:2c:01:02:03" or "0A-1B-2C-01-02-03" as the list shows it.
+// A serial number in any of the usual MAC spellings ("0a:1b:2c:01:02:03",
+// "0A-1B-2C-01-02-03", "0a1b.2c01.0203", "0a1b2c010203") as the list
+// shows it: "0A-1B-2C-01-02-03".
 std::optional<std::string> NormalizeSerial(const std::string& text);
 
 // Whether a server of this serial number can be heard with these filters

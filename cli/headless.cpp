@@ -1,5 +1,8 @@
 #include "cli/headless.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -20,6 +23,7 @@ Headless::Headless(const HeadlessOptions& options)
     if (options.logfileOff) setup.logfile->SetEnabled(false);
     setup.onlyMaker = options.onlyMaker;
     setup.printServersOnly = options.printServersOnly;
+    setup.severalJobs = options.severalJobs;
     const HostIdentity host = LookUpHost();
     setup.hostName = host.name;
     setup.hostAddress = host.address;
@@ -66,6 +70,16 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 }
 
 bool Headless::Stop(int timeoutMs) { return m_engine->Stop(timeoutMs); }
+
+int Finish(Headless& headless, int status, int stopWaitMs, const std::function<void()>& tell)
+{
+    const bool stopped = headless.Stop(stopWaitMs);
+    if (tell) tell();
+    headless.CloseLogfile();
+    std::fflush(nullptr);
+    if (!stopped) std::_Exit(status);
+    return status;
+}
 
 std::string Headless::NetworkFailure() const
 {

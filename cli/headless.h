@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@ struct HeadlessOptions {
     bool printServersOnly = false;
     std::optional<std::string> logfilePath;  // default: the window's default logfile
     bool logfileOff = false;                 // switched off at once, as the window's check box does
+    bool severalJobs = false;                // plan: jobs for several servers at once
 };
 
 // What the main loop is woken by.
@@ -67,5 +69,15 @@ private:
     std::mutex m_lock;
     std::deque<std::pair<std::string, std::string>> m_listed;
 };
+
+// Once a reply is out, a Ctrl+C waits for the network thread's next safe
+// step: the end of its current wait or transfer (an FTP transfer is bounded
+// by the session's 30 s a request).
+inline constexpr int kSafeStepWaitMs = 120000;
+
+// Stops the engine, then `tell` (may be empty) and the logfile's closing
+// line. Ends the process when the network thread is still busy after its
+// stop: what it uses must not be destroyed under it.
+int Finish(Headless& headless, int status, int stopWaitMs = kEngineStopWaitMs, const std::function<void()>& tell = {});
 
 }  // namespace tessel::cli

@@ -11,6 +11,7 @@
 #include "cli/exit_status.h"
 #include "cli/headless.h"
 #include "cli/interruptible_clock.h"
+#include "cli/plan_run.h"
 #include "cli/report.h"
 #include "cli/support_commands.h"
 #include "cli/terminal_front_end.h"
@@ -28,11 +29,6 @@ using namespace tessel::cli;
 
 namespace {
 
-// Once the reply is out, a Ctrl+C waits for the network thread's next safe
-// step: the end of its current wait or transfer (an FTP transfer is bounded
-// by the session's 30 s a request).
-constexpr int kSafeStepWaitMs = 120000;
-
 int Usage(const std::string& command, const std::string& complaint)
 {
     const std::string help = CommandHelp(command);
@@ -43,17 +39,6 @@ int Usage(const std::string& command, const std::string& complaint)
 bool AsksForHelp(const std::vector<std::string>& args)
 {
     return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
-}
-
-// Ends the process when the network thread is still busy after its stop:
-// what it uses must not be destroyed under it.
-int Finish(Headless& headless, int status, int stopWaitMs = kEngineStopWaitMs)
-{
-    const bool stopped = headless.Stop(stopWaitMs);
-    headless.CloseLogfile();
-    std::fflush(nullptr);
-    if (!stopped) std::_Exit(status);
-    return status;
 }
 
 int List(const std::vector<std::string>& args)
@@ -174,6 +159,14 @@ int Set(const std::vector<std::string>& args)
     return Finish(headless, result.status);
 }
 
+int Plan(const std::vector<std::string>& args)
+{
+    PlanArguments plan;
+    const std::string error = ParsePlan(args, plan);
+    if (!error.empty()) return Usage("plan", error);
+    return RunPlan(plan);
+}
+
 int Host()
 {
     const std::string address = FirstIpv4Address();
@@ -208,6 +201,7 @@ int main(int argc, char** argv)
     }
     if (command == "list") return List(args);
     if (command == "set") return Set(args);
+    if (command == "plan") return Plan(args);
     if (command == "probe") return Probe(args);
     if (command == "store") return Store(args);
     if (!args.empty()) return Usage("host", "host takes no arguments");

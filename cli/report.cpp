@@ -10,6 +10,20 @@ namespace tessel::cli {
 
 namespace {
 
+std::string UtcTime(std::chrono::system_clock::time_point when)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
+    return text;
+}
+
+}  // namespace
+
 std::string JsonText(const std::string& text)
 {
     std::string out = "\"";
@@ -29,26 +43,12 @@ std::string JsonText(const std::string& text)
     return out + "\"";
 }
 
-std::string UtcTime(std::chrono::system_clock::time_point when)
-{
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
-    return text;
-}
-
-}  // namespace
-
 std::string ExitStatusHelp()
 {
     std::string text = "Exit status:\n";
     for (const ExitStatusRow& row : kExitStatusTable) {
         char line[320];
-        std::snprintf(line, sizeof line, "  %3d  %-13s %s\n", row.code, row.commands, row.meaning);
+        std::snprintf(line, sizeof line, "  %3d  %-21s %s\n", row.code, row.commands, row.meaning);
         text += line;
     }
     return text;

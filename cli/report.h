@@ -24,6 +24,9 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address);
 // network thread had reached.
 std::string InterruptedStateLine(int stage, const std::string& serial, const std::string& address);
 
+// Text as a JSON string, quotes included.
+std::string JsonText(const std::string& text);
+
 // One server of list --json: {"serial":...,"address":...,"heard":...}, with
 // the time heard in UTC (ISO 8601, milliseconds).
 std::string JsonServerLine(const std::string& serial, const std::string& address,

@@ -4,6 +4,7 @@
 #include <condition_variable>
 
 #include "engine/ipaddress.h"
+#include "engine/job_board.h"
 #include "engine/server_table.h"
 #include "log/events.h"
 #include "log/logfile.h"
@@ -146,7 +147,11 @@ private:
             chosen = stage >= StageAwaitRequest && stage <= StageVerifying && serial == m_shared.chosenSerial;
             if (chosen) desired = m_shared.desiredAddress;
         }
-        if (!chosen || m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
+        if (m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
+        if (!chosen) {
+            if (m_shared.jobs != nullptr) m_shared.jobs->Route(serial, m_message, *m_env.procedure, m_channel, m_session);
+            return AssignmentEnd::BackToListening;
+        }
         AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
     }
@@ -192,6 +197,12 @@ private:
 
     int Stop()
     {
+        if (m_shared.jobs != nullptr) {
+            // The jobs' procedures use the channel and the session: they end
+            // (at their next safe step) before either goes.
+            m_shared.jobs->RequestStop();
+            m_shared.jobs->Join();
+        }
         Log(EvThreadsClosed);
         m_channel.Close();
         m_session.reset();

@@ -12,6 +12,7 @@ namespace tessel {
 
 class CLogfile;
 class Clock;
+class JobBoard;
 class ServerTable;
 
 // Values of `stage`. The numbers are fixed: the window compares them.
@@ -55,6 +56,9 @@ struct SharedState {
     CLogfile* logFile = nullptr;
     // Every fixed wait of the threads that share this block goes through it.
     Clock* clock = nullptr;
+    // tessel-cli's plan: jobs of their own for several servers, fixed before
+    // the thread starts. The window has none.
+    JobBoard* jobs = nullptr;
 };
 
 // Writes `stage` under the lock, as every writer must.
