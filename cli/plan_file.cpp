@@ -1,6 +1,7 @@
 #include "cli/plan_file.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -118,7 +119,9 @@ PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed)
 {
     std::ifstream file(path, std::ios::binary);
     PlanCheck unreadable;
-    if (!file) {
+    std::error_code error;
+    // A folder opens as a stream on some systems but reads as nothing.
+    if (!file || std::filesystem::is_directory(path, error)) {
         unreadable.errors.push_back(path + ": cannot be read");
         return unreadable;
     }
