@@ -35,6 +35,8 @@ bool SharedOption(const std::vector<std::string>& args, std::size_t& i, Headless
         if (!ParseSeconds(args[++i], seconds)) error = "--seconds needs a whole number of seconds above 0";
     } else if (a == "--logfile" && hasValue) {
         options.logfilePath = args[++i];
+    } else if (a == "--interface" && hasValue) {
+        options.interfaceName = args[++i];
     } else if (a == "--logfile-off") {
         options.logfileOff = true;
     } else {
@@ -142,6 +144,21 @@ std::optional<std::string> NormalizeSerial(const std::string& text)
     return serial;
 }
 
+std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkInterface>& interfaces)
+{
+    if (!options.interfaceName) return {};
+    std::string names;
+    for (const NetworkInterface& candidate : interfaces) {
+        names += (names.empty() ? "" : ", ") + candidate.name;
+        if (candidate.name != *options.interfaceName) continue;
+        if (candidate.address.empty()) return "interface " + candidate.name + " has no IPv4 address";
+        options.interfaceIndex = candidate.index;
+        options.interfaceAddress = candidate.address;
+        return {};
+    }
+    return "no interface " + *options.interfaceName + " here; the interfaces are: " + (names.empty() ? "(none)" : names);
+}
+
 bool HeardWith(const std::string& serial, const HeadlessOptions& options)
 {
     if (!options.onlyMaker) return true;
@@ -151,9 +168,16 @@ bool HeardWith(const std::string& serial, const HeadlessOptions& options)
 
 std::string FilterDescription(const HeadlessOptions& options)
 {
-    if (options.printServersOnly) return "Hearing print servers only (class \"PS\"), of every maker.";
-    if (!options.onlyMaker) return "Hearing servers of every maker (--all).";
-    return "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
+    std::string text;
+    if (options.printServersOnly)
+        text = "Hearing print servers only (class \"PS\"), of every maker.";
+    else if (!options.onlyMaker)
+        text = "Hearing servers of every maker (--all).";
+    else
+        text = "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
+    if (options.interfaceName)
+        text += "\nOnly requests on " + *options.interfaceName + " (" + options.interfaceAddress + ") are heard.";
+    return text;
 }
 
 }  // namespace tessel::cli

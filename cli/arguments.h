@@ -8,6 +8,7 @@
 
 #include "cli/headless.h"
 #include "engine/ipaddress.h"
+#include "platform/hostinfo.h"
 
 namespace tessel::cli {
 
@@ -51,6 +52,11 @@ std::string ParsePlan(const std::vector<std::string>& args, PlanArguments& out);
 // "0A-1B-2C-01-02-03", "0a1b.2c01.0203", "0a1b2c010203") as the list
 // shows it: "0A-1B-2C-01-02-03".
 std::optional<std::string> NormalizeSerial(const std::string& text);
+
+// Looks up --interface among the interfaces: empty when there is none to
+// look up or it was found with an IPv4 address (its index and address are
+// then filled in), else why it cannot be used, with the names that exist.
+std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkInterface>& interfaces);
 
 // Whether a server of this serial number can be heard with these filters
 // at all (print servers are told by their class, so any serial may be one).

@@ -27,6 +27,11 @@ Headless::Headless(const HeadlessOptions& options)
     const HostIdentity host = LookUpHost();
     setup.hostName = host.name;
     setup.hostAddress = host.address;
+    if (options.interfaceIndex != 0) {
+        // Servers on that network are told our address there.
+        setup.onlyInterface = options.interfaceIndex;
+        setup.hostAddress = options.interfaceAddress;
+    }
     m_engine = std::make_unique<EngineHost>(std::move(setup));
     m_engine->Table().SetObserver(this);
 }

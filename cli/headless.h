@@ -22,6 +22,9 @@ struct HeadlessOptions {
     std::optional<std::string> logfilePath;  // default: the window's default logfile
     bool logfileOff = false;                 // switched off at once, as the window's check box does
     bool severalJobs = false;                // plan: jobs for several servers at once
+    std::optional<std::string> interfaceName;  // --interface: only this one is heard
+    unsigned interfaceIndex = 0;               // filled by ChooseInterface
+    std::string interfaceAddress;              // its address: ours, as the servers there see it
 };
 
 // What the main loop is woken by.
@@ -50,6 +53,9 @@ public:
     bool Stop(int timeoutMs = kEngineStopWaitMs);
     // Writes the logfile's closing line; the object stays for late writers.
     void CloseLogfile() { m_engine->CloseLogfile(); }
+
+    // Requests that came in on other interfaces than --interface's.
+    int OtherInterfaceRequests() { return Shared().otherInterfaceRequests.load(); }
 
     // The message for a port 67 that could not be taken.
     std::string NetworkFailure() const;

@@ -36,6 +36,15 @@ int Usage(const std::string& command, const std::string& complaint)
     return kExitUsage;
 }
 
+// --interface is looked up before anything listens.
+bool InterfaceUsable(HeadlessOptions& options)
+{
+    const std::string error = ChooseInterface(options, NetworkInterfaces());
+    if (error.empty()) return true;
+    std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
+    return false;
+}
+
 bool AsksForHelp(const std::vector<std::string>& args)
 {
     return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
@@ -46,6 +55,7 @@ int List(const std::vector<std::string>& args)
     ListArguments list;
     const std::string error = ParseList(args, list);
     if (!error.empty()) return Usage("list", error);
+    if (!InterfaceUsable(list.options)) return kExitUsage;
 
     Headless headless(list.options);
     headless.Start();
@@ -81,8 +91,10 @@ int List(const std::vector<std::string>& args)
         return kExitPortUnavailable;
     }
     // Ctrl+C is how a listing is ended: not a failure.
-    if (list.json) std::printf("%s\n", JsonSummaryLine(listed, interrupted).c_str());
+    const int other = list.options.interfaceName ? headless.OtherInterfaceRequests() : -1;
+    if (list.json) std::printf("%s\n", JsonSummaryLine(listed, interrupted, other).c_str());
     std::fprintf(stderr, "%d server%s listed.\n", listed, listed == 1 ? "" : "s");
+    if (other >= 0) std::fprintf(stderr, "%s\n", OtherInterfaceLine(other).c_str());
     return Finish(headless, kExitOk);
 }
 
@@ -104,6 +116,7 @@ int Set(const std::vector<std::string>& args)
     SetArguments set;
     const std::string error = ParseSet(args, set);
     if (!error.empty()) return Usage("set", error);
+    if (!InterfaceUsable(set.options)) return kExitUsage;
     const std::string address = FormatAddress(set.address);
     // Checked before anything listens, so nobody restarts a server for an
     // address that would be refused; the command checks again once heard.
@@ -164,6 +177,7 @@ int Plan(const std::vector<std::string>& args)
     PlanArguments plan;
     const std::string error = ParsePlan(args, plan);
     if (!error.empty()) return Usage("plan", error);
+    if (!InterfaceUsable(plan.options)) return kExitUsage;
     return RunPlan(plan);
 }
 

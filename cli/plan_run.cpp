@@ -121,6 +121,7 @@ public:
             }
         }
         const int status = PlanExitStatus(m_rows);
+        m_other = headless.OtherInterfaceRequests();
         return Finish(headless, status, kEngineStopWaitMs, [&] { TellEnd(ended, status); });
     }
 
@@ -240,6 +241,7 @@ private:
         std::fprintf(stdout, "\n");
         if (replied) std::fprintf(stderr, "tessel-cli: interrupted; letting the jobs reach a safe step...\n");
         const int status = InterruptExitStatus();
+        m_other = headless.OtherInterfaceRequests();
         return Finish(headless, status, replied ? kSafeStepWaitMs : kEngineStopWaitMs, [&] {
             for (const PlanRow& row : m_rows)
                 if (row.state == PlanRow::Interrupted)
@@ -252,12 +254,14 @@ private:
     {
         if (m_args.json) {
             std::fputs(PlanTable(m_rows).c_str(), stderr);
-            std::printf("%s\n", PlanJsonSummary(m_rows, m_unlisted, 0, ended, status).c_str());
+            std::printf("%s\n",
+                        PlanJsonSummary(m_rows, m_unlisted, m_other, ended, status).c_str());
         } else {
             std::printf("\n%s", PlanTable(m_rows).c_str());
         }
         std::fprintf(stderr, "%d server%s heard that %s not in the plan.\n", m_unlisted, m_unlisted == 1 ? "" : "s",
                      m_unlisted == 1 ? "is" : "are");
+        if (m_args.options.interfaceName) std::fprintf(stderr, "%s\n", OtherInterfaceLine(m_other).c_str());
         std::fflush(nullptr);
     }
 
@@ -269,6 +273,7 @@ private:
     std::deque<std::size_t> m_waiting;
     std::vector<std::unique_ptr<Job>> m_jobs;
     int m_unlisted = 0;
+    int m_other = 0;  // requests on other interfaces than --interface's
 
     std::mutex m_finishedLock;
     std::condition_variable m_finishedChanged;

@@ -100,10 +100,17 @@ std::string JsonServerLine(const std::string& serial, const std::string& address
            JsonText(UtcTime(heard)) + "}";
 }
 
-std::string JsonSummaryLine(int servers, bool interrupted)
+std::string JsonSummaryLine(int servers, bool interrupted, int otherInterface)
 {
     return "{\"summary\":{\"servers\":" + std::to_string(servers) + ",\"ended\":" +
-           JsonText(interrupted ? "interrupted" : "time limit") + "}}";
+           JsonText(interrupted ? "interrupted" : "time limit") +
+           (otherInterface >= 0 ? ",\"other_interface\":" + std::to_string(otherInterface) : std::string()) + "}}";
+}
+
+std::string OtherInterfaceLine(int requests)
+{
+    return std::to_string(requests) + (requests == 1 ? " request" : " requests") +
+           " on other interfaces " + (requests == 1 ? "was" : "were") + " not heard.";
 }
 
 }  // namespace tessel::cli

@@ -18,7 +18,9 @@ constexpr const char* kFilterOptions =
     "                              as print servers (class \"PS\"), of any maker\n"
     "        --logfile PATH        write the support logfile to PATH instead of\n"
     "                              \"MERROW Tessel.log\" in the current directory\n"
-    "        --logfile-off         switch the logfile off after its first line\n";
+    "        --logfile-off         switch the logfile off after its first line\n"
+    "        --interface NAME      hear only requests that arrive on NAME and\n"
+    "                              answer only there (others are counted)\n";
 
 constexpr CommandText kCommands[] = {
     {"list",

@@ -73,6 +73,7 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     s.onlyMerrow = &p.onlyMerrow;
     s.logFile = p.log.get();
     s.clock = setup.clock ? setup.clock : &RealClock();
+    s.onlyInterface = setup.onlyInterface;
     if (setup.severalJobs) {
         p.jobs = std::make_unique<JobBoard>(s, std::move(setup.jobRunner));
         s.jobs = p.jobs.get();

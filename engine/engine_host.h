@@ -39,6 +39,8 @@ struct EngineSetup {
     std::unique_ptr<BootpChannel> channel;
     // tessel-cli's plan: jobs for several servers at once (JobBoard).
     bool severalJobs = false;
+    // tessel-cli's --interface: the index of the one interface heard (0: all).
+    unsigned onlyInterface = 0;
     JobBoard::Runner jobRunner;  // empty: a thread per procedure run
 };
 

@@ -39,6 +39,11 @@ public:
         for (;;) {
             if (m_shared.stopRequested.load()) return Stop();
             const ReceiveStatus status = m_channel.Receive(m_message);
+            if (status == ReceiveStatus::Ok && !ArrivedOnChosenInterface()) {
+                // Not heard at all: no line, no listing, never answered.
+                m_shared.otherInterfaceRequests.fetch_add(1);
+                continue;
+            }
             if (m_message.hasSource) m_lastSource = FormatAddress(m_message.sourceAddress);
             NewLine();
             Log(EvRequestReceived, m_lastSource);
@@ -74,6 +79,14 @@ private:
         Log(event);
         SetStage(m_shared, StageNetworkFailed);
         return false;
+    }
+
+    // A request whose arrival interface is unknown cannot be shown to have
+    // come in on the chosen one.
+    bool ArrivedOnChosenInterface() const
+    {
+        return m_shared.onlyInterface == 0 ||
+               static_cast<unsigned>(m_message.interfaceIndex) == m_shared.onlyInterface;
     }
 
     // False when a stop was asked for meanwhile: the note is not worth

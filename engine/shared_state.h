@@ -59,6 +59,10 @@ struct SharedState {
     // tessel-cli's plan: jobs of their own for several servers, fixed before
     // the thread starts. The window has none.
     JobBoard* jobs = nullptr;
+    // Non-zero: only requests that arrived on this interface (its index)
+    // are heard; the others are only counted. Fixed before the thread starts.
+    unsigned onlyInterface = 0;
+    std::atomic<int> otherInterfaceRequests{0};
 };
 
 // Writes `stage` under the lock, as every writer must.

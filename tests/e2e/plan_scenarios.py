@@ -17,6 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import tessel_log  # noqa: E402
 from run_scenario import fields  # noqa: E402
+from assign_scenarios import run_cases  # noqa: E402
 from testbed import FACTORY_DEFAULT, PROGRAM_ADDRESS, check, main  # noqa: E402
 
 PLAN_LIMIT_SECONDS = 200
@@ -27,8 +28,9 @@ class PlanRun:
     """A plan file, the program and one peer per server on one bed."""
 
     def __init__(self, bed, cli, peer, servers, plan_lines, plan_args=(), program_route=True,
-                 prepare=None):
-        """servers: [(role, serial, addresses, peer arguments, bridge)]."""
+                 prepare=None, command=None):
+        """servers: [(role, serial, addresses, peer arguments, bridge)];
+        command: the program's command instead of plan (list ...)."""
         self.bed = bed
         self.prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=program_route)
         if prepare:
@@ -38,7 +40,8 @@ class PlanRun:
         self.plan = os.path.join(self.folder, "plan.csv")
         with open(self.plan, "w", encoding="ascii") as plan:
             plan.write("".join(line + "\n" for line in plan_lines))
-        self.tessel = self.prog.start([cli, "plan", self.plan, "--logfile", self.logfile] + list(plan_args),
+        words = command or ["plan", self.plan]
+        self.tessel = self.prog.start([cli] + words + ["--logfile", self.logfile] + list(plan_args),
                                       cwd=self.folder, name="tessel-cli")
         if not self.tessel.wait_udp_bound(67, timeout=5):
             raise AssertionError(f"tessel-cli did not bind port 67: {self.tessel.stderr.text()}")
@@ -153,7 +156,44 @@ def scenario_plan_interrupted(bed, cli, peer):
     check(tessel_log.STOPPED in run.log, "no stop in the logfile")
 
 
+def second_network(bed, prog):
+    bed.add_bridge("br1")
+    bed.add_interface(prog, "eth1", ["10.88.0.1/24"], "br1")
+
+
+def scenario_plan_interface(bed, cli, peer):
+    """The program's host on two networks, a server asking on each. With
+    --interface eth1, list hears only the server on eth1 and counts the
+    other's requests; with --interface eth0, a plan of both stores the one
+    on eth0 and never answers the one on eth1, which stays "not heard"."""
+    near, far = "0A-1B-2C-00-0A-01", "0A-1B-2C-00-0A-02"
+    servers = [("s1", near, [], [], "br0"), ("s2", far, [], [], "br1")]
+
+    def listing(case_bed):
+        run = PlanRun(case_bed, cli, peer, servers, [], ["--interface", "eth1", "--seconds", "15", "--json"],
+                      prepare=second_network, command=["list"]).finish()
+        check(run.code == 0, f"list ended with {run.code}: {run.tessel.stderr.text()}")
+        lines = run.tessel.stdout.text().splitlines()
+        check(len(lines) == 2 and f'"serial":"{far}"' in lines[0], f"list heard: {lines}")
+        summary = lines[-1]
+        other = int(summary.split('"other_interface":')[1].rstrip("}"))
+        check(other >= 3, f"requests on eth0 not counted: {summary}")
+        check(all(near not in text for text in run.log), "the server on eth0 is in the logfile")
+        check(not run.replies(near) and not run.replies(far), "a listing answered a server")
+
+    def plan(case_bed):
+        run = PlanRun(case_bed, cli, peer, servers, [f"{near},10.77.0.221", f"{far},10.88.0.222"],
+                      ["--interface", "eth0", "--seconds", "40"], prepare=second_network).finish()
+        check(run.code == 3, f"exit status {run.code}, not 3 (one never heard):\n{run.tessel.stderr.text()}")
+        run.check_table({near: ("10.77.0.221", "stored"), far: ("10.88.0.222", "not heard")})
+        check(run.replies(near) and not run.replies(far), "replies went to the wrong network")
+        check("requests on other interfaces were not heard" in run.tessel.stderr.text(), "no count of the others")
+
+    run_cases(bed, [("list_eth1", listing), ("plan_eth0", plan)])
+
+
 SCENARIOS = {
+    "plan_interface": scenario_plan_interface,
     "plan_run": scenario_plan_run,
     "plan_interrupted": scenario_plan_interrupted,
 }

@@ -261,3 +261,28 @@ TEST(CliPlan, ExitStatusIsTheWorstServersAndTheTableTellsEach)
     EXPECT_EQ(PlanJsonSummary({stored, interrupted}, 2, 5, "interrupted", 130),
               R"({"summary":{"servers":2,"stored":1,"unlisted":2,"other_interface":5,"ended":"interrupted","status":130}})");
 }
+
+TEST(CliArguments, InterfaceIsLookedUpBeforeListening)
+{
+    const std::vector<NetworkInterface> here = {{"lo", 1, "127.0.0.1"}, {"eth0", 2, "10.77.0.1"}, {"eth1", 3, ""}};
+    struct Case {
+        const char* name;
+        std::string error;  // a part of the complaint; empty: chosen
+        unsigned index;
+    };
+    for (const Case& c : {Case{"eth0", "", 2}, Case{"eth1", "eth1 has no IPv4 address", 0},
+                          Case{"wlan0", "no interface wlan0 here; the interfaces are: lo, eth0, eth1", 0}}) {
+        ListArguments list;
+        ASSERT_EQ(ParseList({"--interface", c.name}, list), "");
+        const std::string error = ChooseInterface(list.options, here);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        EXPECT_EQ(error.empty(), c.error.empty()) << error;
+        EXPECT_EQ(list.options.interfaceIndex, c.index) << c.name;
+    }
+    ListArguments list;
+    ASSERT_EQ(ParseList({"--interface", "eth0"}, list), "");
+    ASSERT_EQ(ChooseInterface(list.options, here), "");
+    EXPECT_EQ(list.options.interfaceAddress, "10.77.0.1") << "servers there are told our address there";
+    HeadlessOptions none;
+    EXPECT_EQ(ChooseInterface(none, {}), "") << "no --interface: nothing to look up";
+}

@@ -114,3 +114,21 @@ TEST_F(NetworkBed, EachJobGetsOnlyItsOwnServersRequestsOneRunAtATime)
     }
     shared.jobs = nullptr;
 }
+
+TEST_F(NetworkBed, WithAChosenInterfaceOnlyItsRequestsAreHeardTheOthersCounted)
+{
+    shared.onlyInterface = 3;
+    Start();
+    RequestShape here = Server(1), there = Server(2), unknown = Server(3);
+    here.interfaceIndex = 3;
+    there.interfaceIndex = 2;
+    channel->PushRequests({there, here, unknown, there});
+    Idle();
+    EXPECT_EQ(Servers(), (std::vector<std::pair<std::string, std::string>>{{"0A-1B-2C-00-00-01", "0.0.0.0"}}));
+    EXPECT_EQ(shared.otherInterfaceRequests.load(), 3) << "an unknown arrival is not the chosen interface";
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("Serialnumber", 0) == 0; }),
+              1)
+        << "requests on other interfaces leave no line";
+}
