@@ -114,7 +114,9 @@ bool WholeLine(const std::string& line)
     if (line.size() < 11 || line.compare(2, 1, ":") != 0 || line.compare(5, 1, ":") != 0 ||
         line.compare(8, 3, " - ") != 0)
         return false;
-    return std::none_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    for (const char c : line)
+        if (static_cast<unsigned char>(c) < 0x20) return false;
+    return true;
 }
 
 bool LessIgnoringCase(const std::string& a, const std::string& b)
@@ -130,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 2) return 0;
     std::deque<std::vector<std::uint8_t>> datagrams;
-    for (std::size_t pos = 2; pos + 2 <= size && datagrams.size() < 64;) {
+    for (std::size_t pos = 2; pos + 2 <= size && datagrams.size() < 16;) {
         const std::size_t length = std::min<std::size_t>((data[pos] << 8) | data[pos + 1], kBootpBufferSize);
         pos += 2;
         const std::size_t take = std::min(length, size - pos);
