@@ -35,7 +35,7 @@ def one_plan(bed, cli, peer, servers, parallel, results):
     hosts = [(f"s{n}", serial, [], [], "br0") for n, serial in enumerate(serials, 1)]
     lines = [f"{serial},10.77.0.{100 + n}" for n, serial in enumerate(serials, 1)]
     run = PlanRun(bed, cli, peer, hosts, lines, ["--parallel", str(parallel), "--seconds", str(LIMIT_S)])
-    run.finish()
+    run.finish(LIMIT_S)
     if run.code != 0:
         raise Failure(f"--parallel {parallel}: exit status {run.code}\n{run.tessel.stderr.text()}")
     heard = [when for when, text in run.tessel.stderr.snapshot() if text.startswith("heard ")]

@@ -140,7 +140,10 @@ std::optional<std::string> NormalizeSerial(const std::string& text)
         digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     std::string serial;
-    for (std::size_t i = 0; i < digits.size(); i += 2) serial += (i ? "-" : "") + digits.substr(i, 2);
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        if (i > 0) serial += '-';
+        serial.append(digits, i, 2);
+    }
     return serial;
 }
 
@@ -149,14 +152,17 @@ std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkI
     if (!options.interfaceName) return {};
     std::string names;
     for (const NetworkInterface& candidate : interfaces) {
-        names += (names.empty() ? "" : ", ") + candidate.name;
+        if (!names.empty()) names += ", ";
+        names += candidate.name;
         if (candidate.name != *options.interfaceName) continue;
-        if (candidate.address.empty()) return "interface " + candidate.name + " has no IPv4 address";
+        if (candidate.address.empty()) return std::string("interface ").append(candidate.name).append(" has no IPv4 address");
         options.interfaceIndex = candidate.index;
         options.interfaceAddress = candidate.address;
         return {};
     }
-    return "no interface " + *options.interfaceName + " here; the interfaces are: " + (names.empty() ? "(none)" : names);
+    std::string error = "no interface ";
+    error.append(*options.interfaceName).append(" here; the interfaces are: ").append(names.empty() ? "(none)" : names);
+    return error;
 }
 
 bool HeardWith(const std::string& serial, const HeadlessOptions& options)
@@ -176,7 +182,7 @@ std::string FilterDescription(const HeadlessOptions& options)
     else
         text = "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
     if (options.interfaceName)
-        text += "\nOnly requests on " + *options.interfaceName + " (" + options.interfaceAddress + ") are heard.";
+        text.append("\nOnly requests on ").append(*options.interfaceName).append(" (").append(options.interfaceAddress).append(") are heard.");
     return text;
 }
 

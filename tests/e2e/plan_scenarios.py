@@ -51,9 +51,9 @@ class PlanRun:
             self.peers[serial] = node.start([peer, "--linger", "forever", "--interval", "1000", "--count", "0"]
                                             + list(args) + ["--server", serial], name=f"peer-{role}")
 
-    def finish(self):
-        self.code = self.tessel.wait(PLAN_LIMIT_SECONDS)
-        check(self.code is not None, f"tessel-cli plan did not end within {PLAN_LIMIT_SECONDS} s")
+    def finish(self, limit=PLAN_LIMIT_SECONDS):
+        self.code = self.tessel.wait(limit)
+        check(self.code is not None, f"tessel-cli plan did not end within {limit} s")
         time.sleep(0.3)
         self.log = [text for _, text in tessel_log.read(self.logfile)]
         return self
