@@ -44,9 +44,11 @@ public:
                 m_shared.otherInterfaceRequests.fetch_add(1);
                 continue;
             }
-            if (m_message.hasSource) m_lastSource = FormatAddress(m_message.sourceAddress);
+            if (m_message.hasSource) m_lastSource = m_message.sourceAddress;
             NewLine();
-            Log(EvRequestReceived, m_lastSource);
+            // Formatted only for a line that will be written: with the
+            // logfile off the loop should cost little more than the receive.
+            if (Logging()) Log(EvRequestReceived, FormatAddress(m_lastSource));
             if (m_shared.stopRequested.load()) return Stop();
             if (status == ReceiveStatus::Error) {
                 Log(EvReceiveError);
@@ -179,14 +181,17 @@ private:
     // behind hundreds of others, or lose it to a full socket. So it is
     // skipped for such a request only while further datagrams are already
     // waiting; a request on its own keeps its pause whatever it is.
+    // The look at the socket is a system call, so it is made only for a
+    // request whose pause would not serve.
     bool PauseServes(const std::string& serial)
     {
-        if (!m_channel.HasPending()) return true;
-        std::lock_guard<std::mutex> guard(m_shared.stateLock);
-        if (serial == m_shared.chosenSerial) return true;
-        if (m_shared.stage.load() != StageIdle) return false;
-        const ServerTable* table = m_shared.serverList;
-        return table != nullptr && table->Find(serial) < 0;
+        {
+            std::lock_guard<std::mutex> guard(m_shared.stateLock);
+            if (serial == m_shared.chosenSerial) return true;
+            const ServerTable* table = m_shared.serverList;
+            if (m_shared.stage.load() == StageIdle && table != nullptr && table->Find(serial) < 0) return true;
+        }
+        return !m_channel.HasPending();
     }
 
     // One step under the lock, so the window never sees a half-made row and
@@ -226,6 +231,7 @@ private:
     {
         LogEvent(m_shared.logFile, code, value);
     }
+    bool Logging() const { return m_shared.logFile != nullptr && m_shared.logFile->IsEnabled(); }
     void NewLine()
     {
         if (m_shared.logFile) m_shared.logFile->WriteNewLine();
@@ -237,7 +243,7 @@ private:
     Clock& m_clock;
     BootpMessage m_message;
     std::shared_ptr<InternetSession> m_session;
-    std::string m_lastSource = kNoAddress;
+    Ipv4Bytes m_lastSource{};  // 0.0.0.0 until a datagram names its source
     bool m_firstRequestSeen = false;
 };
 
