@@ -9,8 +9,7 @@ namespace tessel::cli {
 
 namespace {
 
-constexpr int kBoxZero = 105, kBoxBroadcast = 122, kBoxReservedEnding = 123;
-
+// A whole number above 0 (seconds, or jobs at once).
 bool ParseSeconds(const std::string& text, int& seconds)
 {
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -36,6 +35,8 @@ bool SharedOption(const std::vector<std::string>& args, std::size_t& i, Headless
         if (!ParseSeconds(args[++i], seconds)) error = "--seconds needs a whole number of seconds above 0";
     } else if (a == "--logfile" && hasValue) {
         options.logfilePath = args[++i];
+    } else if (a == "--interface" && hasValue) {
+        options.interfaceName = args[++i];
     } else if (a == "--logfile-off") {
         options.logfileOff = true;
     } else {
@@ -85,33 +86,83 @@ std::string ParseSet(const std::vector<std::string>& args, SetArguments& out)
     return {};
 }
 
+std::string ParsePlan(const std::vector<std::string>& args, PlanArguments& out)
+{
+    std::string error;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        if (SharedOption(args, i, out.options, out.seconds, error)) continue;
+        const std::string& a = args[i];
+        if (a == "--yes") {
+            out.confirm = true;
+        } else if (a == "--unchecked") {
+            out.unchecked = true;
+        } else if (a == "--json") {
+            out.json = true;
+        } else if (a == "--parallel" && i + 1 < args.size()) {
+            if (!ParseSeconds(args[++i], out.parallel) || out.parallel > kMaxParallel)
+                error = "--parallel needs a whole number from 1 to " + std::to_string(kMaxParallel);
+        } else if (!a.empty() && a[0] == '-') {
+            return "unknown or incomplete option for plan: " + a;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (!error.empty()) return error;
+    if (positional.size() != 1) return "plan needs one plan file";
+    out.file = positional[0];
+    return {};
+}
+
 std::optional<std::string> NormalizeSerial(const std::string& text)
 {
-    if (text.size() != 17) return std::nullopt;
-    std::string serial = text;
-    for (std::size_t i = 0; i < serial.size(); ++i) {
-        char& c = serial[i];
-        if (i % 3 == 2) {
-            if (c != '-' && c != ':') return std::nullopt;
-            c = '-';
-        } else {
-            if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // Where the separators stand in each spelling: pairs (":" or "-"),
+    // groups of four ("."), or none.
+    std::size_t group = 0;
+    std::string separators;
+    if (text.size() == 17) {
+        group = 2;
+        separators = ":-";
+    } else if (text.size() == 14) {
+        group = 4;
+        separators = ".";
+    } else if (text.size() != 12) {
+        return std::nullopt;
+    }
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (group != 0 && i % (group + 1) == group) {
+            if (separators.find(c) == std::string::npos) return std::nullopt;
+            continue;
         }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    std::string serial;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        if (i > 0) serial += '-';
+        serial.append(digits, i, 2);
     }
     return serial;
 }
 
-int RefusingBox(const Ipv4Bytes& address, bool confirm)
+std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkInterface>& interfaces)
 {
-    // The same checks, in the same order, as the Set-IP command makes once
-    // the server was heard; made first, so nobody restarts a server for an
-    // address that would be refused.
-    if (address == Ipv4Bytes{0, 0, 0, 0}) return kBoxZero;
-    if (address == Ipv4Bytes{255, 255, 255, 255}) return kBoxBroadcast;
-    const int ending = address[3];
-    if ((ending == 0 || ending == 1 || ending == 255) && !confirm) return kBoxReservedEnding;
-    return 0;
+    if (!options.interfaceName) return {};
+    std::string names;
+    for (const NetworkInterface& candidate : interfaces) {
+        if (!names.empty()) names += ", ";
+        names += candidate.name;
+        if (candidate.name != *options.interfaceName) continue;
+        if (candidate.address.empty()) return std::string("interface ").append(candidate.name).append(" has no IPv4 address");
+        options.interfaceIndex = candidate.index;
+        options.interfaceAddress = candidate.address;
+        return {};
+    }
+    std::string error = "no interface ";
+    error.append(*options.interfaceName).append(" here; the interfaces are: ").append(names.empty() ? "(none)" : names);
+    return error;
 }
 
 bool HeardWith(const std::string& serial, const HeadlessOptions& options)
@@ -123,9 +174,16 @@ bool HeardWith(const std::string& serial, const HeadlessOptions& options)
 
 std::string FilterDescription(const HeadlessOptions& options)
 {
-    if (options.printServersOnly) return "Hearing print servers only (class \"PS\"), of every maker.";
-    if (!options.onlyMaker) return "Hearing servers of every maker (--all).";
-    return "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
+    std::string text;
+    if (options.printServersOnly)
+        text = "Hearing print servers only (class \"PS\"), of every maker.";
+    else if (!options.onlyMaker)
+        text = "Hearing servers of every maker (--all).";
+    else
+        text = "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
+    if (options.interfaceName)
+        text.append("\nOnly requests on ").append(*options.interfaceName).append(" (").append(options.interfaceAddress).append(") are heard.");
+    return text;
 }
 
 }  // namespace tessel::cli

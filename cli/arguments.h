@@ -8,6 +8,7 @@
 
 #include "cli/headless.h"
 #include "engine/ipaddress.h"
+#include "platform/hostinfo.h"
 
 namespace tessel::cli {
 
@@ -26,17 +27,36 @@ struct SetArguments {
     Ipv4Bytes address{};
 };
 
+// How many jobs of a plan run at once unless --parallel says otherwise: a
+// job is mostly fixed waits, so a few overlap well, and a site powered on
+// together rarely has more servers asking at one moment.
+inline constexpr int kDefaultParallel = 8;
+inline constexpr int kMaxParallel = 64;
+
+struct PlanArguments {
+    HeadlessOptions options;
+    int seconds = 900;
+    int parallel = kDefaultParallel;
+    bool json = false;
+    bool confirm = false;    // --yes, as for set
+    bool unchecked = false;  // --unchecked, as for set
+    std::string file;
+};
+
 // Empty when the arguments are good, else what is wrong.
 std::string ParseList(const std::vector<std::string>& args, ListArguments& out);
 std::string ParseSet(const std::vector<std::string>& args, SetArguments& out);
+std::string ParsePlan(const std::vector<std::string>& args, PlanArguments& out);
 
-// "0a:1b:2c:01:02:03" or "0A-1B-2C-01-02-03" as the list shows it.
+// A serial number in any of the usual MAC spellings ("0a:1b:2c:01:02:03",
+// "0A-1B-2C-01-02-03", "0a1b.2c01.0203", "0a1b2c010203") as the list
+// shows it: "0A-1B-2C-01-02-03".
 std::optional<std::string> NormalizeSerial(const std::string& text);
 
-// The box that refuses the address before anything listens: 105 for
-// 0.0.0.0, 122 for the broadcast address, 123 for an ending 0, 1 or 255
-// without --yes; 0 when the address may be tried.
-int RefusingBox(const Ipv4Bytes& address, bool confirm);
+// Looks up --interface among the interfaces: empty when there is none to
+// look up or it was found with an IPv4 address (its index and address are
+// then filled in), else why it cannot be used, with the names that exist.
+std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkInterface>& interfaces);
 
 // Whether a server of this serial number can be heard with these filters
 // at all (print servers are told by their class, so any serial may be one).

@@ -29,20 +29,21 @@ struct ExitStatusRow {
 };
 
 inline constexpr ExitStatusRow kExitStatusTable[] = {
-    {kExitOk, "all", "done; set: the server confirmed that it stored the address permanently"},
-    {kExitUntilRestart, "set", "the address is set until the server restarts (storing it failed)"},
+    {kExitOk, "all", "done; set: the server confirmed that it stored the address permanently; plan: every server did"},
+    {kExitUntilRestart, "set, plan", "the address is set until the server restarts (storing it failed)"},
     {kExitNotDone, "probe, store", "not answered, not stored"},
-    {kExitNotVerified, "set", "the reply went out, but the server was not found at the address"},
-    {kExitNoRequest, "set", "the server did not ask for an address within --seconds"},
-    {kExitUnconfirmed, "set", "the server answers at the address; storing it permanently was not confirmed"},
-    {kExitAlreadySet, "set", "the server already has this address; nothing was sent"},
+    {kExitNotVerified, "set, plan", "the reply went out, but the server was not found at the address"},
+    {kExitNoRequest, "set, plan", "the server did not ask for an address within --seconds"},
+    {kExitUnconfirmed, "set, plan", "the server answers at the address; storing it permanently was not confirmed"},
+    {kExitAlreadySet, "set, plan", "the server already has this address; nothing was sent"},
     {kExitUsage, "all", "wrong command line"},
-    {kExitRefused, "set", "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
-                          "without --yes, or another device already answers at it"},
-    {kExitPortUnavailable, "list, set", "UDP port 67 is in use or not permitted"},
-    {kExitNotChecked, "probe icmp, set", "the ICMP check could not be made (no permission for ICMP): "
+    {kExitRefused, "set, plan", "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
+                                "without --yes, or another device already answers at it; plan: the plan file "
+                                "was refused"},
+    {kExitPortUnavailable, "list, set, plan", "UDP port 67 is in use or not permitted"},
+    {kExitNotChecked, "probe icmp, set, plan", "the ICMP check could not be made (no permission for ICMP): "
                                          "probe icmp knows nothing of the address; set was not given --unchecked"},
-    {kExitInterrupted, "set", "ended by Ctrl+C (128 + signal: 143 when terminated)"},
+    {kExitInterrupted, "set, plan", "ended by Ctrl+C (128 + signal: 143 when terminated)"},
 };
 
 // The table as the usage text prints it.

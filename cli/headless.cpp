@@ -1,5 +1,8 @@
 #include "cli/headless.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -20,9 +23,15 @@ Headless::Headless(const HeadlessOptions& options)
     if (options.logfileOff) setup.logfile->SetEnabled(false);
     setup.onlyMaker = options.onlyMaker;
     setup.printServersOnly = options.printServersOnly;
+    setup.severalJobs = options.severalJobs;
     const HostIdentity host = LookUpHost();
     setup.hostName = host.name;
     setup.hostAddress = host.address;
+    if (options.interfaceIndex != 0) {
+        // Servers on that network are told our address there.
+        setup.onlyInterface = options.interfaceIndex;
+        setup.hostAddress = options.interfaceAddress;
+    }
     m_engine = std::make_unique<EngineHost>(std::move(setup));
     m_engine->Table().SetObserver(this);
 }
@@ -67,16 +76,14 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 
 bool Headless::Stop(int timeoutMs) { return m_engine->Stop(timeoutMs); }
 
-int Headless::RequestStop()
+int Finish(Headless& headless, int status, int stopWaitMs, const std::function<void()>& tell)
 {
-    // As the close routine asks (stop flag and idle stage under the lock),
-    // reading the stage in the same step: no stage can be raised between.
-    SharedState& shared = Shared();
-    std::lock_guard<std::mutex> guard(shared.stateLock);
-    const int stage = shared.stage.load();
-    shared.stopRequested.store(true);
-    shared.stage.store(StageIdle);
-    return stage;
+    const bool stopped = headless.Stop(stopWaitMs);
+    if (tell) tell();
+    headless.CloseLogfile();
+    std::fflush(nullptr);
+    if (!stopped) std::_Exit(status);
+    return status;
 }
 
 std::string Headless::NetworkFailure() const

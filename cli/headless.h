@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,10 @@ struct HeadlessOptions {
     bool printServersOnly = false;
     std::optional<std::string> logfilePath;  // default: the window's default logfile
     bool logfileOff = false;                 // switched off at once, as the window's check box does
+    bool severalJobs = false;                // plan: jobs for several servers at once
+    std::optional<std::string> interfaceName;  // --interface: only this one is heard
+    unsigned interfaceIndex = 0;               // filled by ChooseInterface
+    std::string interfaceAddress;              // its address: ours, as the servers there see it
 };
 
 // What the main loop is woken by.
@@ -46,14 +51,16 @@ public:
     // Asks the thread to stop and waits for it up to timeoutMs. False when
     // it was still busy: what it uses is then kept to the end of the process.
     bool Stop(int timeoutMs = kEngineStopWaitMs);
-    // The close routine's request, answering the stage it replaced.
-    int RequestStop();
     // Writes the logfile's closing line; the object stays for late writers.
     void CloseLogfile() { m_engine->CloseLogfile(); }
+
+    // Requests that came in on other interfaces than --interface's.
+    int OtherInterfaceRequests() { return Shared().otherInterfaceRequests.load(); }
 
     // The message for a port 67 that could not be taken.
     std::string NetworkFailure() const;
 
+    EngineHost& Engine() { return *m_engine; }
     SharedState& Shared() { return m_engine->Shared(); }
     ServerTable& Table() { return m_engine->Table(); }
     CLogfile& Log() { return m_engine->Log(); }
@@ -68,5 +75,15 @@ private:
     std::mutex m_lock;
     std::deque<std::pair<std::string, std::string>> m_listed;
 };
+
+// Once a reply is out, a Ctrl+C waits for the network thread's next safe
+// step: the end of its current wait or transfer (an FTP transfer is bounded
+// by the session's 30 s a request).
+inline constexpr int kSafeStepWaitMs = 120000;
+
+// Stops the engine, then `tell` (may be empty) and the logfile's closing
+// line. Ends the process when the network thread is still busy after its
+// stop: what it uses must not be destroyed under it.
+int Finish(Headless& headless, int status, int stopWaitMs = kEngineStopWaitMs, const std::function<void()>& tell = {});
 
 }  // namespace tessel::cli

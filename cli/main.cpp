@@ -11,6 +11,7 @@
 #include "cli/exit_status.h"
 #include "cli/headless.h"
 #include "cli/interruptible_clock.h"
+#include "cli/plan_run.h"
 #include "cli/report.h"
 #include "cli/support_commands.h"
 #include "cli/terminal_front_end.h"
@@ -28,11 +29,6 @@ using namespace tessel::cli;
 
 namespace {
 
-// Once the reply is out, a Ctrl+C waits for the network thread's next safe
-// step: the end of its current wait or transfer (an FTP transfer is bounded
-// by the session's 30 s a request).
-constexpr int kSafeStepWaitMs = 120000;
-
 int Usage(const std::string& command, const std::string& complaint)
 {
     const std::string help = CommandHelp(command);
@@ -40,20 +36,18 @@ int Usage(const std::string& command, const std::string& complaint)
     return kExitUsage;
 }
 
+// --interface is looked up before anything listens.
+bool InterfaceUsable(HeadlessOptions& options)
+{
+    const std::string error = ChooseInterface(options, NetworkInterfaces());
+    if (error.empty()) return true;
+    std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
+    return false;
+}
+
 bool AsksForHelp(const std::vector<std::string>& args)
 {
     return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
-}
-
-// Ends the process when the network thread is still busy after its stop:
-// what it uses must not be destroyed under it.
-int Finish(Headless& headless, int status, int stopWaitMs = kEngineStopWaitMs)
-{
-    const bool stopped = headless.Stop(stopWaitMs);
-    headless.CloseLogfile();
-    std::fflush(nullptr);
-    if (!stopped) std::_Exit(status);
-    return status;
 }
 
 int List(const std::vector<std::string>& args)
@@ -61,6 +55,7 @@ int List(const std::vector<std::string>& args)
     ListArguments list;
     const std::string error = ParseList(args, list);
     if (!error.empty()) return Usage("list", error);
+    if (!InterfaceUsable(list.options)) return kExitUsage;
 
     Headless headless(list.options);
     headless.Start();
@@ -96,8 +91,10 @@ int List(const std::vector<std::string>& args)
         return kExitPortUnavailable;
     }
     // Ctrl+C is how a listing is ended: not a failure.
-    if (list.json) std::printf("%s\n", JsonSummaryLine(listed, interrupted).c_str());
+    const int other = list.options.interfaceName ? headless.OtherInterfaceRequests() : -1;
+    if (list.json) std::printf("%s\n", JsonSummaryLine(listed, interrupted, other).c_str());
     std::fprintf(stderr, "%d server%s listed.\n", listed, listed == 1 ? "" : "s");
+    if (other >= 0) std::fprintf(stderr, "%s\n", OtherInterfaceLine(other).c_str());
     return Finish(headless, kExitOk);
 }
 
@@ -106,7 +103,7 @@ int List(const std::vector<std::string>& args)
 // and the logfile closed with its last line.
 int EndInterrupted(Headless& headless, int highestStage, const std::string& serial, const std::string& address)
 {
-    const int stage = std::max(headless.RequestStop(), highestStage);
+    const int stage = std::max(headless.Engine().RequestStop(), highestStage);
     std::fprintf(stdout, "\n");
     if (stage >= StageReplied)
         std::fprintf(stderr, "tessel-cli: interrupted; letting the network thread reach a safe step...\n");
@@ -119,11 +116,14 @@ int Set(const std::vector<std::string>& args)
     SetArguments set;
     const std::string error = ParseSet(args, set);
     if (!error.empty()) return Usage("set", error);
+    if (!InterfaceUsable(set.options)) return kExitUsage;
     const std::string address = FormatAddress(set.address);
+    // Checked before anything listens, so nobody restarts a server for an
+    // address that would be refused; the command checks again once heard.
     if (const int box = RefusingBox(set.address, set.confirm)) {
         std::printf("%s\n", BoxTextForTerminal(box).c_str());
         std::fprintf(stderr, "tessel-cli: %s refused before listening%s.\n", address.c_str(),
-                     box == 123 ? " (give --yes to use it)" : "");
+                     box == IDS_RESERVED_ENDING ? " (give --yes to use it)" : "");
         return kExitRefused;
     }
 
@@ -172,6 +172,15 @@ int Set(const std::vector<std::string>& args)
     return Finish(headless, result.status);
 }
 
+int Plan(const std::vector<std::string>& args)
+{
+    PlanArguments plan;
+    const std::string error = ParsePlan(args, plan);
+    if (!error.empty()) return Usage("plan", error);
+    if (!InterfaceUsable(plan.options)) return kExitUsage;
+    return RunPlan(plan);
+}
+
 int Host()
 {
     const std::string address = FirstIpv4Address();
@@ -206,6 +215,7 @@ int main(int argc, char** argv)
     }
     if (command == "list") return List(args);
     if (command == "set") return Set(args);
+    if (command == "plan") return Plan(args);
     if (command == "probe") return Probe(args);
     if (command == "store") return Store(args);
     if (!args.empty()) return Usage("host", "host takes no arguments");

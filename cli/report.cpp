@@ -10,7 +10,19 @@ namespace tessel::cli {
 
 namespace {
 
-constexpr int kBoxSameAddress = 124;
+std::string UtcTime(std::chrono::system_clock::time_point when)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
+    return text;
+}
+
+}  // namespace
 
 std::string JsonText(const std::string& text)
 {
@@ -31,26 +43,12 @@ std::string JsonText(const std::string& text)
     return out + "\"";
 }
 
-std::string UtcTime(std::chrono::system_clock::time_point when)
-{
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
-    return text;
-}
-
-}  // namespace
-
 std::string ExitStatusHelp()
 {
     std::string text = "Exit status:\n";
     for (const ExitStatusRow& row : kExitStatusTable) {
         char line[320];
-        std::snprintf(line, sizeof line, "  %3d  %-13s %s\n", row.code, row.commands, row.meaning);
+        std::snprintf(line, sizeof line, "  %3d  %-21s %s\n", row.code, row.commands, row.meaning);
         text += line;
     }
     return text;
@@ -59,7 +57,7 @@ std::string ExitStatusHelp()
 SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
 {
     if (outcome.refused) {
-        if (outcome.refusingBox == kBoxSameAddress)
+        if (outcome.refusingBox == IDS_SAME_ADDRESS)
             return {kExitAlreadySet, "The server already has " + address + "; nothing was sent."};
         if (outcome.refusingBox == IDS_NOT_CHECKED) return {kExitNotChecked, {}};
         return {kExitRefused, {}};
@@ -102,10 +100,17 @@ std::string JsonServerLine(const std::string& serial, const std::string& address
            JsonText(UtcTime(heard)) + "}";
 }
 
-std::string JsonSummaryLine(int servers, bool interrupted)
+std::string JsonSummaryLine(int servers, bool interrupted, int otherInterface)
 {
     return "{\"summary\":{\"servers\":" + std::to_string(servers) + ",\"ended\":" +
-           JsonText(interrupted ? "interrupted" : "time limit") + "}}";
+           JsonText(interrupted ? "interrupted" : "time limit") +
+           (otherInterface >= 0 ? ",\"other_interface\":" + std::to_string(otherInterface) : std::string()) + "}}";
+}
+
+std::string OtherInterfaceLine(int requests)
+{
+    return std::to_string(requests) + (requests == 1 ? " request" : " requests") +
+           " on other interfaces " + (requests == 1 ? "was" : "were") + " not heard.";
 }
 
 }  // namespace tessel::cli

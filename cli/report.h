@@ -24,11 +24,18 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address);
 // network thread had reached.
 std::string InterruptedStateLine(int stage, const std::string& serial, const std::string& address);
 
+// Text as a JSON string, quotes included.
+std::string JsonText(const std::string& text);
+
 // One server of list --json: {"serial":...,"address":...,"heard":...}, with
 // the time heard in UTC (ISO 8601, milliseconds).
 std::string JsonServerLine(const std::string& serial, const std::string& address,
                            std::chrono::system_clock::time_point heard);
-// The summary that ends list --json.
-std::string JsonSummaryLine(int servers, bool interrupted);
+// The summary that ends list --json; with --interface (otherInterface not
+// below 0) it counts the requests that came in on other interfaces.
+std::string JsonSummaryLine(int servers, bool interrupted, int otherInterface = -1);
+
+// "N requests on other interfaces were not heard."
+std::string OtherInterfaceLine(int requests);
 
 }  // namespace tessel::cli

@@ -7,7 +7,6 @@
 #include "cli/exit_status.h"
 #include "cli/headless.h"
 #include "engine/assignment_procedure.h"
-#include "engine/ftp_store.h"
 #include "engine/ipaddress.h"
 #include "engine/shared_state.h"
 #include "log/events.h"
@@ -17,9 +16,7 @@
 #include "platform/privileges.h"
 #include "resources/texts.h"
 #include "workers/hand_over.h"
-#include "workers/http_store.h"
 #include "workers/icmp_probe.h"
-#include "workers/port_probe.h"
 
 namespace tessel::cli {
 
@@ -73,11 +70,6 @@ std::unique_ptr<CLogfile> OpenLogfile(const StepArguments& step)
     return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath}) : nullptr;
 }
 
-void Log(CLogfile* log, int code, const std::string& value = {})
-{
-    if (log) log->WriteEvent(code, value);
-}
-
 int Tell(bool answered, const std::string& yes, const std::string& no)
 {
     std::printf("%s\n", (answered ? yes : no).c_str());
@@ -114,11 +106,8 @@ int Probe(const std::vector<std::string>& args)
         return Tell(request->result.load() != 0, step.address + " answered the ICMP echo request.",
                     step.address + " did not answer the ICMP echo request within 4 s.");
     }
-    Log(log.get(), EvCheckingTemporary);
-    StartPortProbe(request);
-    const bool connected = AwaitOutcome(*request, clock, kPortProbePolls) != 0;
-    Log(log.get(), EvCheckingTemporaryFinished);
-    if (connected) Log(log.get(), EvTemporarySuccess, step.address);
+    const bool connected = CheckWebPort(NetworkWorkers(), step.address, clock, log.get());
+    if (connected) LogEvent(log.get(), EvTemporarySuccess, step.address);
     return Tell(connected, step.address + " accepted a connection on port 80.",
                 step.address + " did not accept a connection on port 80 within 8.4 s.");
 }
@@ -130,12 +119,7 @@ int Store(const std::vector<std::string>& args)
     auto log = OpenLogfile(step);
     auto session = std::make_shared<InternetSession>(ApplicationName(TextOf(IDS_PROGRAM_TITLE)));
     if (step.kind == "http") {
-        Log(log.get(), EvHttpStoreStarted);
-        auto request = std::make_shared<StoreRequest>(step.address, session);
-        StartHttpStore(request);
-        const bool stored = AwaitOutcome(*request, RealClock(), kHttpStorePolls) != 0;
-        Log(log.get(), EvHttpStoreFinished);
-        if (stored) Log(log.get(), EvPermanentSuccess, step.address);
+        const bool stored = StoreByWebForm(NetworkWorkers(), step.address, step.address, session, RealClock(), log.get());
         return Tell(stored, step.address + " stored the address through its web form.",
                     step.address + " did not confirm the web form within 2.8 s.");
     }
@@ -143,7 +127,7 @@ int Store(const std::vector<std::string>& args)
     SharedState shared;
     shared.logFile = log.get();
     shared.stage.store(StageVerified);
-    StoreOverFtp(step.address, *session, shared);
+    NetworkWorkers().StoreOverFtp(step.address, session, shared);
     return Tell(shared.stage.load() == StageStored,
                 step.address + " stored the address in its FTP configuration file.",
                 step.address + " did not take the address over FTP (the logfile says at which step).");

@@ -6,8 +6,6 @@ namespace tessel::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
-constexpr int kBoxBrowser = 111;
-constexpr int kBoxReservedEnding = 123;
 
 std::string WithoutTrailingBlanks(const std::string& text)
 {
@@ -43,20 +41,25 @@ TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool c
 {
 }
 
+MsgAnswer TerminalAnswer(const BoxStyle& box, bool confirmReservedEnding, bool goOnUnchecked)
+{
+    if (box.id == IDS_RESERVED_ENDING) return confirmReservedEnding ? MsgAnswer::Ok : MsgAnswer::Cancel;
+    if (box.id == IDS_NOT_CHECKED) return goOnUnchecked ? MsgAnswer::Yes : MsgAnswer::No;
+    return box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
 MsgAnswer TerminalFrontEnd::ShowBox(const BoxStyle& box)
 {
     m_lastBox = box.id;
     std::fprintf(m_out, "\n%s\n", BoxTextForTerminal(box.id).c_str());
-    MsgAnswer answer = box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
-    if (box.id == kBoxReservedEnding) {
-        answer = m_confirm ? MsgAnswer::Ok : MsgAnswer::Cancel;
+    const MsgAnswer answer = TerminalAnswer(box, m_confirm, m_unchecked);
+    if (box.id == IDS_RESERVED_ENDING) {
         std::fprintf(m_out, "%s\n", m_confirm ? "(--yes given: continuing)" : "(cancelled: give --yes to continue)");
     } else if (box.id == IDS_NOT_CHECKED) {
-        answer = m_unchecked ? MsgAnswer::Yes : MsgAnswer::No;
         std::fprintf(m_out, "%s\n",
                      m_unchecked ? "(--unchecked given: continuing without the check)"
                                  : "(refused: give --unchecked to set the address without the check)");
-    } else if (box.id == kBoxBrowser) {
+    } else if (box.id == IDS_OFFER_BROWSER) {
         std::fprintf(m_out, "(no browser is started here) Home page: http://%s/\n", FormatAddress(m_address).c_str());
     }
     std::fflush(m_out);

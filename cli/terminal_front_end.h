@@ -51,6 +51,11 @@ private:
     int m_lastBox = 0;
 };
 
+// How a terminal answers a box: box 123 with --yes, box 144 with
+// --unchecked, every other question with No (the browser offer) and every
+// notice with OK.
+MsgAnswer TerminalAnswer(const BoxStyle& box, bool confirmReservedEnding, bool goOnUnchecked);
+
 // A box's text as the terminal prints it: its lines without the blanks
 // that end them in the window.
 std::string BoxTextForTerminal(int boxId);

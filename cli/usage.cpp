@@ -18,7 +18,9 @@ constexpr const char* kFilterOptions =
     "                              as print servers (class \"PS\"), of any maker\n"
     "        --logfile PATH        write the support logfile to PATH instead of\n"
     "                              \"MERROW Tessel.log\" in the current directory\n"
-    "        --logfile-off         switch the logfile off after its first line\n";
+    "        --logfile-off         switch the logfile off after its first line\n"
+    "        --interface NAME      hear only requests that arrive on NAME and\n"
+    "                              answer only there (others are counted)\n";
 
 constexpr CommandText kCommands[] = {
     {"list",
@@ -41,6 +43,31 @@ constexpr CommandText kCommands[] = {
      "                     ADDRESS cannot be made (no permission for ICMP)\n"
      "        Ctrl+C while waiting for the server ends at once; once the reply\n"
      "        is out, at the next safe step, with the state the server may be in.\n"},
+    {"plan",
+     "  plan FILE [--parallel N] [--seconds N] [--json] [--yes] [--unchecked]\n"
+     "       [--all] [--print-servers-only] [--logfile PATH] [--logfile-off]\n"
+     "        Give many servers their addresses in one run. FILE lists one\n"
+     "        server a line, SERIAL,ADDRESS; \"#\" starts a comment, blank lines\n"
+     "        and a header line are allowed, serial numbers in any usual MAC\n"
+     "        spelling. For example:\n"
+     "            serial,address\n"
+     "            # second floor\n"
+     "            0A-1B-2C-00-00-01,10.0.2.101\n"
+     "            0a:1b:2c:00:00:02,10.0.2.102\n"
+     "        The whole file is checked first (the refusals of set; a serial\n"
+     "        number or an address twice, a malformed line: refused with its\n"
+     "        line number, nothing starts). Then, as each listed server asks,\n"
+     "        its whole assignment runs as set runs it; servers not listed are\n"
+     "        printed as heard and never answered. One line per server as it\n"
+     "        ends, a table at the end; exit 0 only when every server stored\n"
+     "        its address, else the status of the one that fared worst.\n"
+     "        --parallel N  jobs at once (default 8; 1: one at a time)\n"
+     "        --seconds N   no job starts after N seconds (default 900);\n"
+     "                      jobs that run then end as they would\n"
+     "        --json        one JSON object a line per server, then a summary\n"
+     "        --yes, --unchecked  as for set, for every server\n"
+     "        Ctrl+C: no further job starts; running jobs stop at their next\n"
+     "        safe step, and the table tells where each server stands.\n"},
     {"probe",
      "  probe icmp|port80 ADDRESS [--logfile PATH]\n"
      "        One ICMP echo request (4 s), or one connection to port 80 (8.4 s).\n"
@@ -59,7 +86,7 @@ std::string CommandHelp(const std::string& command)
     for (const CommandText& c : kCommands) {
         if (command != c.name) continue;
         std::string text = std::string("Usage:\n") + c.text;
-        if (command == "list" || command == "set") text += kFilterOptions;
+        if (command == "list" || command == "set" || command == "plan") text += kFilterOptions;
         return text;
     }
     return {};
@@ -69,7 +96,7 @@ std::string FullUsage()
 {
     std::string text = "Usage: tessel-cli COMMAND [OPTIONS]   (tessel-cli COMMAND --help for one)\n\nCommands:\n";
     for (const CommandText& c : kCommands) text += c.text;
-    text += "Options of list and set:\n";
+    text += "Options of list, set and plan:\n";
     text += kFilterOptions;
     // Appended in two steps: GCC 12 at -O3 misreads "\n" + string as an
     // overlapping copy (-Wrestrict).

@@ -5,7 +5,7 @@
 
 namespace tessel::cli {
 
-inline constexpr const char* kCommandNames = "list, set, probe, store, host";
+inline constexpr const char* kCommandNames = "list, set, plan, probe, store, host";
 
 // The help of one command; empty for a name that is not a command.
 std::string CommandHelp(const std::string& command);

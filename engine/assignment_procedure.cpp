@@ -29,10 +29,8 @@ public:
             return;
         }
         // Without a session no connection can be made.
-        if (shared.logFile) {
-            shared.logFile->WriteEvent(EvFtpStoreStarted);
-            shared.logFile->WriteEvent(EvFtpConnectFailed);
-        }
+        LogEvent(shared.logFile, EvFtpStoreStarted);
+        LogEvent(shared.logFile, EvFtpConnectFailed);
     }
 };
 
@@ -42,6 +40,30 @@ AssignmentWorkers& NetworkWorkers()
 {
     static RealWorkers workers;
     return workers;
+}
+
+bool CheckWebPort(AssignmentWorkers& workers, const std::string& address, Clock& clock, CLogfile* log)
+{
+    LogEvent(log, EvCheckingTemporary);
+    // A record per run: a probe of an earlier run that is still connecting
+    // writes into its own, abandoned record.
+    auto probe = std::make_shared<ProbeRequest>(address);
+    workers.StartPortProbe(probe);
+    const bool connected = AwaitOutcome(*probe, clock, kPortProbePolls) != 0;
+    LogEvent(log, EvCheckingTemporaryFinished);
+    return connected;
+}
+
+bool StoreByWebForm(AssignmentWorkers& workers, const std::string& address, const std::string& shownAddress,
+                    const std::shared_ptr<InternetSession>& session, Clock& clock, CLogfile* log)
+{
+    LogEvent(log, EvHttpStoreStarted);
+    auto store = std::make_shared<StoreRequest>(address, session);
+    workers.StartHttpStore(store);
+    const bool stored = AwaitOutcome(*store, clock, kHttpStorePolls) != 0;
+    LogEvent(log, EvHttpStoreFinished);
+    if (stored) LogEvent(log, EvPermanentSuccess, shownAddress);
+    return stored;
 }
 
 AddressAssignment::AddressAssignment() : AddressAssignment(NetworkWorkers(), HiddenCommands()) {}
@@ -56,9 +78,7 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
 {
     SharedState& shared = context.shared;
     Clock& clock = shared.clock != nullptr ? *shared.clock : RealClock();
-    auto log = [&shared](int code, const std::string& value = {}) {
-        if (shared.logFile) shared.logFile->WriteEvent(code, value);
-    };
+    auto log = [&shared](int code, const std::string& value = {}) { LogEvent(shared.logFile, code, value); };
     auto desiredNow = [&shared] {
         std::lock_guard<std::mutex> guard(shared.stateLock);
         return shared.desiredAddress;
@@ -88,28 +108,15 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     log(EvRestartWaitFinished);
     if (!RaiseStage(shared, StageVerifying)) return AssignmentEnd::BackToListening;
 
-    log(EvCheckingTemporary);
-    // A record per run: a probe of an earlier run that is still connecting
-    // writes into its own, abandoned record.
-    auto probe = std::make_shared<ProbeRequest>(desiredNow());
-    m_workers.StartPortProbe(probe);
-    const bool verified = AwaitOutcome(*probe, clock, kPortProbePolls) != 0;
-    log(EvCheckingTemporaryFinished);
-    if (!verified) return AssignmentEnd::BackToListening;
+    if (!CheckWebPort(m_workers, desiredNow(), clock, shared.logFile)) return AssignmentEnd::BackToListening;
 
     if (!RaiseStage(shared, StageVerified)) return AssignmentEnd::BackToListening;
     log(EvTemporarySuccess, desiredAddress);
 
     const std::string storeAddress = desiredNow();
-    log(EvHttpStoreStarted);
-    auto store = std::make_shared<StoreRequest>(storeAddress, context.session);
-    m_workers.StartHttpStore(store);
-    const bool stored = AwaitOutcome(*store, clock, kHttpStorePolls) != 0;
-    log(EvHttpStoreFinished);
-    if (stored) {
-        RaiseStage(shared, StageStored);
-        log(EvPermanentSuccess, desiredAddress);
-    }
+    const bool stored =
+        StoreByWebForm(m_workers, storeAddress, desiredAddress, context.session, clock, shared.logFile);
+    if (stored) RaiseStage(shared, StageStored);
     if (shared.stopRequested.load()) return AssignmentEnd::StopThread;
     if (stored) return AssignmentEnd::BackToListening;
 

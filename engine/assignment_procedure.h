@@ -12,6 +12,8 @@
 
 namespace tessel {
 
+class CLogfile;
+class Clock;
 class SystemCommands;
 struct ProbeRequest;
 struct StoreRequest;
@@ -34,6 +36,16 @@ public:
 
 // The real workers: port 80, the form POST and the FTP route.
 AssignmentWorkers& NetworkWorkers();
+
+// The verification step with its two events: one connection to port 80 of
+// the address, waited for at most 8.4 s. True when it was accepted.
+bool CheckWebPort(AssignmentWorkers& workers, const std::string& address, Clock& clock, CLogfile* log);
+
+// The permanent store through the web form with its events (started,
+// finished, and the permanent success with `shownAddress` when the server
+// confirmed it), waited for at most 2.8 s. True when it was confirmed.
+bool StoreByWebForm(AssignmentWorkers& workers, const std::string& address, const std::string& shownAddress,
+                    const std::shared_ptr<InternetSession>& session, Clock& clock, CLogfile* log);
 
 class AddressAssignment final : public AssignmentProcedure {
 public:

@@ -21,6 +21,7 @@ struct EngineHost::Parts {
     std::string hostName;
     SharedState shared;
     std::unique_ptr<AssignmentProcedure> procedure;
+    std::unique_ptr<JobBoard> jobs;  // after `shared`, which it reads, and before the thread
     std::unique_ptr<BootpChannel> channel;  // handed to the thread at Start()
     std::unique_ptr<NetworkThread> thread;
     bool kept = false;  // the thread outlived its stop: these parts live to the end
@@ -72,6 +73,11 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     s.onlyMerrow = &p.onlyMerrow;
     s.logFile = p.log.get();
     s.clock = setup.clock ? setup.clock : &RealClock();
+    s.onlyInterface = setup.onlyInterface;
+    if (setup.severalJobs) {
+        p.jobs = std::make_unique<JobBoard>(s, std::move(setup.jobRunner));
+        s.jobs = p.jobs.get();
+    }
 }
 
 EngineHost::~EngineHost() { Stop(); }
@@ -80,6 +86,7 @@ SharedState& EngineHost::Shared() { return m_parts->shared; }
 ServerTable& EngineHost::Table() { return m_parts->table; }
 CLogfile& EngineHost::Log() { return *m_parts->log; }
 std::atomic<int>& EngineHost::OnlyMerrow() { return m_parts->onlyMerrow; }
+JobBoard* EngineHost::Jobs() { return m_parts->jobs.get(); }
 
 void EngineHost::Start()
 {
@@ -103,12 +110,10 @@ bool EngineHost::WaitUntilListening()
 OpenResult EngineHost::Opened() const { return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok; }
 bool EngineHost::Finished() const { return !m_parts->kept && (!m_parts->thread || m_parts->thread->Finished()); }
 
-void EngineHost::RequestStop()
+int EngineHost::RequestStop()
 {
-    SharedState& s = m_parts->shared;
-    std::lock_guard<std::mutex> guard(s.stateLock);
-    s.stopRequested.store(true);
-    s.stage.store(StageIdle);
+    if (m_parts->jobs) m_parts->jobs->RequestStop();
+    return tessel::RequestStop(m_parts->shared);
 }
 
 void EngineHost::CloseLogfile() { m_parts->log->Close(); }

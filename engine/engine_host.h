@@ -10,6 +10,7 @@
 
 #include "engine/assignment.h"
 #include "engine/bootp_channel.h"
+#include "engine/job_board.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -36,6 +37,11 @@ struct EngineSetup {
     // Null: the real procedure and the real socket on port 67.
     std::unique_ptr<AssignmentProcedure> procedure;
     std::unique_ptr<BootpChannel> channel;
+    // tessel-cli's plan: jobs for several servers at once (JobBoard).
+    bool severalJobs = false;
+    // tessel-cli's --interface: the index of the one interface heard (0: all).
+    unsigned onlyInterface = 0;
+    JobBoard::Runner jobRunner;  // empty: a thread per procedure run
 };
 
 // This computer's name and first IPv4 address, as the window's constructor
@@ -59,6 +65,8 @@ public:
     ServerTable& Table();
     CLogfile& Log();
     std::atomic<int>& OnlyMerrow();
+    // Null unless the setup asked for several jobs.
+    JobBoard* Jobs();
 
     // Starts the network thread (once).
     void Start();
@@ -69,8 +77,9 @@ public:
     bool Finished() const;
 
     // The close routine's request: stopRequested and the idle stage, under
-    // the lock. Nothing waits here.
-    void RequestStop();
+    // the lock, and the same for every job. Nothing waits here. Answers the
+    // stage it replaced.
+    int RequestStop();
     // Writes the logfile's closing line and closes the file; the object
     // stays for threads that are still finishing.
     void CloseLogfile();

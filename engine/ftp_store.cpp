@@ -51,9 +51,7 @@ std::optional<std::string> ConfigFileContent(const std::string& fileName, const 
 
 void StoreOverFtp(const std::string& address, InternetSession& session, SharedState& shared, std::uint16_t port)
 {
-    const auto log = [&shared](int code, std::string value = {}) {
-        if (shared.logFile) shared.logFile->WriteEvent(code, std::move(value));
-    };
+    const auto log = [&shared](int code, std::string value = {}) { LogEvent(shared.logFile, code, std::move(value)); };
     log(EvFtpStoreStarted);
 
     // Leaving this function by any path closes the connection.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "resources/texts.h"
+
 namespace tessel {
 
 std::string FormatAddress(const std::uint8_t* bytes)
@@ -13,29 +15,41 @@ std::string FormatAddress(const std::uint8_t* bytes)
 
 std::string FormatAddress(const Ipv4Bytes& bytes) { return FormatAddress(bytes.data()); }
 
+std::optional<std::uint8_t> ParseOctet(std::string_view text)
+{
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value > 255) return std::nullopt;
+    return static_cast<std::uint8_t>(value);
+}
+
 std::optional<Ipv4Bytes> ParseAddress(std::string_view text)
 {
     Ipv4Bytes bytes{};
-    std::size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.') return std::nullopt;
-            ++pos;
-        }
-        int value = 0;
-        int digits = 0;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
-            value = value * 10 + (text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
-        bytes[static_cast<std::size_t>(part)] = static_cast<std::uint8_t>(value);
+    for (std::size_t part = 0; part < bytes.size(); ++part) {
+        const std::size_t dot = part + 1 < bytes.size() ? text.find('.') : text.size();
+        if (dot == std::string_view::npos) return std::nullopt;
+        const auto octet = ParseOctet(text.substr(0, dot));
+        if (!octet) return std::nullopt;
+        bytes[part] = *octet;
+        text.remove_prefix(dot == text.size() ? dot : dot + 1);
     }
-    if (pos != text.size()) return std::nullopt;
     return bytes;
 }
 
 Ipv4Bytes AddressBytesOrZero(std::string_view text) { return ParseAddress(text).value_or(Ipv4Bytes{}); }
+
+int RefusingBox(const Ipv4Bytes& address, bool reservedEndingConfirmed)
+{
+    if (address == Ipv4Bytes{0, 0, 0, 0}) return IDS_ZERO_ADDRESS;
+    if (address == Ipv4Bytes{255, 255, 255, 255}) return IDS_BROADCAST_ADDRESS;
+    const int ending = address[3];
+    if ((ending == 0 || ending == 1 || ending == 255) && !reservedEndingConfirmed) return IDS_RESERVED_ENDING;
+    return 0;
+}
 
 }  // namespace tessel

@@ -4,6 +4,7 @@
 #include <condition_variable>
 
 #include "engine/ipaddress.h"
+#include "engine/job_board.h"
 #include "engine/server_table.h"
 #include "log/events.h"
 #include "log/logfile.h"
@@ -38,9 +39,16 @@ public:
         for (;;) {
             if (m_shared.stopRequested.load()) return Stop();
             const ReceiveStatus status = m_channel.Receive(m_message);
-            if (m_message.hasSource) m_lastSource = FormatAddress(m_message.sourceAddress);
+            if (status == ReceiveStatus::Ok && !ArrivedOnChosenInterface()) {
+                // Not heard at all: no line, no listing, never answered.
+                m_shared.otherInterfaceRequests.fetch_add(1);
+                continue;
+            }
+            if (m_message.hasSource) m_lastSource = m_message.sourceAddress;
             NewLine();
-            Log(EvRequestReceived, m_lastSource);
+            // Formatted only for a line that will be written: with the
+            // logfile off the loop should cost little more than the receive.
+            if (Logging()) Log(EvRequestReceived, FormatAddress(m_lastSource));
             if (m_shared.stopRequested.load()) return Stop();
             if (status == ReceiveStatus::Error) {
                 Log(EvReceiveError);
@@ -73,6 +81,14 @@ private:
         Log(event);
         SetStage(m_shared, StageNetworkFailed);
         return false;
+    }
+
+    // A request whose arrival interface is unknown cannot be shown to have
+    // come in on the chosen one.
+    bool ArrivedOnChosenInterface() const
+    {
+        return m_shared.onlyInterface == 0 ||
+               static_cast<unsigned>(m_message.interfaceIndex) == m_shared.onlyInterface;
     }
 
     // False when a stop was asked for meanwhile: the note is not worth
@@ -146,7 +162,11 @@ private:
             chosen = stage >= StageAwaitRequest && stage <= StageVerifying && serial == m_shared.chosenSerial;
             if (chosen) desired = m_shared.desiredAddress;
         }
-        if (!chosen || m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
+        if (m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
+        if (!chosen) {
+            if (m_shared.jobs != nullptr) m_shared.jobs->Route(serial, m_message, *m_env.procedure, m_channel, m_session);
+            return AssignmentEnd::BackToListening;
+        }
         AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
     }
@@ -161,14 +181,17 @@ private:
     // behind hundreds of others, or lose it to a full socket. So it is
     // skipped for such a request only while further datagrams are already
     // waiting; a request on its own keeps its pause whatever it is.
+    // The look at the socket is a system call, so it is made only for a
+    // request whose pause would not serve.
     bool PauseServes(const std::string& serial)
     {
-        if (!m_channel.HasPending()) return true;
-        std::lock_guard<std::mutex> guard(m_shared.stateLock);
-        if (serial == m_shared.chosenSerial) return true;
-        if (m_shared.stage.load() != StageIdle) return false;
-        const ServerTable* table = m_shared.serverList;
-        return table != nullptr && table->Find(serial) < 0;
+        {
+            std::lock_guard<std::mutex> guard(m_shared.stateLock);
+            if (serial == m_shared.chosenSerial) return true;
+            const ServerTable* table = m_shared.serverList;
+            if (m_shared.stage.load() == StageIdle && table != nullptr && table->Find(serial) < 0) return true;
+        }
+        return !m_channel.HasPending();
     }
 
     // One step under the lock, so the window never sees a half-made row and
@@ -192,6 +215,12 @@ private:
 
     int Stop()
     {
+        if (m_shared.jobs != nullptr) {
+            // The jobs' procedures use the channel and the session: they end
+            // (at their next safe step) before either goes.
+            m_shared.jobs->RequestStop();
+            m_shared.jobs->Join();
+        }
         Log(EvThreadsClosed);
         m_channel.Close();
         m_session.reset();
@@ -200,8 +229,9 @@ private:
 
     void Log(int code, const std::string& value = {})
     {
-        if (m_shared.logFile) m_shared.logFile->WriteEvent(code, value);
+        LogEvent(m_shared.logFile, code, value);
     }
+    bool Logging() const { return m_shared.logFile != nullptr && m_shared.logFile->IsEnabled(); }
     void NewLine()
     {
         if (m_shared.logFile) m_shared.logFile->WriteNewLine();
@@ -213,7 +243,7 @@ private:
     Clock& m_clock;
     BootpMessage m_message;
     std::shared_ptr<InternetSession> m_session;
-    std::string m_lastSource = kNoAddress;
+    Ipv4Bytes m_lastSource{};  // 0.0.0.0 until a datagram names its source
     bool m_firstRequestSeen = false;
 };
 
@@ -283,12 +313,7 @@ void NetworkThread::Start()
     });
 }
 
-void NetworkThread::RequestStop()
-{
-    std::lock_guard<std::mutex> guard(m_shared.stateLock);
-    m_shared.stopRequested.store(true);
-    m_shared.stage.store(StageIdle);
-}
+void NetworkThread::RequestStop() { tessel::RequestStop(m_shared); }
 
 bool NetworkThread::WakeAndJoin(int timeoutMs)
 {

@@ -12,6 +12,7 @@ namespace tessel {
 
 class CLogfile;
 class Clock;
+class JobBoard;
 class ServerTable;
 
 // Values of `stage`. The numbers are fixed: the window compares them.
@@ -55,6 +56,13 @@ struct SharedState {
     CLogfile* logFile = nullptr;
     // Every fixed wait of the threads that share this block goes through it.
     Clock* clock = nullptr;
+    // tessel-cli's plan: jobs of their own for several servers, fixed before
+    // the thread starts. The window has none.
+    JobBoard* jobs = nullptr;
+    // Non-zero: only requests that arrived on this interface (its index)
+    // are heard; the others are only counted. Fixed before the thread starts.
+    unsigned onlyInterface = 0;
+    std::atomic<int> otherInterfaceRequests{0};
 };
 
 // Writes `stage` under the lock, as every writer must.
@@ -75,6 +83,18 @@ inline bool RaiseStage(SharedState& shared, std::int32_t value)
     if (shared.stage.load() < StageAwaitRequest) return false;
     shared.stage.store(value);
     return true;
+}
+
+// The close routine's request: the stop flag and the idle stage in one step
+// under the lock. Answers the stage it replaced, read in the same step, so
+// no stage can be raised between (tessel-cli tells the server's state by it).
+inline std::int32_t RequestStop(SharedState& shared)
+{
+    std::lock_guard<std::mutex> guard(shared.stateLock);
+    const std::int32_t replaced = shared.stage.load();
+    shared.stopRequested.store(true);
+    shared.stage.store(StageIdle);
+    return replaced;
 }
 
 }  // namespace tessel

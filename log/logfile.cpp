@@ -11,18 +11,25 @@ namespace tessel {
 
 namespace {
 
+// "HH:MM:SS - " of now. The receive loop writes several lines for every
+// datagram; the local time is worked out once a second per thread, not
+// once a line (it takes the C library's time-zone lock).
 std::string Timestamp()
 {
+    thread_local std::time_t shown = -1;
+    thread_local char text[16] = {};
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
+    if (now != shown) {
+        std::tm local{};
 #ifdef _WIN32
-    localtime_s(&local, &now);
+        localtime_s(&local, &now);
 #else
-    localtime_r(&now, &local);
+        localtime_r(&now, &local);
 #endif
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return std::string(text) + " - ";
+        std::strftime(text, sizeof text, "%H:%M:%S - ", &local);
+        shown = now;
+    }
+    return text;
 }
 
 // A value can come from a server (an FTP file name): keep it on one line so
@@ -108,7 +115,9 @@ void CLogfile::WriteTimestamp()
 void CLogfile::WriteEvent(int code, std::string value)
 {
     if (m_bFailed || !IsEnabled()) return;  // spares the formatting; decided under the lock
-    std::string line = Timestamp() + EventText(code);
+    std::string line = Timestamp();
+    line.reserve(96);
+    line += EventText(code);
     if (EventTakesValue(code)) line += OneLine(std::move(value));
     line += ".\r\n";
     WriteLocked(line, Gate::WhileEnabled);
@@ -116,8 +125,9 @@ void CLogfile::WriteEvent(int code, std::string value)
 
 void CLogfile::WriteNewLine()
 {
-    if (m_bFailed) return;
-    WriteLocked("\r\n", Gate::WhileEnabled);
+    if (m_bFailed || !IsEnabled()) return;  // as WriteEvent: decided under the lock
+    static const std::string kLineEnd = "\r\n";
+    WriteLocked(kLineEnd, Gate::WhileEnabled);
 }
 
 void CLogfile::SetEnabled(bool on)

@@ -69,4 +69,11 @@ private:
     std::mutex m_writeLock;
 };
 
+// Writes one event when there is a logfile: the engine's parts and the
+// single steps of tessel-cli may run without one.
+inline void LogEvent(CLogfile* log, int code, std::string value = {})
+{
+    if (log != nullptr) log->WriteEvent(code, std::move(value));
+}
+
 }  // namespace tessel

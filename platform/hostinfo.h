@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tessel {
 
@@ -13,5 +14,18 @@ std::string LocalHostName();
 // first answer, or, when that is a loopback address or there is none, the
 // first non-loopback address of an interface that is up. Empty when none.
 std::string FirstIpv4Address();
+
+// One network interface of this computer, by the name the system shows
+// (Windows: the adapter's friendly name), with the index that a received
+// datagram names as its arrival interface and its first IPv4 address
+// (empty when it has none).
+struct NetworkInterface {
+    std::string name;
+    unsigned index = 0;
+    std::string address;
+};
+
+// Every interface, loopback included, in the system's order.
+std::vector<NetworkInterface> NetworkInterfaces();
 
 }  // namespace tessel

@@ -67,4 +67,25 @@ std::string FirstIpv4Address()
     return FirstInterfaceAddress();
 }
 
+std::vector<NetworkInterface> NetworkInterfaces()
+{
+    std::vector<NetworkInterface> found;
+    if (struct if_nameindex* names = if_nameindex()) {
+        for (const struct if_nameindex* it = names; it->if_index != 0 && it->if_name != nullptr; ++it)
+            found.push_back({it->if_name, it->if_index, {}});
+        if_freenameindex(names);
+    }
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return found;
+    for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+        if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET || it->ifa_name == nullptr) continue;
+        in_addr a{};
+        std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr, sizeof a);
+        for (NetworkInterface& known : found)
+            if (known.name == it->ifa_name && known.address.empty()) known.address = Dotted(a);
+    }
+    freeifaddrs(list);
+    return found;
+}
+
 }  // namespace tessel

@@ -30,8 +30,8 @@ std::string NameOf()
     return name.data();
 }
 
-// The first IPv4 address of an adapter that is up and not the loopback.
-std::string FirstAdapterAddress()
+// The system's adapters with IPv4, in its order; empty when it gives none.
+std::vector<unsigned char> Adapters()
 {
     ULONG size = 16 * 1024;
     std::vector<unsigned char> buffer;
@@ -41,19 +41,54 @@ std::string FirstAdapterAddress()
         rc = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
                                     nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
     }
-    if (rc != NO_ERROR) return {};
+    if (rc != NO_ERROR || size == 0) buffer.clear();
+    return buffer;
+}
+
+template <typename Visit>
+void ForEachAdapter(Visit visit)
+{
+    std::vector<unsigned char> buffer = Adapters();
+    if (buffer.empty()) return;
     for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
-         adapter = adapter->Next) {
-        if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
-        for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
-            const SOCKADDR* sa = unicast->Address.lpSockaddr;
-            if (sa == nullptr || sa->sa_family != AF_INET) continue;
-            in_addr a{};
-            std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, sizeof a);
-            if (!IsLoopback(a)) return Dotted(a);
-        }
+         adapter = adapter->Next)
+        visit(*adapter);
+}
+
+// The adapter's first IPv4 address that is not a loopback one; empty.
+std::string FirstAddressOf(const IP_ADAPTER_ADDRESSES& adapter)
+{
+    for (auto* unicast = adapter.FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
+        const SOCKADDR* sa = unicast->Address.lpSockaddr;
+        if (sa == nullptr || sa->sa_family != AF_INET) continue;
+        in_addr a{};
+        std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, sizeof a);
+        if (!IsLoopback(a)) return Dotted(a);
     }
     return {};
+}
+
+// The first IPv4 address of an adapter that is up and not the loopback.
+std::string FirstAdapterAddress()
+{
+    std::string found;
+    ForEachAdapter([&found](const IP_ADAPTER_ADDRESSES& adapter) {
+        if (!found.empty() || adapter.OperStatus != IfOperStatusUp || adapter.IfType == IF_TYPE_SOFTWARE_LOOPBACK)
+            return;
+        found = FirstAddressOf(adapter);
+    });
+    return found;
+}
+
+std::string Utf8(const wchar_t* text)
+{
+    if (text == nullptr) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.pop_back();
+    return out;
 }
 
 }  // namespace
@@ -84,6 +119,16 @@ std::string FirstIpv4Address()
         }
     }
     return FirstAdapterAddress();
+}
+
+std::vector<NetworkInterface> NetworkInterfaces()
+{
+    std::vector<NetworkInterface> found;
+    ForEachAdapter([&found](const IP_ADAPTER_ADDRESSES& adapter) {
+        // IfIndex is the IPv4 index, the one IP_PKTINFO names on arrival.
+        found.push_back({Utf8(adapter.FriendlyName), static_cast<unsigned>(adapter.IfIndex), FirstAddressOf(adapter)});
+    });
+    return found;
 }
 
 }  // namespace tessel

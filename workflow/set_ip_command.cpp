@@ -16,34 +16,26 @@ namespace tessel {
 
 namespace {
 
-constexpr const char* kZeroAddress = "0.0.0.0";
-constexpr const char* kBroadcastAddress = "255.255.255.255";
-
-// Box numbers and help topics of the outcome.
-constexpr int kBoxNoServer = 104, kBoxZero = 105, kBoxInUse = 106, kBoxNoRequest = 107, kBoxNotVerified = 108,
-              kBoxUntilRestart = 109, kBoxStored = 110, kBoxBrowser = 111, kBoxUntilRestartInkwell = 119,
-              kBoxWaitForServer = 120, kBoxBroadcast = 122, kBoxReservedEnding = 123, kBoxSameAddress = 124,
-              kBoxRegister = 137, kBoxNotChecked = 144;
 
 // The help topic that F1 opens while the command's box is up; the box that
 // asks to wait for a server leaves the topic as it is.
 int HelpOfBox(int id)
 {
     switch (id) {
-    case kBoxNoServer: return kHelpNoServerChosen;
-    case kBoxZero: return kHelpZeroAddress;
-    case kBoxInUse: return kHelpAddressInUse;
-    case kBoxNoRequest: return kHelpNoRequest;
-    case kBoxNotVerified: return kHelpNotVerified;
-    case kBoxUntilRestart:
-    case kBoxUntilRestartInkwell: return kHelpUntilRestart;
-    case kBoxStored: return kHelpStored;
-    case kBoxBrowser:
-    case kBoxRegister: return kHelpFollowUp;
-    case kBoxBroadcast: return kHelpBroadcast;
-    case kBoxReservedEnding: return kHelpReservedEnding;
-    case kBoxSameAddress: return kHelpSameAddress;
-    case kBoxNotChecked: return kHelpNotChecked;
+    case IDS_NO_SERVER_CHOSEN: return kHelpNoServerChosen;
+    case IDS_ZERO_ADDRESS: return kHelpZeroAddress;
+    case IDS_ADDRESS_IN_USE: return kHelpAddressInUse;
+    case IDS_NO_REQUEST: return kHelpNoRequest;
+    case IDS_NOT_VERIFIED: return kHelpNotVerified;
+    case IDS_UNTIL_RESTART:
+    case IDS_UNTIL_RESTART_INKWELL: return kHelpUntilRestart;
+    case IDS_STORED: return kHelpStored;
+    case IDS_OFFER_BROWSER:
+    case IDS_REGISTER_SERVER: return kHelpFollowUp;
+    case IDS_BROADCAST_ADDRESS: return kHelpBroadcast;
+    case IDS_RESERVED_ENDING: return kHelpReservedEnding;
+    case IDS_SAME_ADDRESS: return kHelpSameAddress;
+    case IDS_NOT_CHECKED: return kHelpNotChecked;
     default: return kHelpUnchanged;
     }
 }
@@ -94,8 +86,8 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     SetIpOutcome outcome;
     m_lastBox = 0;
     if (shared.awaitingFirstServer.load()) {
-        Box(kBoxWaitForServer);
-        outcome.refusingBox = kBoxWaitForServer;
+        Box(IDS_WAIT_FOR_SERVER);
+        outcome.refusingBox = IDS_WAIT_FOR_SERVER;
         return outcome;
     }
     std::string desired;
@@ -120,13 +112,13 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     if (unchecked) {
         // The user answers with the normal cursor, as for every other box.
         m_ctx.ui.SetWaitCursor(false);
-        goOn = Box(kBoxNotChecked) == MsgAnswer::Yes;
+        goOn = Box(IDS_NOT_CHECKED) == MsgAnswer::Yes;
         if (goOn) m_ctx.ui.SetWaitCursor(true);
     }
     if (!goOn) {
         SetStage(shared, StageIdle);
         m_ctx.ui.SetWaitCursor(false);
-        if (answer == IcmpAnswer::Answered) Box(kBoxInUse);
+        if (answer == IcmpAnswer::Answered) Box(IDS_ADDRESS_IN_USE);
         m_ctx.ui.FocusField(4);
         outcome.refusingBox = m_lastBox;
         return outcome;
@@ -161,22 +153,17 @@ bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
     const auto bytes = m_ctx.ui.ReadAddress();
     if (!bytes) return false;
     out = FormatAddress(*bytes);
-    if (out == kZeroAddress) {
-        Box(kBoxZero);
-        m_ctx.ui.FocusField(1);
-        return false;
-    }
-    if (out == kBroadcastAddress) {
-        Box(kBoxBroadcast);
-        m_ctx.ui.FocusField(1);
-        return false;
-    }
-    const std::string ending = out.substr(out.rfind('.') + 1);
-    if (ending == "0" || ending == "1" || ending == "255") {
-        if (Box(kBoxReservedEnding) != MsgAnswer::Ok) {
+    const int refusal = RefusingBox(*bytes, false);
+    if (refusal == IDS_RESERVED_ENDING) {
+        // The user may confirm this one.
+        if (Box(refusal) != MsgAnswer::Ok) {
             m_ctx.ui.FocusField(4);
             return false;
         }
+    } else if (refusal != 0) {
+        Box(refusal);
+        m_ctx.ui.FocusField(1);
+        return false;
     }
     std::lock_guard<std::mutex> guard(m_ctx.shared.stateLock);
     m_ctx.shared.desiredAddress = out;
@@ -201,11 +188,11 @@ bool CSetIpCommand::CheckChosenServer()
         if (serial && !same) shared.chosenSerial = *serial;
     }
     if (!serial) {
-        Box(kBoxNoServer);
+        Box(IDS_NO_SERVER_CHOSEN);
         return false;
     }
     if (same) {
-        Box(kBoxSameAddress);
+        Box(IDS_SAME_ADDRESS);
         m_ctx.ui.FocusField(4);
         return false;
     }
@@ -342,10 +329,10 @@ int CSetIpCommand::RunFallback(int stage)
 void CSetIpCommand::ShowResult(int result)
 {
     switch (result) {
-    case StageAwaitRequest: Box(kBoxNoRequest); break;
-    case StageVerified: Box(m_ctx.inkwellMode ? kBoxUntilRestartInkwell : kBoxUntilRestart); break;
-    case StageStored: Box(kBoxStored); break;
-    default: Box(kBoxNotVerified); break;
+    case StageAwaitRequest: Box(IDS_NO_REQUEST); break;
+    case StageVerified: Box(m_ctx.inkwellMode ? IDS_UNTIL_RESTART_INKWELL : IDS_UNTIL_RESTART); break;
+    case StageStored: Box(IDS_STORED); break;
+    default: Box(IDS_NOT_VERIFIED); break;
     }
 }
 
@@ -357,13 +344,13 @@ void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
     m_ctx.clock.sleepMs(kFollowUpPauseMs);
     m_ctx.helpContext.store(kHelpFollowUp);
     if (m_ctx.inkwellMode) {
-        if (Box(kBoxRegister) == MsgAnswer::Yes) {
+        if (Box(IDS_REGISTER_SERVER) == MsgAnswer::Yes) {
             m_ctx.ui.RegisterNewServer(address);
             m_bClosingAfterRegistration = true;
             m_ctx.ui.CloseProgram();
             return;
         }
-    } else if (Box(kBoxBrowser) == MsgAnswer::Yes) {
+    } else if (Box(IDS_OFFER_BROWSER) == MsgAnswer::Yes) {
         m_ctx.ui.LaunchBrowser(address);
     }
     m_ctx.helpContext.store(kHelpAtRest);

@@ -9,6 +9,8 @@
 
 #include "cli/arguments.h"
 #include "cli/exit_status.h"
+#include "cli/plan_file.h"
+#include "cli/plan_report.h"
 #include "cli/report.h"
 #include "cli/terminal_front_end.h"
 #include "cli/usage.h"
@@ -64,20 +66,6 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
     EXPECT_TRUE(list.json);
     EXPECT_FALSE(list.options.onlyMaker);
     EXPECT_NE(ParseList({"--yes"}, list), "");
-}
-
-TEST(CliArguments, AddressesRefusedBeforeListening)
-{
-    struct Case {
-        Ipv4Bytes address;
-        bool confirm;
-        int box;
-    };
-    for (const Case c : {Case{{0, 0, 0, 0}, true, 105}, Case{{255, 255, 255, 255}, true, 122},
-                         Case{{10, 0, 0, 0}, false, 123}, Case{{10, 0, 0, 1}, false, 123},
-                         Case{{10, 0, 0, 255}, false, 123}, Case{{10, 0, 0, 255}, true, 0},
-                         Case{{10, 0, 0, 2}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
-        EXPECT_EQ(RefusingBox(c.address, c.confirm), c.box) << FormatAddress(c.address);
 }
 
 TEST(CliExit, EachOutcomeHasItsOwnStatus)
@@ -181,4 +169,120 @@ TEST(CliTerminal, BoxesAndProgressOnAPipe)
         EXPECT_NE(text.find(kSettingTitle), std::string::npos);
         EXPECT_NE(text.find(StageHeadline(IDS_STAGE_SETTING)), std::string::npos);
     }
+}
+
+TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
+{
+    const PlanCheck good = CheckPlan("Serial, Address\r\n"
+                                     "# second floor\n"
+                                     "\n"
+                                     "0a:1b:2c:00:00:01,10.0.2.101\n"
+                                     "\"0A1B.2C00.0002\" , \"10.0.2.102\"   # by the stairs\n"
+                                     "0a1b2c000003,10.0.2.103\r\n",
+                                     false);
+    ASSERT_EQ(good.errors, std::vector<std::string>{});
+    ASSERT_EQ(good.entries.size(), 3u);
+    EXPECT_EQ(good.entries[1].serial, "0A-1B-2C-00-00-02");
+    EXPECT_EQ(good.entries[1].line, 5);
+    EXPECT_EQ(good.entries[2].address, (Ipv4Bytes{10, 0, 2, 103}));
+
+    struct Case {
+        const char* text;
+        bool confirmed;
+        std::vector<std::string> errors;  // each a part of the complaint of its line, in order
+    };
+    const Case cases[] = {
+        {"0A-1B-2C-00-00-01,10.0.2.101,extra\n", false, {"line 1: expected SERIAL,ADDRESS"}},
+        {"0A-1B-2C-00-00-01\n", false, {"line 1: expected SERIAL,ADDRESS"}},
+        {"0A-1B-2C-00-00-01;10.0.2.101\n", false, {"line 1: expected SERIAL,ADDRESS"}},
+        {"0A-1B-2C-00-00,10.0.2.101\n", false, {"line 1: not a serial number"}},
+        {"serial,address\nserial,address\n", false, {"line 2: not a serial number"}},
+        {"0A-1B-2C-00-00-01,10.0.2\n", false, {"line 1: not an IP address"}},
+        {"0A-1B-2C-00-00-01,0.0.0.0\n0A-1B-2C-00-00-02,255.255.255.255\n", true,
+         {"line 1: 0.0.0.0 refused", "line 2: 255.255.255.255 refused"}},
+        {"0A-1B-2C-00-00-01,10.0.2.255\n", false, {"line 1: 10.0.2.255 refused: an address ending in 0, 1 or 255"}},
+        {"0A-1B-2C-00-00-01,10.0.2.101\n\n0a:1b:2c:00:00:01,10.0.2.102\n0A-1B-2C-00-00-03,10.0.2.101\n", false,
+         {"line 3: 0A-1B-2C-00-00-01 already stands on line 1", "line 4: 10.0.2.101 already stands on line 1"}},
+    };
+    for (const Case& c : cases) {
+        const PlanCheck check = CheckPlan(c.text, c.confirmed);
+        ASSERT_EQ(check.errors.size(), c.errors.size()) << c.text;
+        for (std::size_t i = 0; i < c.errors.size(); ++i)
+            EXPECT_NE(check.errors[i].find(c.errors[i]), std::string::npos) << check.errors[i];
+    }
+    EXPECT_TRUE(CheckPlan("0A-1B-2C-00-00-01,10.0.2.255\n", true).errors.empty()) << "--yes confirms an ending";
+    EXPECT_NE(ReadPlan("/nonexistent/plan.csv", false).errors.at(0).find("cannot be read"), std::string::npos);
+    EXPECT_NE(ReadPlan("/", false).errors.at(0).find("cannot be read"), std::string::npos);
+    EXPECT_NE(ReadPlan("/dev/null", false).errors.at(0).find("lists no server"), std::string::npos);
+
+    PlanArguments plan;
+    EXPECT_EQ(ParsePlan({"plan.csv", "--parallel", "3", "--json", "--yes", "--all"}, plan), "");
+    EXPECT_EQ(plan.parallel, 3);
+    EXPECT_EQ(plan.file, "plan.csv");
+    EXPECT_NE(ParsePlan({"plan.csv", "--parallel", "0"}, plan), "");
+    EXPECT_NE(ParsePlan({}, plan), "");
+}
+
+TEST(CliPlan, ExitStatusIsTheWorstServersAndTheTableTellsEach)
+{
+    auto row = [](PlanRow::State state, int status = 0) {
+        PlanRow r{"0A-1B-2C-00-00-01", "10.0.2.101"};
+        r.state = state;
+        r.status = status;
+        return r;
+    };
+    struct Case {
+        std::vector<PlanRow> rows;
+        int status;
+    };
+    const Case cases[] = {
+        {{row(PlanRow::Ended, kExitOk), row(PlanRow::Ended, kExitOk)}, kExitOk},
+        {{row(PlanRow::Ended, kExitOk), row(PlanRow::NotHeard)}, kExitNoRequest},
+        {{row(PlanRow::Ended, kExitAlreadySet), row(PlanRow::Ended, kExitUnconfirmed)}, kExitUnconfirmed},
+        {{row(PlanRow::Ended, kExitUntilRestart), row(PlanRow::Waiting)}, kExitNoRequest},
+        {{row(PlanRow::Ended, kExitNoRequest), row(PlanRow::Ended, kExitNotVerified)}, kExitNotVerified},
+        {{row(PlanRow::Ended, kExitNotVerified), row(PlanRow::Ended, kExitRefused)}, kExitRefused},
+        {{row(PlanRow::Ended, kExitRefused), row(PlanRow::Ended, kExitNotChecked)}, kExitNotChecked},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PlanExitStatus(c.rows), c.status) << c.status;
+
+    PlanRow stored = row(PlanRow::Ended, kExitOk);
+    stored.seconds = 34.25;
+    PlanRow interrupted = row(PlanRow::Interrupted);
+    interrupted.stage = StageRestarting;
+    EXPECT_EQ(PlanLine(stored), "0A-1B-2C-00-00-01 10.0.2.101 stored (34.2 s)");
+    EXPECT_EQ(PlanJsonLine(stored),
+              R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"stored","status":0,"seconds":34.2})");
+    EXPECT_EQ(PlanJsonLine(row(PlanRow::NotHeard)),
+              R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"not heard","status":-1,"seconds":null})");
+    const std::string table = PlanTable({stored, interrupted});
+    EXPECT_EQ(table.substr(0, table.find('\n')).substr(0, 6), "SERIAL");
+    EXPECT_NE(table.find("interrupted after the reply"), std::string::npos) << table;
+    EXPECT_EQ(PlanJsonSummary({stored, interrupted}, 2, 5, "interrupted", 130),
+              R"({"summary":{"servers":2,"stored":1,"unlisted":2,"other_interface":5,"ended":"interrupted","status":130}})");
+}
+
+TEST(CliArguments, InterfaceIsLookedUpBeforeListening)
+{
+    const std::vector<NetworkInterface> here = {{"lo", 1, "127.0.0.1"}, {"eth0", 2, "10.77.0.1"}, {"eth1", 3, ""}};
+    struct Case {
+        const char* name;
+        std::string error;  // a part of the complaint; empty: chosen
+        unsigned index;
+    };
+    for (const Case& c : {Case{"eth0", "", 2}, Case{"eth1", "eth1 has no IPv4 address", 0},
+                          Case{"wlan0", "no interface wlan0 here; the interfaces are: lo, eth0, eth1", 0}}) {
+        ListArguments list;
+        ASSERT_EQ(ParseList({"--interface", c.name}, list), "");
+        const std::string error = ChooseInterface(list.options, here);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        EXPECT_EQ(error.empty(), c.error.empty()) << error;
+        EXPECT_EQ(list.options.interfaceIndex, c.index) << c.name;
+    }
+    ListArguments list;
+    ASSERT_EQ(ParseList({"--interface", "eth0"}, list), "");
+    ASSERT_EQ(ChooseInterface(list.options, here), "");
+    EXPECT_EQ(list.options.interfaceAddress, "10.77.0.1") << "servers there are told our address there";
+    HeadlessOptions none;
+    EXPECT_EQ(ChooseInterface(none, {}), "") << "no --interface: nothing to look up";
 }

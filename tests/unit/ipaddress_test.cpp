@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/ipaddress.h"
+#include "resources/texts.h"
 
 using namespace tessel;
 
@@ -13,4 +14,21 @@ TEST(IpAddress, RoundTripsAndRejectsWhatIsNotDottedDecimal)
                             "10.0.0.7 ", "1000.0.0.7", "10.0.0.-5", "10.0.0.0007"})
         EXPECT_EQ(ParseAddress(bad), std::nullopt) << bad;
     EXPECT_EQ(AddressBytesOrZero(""), (Ipv4Bytes{0, 0, 0, 0}));
+}
+
+// The one refusal table of both front ends: the window's Set IP and
+// tessel-cli's check before listening (--yes confirms an ending).
+TEST(IpAddress, RefusedAddresses)
+{
+    struct Case {
+        Ipv4Bytes address;
+        bool confirmed;
+        int box;
+    };
+    for (const Case c : {Case{{0, 0, 0, 0}, true, IDS_ZERO_ADDRESS}, Case{{255, 255, 255, 255}, true, IDS_BROADCAST_ADDRESS},
+                         Case{{10, 0, 0, 0}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 1}, false, IDS_RESERVED_ENDING},
+                         Case{{10, 0, 0, 255}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 255}, true, 0},
+                         Case{{10, 0, 0, 2}, false, 0}, Case{{10, 0, 0, 10}, false, 0}, Case{{10, 0, 0, 100}, false, 0},
+                         Case{{10, 0, 1, 254}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
+        EXPECT_EQ(RefusingBox(c.address, c.confirmed), c.box) << FormatAddress(c.address);
 }

@@ -32,6 +32,7 @@ struct RequestShape {
     std::vector<std::uint8_t> options;
     std::uint8_t op = 1;
     std::size_t length = 300;
+    int interfaceIndex = 0;  // where it arrives; 0: unknown
 };
 
 inline std::vector<std::uint8_t> BuildRequest(const RequestShape& shape)
@@ -63,6 +64,7 @@ public:
         std::vector<std::uint8_t> bytes;
         std::array<std::uint8_t, 4> source{};
         std::uint16_t port = 68;
+        int interfaceIndex = 0;
     };
 
     OpenResult openResult = OpenResult::Ok;
@@ -87,6 +89,7 @@ public:
         message.length = item.bytes.size();
         message.sourceAddress = item.source;
         message.sourcePort = item.port;
+        message.interfaceIndex = item.interfaceIndex;
         message.hasSource = true;
         return item.status;
     }
@@ -125,11 +128,14 @@ public:
     {
         std::lock_guard<std::mutex> guard(m_lock);
         for (const RequestShape& shape : shapes)
-            m_items.push_back(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port});
+            m_items.push_back(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port, shape.interfaceIndex});
         m_changed.notify_all();
     }
 
-    void PushRequest(const RequestShape& shape) { Push(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port}); }
+    void PushRequest(const RequestShape& shape)
+    {
+        Push(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port, shape.interfaceIndex});
+    }
 
     // Waits (real time, bounded) until everything pushed has been taken and
     // the thread is back in Receive.

@@ -222,17 +222,6 @@ TEST_F(SetIpTest, RefusalsEndWithTheirBoxBeforeAnyNetworkAction)
     }
 }
 
-TEST_F(SetIpTest, EndingsAreComparedAsText)
-{
-    for (std::uint8_t last : {10, 100, 2, 254}) {
-        ui.Clear();
-        ui.address = Ipv4Bytes{10, 0, 0, last};
-        ui.answers[107] = MsgAnswer::Ok;
-        Run();
-        EXPECT_NE(BoxIds().front(), 123) << int(last);
-    }
-}
-
 TEST_F(SetIpTest, ReservedEndingConfirmedGoesOn)
 {
     ui.address = Ipv4Bytes{10, 0, 0, 255};

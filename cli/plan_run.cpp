@@ -1,0 +1,296 @@
+#include "cli/plan_run.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <thread>
+
+#include "cli/exit_status.h"
+#include "cli/headless.h"
+#include "cli/interruptible_clock.h"
+#include "cli/plan_file.h"
+#include "cli/plan_report.h"
+#include "cli/report.h"
+#include "cli/terminal_front_end.h"
+#include "engine/job_board.h"
+#include "platform/clock.h"
+#include "platform/interrupt.h"
+#include "platform/system_commands.h"
+#include "workflow/set_ip_command.h"
+
+namespace tessel::cli {
+
+namespace {
+
+// How often the run looks at its jobs while nothing is heard.
+constexpr std::int64_t kLookMs = 100;
+
+// A job's boxes are answered as on the terminal, and nothing is printed
+// while it runs: several jobs share one terminal, and each ends in a line.
+class QuietFrontEnd final : public SetIpFrontEnd {
+public:
+    QuietFrontEnd(std::string serial, Ipv4Bytes address, bool confirm, bool unchecked)
+        : m_serial(std::move(serial)), m_address(address), m_confirm(confirm), m_unchecked(unchecked)
+    {
+    }
+    MsgAnswer ShowBox(const BoxStyle& box) override { return TerminalAnswer(box, m_confirm, m_unchecked); }
+    std::optional<Ipv4Bytes> ReadAddress() override { return m_address; }
+    void FocusField(int) override {}
+    std::optional<std::string> SelectedSerial() override { return m_serial; }
+    void SetWaitCursor(bool) override {}
+    void OpenValidating() override {}
+    void CloseValidating() override {}
+    void OpenStage(int) override {}
+    void SetStageText(int) override {}
+    void SetBar(int) override {}
+    void Repaint() override {}
+    void CloseStage() override {}
+    void LaunchBrowser(const std::string&) override {}
+    void RegisterNewServer(const std::string&) override {}
+    void CloseProgram() override {}
+
+private:
+    std::string m_serial;
+    Ipv4Bytes m_address;
+    bool m_confirm, m_unchecked;
+};
+
+// One planned server's job on a thread of its own.
+struct Job {
+    std::size_t row = 0;
+    std::shared_ptr<JobBoard::Job> engineJob;
+    std::unique_ptr<InterruptibleClock> clock;
+    std::thread thread;
+    std::int64_t startMs = 0;
+};
+
+struct Finished {
+    std::size_t row;
+    bool interrupted;
+    SetExit exit;
+};
+
+class PlanRun {
+public:
+    PlanRun(const PlanArguments& args, std::vector<PlanEntry> entries) : m_args(args)
+    {
+        for (const PlanEntry& entry : entries) {
+            m_index[entry.serial] = m_rows.size();
+            m_rows.push_back({entry.serial, FormatAddress(entry.address)});
+            m_entries.push_back(entry);
+        }
+    }
+
+    int Run()
+    {
+        HeadlessOptions options = m_args.options;
+        options.severalJobs = true;
+        Headless headless(options);
+        headless.Start();
+        if (!headless.WaitUntilListening()) {
+            std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
+            return kExitPortUnavailable;
+        }
+        JobBoard& board = *headless.Engine().Jobs();
+        std::fprintf(stderr,
+                     "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s; restart the "
+                     "servers (power them off and on) so that they ask for an address.\n",
+                     FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
+                     m_args.file.c_str(), m_args.parallel, m_args.seconds);
+        const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(m_args.seconds) * 1000;
+        std::string ended = "done";
+        for (;;) {
+            CollectFinished();
+            const bool timeUp = RealClock().nowMs() >= end;
+            if (!timeUp) StartWaiting(board);
+            if (m_jobs.empty() && (timeUp || AllEnded())) {
+                if (!AllEnded()) ended = "time limit";
+                break;
+            }
+            const HeadlessEvent event = headless.Next(kLookMs);
+            if (event.kind == HeadlessEvent::Listed) {
+                Heard(event.serial, event.address);
+            } else if (event.kind == HeadlessEvent::NetworkFailed) {
+                std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
+                StopJobs(headless);
+                return kExitPortUnavailable;
+            } else if (event.kind == HeadlessEvent::Interrupted) {
+                return EndInterrupted(headless);
+            }
+        }
+        const int status = PlanExitStatus(m_rows);
+        m_other = headless.OtherInterfaceRequests();
+        return Finish(headless, status, kEngineStopWaitMs, [&] { TellEnd(ended, status); });
+    }
+
+private:
+    bool AllEnded() const
+    {
+        return std::all_of(m_rows.begin(), m_rows.end(), [](const PlanRow& r) { return r.state == PlanRow::Ended; });
+    }
+
+    void Heard(const std::string& serial, const std::string& address)
+    {
+        const auto it = m_index.find(serial);
+        if (it == m_index.end()) {
+            ++m_unlisted;
+            std::fprintf(stderr, "heard %s %s (not in the plan)\n", serial.c_str(), address.c_str());
+            return;
+        }
+        std::fprintf(stderr, "heard %s %s\n", serial.c_str(), address.c_str());
+        PlanRow& row = m_rows[it->second];
+        if (row.state != PlanRow::NotHeard) return;
+        row.state = PlanRow::Waiting;
+        m_heardAddress[it->second] = address;
+        m_waiting.push_back(it->second);
+    }
+
+    void StartWaiting(JobBoard& board)
+    {
+        // After Ctrl+C no job starts, even before the run has seen it.
+        while (!m_waiting.empty() && static_cast<int>(m_jobs.size()) < m_args.parallel && InterruptRequested() == 0) {
+            const std::size_t index = m_waiting.front();
+            m_waiting.pop_front();
+            PlanRow& row = m_rows[index];
+            row.state = PlanRow::Running;
+            auto job = std::make_unique<Job>();
+            job->row = index;
+            job->engineJob = board.Add(row.serial, m_heardAddress[index]);
+            job->clock = std::make_unique<InterruptibleClock>(job->engineJob->shared);
+            job->startMs = RealClock().nowMs();
+            Job& j = *job;
+            const PlanEntry entry = m_entries[index];
+            job->thread = std::thread([this, &j, entry] { RunJob(j, entry); });
+            m_jobs.push_back(std::move(job));
+        }
+    }
+
+    // The Set-IP command for one server, as `set` runs it.
+    void RunJob(Job& job, const PlanEntry& entry)
+    {
+        QuietFrontEnd ui(entry.serial, entry.address, m_args.confirm, m_args.unchecked);
+        std::atomic<int> helpContext{kHelpAtRest};
+        CSetIpCommand command(
+            SetIpContext{job.engineJob->shared, ui, *job.clock, HiddenCommands(), helpContext, false, {}});
+        Finished done{job.row, false, {}};
+        try {
+            done.exit = ExitForSet(command.OnSetIpAddress(), FormatAddress(entry.address));
+        } catch (const RunInterrupted&) {
+            done.interrupted = true;
+        }
+        std::lock_guard<std::mutex> guard(m_finishedLock);
+        m_finished.push_back(done);
+        m_finishedChanged.notify_all();
+    }
+
+    // Joins the jobs that have ended and prints their lines.
+    void CollectFinished()
+    {
+        std::deque<Finished> finished;
+        {
+            std::lock_guard<std::mutex> guard(m_finishedLock);
+            finished.swap(m_finished);
+        }
+        for (const Finished& done : finished) {
+            const auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [&](const auto& j) { return j->row == done.row; });
+            Job& job = **it;
+            job.thread.join();
+            PlanRow& row = m_rows[done.row];
+            row.seconds = static_cast<double>(RealClock().nowMs() - job.startMs) / 1000.0;
+            if (done.interrupted) {
+                row.state = PlanRow::Interrupted;
+                row.stage = std::max(row.stage, job.clock->HighestStage());
+            } else {
+                row.state = PlanRow::Ended;
+                row.status = done.exit.status;
+                std::printf("%s\n", (m_args.json ? PlanJsonLine(row) : PlanLine(row)).c_str());
+                std::fflush(stdout);
+            }
+            m_jobs.erase(it);
+        }
+    }
+
+    // Every running job stopped, its highest stage kept, its thread joined.
+    void StopJobs(Headless& headless)
+    {
+        for (const auto& job : m_jobs) {
+            PlanRow& row = m_rows[job->row];
+            row.stage = std::max(row.stage, static_cast<int>(RequestStop(job->engineJob->shared)));
+        }
+        headless.Engine().RequestStop();
+        // A job's clock leaves the command at its next 50-ms slice once the
+        // interrupt arrived; without one, the stopped stage ends it within
+        // the command's own deadlines.
+        while (!m_jobs.empty()) {
+            {
+                std::unique_lock<std::mutex> lock(m_finishedLock);
+                m_finishedChanged.wait_for(lock, std::chrono::milliseconds(kLookMs),
+                                           [this] { return !m_finished.empty(); });
+            }
+            CollectFinished();
+        }
+    }
+
+    int EndInterrupted(Headless& headless)
+    {
+        StopJobs(headless);
+        bool replied = false;
+        for (const PlanRow& row : m_rows) replied = replied || (row.state == PlanRow::Interrupted && row.stage >= StageReplied);
+        std::fprintf(stdout, "\n");
+        if (replied) std::fprintf(stderr, "tessel-cli: interrupted; letting the jobs reach a safe step...\n");
+        const int status = InterruptExitStatus();
+        m_other = headless.OtherInterfaceRequests();
+        return Finish(headless, status, replied ? kSafeStepWaitMs : kEngineStopWaitMs, [&] {
+            for (const PlanRow& row : m_rows)
+                if (row.state == PlanRow::Interrupted)
+                    std::fprintf(stderr, "%s\n", InterruptedStateLine(row.stage, row.serial, row.address).c_str());
+            TellEnd("interrupted", status);
+        });
+    }
+
+    void TellEnd(const std::string& ended, int status)
+    {
+        if (m_args.json) {
+            std::fputs(PlanTable(m_rows).c_str(), stderr);
+            std::printf("%s\n",
+                        PlanJsonSummary(m_rows, m_unlisted, m_other, ended, status).c_str());
+        } else {
+            std::printf("\n%s", PlanTable(m_rows).c_str());
+        }
+        std::fprintf(stderr, "%d server%s heard that %s not in the plan.\n", m_unlisted, m_unlisted == 1 ? "" : "s",
+                     m_unlisted == 1 ? "is" : "are");
+        if (m_args.options.interfaceName) std::fprintf(stderr, "%s\n", OtherInterfaceLine(m_other).c_str());
+        std::fflush(nullptr);
+    }
+
+    const PlanArguments& m_args;
+    std::vector<PlanEntry> m_entries;
+    std::vector<PlanRow> m_rows;
+    std::map<std::string, std::size_t> m_index;
+    std::map<std::size_t, std::string> m_heardAddress;
+    std::deque<std::size_t> m_waiting;
+    std::vector<std::unique_ptr<Job>> m_jobs;
+    int m_unlisted = 0;
+    int m_other = 0;  // requests on other interfaces than --interface's
+
+    std::mutex m_finishedLock;
+    std::condition_variable m_finishedChanged;
+    std::deque<Finished> m_finished;
+};
+
+}  // namespace
+
+int RunPlan(const PlanArguments& plan)
+{
+    const PlanCheck check = ReadPlan(plan.file, plan.confirm);
+    if (!check.errors.empty()) {
+        for (const std::string& error : check.errors) std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
+        std::fprintf(stderr, "tessel-cli: the plan was refused; nothing was started.\n");
+        return kExitRefused;
+    }
+    return PlanRun(plan, check.entries).Run();
+}
+
+}  // namespace tessel::cli

@@ -1,0 +1,87 @@
+#include "engine/job_board.h"
+
+namespace tessel {
+
+JobBoard::JobBoard(const SharedState& host, Runner runner) : m_host(host), m_runner(std::move(runner)) {}
+
+JobBoard::~JobBoard()
+{
+    RequestStop();
+    Join();
+}
+
+std::shared_ptr<JobBoard::Job> JobBoard::Add(const std::string& serial, const std::string& address)
+{
+    auto job = std::make_shared<Job>();
+    SharedState& s = job->shared;
+    s.awaitingFirstServer.store(false);
+    s.hostName = m_host.hostName;
+    s.hostAddress = m_host.hostAddress;
+    s.logFile = m_host.logFile;
+    s.clock = m_host.clock;
+    s.serverList = &job->table;
+    job->table.Delete(0);  // the placeholder: the job's table holds its server only
+    job->table.SetAddress(job->table.InsertServer(serial), address);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_jobs.push_back(job);
+    return job;
+}
+
+bool JobBoard::Route(const std::string& serial, const BootpMessage& request, AssignmentProcedure& procedure,
+                     BootpChannel& channel, const std::shared_ptr<InternetSession>& session)
+{
+    std::shared_ptr<Job> job;
+    std::string desired;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const auto& candidate : m_jobs) {
+            if (candidate->running.load()) continue;
+            std::lock_guard<std::mutex> state(candidate->shared.stateLock);
+            const std::int32_t stage = candidate->shared.stage.load();
+            if (stage < StageAwaitRequest || stage > StageVerifying || candidate->shared.chosenSerial != serial)
+                continue;
+            job = candidate;
+            desired = candidate->shared.desiredAddress;
+            break;
+        }
+        if (!job) return false;
+        // An earlier run for this job has ended (it cleared `running` as its
+        // last step); its thread is gone or about to be.
+        if (job->procedure.joinable()) job->procedure.join();
+        job->running.store(true);
+    }
+    auto copy = std::make_shared<BootpMessage>(request);
+    auto run = [job, copy, &procedure, &channel, session, serial, desired] {
+        AssignmentContext context{job->shared, channel, session};
+        procedure.Run(context, *copy, serial, desired);
+        job->running.store(false);
+    };
+    if (!m_runner) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        job->procedure = std::thread(run);
+    } else {
+        m_runner(run);
+    }
+    return true;
+}
+
+void JobBoard::RequestStop()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const auto& job : m_jobs) tessel::RequestStop(job->shared);
+}
+
+void JobBoard::Join()
+{
+    std::vector<std::shared_ptr<Job>> jobs;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        jobs = m_jobs;
+    }
+    // Only the network thread starts procedures and only it (or the board's
+    // owner once that thread is gone) joins them, so no thread is joined twice.
+    for (const auto& job : jobs)
+        if (job->procedure.joinable()) job->procedure.join();
+}
+
+}  // namespace tessel
