@@ -18,6 +18,7 @@
 #include "app/tesseldlg.h"
 #include "app/windowclasses.h"
 #include "controls/ipaddrctl.h"
+#include "platform/privileges.h"
 #include "resources/dialogitems.h"
 #include "resources/resource.h"
 #include "tests/gui/scripted_messagebox.h"
@@ -45,6 +46,8 @@ int RowOf(const CServerListModel& model, const QString& serial)
 
 int main(int argc, char* argv[])
 {
+    // As the window's own main() does, before any thread.
+    LowerNetworkRights();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc != 3) {
