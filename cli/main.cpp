@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/hostinfo.h"
 #include "platform/interrupt.h"
+#include "platform/privileges.h"
 #include "platform/system_commands.h"
 #include "resources/texts.h"
 #include "workflow/set_ip_command.h"
@@ -193,6 +194,8 @@ int Host()
 
 int main(int argc, char** argv)
 {
+    // Before any thread: each one starts with these sets.
+    LowerNetworkRights();
     if (argc < 2) {
         std::fprintf(stderr, "tessel-cli: no command given\n\n%s", FullUsage().c_str());
         return kExitUsage;

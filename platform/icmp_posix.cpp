@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/privileges.h"
+
 namespace tessel {
 
 namespace {
@@ -71,10 +73,17 @@ int OpenSocket(IcmpSocketKind kind, bool& raw, bool& refused)
         }
     }
     raw = true;
-    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int fd = -1;
+    int error = 0;
+    {
+        // cap_net_raw is checked when the socket is made, not when it sends.
+        const RaisedRight right(NetworkRight::RawSocket);
+        fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        error = errno;
+    }
     // Refused only when no road was open: a datagram socket that failed for
     // another reason makes the raw socket's refusal a plain failure.
-    refused = fd < 0 && IsPermissionError(errno) && (kind == IcmpSocketKind::Raw || refused);
+    refused = fd < 0 && IsPermissionError(error) && (kind == IcmpSocketKind::Raw || refused);
     return fd;
 }
 

@@ -2,6 +2,8 @@
 // program's own process. A child such as "ip" would not inherit the file
 // capabilities that let an ordinary user run the program, so the table is
 // changed over rtnetlink here, and every change tells whether it was made.
+// The program writes only entries of its own: an entry that an administrator
+// or the kernel put there is never replaced nor removed.
 #pragma once
 
 #include <array>
@@ -12,18 +14,24 @@ namespace tessel {
 
 enum class NeighbourResult {
     Done,
+    Kept,          // another's entry holds the address there: left as it is
     NotPermitted,  // the program lacks cap_net_admin (or root)
     Failed,        // no such interface, a bad address, the kernel refused
 };
 
-// Removes every entry for `address` (dotted decimal) on every interface,
-// permanent entries included, as "arp -d" does. Done as well when there was
-// none to remove.
-NeighbourResult DeleteNeighbourEntries(const std::string& address);
+// "arp -s": a permanent entry `address` -> `hardware` on the interface
+// `device` (its name). Made only where the table knows no hardware address
+// for `address` on that interface (no entry, or one still unresolved) or
+// where the entry there is one this program made; any other entry, static
+// or learned, is Kept. Done without a change when the entry there already
+// names `hardware`. An entry made is remembered for RemoveOwnNeighbours.
+NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std::uint8_t, 6>& hardware,
+                                const std::string& device);
 
-// Adds or replaces a permanent entry `address` -> `hardware` on the
-// interface `device` (its name), as "arp -s" does.
-NeighbourResult SetPermanentNeighbour(const std::string& address, const std::array<std::uint8_t, 6>& hardware,
-                                      const std::string& device);
+// "arp -d": removes the entries for `address` (dotted decimal) that this
+// program made and that are still as it made them (permanent, its hardware
+// address, its interface). Every other entry is left alone. Done as well
+// when there is none of ours.
+NeighbourResult RemoveOwnNeighbours(const std::string& address);
 
 }  // namespace tessel

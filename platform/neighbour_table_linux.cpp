@@ -11,11 +11,16 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
+
+#include "platform/privileges.h"
 
 namespace tessel {
 
@@ -110,20 +115,34 @@ private:
     ndmsg* m_neighbour;
 };
 
-// What the dump looks for, and the interfaces where it found it.
-struct EntrySearch {
-    in_addr wanted{};
-    std::vector<int> interfaces;
+using Hardware = std::array<std::uint8_t, 6>;
+
+// One entry of the table for the wanted address.
+struct FoundEntry {
+    int interfaceIndex = 0;
+    std::uint16_t state = 0;
+    std::optional<Hardware> hardware;
 };
 
-struct DestinationAttribute {
-    const void* address = nullptr;
+// What the dump looks for, and what it found.
+struct EntrySearch {
+    in_addr wanted{};
+    std::vector<FoundEntry> entries;
+};
+
+struct EntryAttributes {
+    const void* destination = nullptr;
+    const void* hardware = nullptr;
 };
 
 int OnAttribute(const nlattr* attribute, void* data)
 {
-    if (mnl_attr_get_type(attribute) == NDA_DST && mnl_attr_get_payload_len(attribute) == sizeof(in_addr))
-        static_cast<DestinationAttribute*>(data)->address = mnl_attr_get_payload(attribute);
+    auto* found = static_cast<EntryAttributes*>(data);
+    const auto size = mnl_attr_get_payload_len(attribute);
+    if (mnl_attr_get_type(attribute) == NDA_DST && size == sizeof(in_addr))
+        found->destination = mnl_attr_get_payload(attribute);
+    if (mnl_attr_get_type(attribute) == NDA_LLADDR && size == sizeof(Hardware))
+        found->hardware = mnl_attr_get_payload(attribute);
     return MNL_CB_OK;
 }
 
@@ -134,58 +153,143 @@ int OnNeighbour(const nlmsghdr* message, void* data)
         return MNL_CB_OK;
     const auto* neighbour = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
     if (neighbour->ndm_family != AF_INET) return MNL_CB_OK;
-    DestinationAttribute destination;
-    if (mnl_attr_parse(message, sizeof(ndmsg), OnAttribute, &destination) < 0) return MNL_CB_OK;
-    if (destination.address != nullptr && std::memcmp(destination.address, &search->wanted, sizeof(in_addr)) == 0)
-        search->interfaces.push_back(neighbour->ndm_ifindex);
+    EntryAttributes attributes;
+    if (mnl_attr_parse(message, sizeof(ndmsg), OnAttribute, &attributes) < 0) return MNL_CB_OK;
+    if (attributes.destination == nullptr ||
+        std::memcmp(attributes.destination, &search->wanted, sizeof(in_addr)) != 0)
+        return MNL_CB_OK;
+    FoundEntry entry;
+    entry.interfaceIndex = neighbour->ndm_ifindex;
+    entry.state = neighbour->ndm_state;
+    if (attributes.hardware != nullptr) {
+        Hardware hardware{};
+        std::memcpy(hardware.data(), attributes.hardware, hardware.size());
+        entry.hardware = hardware;
+    }
+    search->entries.push_back(entry);
     return MNL_CB_OK;
+}
+
+// The table's entries for `search.wanted`; 0 or the error. Reading the
+// table needs no privilege.
+int FindEntries(RouteSocket& socket, EntrySearch& search)
+{
+    int error = EINTR;
+    for (int attempt = 0; attempt < kDumpAttempts && error == EINTR; ++attempt) {
+        search.entries.clear();
+        NeighbourRequest dump(RTM_GETNEIGH, NLM_F_DUMP, 0, nullptr);
+        error = socket.Exchange(dump.header(), OnNeighbour, &search);
+    }
+    return error;
+}
+
+const FoundEntry* EntryOn(const EntrySearch& search, int interfaceIndex)
+{
+    for (const auto& entry : search.entries)
+        if (entry.interfaceIndex == interfaceIndex) return &entry;
+    return nullptr;
+}
+
+// The states in which an entry holds a hardware address someone relies on
+// (the kernel's NUD_VALID, which its user headers do not carry).
+constexpr std::uint16_t kKnowsHardware = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
+
+// An entry this program made.
+struct OwnEntry {
+    in_addr address{};
+    int interfaceIndex = 0;
+    Hardware hardware{};
+};
+
+// The entries made and not yet removed, for the whole process: the window's
+// commands and the network thread share one table.
+std::mutex g_ownLock;
+std::vector<OwnEntry> g_own;
+
+bool SameAddress(const in_addr& a, const in_addr& b) { return a.s_addr == b.s_addr; }
+
+// The entry is still the one we wrote: nobody replaced it meanwhile.
+bool IsStillOurs(const FoundEntry* entry, const OwnEntry& own)
+{
+    return entry != nullptr && (entry->state & NUD_PERMANENT) != 0 && entry->hardware == own.hardware;
+}
+
+// The request itself, with cap_net_admin effective for it alone.
+int ChangeTable(RouteSocket& socket, NeighbourRequest& request)
+{
+    const RaisedRight right(NetworkRight::NeighbourTable);
+    return socket.Exchange(request.header(), nullptr, nullptr);
 }
 
 }  // namespace
 
-NeighbourResult DeleteNeighbourEntries(const std::string& address)
+NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hardware, const std::string& device)
 {
     EntrySearch search;
     if (::inet_pton(AF_INET, address.c_str(), &search.wanted) != 1) return NeighbourResult::Failed;
-    RouteSocket socket;
-    if (socket.OpenError() != 0) return FromError(socket.OpenError());
-
-    // Reading the table needs no privilege; only entries that exist are
-    // deleted, so an address without entry is done without one.
-    int error = EINTR;
-    for (int attempt = 0; attempt < kDumpAttempts && error == EINTR; ++attempt) {
-        search.interfaces.clear();
-        NeighbourRequest dump(RTM_GETNEIGH, NLM_F_DUMP, 0, nullptr);
-        error = socket.Exchange(dump.header(), OnNeighbour, &search);
-    }
-    if (error != 0) return FromError(error);
-
-    for (const int interfaceIndex : search.interfaces) {
-        NeighbourRequest remove(RTM_DELNEIGH, NLM_F_ACK, interfaceIndex, &search.wanted);
-        error = socket.Exchange(remove.header(), nullptr, nullptr);
-        // Gone meanwhile (the kernel let it expire) is as good as deleted.
-        if (error != 0 && error != ENOENT) return FromError(error);
-    }
-    return NeighbourResult::Done;
-}
-
-NeighbourResult SetPermanentNeighbour(const std::string& address, const std::array<std::uint8_t, 6>& hardware,
-                                      const std::string& device)
-{
-    in_addr target{};
-    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) return NeighbourResult::Failed;
-    const unsigned interfaceIndex = ::if_nametoindex(device.c_str());
+    const int interfaceIndex = static_cast<int>(::if_nametoindex(device.c_str()));
     if (interfaceIndex == 0) return NeighbourResult::Failed;
     RouteSocket socket;
     if (socket.OpenError() != 0) return FromError(socket.OpenError());
+    if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
 
-    NeighbourRequest add(RTM_NEWNEIGH, NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE, static_cast<int>(interfaceIndex),
-                         &target);
+    std::lock_guard lock(g_ownLock);
+    const auto own = std::find_if(g_own.begin(), g_own.end(), [&](const OwnEntry& e) {
+        return SameAddress(e.address, search.wanted) && e.interfaceIndex == interfaceIndex;
+    });
+    const FoundEntry* present = EntryOn(search, interfaceIndex);
+    // An entry that knows a hardware address (static, or learned and not
+    // yet failed) belongs to an administrator or to the kernel; an
+    // incomplete or failed one says only that nobody answered.
+    if (present != nullptr && (present->state & kKnowsHardware) != 0 &&
+        !(own != g_own.end() && IsStillOurs(present, *own)))
+        return present->hardware == hardware ? NeighbourResult::Done : NeighbourResult::Kept;
+
+    NeighbourRequest add(RTM_NEWNEIGH, NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE, interfaceIndex, &search.wanted);
     add.neighbour()->ndm_state = NUD_PERMANENT;
     add.neighbour()->ndm_type = RTN_UNICAST;
     mnl_attr_put(add.header(), NDA_LLADDR, hardware.size(), hardware.data());
-    const int error = socket.Exchange(add.header(), nullptr, nullptr);
-    return error == 0 ? NeighbourResult::Done : FromError(error);
+    if (const int error = ChangeTable(socket, add); error != 0) return FromError(error);
+    if (own != g_own.end())
+        own->hardware = hardware;
+    else
+        g_own.push_back(OwnEntry{search.wanted, interfaceIndex, hardware});
+    return NeighbourResult::Done;
+}
+
+NeighbourResult RemoveOwnNeighbours(const std::string& address)
+{
+    EntrySearch search;
+    if (::inet_pton(AF_INET, address.c_str(), &search.wanted) != 1) return NeighbourResult::Failed;
+    std::lock_guard lock(g_ownLock);
+    const auto ours = [&](const OwnEntry& e) { return SameAddress(e.address, search.wanted); };
+    // Nothing of ours for the address: nothing to ask the kernel.
+    if (std::none_of(g_own.begin(), g_own.end(), ours)) return NeighbourResult::Done;
+    RouteSocket socket;
+    if (socket.OpenError() != 0) return FromError(socket.OpenError());
+    if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
+
+    NeighbourResult result = NeighbourResult::Done;
+    for (auto it = g_own.begin(); it != g_own.end();) {
+        if (!ours(*it)) {
+            ++it;
+            continue;
+        }
+        if (IsStillOurs(EntryOn(search, it->interfaceIndex), *it)) {
+            NeighbourRequest remove(RTM_DELNEIGH, NLM_F_ACK, it->interfaceIndex, &search.wanted);
+            const int error = ChangeTable(socket, remove);
+            // Gone meanwhile is as good as removed; a refusal keeps the
+            // record, so that a later "arp -d" can try again.
+            if (error != 0 && error != ENOENT) {
+                result = FromError(error);
+                ++it;
+                continue;
+            }
+        }
+        // Removed, or no longer ours to remove.
+        it = g_own.erase(it);
+    }
+    return result;
 }
 
 }  // namespace tessel

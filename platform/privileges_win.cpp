@@ -24,4 +24,12 @@ std::string CapabilitiesAdvice(const std::string& program)
            " in the firewall or security software of this computer, or run it as an administrator.";
 }
 
+// Windows has no capability sets to lower or raise: the rights a call needs
+// are the account's or the firewall's.
+void LowerNetworkRights() {}
+
+RaisedRight::RaisedRight(NetworkRight) {}
+
+RaisedRight::~RaisedRight() = default;
+
 }  // namespace tessel

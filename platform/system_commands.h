@@ -19,12 +19,14 @@ namespace tessel {
 class SystemCommands {
 public:
     virtual ~SystemCommands() = default;
-    // "arp -d ADDRESS": forget the hardware address cached for ADDRESS.
+    // "arp -d ADDRESS": forget the hardware address cached for ADDRESS. On
+    // Linux only an entry this program wrote is removed (neighbour_table.h).
     // False when the table could not be changed (where the system tells).
     virtual bool DeleteNeighbour(const std::string& address) = 0;
     // "arp -s ADDRESS SERIAL HOST": a static entry with the server's serial
     // (its MAC address) on the interface that holds this computer's address.
-    // False when the entry could not be made.
+    // False when the entry could not be made, or (on Linux) when another
+    // entry for the address is there and was left alone.
     virtual bool SetStaticNeighbour(const std::string& address, const std::string& serial,
                                     const std::string& hostAddress) = 0;
     // "ping -n 1 -w 1000 ADDRESS": one echo request, one second of waiting.

@@ -26,7 +26,7 @@ class PosixCommands final : public SystemCommands {
 public:
     bool DeleteNeighbour(const std::string& address) override
     {
-        return DeleteNeighbourEntries(address) == NeighbourResult::Done;
+        return RemoveOwnNeighbours(address) == NeighbourResult::Done;
     }
 
     bool SetStaticNeighbour(const std::string& address, const std::string& serial,
@@ -36,7 +36,7 @@ public:
         const std::string device = InterfaceOfAddress(hostAddress);
         // Without this computer's address there is no interface to name.
         if (!hardware || device.empty()) return false;
-        return SetPermanentNeighbour(address, *hardware, device) == NeighbourResult::Done;
+        return AddOwnNeighbour(address, *hardware, device) == NeighbourResult::Done;
     }
 
     void PingOnce(const std::string& address) override { StartHidden({"ping", "-c", "1", "-W", "1", address}); }

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/privileges.h"
+
 namespace tessel::udp {
 
 Handle Create()
@@ -32,6 +34,8 @@ BindResult Bind(Handle socket, std::uint16_t port)
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
+    // Port 67 is below 1024: cap_net_bind_service, for this call only.
+    const RaisedRight right(NetworkRight::BindPort);
     if (::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
         return BindResult::Ok;
     switch (errno) {

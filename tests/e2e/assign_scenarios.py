@@ -84,9 +84,11 @@ class SetRun:
     """One `tessel-cli set` against one simulated server on a bed of its own."""
 
     def __init__(self, bed, cli, peer, serial, address, peer_args=(), server_addresses=(),
-                 program_route=True, server_bridge="br0", prepare=None, user=None, set_args=()):
+                 program_route=True, server_bridge="br0", prepare=None, user=None, set_args=(),
+                 groups=()):
         """`user`: a uid to run tessel-cli as (through setpriv), in a folder
-        it owns; `set_args`: further options of set."""
+        it owns, with the supplementary `groups`; `set_args`: further options
+        of set."""
         self.bed, self.serial, self.address = bed, serial, address
         self.prog = bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=program_route)
         if prepare:
@@ -100,7 +102,7 @@ class SetRun:
             list(set_args)
         if user is not None:
             os.chown(self.folder, user, user)
-            command = as_user(user) + command
+            command = as_user(user, groups) + command
         self.tessel = self.prog.start(command, cwd=self.folder, name="tessel-cli")
         if not self.tessel.wait_udp_bound(67, timeout=5):
             raise Failure(f"tessel-cli did not bind port 67: {self.tessel.stderr.text()}")

@@ -12,7 +12,9 @@ Cases, side by side on beds of their own: without capabilities `list` is
 refused with the setcap command to run, and after running it `list` hears
 a peer; `set` gives a peer its address and stores it; for a peer that never
 restarts the fallback's permanent ARP entry appears in the program's
-namespace (and without cap_net_admin it does not, and the logfile says so);
+namespace (and without cap_net_admin it does not, and the logfile says so;
+an administrator's static entry for the address stays as it was), while
+the program's threads hold no effective capability and its pings none;
 `probe icmp` tells "not permitted" from "no answer"; `set` without
 cap_net_raw refuses to take the unchecked address for a free one.
 Exit status 0 passed, 1 failed, 77 skipped (no root, namespaces, setcap or
@@ -75,18 +77,43 @@ def program_node(bed):
     return prog
 
 
-def check_runs_as_nobody(process):
-    """The program is nobody's, and holds capabilities only from its file."""
-    with open(f"/proc/{process.pid}/status") as status:
-        fields = dict(line.split(":", 1) for line in status if ":" in line)
-    check(fields["Uid"].split()[:2] == [str(NOBODY)] * 2, f"runs as uid {fields['Uid'].strip()}")
-    check(int(fields["CapEff"], 16) != 0, "no effective capabilities")
+CAP_BITS = {"cap_net_bind_service": 10, "cap_net_raw": 13, "cap_net_admin": 12}
 
 
-def set_stored_as_nobody(bed, cli, peer, serial, address):
-    """`set` run by nobody stores a peer's address over the web form, with
-    the same logfile as for root."""
-    setrun = SetRun(bed, cli, peer, serial, address, prepare=close_ping_sockets, user=NOBODY)
+def thread_sets(pid):
+    """{thread id: {"Uid": ..., "CapEff": int, ...}} of every thread of a
+    running program (/proc/PID/status shows only the first thread)."""
+    sets = {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as status:
+                fields = dict(line.rstrip("\n").split(":\t", 1) for line in status if ":\t" in line)
+        except FileNotFoundError:
+            continue  # the thread ended meanwhile
+        sets[task] = {key: (int(value, 16) if key.startswith("Cap") else value)
+                      for key, value in fields.items()}
+    return sets
+
+
+def check_runs_as_nobody(process, granted=ALL_CAPS):
+    """The program is nobody's and holds the `granted` capabilities only
+    from its file: permitted in every thread, effective in none while it
+    waits (they are effective only during the calls that need them), and
+    never inheritable or ambient."""
+    wanted = sum(1 << CAP_BITS[name] for name in granted.split(","))
+    for task, fields in thread_sets(process.pid).items():
+        check(fields["Uid"].split()[:2] == [str(NOBODY)] * 2, f"runs as uid {fields['Uid']}")
+        check(fields["CapPrm"] == wanted, f"thread {task}: permitted {fields['CapPrm']:x}, not {wanted:x}")
+        check(fields["CapEff"] == 0, f"thread {task}: effective {fields['CapEff']:x} while waiting")
+        check(fields["CapInh"] == 0 and fields["CapAmb"] == 0,
+              f"thread {task}: inheritable {fields['CapInh']:x}, ambient {fields['CapAmb']:x}")
+
+
+def set_stored_as_nobody(bed, cli, peer, serial, address, groups=()):
+    """`set` run by nobody (with the supplementary `groups`) stores a peer's
+    address over the web form, with the same logfile as for root."""
+    setrun = SetRun(bed, cli, peer, serial, address, prepare=close_ping_sockets, user=NOBODY,
+                    groups=groups)
     check_runs_as_nobody(setrun.tessel)
     setrun.finish()
     setrun.check_outcome(EXIT_STORED, BOX_STORED)
@@ -139,19 +166,38 @@ def scenario_unprivileged(bed, cli, peer):
         set_stored_as_nobody(case_bed, program_copy(case_bed, cli, ALL_CAPS), peer,
                              "0A-1B-2C-00-05-02", "10.77.0.52")
 
-    def fallback(serial, address, capabilities, entry_written):
+    def fallback(serial, address, capabilities, entry_written, admin_entry=None):
         """A peer that hears the reply but never restarts: the fallback's
         ARP method writes a permanent entry with the serial (and removes it
-        right after), seen by `ip monitor neigh` in the program's namespace."""
+        right after), seen by `ip monitor neigh` in the program's namespace.
+        With `admin_entry` (a hardware address) an administrator's static
+        entry for the address is there first, and stays as it was. The
+        fallback's pings are a stand-in that records its own capabilities."""
         def body(case_bed):
             copy = program_copy(case_bed, cli, capabilities)
+            commands = case_bed.make_folder()
+            os.chmod(commands, 0o777)
+            with open(os.path.join(commands, "ping"), "w") as ping:
+                ping.write(f"#!/bin/sh\ngrep ^Cap /proc/$$/status > {commands}/caps.$$\n"
+                           f"exec /usr/bin/ping \"$@\"\n")
+            os.chmod(os.path.join(commands, "ping"), 0o755)
             monitors = []
 
             def prepare(_bed, prog):
                 close_ping_sockets(_bed, prog)
+                if admin_entry:
+                    prog.run([IP, "neigh", "replace", address, "lladdr", admin_entry, "nud", "permanent",
+                              "dev", "eth0"])
                 monitors.append(prog.start([IP, "monitor", "neigh"], name="ip-monitor"))
-            setrun = SetRun(case_bed, copy, peer, serial, address, ["--ignore-replies"],
-                            prepare=prepare, user=NOBODY).finish()
+            with_commands = lambda _node: ["/usr/bin/env", f"PATH={commands}:/usr/bin:/bin", copy]  # noqa: E731
+            setrun = SetRun(case_bed, with_commands, peer, serial, address, ["--ignore-replies"],
+                            prepare=prepare, user=NOBODY)
+            samples = 0
+            while setrun.tessel.popen.poll() is None and samples < 20:
+                check_runs_as_nobody(setrun.tessel, capabilities)
+                samples += 1
+                time.sleep(1)
+            setrun.finish()
             setrun.check_outcome(EXIT_NOT_VERIFIED, BOX_NOT_VERIFIED)
             check(not setrun.peer_lines("RESTART"), "the server restarted")
             time.sleep(0.5)
@@ -159,7 +205,22 @@ def scenario_unprivileged(bed, cli, peer):
             hardware = serial.lower().replace("-", ":")
             entry = f"{address} dev eth0 lladdr {hardware} PERMANENT"
             failures = [line for line in setrun.log if line.startswith(ARP_FAILED)]
-            if entry_written:
+            records = [name for name in os.listdir(commands) if name.startswith("caps.")]
+            check(len(records) >= 2, f"the fallback's pings did not run: {records}")
+            for name in records:
+                with open(os.path.join(commands, name)) as record:
+                    sets = dict(line.split(":\t") for line in record.read().splitlines())
+                check(all(int(sets[key], 16) == 0 for key in ("CapInh", "CapPrm", "CapEff", "CapAmb")),
+                      f"a ping started with {sets}")
+            if admin_entry:
+                table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
+                check(table == f"{address} dev eth0 lladdr {admin_entry} PERMANENT",
+                      f"the administrator's entry did not survive: {table!r}; events {events}")
+                check(not [line for line in events if line.startswith(address + " ") and
+                           (hardware in line or "Deleted" in line)], f"the entry was touched: {events}")
+                check(ARP_FAILED + address + "." in failures,
+                      f"the entry left alone was not logged: {failures}")
+            elif entry_written:
                 # The kernel marks an entry FAILED before it deletes it.
                 check(entry in events and f"Deleted {address} dev eth0 FAILED" in
                       events[events.index(entry):], f"the permanent entry was not written and "
@@ -168,7 +229,6 @@ def scenario_unprivileged(bed, cli, peer):
             else:
                 check(not [line for line in events if "PERMANENT" in line],
                       f"a permanent entry appeared without cap_net_admin: {events}")
-                # The entry and the removals of what the probes left.
                 check(ARP_FAILED + address + "." in failures,
                       f"the refused entry was not logged: {failures}")
         return body
@@ -219,6 +279,8 @@ def scenario_unprivileged(bed, cli, peer):
         ("fallback_entry", fallback("0A-1B-2C-00-05-03", "10.77.0.53", ALL_CAPS, True)),
         ("fallback_without_cap_net_admin", fallback("0A-1B-2C-00-05-04", "10.77.0.54",
                                                     "cap_net_bind_service,cap_net_raw", False)),
+        ("fallback_keeps_static_entry", fallback("0A-1B-2C-00-05-06", "10.77.0.56", ALL_CAPS, False,
+                                                 admin_entry="02:00:5e:00:05:56")),
         ("probe_icmp", probes),
         ("set_unchecked_refused", unchecked_refused),
     ])

@@ -31,11 +31,14 @@ PROGRAM_ADDRESS = "10.77.0.1"
 FACTORY_DEFAULT = "198.51.100.80"
 
 
-def as_user(uid):
+def as_user(uid, groups=()):
     """The command prefix that runs a program as an ordinary user (uid and
-    gid `uid`, no supplementary groups): root's capabilities are dropped at
-    the switch, so the program has only what its file grants."""
-    return [SETPRIV, f"--reuid={uid}", f"--regid={uid}", "--clear-groups", "--"]
+    gid `uid`, no supplementary groups but `groups`, gids): root's
+    capabilities are dropped at the switch, so the program has only what its
+    file grants."""
+    joined = ",".join(str(gid) for gid in groups)
+    return [SETPRIV, f"--reuid={uid}", f"--regid={uid}",
+            f"--groups={joined}" if joined else "--clear-groups", "--"]
 
 
 class Skip(Exception):

@@ -19,6 +19,7 @@
 #include "app/windowclasses.h"
 #include "app/ipaddrctl.h"
 #include "app/dialogitems.h"
+#include "platform/privileges.h"
 #include "resources/resource.h"
 #include "tests/gui/scripted_messagebox.h"
 
@@ -45,6 +46,8 @@ int RowOf(const CServerListModel& model, const QString& serial)
 
 int main(int argc, char* argv[])
 {
+    // As the window's own main() does, before any thread.
+    LowerNetworkRights();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc != 3) {

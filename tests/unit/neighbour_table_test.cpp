@@ -1,10 +1,14 @@
 // The neighbour table written over rtnetlink, in a network namespace of the
-// test's own: what "arp -s" and "arp -d" leave in the table, and what each
-// call says when it may not or cannot change it.
+// test's own: what "arp -s" and "arp -d" leave in the table next to entries
+// the program did not make, what each call says when it may not or cannot
+// change it, and that cap_net_admin is effective only during the request.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 
+#include <fstream>
+
 #include "platform/neighbour_table.h"
+#include "platform/privileges.h"
 #include "platform/system_commands.h"
 #include "test_namespace.h"
 
@@ -15,6 +19,7 @@ using test::TestNamespace;
 
 constexpr std::array<std::uint8_t, 6> kServer{0x0A, 0x1B, 0x2C, 0x01, 0x02, 0xFE};
 constexpr std::array<std::uint8_t, 6> kOther{0x0A, 0x1B, 0x2C, 0x00, 0x00, 0x01};
+constexpr const char* kServerText = "lladdr 0a:1b:2c:01:02:fe PERMANENT";
 
 // Two links of the namespace's own, each with an address, so that one
 // address can have an entry on both.
@@ -25,30 +30,82 @@ bool MakeLinks(TestNamespace& ns)
            ns.Exec("ip link set nb1 up") == 0;
 }
 
-TEST(NeighbourTable, PermanentEntriesAreWrittenReplacedAndRemovedEverywhere)
+// The calling thread's effective set, as /proc shows it to anyone.
+std::uint64_t EffectiveCapabilities()
+{
+    std::ifstream status("/proc/thread-self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("CapEff:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+    return ~0ULL;
+}
+
+bool Holds(std::uint64_t set, int capability) { return (set >> capability & 1U) != 0; }
+
+TEST(NeighbourTable, TheFallbackWritesAndRemovesOnlyItsOwnEntry)
 {
     TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
     if (!MakeLinks(ns)) GTEST_SKIP() << "needs veth links inside the test's namespace";
-    NeighbourResult first{}, replaced{}, onOther{}, removed{}, again{};
+    struct Case {
+        const char* before;  // what `ip neigh replace` made first ("" for nothing)
+        NeighbourResult added;
+        bool written;        // the program's permanent entry was in the table
+        const char* after;   // what remains of the entry after "arp -d"
+    };
+    const Case cases[] = {
+        {"", NeighbourResult::Done, true, ""},
+        {"lladdr 0a:1b:2c:00:00:01 nud permanent", NeighbourResult::Kept, false, "lladdr 0a:1b:2c:00:00:01 PERMANENT"},
+        {"lladdr 0a:1b:2c:00:00:01 nud stale", NeighbourResult::Kept, false, "lladdr 0a:1b:2c:00:00:01 STALE"},
+        {"lladdr 0a:1b:2c:01:02:fe nud stale", NeighbourResult::Done, false, "lladdr 0a:1b:2c:01:02:fe STALE"},
+        {"nud failed", NeighbourResult::Done, true, ""},
+        {"nud incomplete", NeighbourResult::Done, true, ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string address = "192.0.2." + std::to_string(20 + n++);
+        if (*c.before) {
+            ASSERT_EQ(ns.Exec("ip neigh replace " + address + " " + c.before + " dev nb0"), 0) << c.before;
+        }
+        NeighbourResult added{}, removed{};
+        std::string written;
+        ASSERT_TRUE(ns.RunInside([&] {
+            added = AddOwnNeighbour(address, kServer, "nb0");
+            written = ns.Output("ip neigh show to " + address);
+            removed = RemoveOwnNeighbours(address);
+        }));
+        const std::string after = ns.Output("ip neigh show to " + address);
+        EXPECT_EQ(added, c.added) << c.before;
+        EXPECT_EQ(written.find(kServerText) != std::string::npos, c.written) << c.before << ": " << written;
+        EXPECT_EQ(removed, NeighbourResult::Done) << c.before;
+        EXPECT_EQ(after, *c.after ? address + " dev nb0 " + c.after + " \n" : "") << c.before;
+    }
+}
+
+TEST(NeighbourTable, EntriesOfOthersForTheSameAddressAreLeftAlone)
+{
+    TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    if (!MakeLinks(ns)) GTEST_SKIP() << "needs veth links inside the test's namespace";
+    // An administrator's entry on the other link, and one that replaces ours
+    // between "arp -s" and "arp -d".
+    ASSERT_EQ(ns.Exec("ip neigh replace 192.0.2.9 lladdr 0a:1b:2c:00:00:01 nud permanent dev nb1"), 0);
+    NeighbourResult first{}, again{}, removed{}, secondAdded{}, secondRemoved{};
     ASSERT_TRUE(ns.RunInside([&] {
-        first = SetPermanentNeighbour("192.0.2.9", kOther, "nb0");
-        replaced = SetPermanentNeighbour("192.0.2.9", kServer, "nb0");
-        onOther = SetPermanentNeighbour("192.0.2.9", kOther, "nb1");
+        first = AddOwnNeighbour("192.0.2.9", kOther, "nb0");
+        again = AddOwnNeighbour("192.0.2.9", kServer, "nb0");  // ours: may be replaced
+        removed = RemoveOwnNeighbours("192.0.2.9");
+        secondAdded = AddOwnNeighbour("192.0.2.10", kServer, "nb0");
     }));
-    const std::string written = ns.Output("ip neigh show to 192.0.2.9");
-    ASSERT_TRUE(ns.RunInside([&] {
-        removed = DeleteNeighbourEntries("192.0.2.9");
-        again = DeleteNeighbourEntries("192.0.2.9");
-    }));
+    const std::string afterFirst = ns.Output("ip neigh show to 192.0.2.9");
+    ASSERT_EQ(ns.Exec("ip neigh replace 192.0.2.10 lladdr 0a:1b:2c:00:00:01 nud permanent dev nb0"), 0);
+    ASSERT_TRUE(ns.RunInside([&] { secondRemoved = RemoveOwnNeighbours("192.0.2.10"); }));
     EXPECT_EQ(first, NeighbourResult::Done);
-    EXPECT_EQ(replaced, NeighbourResult::Done);
-    EXPECT_EQ(onOther, NeighbourResult::Done);
-    EXPECT_NE(written.find("192.0.2.9 dev nb0 lladdr 0a:1b:2c:01:02:fe PERMANENT"), std::string::npos) << written;
-    EXPECT_NE(written.find("192.0.2.9 dev nb1 lladdr 0a:1b:2c:00:00:01 PERMANENT"), std::string::npos) << written;
+    EXPECT_EQ(again, NeighbourResult::Done);
     EXPECT_EQ(removed, NeighbourResult::Done);
-    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.9"), "");
-    EXPECT_EQ(again, NeighbourResult::Done) << "nothing to remove is no failure";
+    EXPECT_EQ(afterFirst, "192.0.2.9 dev nb1 lladdr 0a:1b:2c:00:00:01 PERMANENT \n");
+    EXPECT_EQ(secondAdded, NeighbourResult::Done);
+    EXPECT_EQ(secondRemoved, NeighbourResult::Done);
+    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.10"), "192.0.2.10 dev nb0 lladdr 0a:1b:2c:00:00:01 PERMANENT \n");
 }
 
 TEST(NeighbourTable, WithoutCapNetAdminNothingChangesAndTheCallSaysSo)
@@ -56,25 +113,61 @@ TEST(NeighbourTable, WithoutCapNetAdminNothingChangesAndTheCallSaysSo)
     TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
     if (!MakeLinks(ns)) GTEST_SKIP() << "needs veth links inside the test's namespace";
-    ASSERT_EQ(ns.Exec("ip neigh replace 192.0.2.9 lladdr 0a:1b:2c:00:00:01 nud permanent dev nb0"), 0);
-    NeighbourResult add{}, remove{}, removeNothing{}, unknownDevice{}, badAddress{};
+    NeighbourResult ours{}, add{}, remove{}, removeNothing{}, unknownDevice{}, badAddress{}, later{};
     bool dropped = false;
     ASSERT_TRUE(ns.RunInside([&] {
-        unknownDevice = SetPermanentNeighbour("192.0.2.9", kServer, "nosuch0");
-        badAddress = DeleteNeighbourEntries("192.0.2");
-        dropped = test::DropCapabilities({CAP_NET_ADMIN});
-        add = SetPermanentNeighbour("192.0.2.10", kServer, "nb0");
-        remove = DeleteNeighbourEntries("192.0.2.9");
-        removeNothing = DeleteNeighbourEntries("192.0.2.11");
+        unknownDevice = AddOwnNeighbour("192.0.2.9", kServer, "nosuch0");
+        badAddress = RemoveOwnNeighbours("192.0.2");
+        ours = AddOwnNeighbour("192.0.2.12", kServer, "nb0");
     }));
+    ASSERT_TRUE(ns.RunInside([&] {
+        dropped = test::DropCapabilities({CAP_NET_ADMIN});
+        add = AddOwnNeighbour("192.0.2.11", kServer, "nb0");
+        remove = RemoveOwnNeighbours("192.0.2.12");
+        removeNothing = RemoveOwnNeighbours("192.0.2.13");
+    }));
+    const std::string refusedRemoval = ns.Output("ip neigh show to 192.0.2.12");
+    // A refused removal is remembered: a later "arp -d" with the right works.
+    ASSERT_TRUE(ns.RunInside([&] { later = RemoveOwnNeighbours("192.0.2.12"); }));
     ASSERT_TRUE(dropped);
     EXPECT_EQ(unknownDevice, NeighbourResult::Failed);
     EXPECT_EQ(badAddress, NeighbourResult::Failed);
+    EXPECT_EQ(ours, NeighbourResult::Done);
     EXPECT_EQ(add, NeighbourResult::NotPermitted);
     EXPECT_EQ(remove, NeighbourResult::NotPermitted);
     EXPECT_EQ(removeNothing, NeighbourResult::Done);
-    EXPECT_NE(ns.Output("ip neigh show to 192.0.2.9").find("PERMANENT"), std::string::npos);
-    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.10"), "");
+    EXPECT_NE(refusedRemoval.find(kServerText), std::string::npos) << refusedRemoval;
+    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.11"), "");
+    EXPECT_EQ(later, NeighbourResult::Done);
+    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.12"), "");
+}
+
+TEST(NeighbourTable, CapNetAdminIsEffectiveOnlyDuringTheRequest)
+{
+    TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    if (!MakeLinks(ns)) GTEST_SKIP() << "needs veth links inside the test's namespace";
+    std::uint64_t lowered = 0, raised = 0, after = 0;
+    NeighbourResult added{}, removed{};
+    ASSERT_TRUE(ns.RunInside([&] {
+        LowerNetworkRights();
+        lowered = EffectiveCapabilities();
+        {
+            const RaisedRight right(NetworkRight::NeighbourTable);
+            raised = EffectiveCapabilities();
+        }
+        added = AddOwnNeighbour("192.0.2.14", kServer, "nb0");
+        removed = RemoveOwnNeighbours("192.0.2.14");
+        after = EffectiveCapabilities();
+    }));
+    for (const int capability : {CAP_NET_BIND_SERVICE, CAP_NET_RAW, CAP_NET_ADMIN}) {
+        EXPECT_FALSE(Holds(lowered, capability)) << capability;
+        EXPECT_FALSE(Holds(after, capability)) << capability;
+    }
+    EXPECT_TRUE(Holds(raised, CAP_NET_ADMIN));
+    EXPECT_FALSE(Holds(raised, CAP_NET_RAW));
+    EXPECT_EQ(added, NeighbourResult::Done);
+    EXPECT_EQ(removed, NeighbourResult::Done);
 }
 
 TEST(NeighbourTable, SerialNumbersAsHardwareAddresses)

@@ -71,15 +71,19 @@ private:
     bool m_made = false;
 };
 
-// Takes `capabilities` (CAP_NET_RAW, ...) out of the calling thread's
-// effective set; capabilities belong to a thread, so the rest of the test
-// keeps its own. False when the system refused.
+// Takes `capabilities` (CAP_NET_RAW, ...) from the calling thread for good,
+// effective and permitted, so that the program cannot raise them again;
+// capabilities belong to a thread, so the rest of the test keeps its own.
+// False when the system refused.
 inline bool DropCapabilities(std::initializer_list<int> capabilities)
 {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2]{};
     if (::syscall(SYS_capget, &header, data) != 0) return false;
-    for (const int capability : capabilities) data[capability / 32].effective &= ~(1U << (capability % 32));
+    for (const int capability : capabilities) {
+        data[capability / 32].effective &= ~(1U << (capability % 32));
+        data[capability / 32].permitted &= ~(1U << (capability % 32));
+    }
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
