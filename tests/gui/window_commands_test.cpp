@@ -419,24 +419,6 @@ private slots:
         QCOMPARE(opened, std::vector<QUrl>{QUrl("http://merrow.example/")});
     }
 
-    void proposals()
-    {
-        const std::array<std::string, 3> host{"10", "1", "2"};
-        struct Case {
-            const char* address;
-            bool inkwell;
-            Ipv4Bytes proposed;
-        };
-        const std::vector<Case> cases = {
-            {"0.0.0.0", false, {10, 1, 2, 0}},      {"198.51.100.80", false, {10, 1, 2, 0}},
-            {"0.0.0.0", true, {10, 1, 2, 0}},       {"192.168.5.77", false, {10, 1, 5, 77}},
-            {"192.168.5.77", true, {192, 168, 5, 77}}, {"1.2.3.300", true, {1, 2, 3, 44}},
-            {"7x.8.9.10", true, {7, 8, 9, 10}},
-        };
-        for (const Case& c : cases) QCOMPARE(ProposeAddress(c.address, host, c.inkwell), c.proposed);
-        QCOMPARE(ProposeAddress("0.0.0.0", {"", "x", "3"}, false), (Ipv4Bytes{0, 0, 3, 0}));
-    }
-
     void listKeysShowTheRowTheListIsAboutToSelect()
     {
         struct Case {

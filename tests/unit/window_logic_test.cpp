@@ -186,5 +186,24 @@ TEST(WindowLogic, OnlyTheNormalRunWritesTheClosingLine)
     }
 }
 
+// The proposal takes each octet as the system's string conversion does: up
+// to the first non-digit, its low eight bits.
+TEST(WindowLogic, Proposals)
+{
+    const HostOctets host{"10", "1", "2"};
+    const struct {
+        const char* address;
+        bool inkwell;
+        Ipv4Bytes proposed;
+    } cases[] = {
+        {"0.0.0.0", false, {10, 1, 2, 0}},         {"198.51.100.80", false, {10, 1, 2, 0}},
+        {"0.0.0.0", true, {10, 1, 2, 0}},          {"192.168.5.77", false, {10, 1, 5, 77}},
+        {"192.168.5.77", true, {192, 168, 5, 77}}, {"1.2.3.300", true, {1, 2, 3, 44}},
+        {"7x.8.9.10", true, {7, 8, 9, 10}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ProposeAddress(c.address, host, c.inkwell), c.proposed) << c.address;
+    EXPECT_EQ(HostNetworkAddress({"", "x", "3"}), (Ipv4Bytes{0, 0, 3, 0}));
+}
+
 }  // namespace
 }  // namespace tessel
