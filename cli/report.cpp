@@ -65,7 +65,9 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
     switch (outcome.result) {
     case StageStored: return {kExitOk, {}};
     case StageVerified:
-        if (outcome.engineStage >= StageVerified) return {kExitUntilRestart, {}};
+        // Found at the address by the final check, yet no store confirmed:
+        // scripts tell this from an address that failed to store.
+        if (!outcome.finalAnswered) return {kExitUntilRestart, {}};
         return {kExitUnconfirmed, "answers at " + address + "; storing it permanently was not confirmed"};
     case StageAwaitRequest: return {kExitNoRequest, {}};
     default: return {kExitNotVerified, {}};

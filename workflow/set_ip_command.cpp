@@ -145,6 +145,7 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     outcome.refused = false;
     outcome.result = result;
     outcome.engineStage = stage;
+    outcome.finalAnswered = m_bFinalAnswered;
     return outcome;
 }
 
@@ -319,6 +320,7 @@ int CSetIpCommand::RunFallback(int stage)
     StartProbe(probe);
     RunRetryingProgress();
     const bool answered = probe->Abandon() != 0;
+    m_bFinalAnswered = answered;
     // Only the server's own word makes an address permanent. One that
     // answers without a confirmed store holds until the server restarts,
     // and the user can still store it through the server's home page.

@@ -85,6 +85,8 @@ struct SetIpOutcome {
     // progress ended. A result of 4 with this below 4 came from the final
     // ICMP check alone: the server answers, but it never told of a store.
     int engineStage = -1;
+    // After a run: the final ICMP check found the server at its address.
+    bool finalAnswered = false;
 };
 
 class CSetIpCommand {
@@ -120,6 +122,7 @@ private:
 
     SetIpContext m_ctx;
     int m_lastBox = 0;
+    bool m_bFinalAnswered = false;
     bool m_bClosingAfterRegistration = false;
 };
 

@@ -72,31 +72,31 @@ TEST(CliExit, EachOutcomeHasItsOwnStatus)
 {
     struct Case {
         bool refused;
-        int box, result, engineStage, status;
+        int box, result;
+        bool finalAnswered;
+        int status;
         const char* line;
     };
     const Case cases[] = {
-        {false, 110, StageStored, StageStored, kExitOk, ""},
-        // The final ICMP check alone: answered, but nothing confirmed a store.
-        {false, 109, StageVerified, StageVerifying, kExitUnconfirmed,
+        {false, 110, StageStored, true, kExitOk, ""},
+        // Found by the final ICMP check, but nothing confirmed a store.
+        {false, 109, StageVerified, true, kExitUnconfirmed,
          "answers at 10.0.0.5; storing it permanently was not confirmed"},
-        {false, 109, StageVerified, StageAwaitRequest, kExitUnconfirmed,
-         "answers at 10.0.0.5; storing it permanently was not confirmed"},
-        {false, 109, StageVerified, StageVerified, kExitUntilRestart, ""},
-        {false, 108, StageVerifying, StageVerifying, kExitNotVerified, ""},
-        {false, 108, StageReplied, StageReplied, kExitNotVerified, ""},
-        {false, 107, StageAwaitRequest, StageAwaitRequest, kExitNoRequest, ""},
-        {true, 106, -1, -1, kExitRefused, ""},
-        {true, 123, -1, -1, kExitRefused, ""},
-        {true, 124, -1, -1, kExitAlreadySet, "The server already has 10.0.0.5; nothing was sent."},
-        {true, 144, -1, -1, kExitNotChecked, ""},
+        {false, 109, StageVerified, false, kExitUntilRestart, ""},
+        {false, 108, StageVerifying, false, kExitNotVerified, ""},
+        {false, 108, StageReplied, false, kExitNotVerified, ""},
+        {false, 107, StageAwaitRequest, false, kExitNoRequest, ""},
+        {true, 106, -1, false, kExitRefused, ""},
+        {true, 123, -1, false, kExitRefused, ""},
+        {true, 124, -1, false, kExitAlreadySet, "The server already has 10.0.0.5; nothing was sent."},
+        {true, 144, -1, false, kExitNotChecked, ""},
     };
     for (const Case& c : cases) {
         SetIpOutcome outcome;
         outcome.refused = c.refused;
         outcome.refusingBox = c.box;
         outcome.result = c.result;
-        outcome.engineStage = c.engineStage;
+        outcome.finalAnswered = c.finalAnswered;
         const SetExit exit = ExitForSet(outcome, "10.0.0.5");
         EXPECT_EQ(exit.status, c.status) << "box " << c.box;
         EXPECT_EQ(exit.line, c.line) << "box " << c.box;

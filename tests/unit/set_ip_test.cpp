@@ -338,6 +338,7 @@ TEST_F(SetIpTest, FinalProbeAnswerWithoutAStoreIsBox109NeverBox110)
     const auto outcome = Run();
     EXPECT_EQ(outcome.result, 4);
     EXPECT_EQ(outcome.engineStage, 3);
+    EXPECT_TRUE(outcome.finalAnswered);
     EXPECT_EQ(BoxIds(), (std::vector<int>{109, 111}));
     EXPECT_EQ(RowAddress(), "10.0.0.5");
 }
