@@ -42,13 +42,12 @@ namespace {
 
 // A window opened modally during the wait (a box the start-up check asks
 // for) must take its answer; everything else waits it out. The main window
-// is modal as well (the program runs it with exec()), so a locked one never
-// counts.
-bool InModalWindow(QObject* target, const QWidget* locked)
+// is modal as well (the program runs it with exec()), which is why it is
+// locked by name for a whole command.
+bool InModalWindow(QObject* target)
 {
-    if (auto* widget = qobject_cast<QWidget*>(target)) return widget->window() != locked && widget->window()->isModal();
-    if (auto* window = qobject_cast<QWindow*>(target))
-        return (!locked || window != locked->windowHandle()) && window->modality() != Qt::NonModal;
+    if (auto* widget = qobject_cast<QWidget*>(target)) return widget->window()->isModal();
+    if (auto* window = qobject_cast<QWindow*>(target)) return window->modality() != Qt::NonModal;
     return false;
 }
 
@@ -75,9 +74,9 @@ protected:
     {
         // A locked window takes no close at all: the program lifts the lock
         // before it ends the window itself.
-        const bool close = event->type() == QEvent::Close;
-        if (!IsUserInput(event) && !(close && InLockedWindow(target, locked))) return false;
-        if (InLockedWindow(target, locked) || (depth > 0 && !InModalWindow(target, locked))) {
+        const bool inLocked = InLockedWindow(target, locked);
+        if (!IsUserInput(event) && !(inLocked && event->type() == QEvent::Close)) return false;
+        if (inLocked || (depth > 0 && !InModalWindow(target))) {
             event->ignore();
             return true;
         }
