@@ -8,9 +8,9 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include "resources/images.h"
+#include "app/images.h"
 #include "resources/resource.h"
-#include "resources/stringtable.h"
+#include "app/stringtable.h"
 
 namespace tessel {
 namespace {

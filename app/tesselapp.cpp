@@ -9,8 +9,8 @@
 #include "app/tesseldlg.h"
 #include "app/windowclasses.h"
 #include "platform/sockets.h"
-#include "resources/messagebox.h"
-#include "resources/stringtable.h"
+#include "app/messagebox.h"
+#include "app/stringtable.h"
 
 namespace tessel {
 

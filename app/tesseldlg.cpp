@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -12,22 +13,23 @@
 #include <QTreeView>
 #include <QWindow>
 
+#include "app/dialogbuilder.h"
 #include "app/helpwindow.h"
 #include "app/registryaccess.h"
 #include "app/serverlistmodel.h"
-#include "controls/dataexchange.h"
-#include "controls/ipaddrctl.h"
+#include "app/dataexchange.h"
+#include "app/ipaddrctl.h"
 #include "engine/server_table.h"
 #include "log/logfile.h"
-#include "resources/animatectrl.h"
-#include "resources/dialogitems.h"
+#include "app/animatectrl.h"
+#include "app/dialogitems.h"
 #include "resources/dialogs.h"
-#include "resources/dialogunits.h"
-#include "resources/images.h"
-#include "resources/messagebox.h"
+#include "app/dialogunits.h"
+#include "app/images.h"
+#include "app/messagebox.h"
 #include "resources/resource.h"
-#include "resources/stringtable.h"
-#include "workflow/window_commands.h"
+#include "app/stringtable.h"
+#include "app/mainwindowview.h"
 
 namespace tessel {
 namespace {
@@ -41,15 +43,6 @@ constexpr int kRepeatWithoutEnd = -1;
 // The caption of the maker's web button, smaller than the dialog font so
 // that the host name fits the button's 51 dialog units.
 constexpr int kWebButtonFontPoints = 8;
-
-// A decimal octet as the window keeps it; text that is empty or no number
-// counts as 0.
-std::uint8_t OctetOf(const std::string& text)
-{
-    bool ok = false;
-    const int value = QString::fromStdString(text).toInt(&ok);
-    return ok ? static_cast<std::uint8_t>(value & 0xFF) : 0;
-}
 
 template <typename T>
 T* Bind(QWidget* dialog, int id)
@@ -65,6 +58,38 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     : QDialog(parent), m_bInkwellMode(inkwellMode), m_environment(std::move(environment))
 {
     BuildDialog(*this, MainDialogTemplate());
+    BindControls();
+    m_hIcon = LoadIcon(IDR_MAINFRAME);
+    LookUpThisComputer();
+
+    m_pServerListModel = new CServerListModel(this);
+    m_serverList->setModel(m_pServerListModel);
+    m_serverList->installEventFilter(this);
+    m_serverList->viewport()->installEventFilter(this);
+
+    m_pView = std::make_unique<CMainWindowView>(
+        CMainWindowView::Controls{this, m_serverList, m_pIPAddrCtl, m_statusLine, m_step2Text, m_setIpButton,
+                                  m_closeButton, m_animation},
+        m_environment.clock ? *m_environment.clock : RealClock(), [](const std::string& address) {
+            CRegistryAccess().WriteString(QString::fromLatin1(kInkwellKey), kNewServerValue,
+                                          QString::fromStdString(address), RegistryRoot::CurrentUser);
+        });
+    ConnectCommands();
+    BuildSystemMenu();
+}
+
+CTesselDlg::~CTesselDlg()
+{
+    // The commands (and the start-up check they wait for) use the engine
+    // and the view.
+    m_pCommands.reset();
+    m_pServerListModel->Detach();
+    m_pEngine.reset();
+    SetHelpContextSource(nullptr);
+}
+
+void CTesselDlg::BindControls()
+{
     m_statusLine = Bind<QLineEdit>(this, IDC_STATUS);
     m_setIpButton = Bind<QPushButton>(this, IDC_SET_IP);
     m_homePageButton = Bind<QPushButton>(this, IDC_HOMEPAGE_SELECTED);
@@ -79,8 +104,7 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     m_restartHintText = Bind<QPlainTextEdit>(this, IDC_RESTART_HINT);
     m_serverList = Bind<QTreeView>(this, IDC_SERVER_LIST);
     m_animation = Bind<CAnimateCtrl>(this, IDC_ANIMATION);
-
-    m_hIcon = LoadIcon(IDR_MAINFRAME);
+    m_pIPAddrCtl = Bind<CIPAddrCtl>(this, IDC_IPADDRESS);
 
     // The list's columns are 140 pixels, drawn for a narrower face than
     // ours: the semi-condensed cut of the dialog font keeps the start-up
@@ -93,34 +117,36 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     QPalette link = m_merrowWebButton->palette();
     link.setColor(QPalette::ButtonText, QColor(0x14, 0x3a, 0x63));
     m_merrowWebButton->setPalette(link);
+}
 
-    // This computer's name and first address; the octets stay empty when
-    // either cannot be had.
-    HostIdentity host;
-    if (!m_environment.hostName || !m_environment.hostAddress)
-        host = LookUpHost();
-    const std::string name = m_environment.hostName.value_or(host.name).substr(0, kHostNameMax);
-    std::copy(name.begin(), name.end(), m_szHostName.begin());
-    const std::string address = m_environment.hostAddress.value_or(host.address);
-    if (!name.empty() && !address.empty()) {
-        const QStringList octets = QString::fromStdString(address).split(QLatin1Char('.'));
-        if (octets.size() == 4) {
-            m_strHostOctet1 = octets[0].toStdString();
-            m_strHostOctet2 = octets[1].toStdString();
-            m_strHostOctet3 = octets[2].toStdString();
-            m_strHostAddress = address;
-        }
-    }
+// This computer's name and first address; the address and its octets stay
+// empty when either cannot be had.
+void CTesselDlg::LookUpThisComputer()
+{
+    HostIdentity found;
+    if (!m_environment.hostName || !m_environment.hostAddress) found = LookUpHost();
+    m_host.name = m_environment.hostName.value_or(found.name).substr(0, kHostNameMax);
+    const std::string address = m_environment.hostAddress.value_or(found.address);
+    if (m_host.name.empty() || address.empty()) return;
+    const QStringList octets = QString::fromStdString(address).split(QLatin1Char('.'));
+    if (octets.size() != 4) return;
+    for (std::size_t i = 0; i < m_hostOctets.size(); ++i) m_hostOctets[i] = octets[static_cast<int>(i)].toStdString();
+    m_host.address = address;
+}
 
-    m_pServerListModel = new CServerListModel(this);
-    m_serverList->setModel(m_pServerListModel);
-    m_serverList->installEventFilter(this);
-    m_serverList->viewport()->installEventFilter(this);
-
-    connect(m_setIpButton, &QPushButton::clicked, this, [this] { OnSetIpAddress(); });
-    connect(m_homePageButton, &QPushButton::clicked, this, [this] { OnHomePageOfSelected(); });
-    connect(m_merrowWebButton, &QPushButton::clicked, this, [this] { OnMerrowHomePage(); });
-    connect(m_onlyMerrowCheck, &QCheckBox::clicked, this, [this] { OnOnlyMerrow(); });
+void CTesselDlg::ConnectCommands()
+{
+    // The commands exist once the window has initialised; before that a
+    // press does nothing.
+    auto command = [this](void (CWindowCommands::*handler)()) {
+        return [this, handler] {
+            if (m_pCommands) (m_pCommands.get()->*handler)();
+        };
+    };
+    connect(m_setIpButton, &QPushButton::clicked, this, command(&CWindowCommands::OnSetIpAddress));
+    connect(m_homePageButton, &QPushButton::clicked, this, command(&CWindowCommands::OnHomePageOfSelected));
+    connect(m_merrowWebButton, &QPushButton::clicked, this, command(&CWindowCommands::OnMerrowHomePage));
+    connect(m_onlyMerrowCheck, &QCheckBox::clicked, this, &CTesselDlg::OnOnlyMerrow);
     connect(m_logfileCheck, &QCheckBox::clicked, this, &CTesselDlg::OnLogfile);
     connect(m_closeButton, &QPushButton::clicked, this, &CTesselDlg::reject);
     connect(m_helpButton, &QPushButton::clicked, this, &CTesselDlg::OnHelp);
@@ -131,19 +157,22 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     f1->setContext(Qt::WindowShortcut);
     connect(f1, &QShortcut::activated, this, &CTesselDlg::OnHelp);
     SetHelpContextSource(&m_nHelpContext);
+    SetHelpHandler([](int helpContext) { ShowHelp(helpContext); });
     // Alt+Space opens the system menu where no window manager takes it.
     auto* altSpace = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     altSpace->setContext(Qt::WindowShortcut);
     connect(altSpace, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
-    SetHelpHandler([](int helpContext) { ShowHelp(helpContext); });
+}
 
-    // The system menu as the system gives a dialog with a minimise box.
+// The system menu as the system gives a dialog with a minimise box.
+void CTesselDlg::BuildSystemMenu()
+{
     m_pSystemMenu = new QMenu(this);
     const struct {
         int command;
         const char* text;
-    } systemItems[] = {{SC_RESTORE, "&Restore"}, {SC_MOVE, "&Move"},       {0xF000, "&Size"},
-                       {SC_MINIMIZE, "Mi&nimize"}, {0xF030, "Ma&ximize"}, {0, nullptr},
+    } systemItems[] = {{SC_RESTORE, "&Restore"}, {SC_MOVE, "&Move"},       {SC_SIZE, "&Size"},
+                       {SC_MINIMIZE, "Mi&nimize"}, {SC_MAXIMIZE, "Ma&ximize"}, {0, nullptr},
                        {SC_CLOSE, "&Close\tAlt+F4"}};
     for (const auto& item : systemItems) {
         if (!item.text) {
@@ -165,29 +194,9 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     });
 }
 
-CTesselDlg::~CTesselDlg()
-{
-    // The commands (and the start-up check they wait for) use the engine.
-    m_pCommands.reset();
-    m_pServerListModel->Detach();
-    m_pEngine.reset();
-    SetHelpContextSource(nullptr);
-}
-
 bool CTesselDlg::DoDataExchange(CDataExchange& dx)
 {
-    if (!m_pIPAddrCtl)
-        m_pIPAddrCtl = qobject_cast<CIPAddrCtl*>(GetDlgItem(this, IDC_IPADDRESS));
-    // The control's four fields, first field in the high byte.
-    std::array<std::uint8_t, 4> bytes{
-        static_cast<std::uint8_t>(m_dwIPAddress >> 24), static_cast<std::uint8_t>(m_dwIPAddress >> 16),
-        static_cast<std::uint8_t>(m_dwIPAddress >> 8), static_cast<std::uint8_t>(m_dwIPAddress)};
-    if (!DDX_IPAddr(dx, IDC_IPADDRESS, bytes))
-        return false;
-    if (dx.m_bSaveAndValidate)
-        m_dwIPAddress = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-                        (std::uint32_t{bytes[2]} << 8) | bytes[3];
-    return true;
+    return DDX_IPAddr(dx, IDC_IPADDRESS, m_address);
 }
 
 bool CTesselDlg::UpdateData(bool saveAndValidate)
@@ -198,62 +207,79 @@ bool CTesselDlg::UpdateData(bool saveAndValidate)
 
 bool CTesselDlg::OnInitDialog()
 {
-    // 1. The controls exist; the address goes to its control.
     UpdateData(false);
-
-    // 2. The About item closes the system menu, after a separator.
-    const QString about = LoadString(IDS_ABOUTBOX);
-    if (!about.isEmpty()) {
-        m_pSystemMenu->addSeparator();
-        m_pSystemMenu->addAction(about)->setData(IDM_ABOUTBOX);
-    }
-
-    // 3. The icon, large and small.
+    AddAboutItem();
     setWindowIcon(m_hIcon);
-
-    // 4. Help at rest; tooltips on.
-    m_nHelpContext.store(1);
+    m_nHelpContext.store(kHelpAtRest);
     SetUpTooltips();
+    FillTexts();
+    // Step 2 waits until a server is picked.
+    m_pView->EnableAddressInputs(false);
+    // The address proposed at first: this computer's network, ending 0.
+    m_pIPAddrCtl->SetAddress(HostNetworkAddress(m_hostOctets).data());
+    SetUpServerList();
+    RemoveSizeItems();
+    StartAnimation();
+    // Only the maker's servers are listed.
+    m_onlyMerrowCheck->setChecked(true);
+    StartEngine();
+    HideInstallerControls();
+    MakeCommands();
+    // The start-up check first, then the network thread.
+    m_pCommands->StartStartupCheck();
+    m_pEngine->Start();
+    m_serverList->setFocus();
+    return true;
+}
 
-    // 5. The read-only texts.
+// The About item closes the system menu, after a separator.
+void CTesselDlg::AddAboutItem()
+{
+    const QString about = LoadString(IDS_ABOUTBOX);
+    if (about.isEmpty()) return;
+    m_pSystemMenu->addSeparator();
+    m_pSystemMenu->addAction(about)->setData(IDM_ABOUTBOX);
+}
+
+void CTesselDlg::FillTexts()
+{
     SetWindowText(m_step1Text, LoadString(IDS_TEXT_STEP1));
     SetWindowText(m_step2Text, LoadString(IDS_TEXT_STEP2));
     SetWindowText(m_statusLine, LoadString(IDS_NO_SERVER_SELECTED));
     SetWindowText(m_listeningText, LoadString(IDS_TEXT_LISTENING));
     SetWindowText(m_restartHintText, LoadString(IDS_TEXT_RESTART_HINT));
+}
 
-    // 6. Step 2 waits until a server is picked.
-    EnableAddressInputs(false);
-
-    // 7. The address proposed at first: this computer's network, ending 0.
-    const std::array<std::uint8_t, 4> preset{OctetOf(m_strHostOctet1), OctetOf(m_strHostOctet2),
-                                             OctetOf(m_strHostOctet3), 0};
-    if (m_pIPAddrCtl)
-        m_pIPAddrCtl->SendMessage(IPAM_SETADDRESS, 0, reinterpret_cast<std::intptr_t>(preset.data()));
-
-    // 8. The list's columns. Its rows mirror the engine's server table,
-    // which begins with the blank row that heads the scan (step 12).
+// The list's columns. Its rows mirror the engine's server table, which
+// begins with the blank row that heads the scan.
+void CTesselDlg::SetUpServerList()
+{
     m_pServerListModel->SetHeader(0, LoadString(IDS_COLUMN_SERIAL));
     m_pServerListModel->SetHeader(1, LoadString(IDS_COLUMN_ADDRESS));
-    for (int column = 0; column < 2; ++column)
-        m_serverList->header()->resizeSection(column, kColumnWidth);
+    for (int column = 0; column < 2; ++column) m_serverList->header()->resizeSection(column, kColumnWidth);
+}
 
-    // 9. The window keeps its size: no size or maximise item.
+// The window keeps its size: no size or maximise item.
+void CTesselDlg::RemoveSizeItems()
+{
     for (QAction* action : m_pSystemMenu->actions()) {
         const int command = action->data().toInt();
-        if (command == 0xF000 || command == 0xF030)
-            m_pSystemMenu->removeAction(action);
+        if (command == SC_SIZE || command == SC_MAXIMIZE) m_pSystemMenu->removeAction(action);
     }
+}
 
-    // 10. The animation, except for the installer.
+// The animation plays except for the installer.
+void CTesselDlg::StartAnimation()
+{
     if (!m_bInkwellMode && m_animation->Open(IDR_ANIMATION))
         m_animation->Play(kAnimationFirstFrame, kAnimationLastFrame, kRepeatWithoutEnd);
+}
 
-    // 11. Only the maker's servers are listed.
-    m_onlyMerrowCheck->setChecked(true);
-
-    // 12. The logfile, and with it the engine: in Inkwell mode its folder
-    // comes from the installer's "Tessel Path".
+// The logfile, and with it the engine: in Inkwell mode the logfile's folder
+// comes from the installer's "Tessel Path". The host fills the shared block
+// whole before any thread runs.
+void CTesselDlg::StartEngine()
+{
     m_logfileCheck->setChecked(true);
     std::optional<std::string> tesselPath;
     if (m_bInkwellMode) {
@@ -267,60 +293,40 @@ bool CTesselDlg::OnInitDialog()
     setup.logfile = std::make_unique<CLogfile>(location.folder, location.fileName);
     setup.printServersOnly = m_bInkwellMode;
     setup.onlyMaker = true;
-    setup.hostName = m_szHostName.data();
-    setup.hostAddress = m_strHostAddress;
+    setup.hostName = m_host.name;
+    setup.hostAddress = m_host.address;
     setup.owner = this;
     setup.helpContext = &m_nHelpContext;
     setup.clock = m_environment.clock;
-    if (m_environment.makeChannel)
-        setup.channel = m_environment.makeChannel();
-    if (m_environment.makeProcedure)
-        setup.procedure = m_environment.makeProcedure();
-    // 14, 15. The host fills the shared block whole before any thread runs.
+    if (m_environment.makeChannel) setup.channel = m_environment.makeChannel();
+    if (m_environment.makeProcedure) setup.procedure = m_environment.makeProcedure();
     m_pEngine = std::make_unique<EngineHost>(std::move(setup));
     m_pServerListModel->Attach(m_pEngine->Table());
+}
 
-    // 13. The installer's run: no web buttons, no logfile switch, and every
-    // print server is listed.
-    if (m_bInkwellMode) {
-        for (QWidget* control : std::initializer_list<QWidget*>{m_merrowWebButton, m_homePageButton,
-                                                                m_logfileCheck, m_onlyMerrowCheck})
-            control->setEnabled(false);
-        for (QWidget* control : std::initializer_list<QWidget*>{m_merrowWebButton, m_homePageButton,
-                                                                m_logfileCheck, m_onlyMerrowCheck})
-            control->setVisible(false);
-        m_pEngine->OnlyMerrow().store(0);
-    }
+// The installer's run: no web buttons, no logfile switch, and every print
+// server is listed.
+void CTesselDlg::HideInstallerControls()
+{
+    if (!m_bInkwellMode) return;
+    const std::initializer_list<QWidget*> controls{m_merrowWebButton, m_homePageButton, m_logfileCheck,
+                                                   m_onlyMerrowCheck};
+    for (QWidget* control : controls) control->setEnabled(false);
+    for (QWidget* control : controls) control->setVisible(false);
+    m_pEngine->OnlyMerrow().store(0);
+}
 
-    WindowCommandParts parts;
-    parts.window = this;
-    parts.list = m_serverList;
-    parts.address = m_pIPAddrCtl;
-    parts.statusLine = m_statusLine;
-    parts.closeButton = m_closeButton;
-    parts.animation = m_animation;
-    parts.engine = m_pEngine.get();
-    parts.helpContext = &m_nHelpContext;
-    parts.inkwellMode = m_bInkwellMode;
-    parts.hostOctets = {m_strHostOctet1, m_strHostOctet2, m_strHostOctet3};
-    parts.clock = m_environment.clock;
-    parts.commands = m_environment.commands;
-    parts.startIcmpProbe = m_environment.startIcmpProbe;
-    parts.enableAddressInputs = [this](bool enable) { EnableAddressInputs(enable); };
-    parts.registerNewServer = [this](const std::string& address) {
-        m_bClosingAfterRegistration = true;
-        CRegistryAccess().WriteString(QString::fromLatin1(kInkwellKey), kNewServerValue,
-                                      QString::fromStdString(address), RegistryRoot::CurrentUser);
-    };
-    parts.endDialog = [this] { done(QDialog::Rejected); };
-    m_pCommands = std::make_unique<CWindowCommands>(std::move(parts));
-
-    // 16. The start-up check first, then the network thread.
-    StartStartupCheck();
-    m_pEngine->Start();
-
-    m_serverList->setFocus();
-    return true;
+void CTesselDlg::MakeCommands()
+{
+    WindowCommandsSetup setup;
+    setup.view = m_pView.get();
+    setup.engine = m_pEngine.get();
+    setup.helpContext = &m_nHelpContext;
+    setup.inkwellMode = m_bInkwellMode;
+    setup.hostOctets = m_hostOctets;
+    setup.commands = m_environment.commands;
+    setup.startIcmpProbe = m_environment.startIcmpProbe;
+    m_pCommands = std::make_unique<CWindowCommands>(std::move(setup));
 }
 
 void CTesselDlg::showEvent(QShowEvent* event)
@@ -336,31 +342,18 @@ void CTesselDlg::showEvent(QShowEvent* event)
 void CTesselDlg::SetUpTooltips()
 {
     for (const ControlTooltip& tip : MainDialogTooltips()) {
-        QWidget* control = tip.id == IDC_IPADDRESS ? m_pIPAddrCtl : GetDlgItem(this, tip.id);
-        if (!control)
-            continue;
-        control->setToolTip(QString::fromUtf8(tip.text));
+        if (QWidget* control = GetDlgItem(this, tip.id)) control->setToolTip(QString::fromUtf8(tip.text));
     }
-}
-
-void CTesselDlg::EnableAddressInputs(bool enable)
-{
-    m_step2Text->setEnabled(enable);
-    if (m_pIPAddrCtl)
-        m_pIPAddrCtl->setEnabled(enable);
-    m_setIpButton->setEnabled(enable);
 }
 
 void CTesselDlg::OnOnlyMerrow()
 {
-    if (m_pEngine)
-        m_pEngine->OnlyMerrow().store(m_onlyMerrowCheck->isChecked() ? 1 : 0);
+    if (m_pEngine) m_pEngine->OnlyMerrow().store(m_onlyMerrowCheck->isChecked() ? 1 : 0);
 }
 
 void CTesselDlg::OnLogfile()
 {
-    if (m_pEngine)
-        m_pEngine->Log().SetEnabled(m_logfileCheck->isChecked());
+    if (m_pEngine) m_pEngine->Log().SetEnabled(m_logfileCheck->isChecked());
 }
 
 void CTesselDlg::OnHelp()
@@ -376,21 +369,13 @@ void CTesselDlg::OnSysCommand(int command)
         return;
     }
     switch (command) {
-    case SC_RESTORE:
-        showNormal();
-        break;
-    case SC_MINIMIZE:
-        showMinimized();
-        break;
+    case SC_RESTORE: showNormal(); break;
+    case SC_MINIMIZE: showMinimized(); break;
     case SC_MOVE:
-        if (windowHandle())
-            windowHandle()->startSystemMove();
+        if (windowHandle()) windowHandle()->startSystemMove();
         break;
-    case SC_CLOSE:
-        reject();
-        break;
-    default:
-        break;
+    case SC_CLOSE: reject(); break;
+    default: break;
     }
 }
 
@@ -406,21 +391,33 @@ void CTesselDlg::contextMenuEvent(QContextMenuEvent* event)
     ShowSystemMenu(event->globalPos());
 }
 
+namespace {
+
+ListKey ListKeyOf(int key)
+{
+    switch (key) {
+    case Qt::Key_Home: return ListKey::Home;
+    case Qt::Key_End: return ListKey::End;
+    case Qt::Key_Up: return ListKey::Up;
+    case Qt::Key_Down: return ListKey::Down;
+    default: return ListKey::Other;
+    }
+}
+
+}  // namespace
+
 bool CTesselDlg::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_serverList && event->type() == QEvent::KeyPress)
-        OnServerListKeyDown(static_cast<QKeyEvent*>(event)->key());
-    else if (watched == m_serverList->viewport() && event->type() == QEvent::MouseButtonRelease)
-        OnServerListClick();
+    if (m_pCommands && watched == m_serverList && event->type() == QEvent::KeyPress) {
+        m_pCommands->OnServerListKeyDown(ListKeyOf(static_cast<QKeyEvent*>(event)->key()));
+    } else if (m_pCommands && watched == m_serverList->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        // Only the primary button picks a row, as a click on the list does.
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) m_pCommands->OnServerListClick();
+    }
     return QDialog::eventFilter(watched, event);
 }
 
 void CTesselDlg::reject()
-{
-    OnClose();
-}
-
-void CTesselDlg::OnClose()
 {
     if (m_pCommands) {
         m_pCommands->OnClose();
@@ -433,46 +430,6 @@ void CTesselDlg::OnClose()
 void CTesselDlg::CloseProgram()
 {
     if (m_pCommands) m_pCommands->CloseProgram();
-}
-
-void CTesselDlg::OnSetIpAddress()
-{
-    if (m_pCommands) m_pCommands->OnSetIpAddress();
-}
-
-void CTesselDlg::OnServerListClick()
-{
-    if (m_pCommands) m_pCommands->OnServerListClick();
-}
-
-void CTesselDlg::OnServerListKeyDown(int key)
-{
-    if (m_pCommands) m_pCommands->OnServerListKeyDown(key);
-}
-
-void CTesselDlg::ShowSelectedServer(const QString& serial, const QString& address)
-{
-    if (m_pCommands) m_pCommands->ShowSelectedServer(serial, address);
-}
-
-bool CTesselDlg::LaunchBrowser(const QString& host)
-{
-    return m_pCommands && m_pCommands->LaunchBrowser(host);
-}
-
-void CTesselDlg::OnHomePageOfSelected()
-{
-    if (m_pCommands) m_pCommands->OnHomePageOfSelected();
-}
-
-void CTesselDlg::OnMerrowHomePage()
-{
-    if (m_pCommands) m_pCommands->OnMerrowHomePage();
-}
-
-void CTesselDlg::StartStartupCheck()
-{
-    if (m_pCommands) m_pCommands->StartStartupCheck();
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)

@@ -1,8 +1,8 @@
-// The main window: the two steps of the job (pick a server from the list,
-// type its address and set it), laid out by its template. It owns the
+// The main window in Qt: the two steps of the job (pick a server from the
+// list, type its address and set it), laid out by its template. It owns the
 // controls, the help context and the engine, which it starts when it
-// initialises. What its list, buttons and check boxes do beyond starting
-// and showing is the work of the commands marked below.
+// initialises. What its list, buttons and close do is the window logic's
+// (CWindowCommands), which sees the window through CMainWindowView.
 #pragma once
 
 #include <QDialog>
@@ -18,7 +18,10 @@
 #include <string>
 
 #include "engine/engine_host.h"
+#include "engine/ipaddress.h"
 #include "engine/shared_state.h"
+#include "resources/help_topics.h"
+#include "workflow/window_commands.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -33,7 +36,7 @@ class CAnimateCtrl;
 class CDataExchange;
 class CIPAddrCtl;
 class CServerListModel;
-class CWindowCommands;
+class CMainWindowView;
 class SystemCommands;
 struct ProbeRequest;
 
@@ -56,6 +59,8 @@ inline constexpr int SC_RESTORE = 0xF120;
 inline constexpr int SC_MOVE = 0xF010;
 inline constexpr int SC_MINIMIZE = 0xF020;
 inline constexpr int SC_CLOSE = 0xF060;
+inline constexpr int SC_SIZE = 0xF000;
+inline constexpr int SC_MAXIMIZE = 0xF030;
 
 class CTesselDlg : public QDialog, public StateOwner {
     Q_OBJECT
@@ -64,8 +69,8 @@ public:
     CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget* parent = nullptr);
     ~CTesselDlg() override;
 
-    // Moves the address between m_dwIPAddress and control 1025; false when
-    // a saving pass refused a field.
+    // Moves the address between m_address and control 1025; false when a
+    // saving pass refused a field.
     bool UpdateData(bool saveAndValidate);
 
     // The engine; null until the window has initialised.
@@ -74,7 +79,11 @@ public:
     QMenu* SystemMenu() const { return m_pSystemMenu; }
     std::atomic<int>& HelpContext() { return m_nHelpContext; }
     bool InkwellMode() const { return m_bInkwellMode; }
-    const std::string& HostAddress() const { return m_strHostAddress; }
+    const std::string& HostAddress() const { return m_host.address; }
+    // What the window's list, buttons and close do; null until the window
+    // has initialised.
+    CWindowCommands* Commands() const { return m_pCommands.get(); }
+    CMainWindowView& View() const { return *m_pView; }
 
     // Runs a system-menu command: the About box for IDM_ABOUTBOX.
     void OnSysCommand(int command);
@@ -82,35 +91,12 @@ public:
     void OnHelp();
     // The "Logfile" check box turns the logfile on or off.
     void OnLogfile();
-    // Enables or disables, in this order, text 1054, the address control
-    // and "&Set IP address".
-    void EnableAddressInputs(bool enable);
+    // Copies the hidden "Merrow only" box into the filter.
+    void OnOnlyMerrow();
 
     // StateOwner: the start-up check closes the program through the close
-    // routine, which must run on the user-interface thread.
+    // routine, which runs on the user-interface thread.
     void CloseProgram() override;
-
-    // ---- The window's commands: the workflow's (list selection, Set IP,
-    // browser, close, start-up check) through CWindowCommands.
-    virtual void OnSetIpAddress();
-    virtual void OnServerListClick();
-    // Called before the list moves its selection for the key.
-    virtual void OnServerListKeyDown(int key);
-    virtual void ShowSelectedServer(const QString& serial, const QString& address);
-    // Copies the hidden "Merrow only" box into the filter.
-    virtual void OnOnlyMerrow();
-    virtual bool LaunchBrowser(const QString& host);
-    virtual void OnHomePageOfSelected();
-    virtual void OnMerrowHomePage();
-    // The close routine: its fixed waits, then the engine stopped within its
-    // bound and the dialog ended.
-    virtual void OnClose();
-    // Starts the start-up check thread; it runs just before the network
-    // thread starts.
-    virtual void StartStartupCheck();
-
-    // The workflow's commands; null until the window has initialised.
-    CWindowCommands* Commands() const { return m_pCommands.get(); }
 
 protected:
     // Fills the window and starts the engine, in the fixed order; runs once,
@@ -138,25 +124,36 @@ protected:
     QPlainTextEdit* m_restartHintText = nullptr;  // 1051
     QTreeView* m_serverList = nullptr;          // 1024
     CAnimateCtrl* m_animation = nullptr;        // 1026
+    CIPAddrCtl* m_pIPAddrCtl = nullptr;         // 1025
 
-    std::uint32_t m_dwIPAddress = 0;
+    Ipv4Bytes m_address{};    // exchanged with control 1025
     QIcon m_hIcon;
-    std::string m_strHostOctet1, m_strHostOctet2, m_strHostOctet3;
-    std::string m_strHostAddress;
-    std::array<char, kHostNameMax + 1> m_szHostName{};
+    HostIdentity m_host;      // this computer's name and first address
+    HostOctets m_hostOctets;  // the address's first three octets, as text
     bool m_bInkwellMode;
-    bool m_bClosingAfterRegistration = false;
-    CIPAddrCtl* m_pIPAddrCtl = nullptr;
-    std::atomic<int> m_nHelpContext{1};
+    std::atomic<int> m_nHelpContext{kHelpAtRest};
     // The engine: logfile, server table, shared block and network thread.
     // m_shared, m_bOnlyMerrow and m_pLogfile live in it.
     std::unique_ptr<EngineHost> m_pEngine;
+    std::unique_ptr<CMainWindowView> m_pView;
     // Made once the engine exists; goes before it.
     std::unique_ptr<CWindowCommands> m_pCommands;
 
 private:
-    void ShowSystemMenu(const QPoint& at);
+    void BindControls();
+    void LookUpThisComputer();
+    void ConnectCommands();
+    void BuildSystemMenu();
+    void AddAboutItem();
     void SetUpTooltips();
+    void FillTexts();
+    void SetUpServerList();
+    void RemoveSizeItems();
+    void StartAnimation();
+    void StartEngine();
+    void HideInstallerControls();
+    void MakeCommands();
+    void ShowSystemMenu(const QPoint& at);
 
     DialogEnvironment m_environment;
     CServerListModel* m_pServerListModel = nullptr;

@@ -1,14 +1,16 @@
 #include "app/windowclasses.h"
 
-#include "controls/ipaddrctl.h"
+#include "app/dialogbuilder.h"
+#include "app/ipaddrctl.h"
 #include "resources/dialogs.h"
 
 namespace tessel {
 
 void RegisterWindowClasses()
 {
-    RegisterControlClass(kIPAddrClass, [](QWidget* parent, const ControlTemplate&) -> QWidget* {
-        return new CIPAddrCtl(parent);
+    // The control's style comes from its template row.
+    RegisterControlClass(kIPAddrClass, [](QWidget* parent, const ControlTemplate& item) -> QWidget* {
+        return new CIPAddrCtl(parent, (item.style & style::NoValidate) ? IPAS_NOVALIDATE : 0);
     });
 }
 

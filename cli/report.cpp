@@ -63,10 +63,10 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
         return {kExitRefused, {}};
     }
     switch (outcome.result) {
-    case StageStored:
-        if (outcome.engineStage == StageStored) return {kExitOk, {}};
+    case StageStored: return {kExitOk, {}};
+    case StageVerified:
+        if (outcome.engineStage >= StageVerified) return {kExitUntilRestart, {}};
         return {kExitUnconfirmed, "answers at " + address + "; storing it permanently was not confirmed"};
-    case StageVerified: return {kExitUntilRestart, {}};
     case StageAwaitRequest: return {kExitNoRequest, {}};
     default: return {kExitNotVerified, {}};
     }

@@ -117,6 +117,7 @@ int EngineHost::RequestStop()
 }
 
 void EngineHost::CloseLogfile() { m_parts->log->Close(); }
+void EngineHost::ReleaseLogfile() { m_parts->log->Release(); }
 
 bool EngineHost::Stop(int timeoutMs)
 {

@@ -83,6 +83,9 @@ public:
     // Writes the logfile's closing line and closes the file; the object
     // stays for threads that are still finishing.
     void CloseLogfile();
+    // Closes the file without the closing line, as a logfile that the
+    // program leaves open when it ends.
+    void ReleaseLogfile();
     // Asks the thread to stop, wakes its receive and waits up to timeoutMs
     // for it to end. False when it is still busy (inside an assignment):
     // everything it uses is then kept alive until the process ends, and

@@ -87,6 +87,15 @@ void CLogfile::Close()
     m_file = nullptr;
 }
 
+void CLogfile::Release()
+{
+    if (m_bFailed) return;
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    if (!m_file) return;
+    std::fclose(m_file);
+    m_file = nullptr;
+}
+
 void CLogfile::WriteLocked(const std::string& text, Gate gate)
 {
     std::lock_guard<std::mutex> guard(m_writeLock);

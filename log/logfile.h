@@ -42,6 +42,9 @@ public:
     // Writes the closing line and closes the file. Threads that still hold
     // the object may go on calling it; their lines are dropped.
     void Close();
+    // Closes the file without the closing line: what was written stays, as
+    // in a logfile the program leaves open when it ends.
+    void Release();
 
     // The path the constructor tried to open.
     const std::string& Path() const { return m_path; }

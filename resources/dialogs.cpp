@@ -22,7 +22,7 @@ constexpr ControlTemplate kMainControls[] = {
     {IDC_SERVER_LIST, K::ListView, "", 89, 38, 150, 70,
      s::SingleSelection | s::ShowSelectionAlways | s::SortAscending | s::NoSortHeader | s::ClientEdge | s::TabStop,
      0, nullptr},
-    {IDC_IPADDRESS, K::Custom, "", 89, 192, 68, 13, s::Border | s::TabStop, 0, kIPAddrClass},
+    {IDC_IPADDRESS, K::Custom, "", 89, 192, 68, 13, s::Border | s::TabStop | s::NoValidate, 0, kIPAddrClass},
     {IDC_SET_IP, K::PushButton, "&Set IP address", 171, 192, 68, 13, s::DefaultButton | s::TabStop, 0, nullptr},
     {ID_HELP, K::PushButton, "&Help", 260, 184, 51, 14, s::TabStop, 0, nullptr},
     {IDC_CLOSE, K::PushButton, "&Close", 260, 200, 51, 14, s::TabStop, 0, nullptr},
@@ -69,7 +69,42 @@ constexpr ControlTooltip kMainTooltips[] = {
     {IDC_LOGFILE, "Support logfile"},
 };
 
+constexpr int kProgressFont = 8;
+constexpr std::uint32_t kNoticeStyle = dialogstyle::NoCaption | dialogstyle::Centered;
+
+constexpr ControlTemplate kValidatingControls[] = {
+    {IDC_STATIC, K::Text,
+     "                 Validating...\n\n (Checking that the IP address\n  is available and not used by\n"
+     "  any host on the network.)",
+     12, 10, 140, 50, s::NoPrefix, 0, nullptr},
+    {IDC_STATIC, K::Text, "ICMP", 12, 68, 40, 9, s::Disabled, 0, nullptr},
+};
+
+// The stage text is as high as the longest one (five lines); the labels
+// under the bar mark its two ends.
+constexpr ControlTemplate kStageControls[] = {
+    {IDC_STATIC, K::Text, "SETTING IP ADDRESS", 10, 8, 145, 9, s::Center | s::NoPrefix, 0, nullptr},
+    {IDC_STAGE_TEXT, K::Text, "            Setting IP-address...", 10, 24, 145, 48, s::NoPrefix, 0, nullptr},
+    {IDC_STAGE_PROGRESS, K::Custom, "", 10, 78, 145, 11, 0, 0, kProgressClass},
+    {IDC_STATIC, K::Text, "0 s", 10, 92, 30, 9, s::NoPrefix, 0, nullptr},
+    {IDC_STATIC, K::Text, "10-40 s", 125, 92, 30, 9, s::NoPrefix, 0, nullptr},
+    {IDC_STATIC, K::Text, "BOOTP, DHCP", 10, 110, 60, 9, s::Disabled | s::NoPrefix, 0, nullptr},
+};
+
+constexpr ControlTemplate kShutdownControls[] = {
+    {IDC_STATIC, K::Text, "Please wait while the \nprogram shuts down...", 10, 30, 144, 20, s::Center | s::NoPrefix,
+     0, nullptr},
+};
+
+constexpr DialogTemplate kValidating{IDD_VALIDATING, "", kProgressFont, 164, 86, kNoticeStyle, kValidatingControls};
+constexpr DialogTemplate kStage{IDD_STAGE, "", kProgressFont, 165, 126, kNoticeStyle, kStageControls};
+constexpr DialogTemplate kShutdown{IDD_SHUTDOWN, "", kProgressFont, 164, 84, kNoticeStyle, kShutdownControls};
+
 }  // namespace
+
+const DialogTemplate& ValidatingTemplate() { return kValidating; }
+const DialogTemplate& StageTemplate() { return kStage; }
+const DialogTemplate& ShutdownNoticeTemplate() { return kShutdown; }
 
 std::span<const ControlTooltip> MainDialogTooltips()
 {

@@ -16,6 +16,13 @@ inline constexpr const char* kMainCaption = " MERROW Tessel";
 
 const DialogTemplate& AboutBoxTemplate();    // IDD_ABOUTBOX
 const DialogTemplate& MainDialogTemplate();  // IDD_TESSEL_DIALOG
+// The progress windows: caption-less, centred, none can be cancelled.
+const DialogTemplate& ValidatingTemplate();      // IDD_VALIDATING
+const DialogTemplate& StageTemplate();           // IDD_STAGE
+const DialogTemplate& ShutdownNoticeTemplate();  // IDD_SHUTDOWN
+
+// The window class of the progress bar in the templates (range 0 to 100).
+inline constexpr const char* kProgressClass = "msctls_progress32";
 
 // The main window's tooltips, in the order the window matches the control
 // under the mouse; a control that is not here has none.

@@ -1,19 +1,12 @@
 // Dialog templates: a window's layout is data, one table per dialog with
 // every control's number, kind, text, place and size in dialog units and
-// its style, in creation and tab order. BuildDialog() makes the Qt children
-// from the table; the dialog class adds only behaviour, and tests read the
-// same table.
+// its style, in creation and tab order. Each window's builder makes its
+// children from the same rows; the dialog classes add only behaviour, and
+// tests read the same tables. Free of any toolkit.
 #pragma once
 
-#include <QDialog>
-#include <QRect>
-
 #include <cstdint>
-#include <functional>
 #include <span>
-#include <vector>
-
-#include "resources/dialogunits.h"
 
 namespace tessel {
 
@@ -52,13 +45,16 @@ inline constexpr std::uint32_t SingleSelection = 1u << 12;
 inline constexpr std::uint32_t ShowSelectionAlways = 1u << 13;  // also without the focus
 inline constexpr std::uint32_t SortAscending = 1u << 14;
 inline constexpr std::uint32_t NoSortHeader = 1u << 15;  // headers do not react to clicks
+// The address control's own style: a full field moves on unchecked, a bad
+// value is told when the address is read.
+inline constexpr std::uint32_t NoValidate = 1u << 16;
 }  // namespace style
 
 // Style bits of the dialog itself.
 namespace dialogstyle {
 inline constexpr std::uint32_t SystemMenu = 1u << 0;
 inline constexpr std::uint32_t MinimizeBox = 1u << 1;
-inline constexpr std::uint32_t Centered = 1u << 2;  // a QDialog centres itself when shown
+inline constexpr std::uint32_t Centered = 1u << 2;  // centred on the screen when shown
 inline constexpr std::uint32_t NoCaption = 1u << 3;  // no title bar at all
 inline constexpr std::uint32_t TaskbarButton = 1u << 4;  // a top-level window of its own
 }  // namespace dialogstyle
@@ -81,27 +77,5 @@ struct DialogTemplate {
     std::uint32_t style;
     std::span<const ControlTemplate> controls;
 };
-
-// Makes one control of a registered window class: the control is created
-// as a child of `parent`; the builder then places it and gives it its id.
-using ControlFactory = std::function<QWidget*(QWidget* parent, const ControlTemplate& item)>;
-// Registers a window class for Custom controls, replacing an earlier one of
-// the same name.
-void RegisterControlClass(const char* windowClass, ControlFactory factory);
-
-// The control's rectangle in pixels.
-QRect ControlRect(const ControlTemplate& item, const DialogUnits& units);
-// The dialog's client size in pixels, measured in its own font.
-QSize DialogClientSize(const DialogTemplate& dialog);
-
-// Sets up `dialog` from the template (font, caption, fixed client size,
-// window flags) and creates its controls in table order, each at its place
-// with its number, the focus chain following the table. Returns the
-// controls in table order; a Custom control whose class is not registered
-// is skipped with a warning and stands as null in the result.
-std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl);
-
-// The controls that the Tab key visits in `dialog`, in order.
-std::vector<QWidget*> TabOrder(const QWidget& dialog);
 
 }  // namespace tessel

@@ -7,6 +7,10 @@ namespace tessel {
 // Dialog templates.
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_TESSEL_DIALOG = 102;
+// The progress windows: "Validating...", the stage window, the shutdown notice.
+inline constexpr int IDD_VALIDATING = 131;
+inline constexpr int IDD_STAGE = 132;
+inline constexpr int IDD_SHUTDOWN = 133;
 
 // Pictures.
 inline constexpr int IDR_MAINFRAME = 128;   // the program icon, 32 x 32 and 16 x 16
@@ -39,5 +43,7 @@ inline constexpr int IDC_LISTENING = 1052;
 inline constexpr int IDC_STEP1_TEXT = 1053;
 inline constexpr int IDC_STEP2_TEXT = 1054;
 inline constexpr int IDC_STATUS = 1055;
+inline constexpr int IDC_STAGE_TEXT = 1048;      // the stage window's text
+inline constexpr int IDC_STAGE_PROGRESS = 1057;  // its bar, 0 to 100
 
 }  // namespace tessel

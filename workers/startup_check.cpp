@@ -24,7 +24,7 @@ void ShowWithHelp(const StartupCheckEnv& env, StartupMessage message, int help)
 {
     env.helpContext.store(help);
     env.window.ShowStartupMessage(message);
-    env.helpContext.store(1);
+    env.helpContext.store(kHelpAtRest);
 }
 
 }  // namespace

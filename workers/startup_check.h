@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "resources/help_topics.h"
+
 namespace tessel {
 
 class Clock;
@@ -41,8 +43,6 @@ inline constexpr int kStartupFirstSteps = 4;
 inline constexpr int kStartupFirstStepMs = 400;
 inline constexpr int kStartupHintSteps = 40;
 inline constexpr int kStartupHintStepMs = 1000;
-inline constexpr int kHelpPortTaken = 39;
-inline constexpr int kHelpNoServerYet = 11;
 
 struct StartupCheckEnv {
     // Read without a lock; one writer each.

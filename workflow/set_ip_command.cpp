@@ -16,27 +16,26 @@ namespace tessel {
 
 namespace {
 
-constexpr int kHelpFollowUp = 19;
 
 // The help topic that F1 opens while the command's box is up; the box that
 // asks to wait for a server leaves the topic as it is.
 int HelpOfBox(int id)
 {
     switch (id) {
-    case IDS_NO_SERVER_CHOSEN: return 28;
-    case IDS_ZERO_ADDRESS: return 23;
-    case IDS_ADDRESS_IN_USE: return 8;
-    case IDS_NO_REQUEST: return 12;
-    case IDS_NOT_VERIFIED: return 32;
+    case IDS_NO_SERVER_CHOSEN: return kHelpNoServerChosen;
+    case IDS_ZERO_ADDRESS: return kHelpZeroAddress;
+    case IDS_ADDRESS_IN_USE: return kHelpAddressInUse;
+    case IDS_NO_REQUEST: return kHelpNoRequest;
+    case IDS_NOT_VERIFIED: return kHelpNotVerified;
     case IDS_UNTIL_RESTART:
-    case IDS_UNTIL_RESTART_INKWELL: return 33;
-    case IDS_STORED: return 31;
+    case IDS_UNTIL_RESTART_INKWELL: return kHelpUntilRestart;
+    case IDS_STORED: return kHelpStored;
     case IDS_OFFER_BROWSER:
     case IDS_REGISTER_SERVER: return kHelpFollowUp;
-    case IDS_BROADCAST_ADDRESS: return 27;
-    case IDS_RESERVED_ENDING: return 36;
-    case IDS_SAME_ADDRESS: return 37;
-    case IDS_NOT_CHECKED: return 40;
+    case IDS_BROADCAST_ADDRESS: return kHelpBroadcast;
+    case IDS_RESERVED_ENDING: return kHelpReservedEnding;
+    case IDS_SAME_ADDRESS: return kHelpSameAddress;
+    case IDS_NOT_CHECKED: return kHelpNotChecked;
     default: return kHelpUnchanged;
     }
 }
@@ -109,7 +108,14 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     // An address nobody could look at is not known to be free: the user
     // decides whether to go on without the check.
     const bool unchecked = answer == IcmpAnswer::NotPermitted || answer == IcmpAnswer::NotSent;
-    if (answer == IcmpAnswer::Answered || (unchecked && Box(IDS_NOT_CHECKED) != MsgAnswer::Yes)) {
+    bool goOn = answer != IcmpAnswer::Answered;
+    if (unchecked) {
+        // The user answers with the normal cursor, as for every other box.
+        m_ctx.ui.SetWaitCursor(false);
+        goOn = Box(IDS_NOT_CHECKED) == MsgAnswer::Yes;
+        if (goOn) m_ctx.ui.SetWaitCursor(true);
+    }
+    if (!goOn) {
         SetStage(shared, StageIdle);
         m_ctx.ui.SetWaitCursor(false);
         if (answer == IcmpAnswer::Answered) Box(IDS_ADDRESS_IN_USE);
@@ -312,7 +318,12 @@ int CSetIpCommand::RunFallback(int stage)
     auto probe = std::make_shared<ProbeRequest>(desired);
     StartProbe(probe);
     RunRetryingProgress();
-    return probe->Abandon() != 0 ? StageStored : stage;
+    const bool answered = probe->Abandon() != 0;
+    // Only the server's own word makes an address permanent. One that
+    // answers without a confirmed store holds until the server restarts,
+    // and the user can still store it through the server's home page.
+    if (stage == StageStored || !answered) return stage;
+    return StageVerified;
 }
 
 void CSetIpCommand::ShowResult(int result)

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/ipaddress.h"
+#include "resources/help_topics.h"
 #include "resources/texts.h"
 
 namespace tessel {
@@ -49,10 +50,6 @@ public:
     virtual void RegisterNewServer(const std::string& address) = 0;
     virtual void CloseProgram() = 0;
 };
-
-// A help topic of -1 leaves the current one unchanged while the box shows.
-inline constexpr int kHelpUnchanged = -1;
-inline constexpr int kHelpAtRest = 1;
 
 // Texts of the progress windows' templates (the "Validating..." notice and
 // the stage window's title and first text); the stage texts are numbered.
@@ -93,10 +90,10 @@ struct SetIpContext {
 struct SetIpOutcome {
     bool refused = true;  // a check ended it before any network action (or the address is in use)
     int refusingBox = 0;  // the box that ended it, 0 when the address control told the user
-    int result = -1;      // after a run: 0 to 5, as the stage numbers
+    int result = -1;      // after a run: 0 to 5, as the stage numbers; 5 only for a confirmed store
     // After a run: the stage the network thread had reached when the
-    // progress ended. A result of 5 with this below 5 came from the final
-    // ICMP check alone: the server answers, but no store was confirmed.
+    // progress ended. A result of 4 with this below 4 came from the final
+    // ICMP check alone: the server answers, but it never told of a store.
     int engineStage = -1;
 };
 

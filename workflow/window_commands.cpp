@@ -1,37 +1,19 @@
 #include "workflow/window_commands.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
-#include <QDesktopServices>
-#include <QDialog>
-#include <QLineEdit>
-
 #include <algorithm>
 #include <cstdlib>
 
-#include "controls/ipaddrctl.h"
 #include "engine/engine_host.h"
 #include "engine/network_thread.h"
 #include "engine/shared_state.h"
+#include "platform/clock.h"
 #include "platform/privileges.h"
 #include "platform/system_commands.h"
-#include "resources/animatectrl.h"
 #include "resources/dialogs.h"
-#include "resources/messagebox.h"
-#include "resources/stringtable.h"
-#include "resources/texts.h"
-#include "workflow/progress_windows.h"
 #include "workflow/set_ip_command.h"
-#include "workflow/window_front_end.h"
 
 namespace tessel {
 namespace {
-
-UrlOpener& Opener()
-{
-    static UrlOpener opener;
-    return opener;
-}
 
 // The message of a port 67 that this program may not take: there is no
 // other program to close, the user must start this one differently. The
@@ -46,18 +28,6 @@ std::string PortNotPermittedText()
            "This program will shut down after pressing OK...   ";
 }
 
-// Shows a numbered box with the help topic `help` current (0 leaves the
-// topic as it is) and puts topic 1 back afterwards.
-MsgAnswer ShowBoxWithHelp(QWidget* owner, std::atomic<int>* helpContext, int id, int help)
-{
-    if (help && helpContext) helpContext->store(help);
-    const BoxStyle* style = FindBoxStyle(id);
-    const MsgAnswer answer = style ? ShowMessageBox(owner, id, style->buttons, style->icon, style->defaultButton)
-                                   : ShowMessageBox(owner, id);
-    if (help && helpContext) helpContext->store(kHelpAtRest);
-    return answer;
-}
-
 // Decimal text to an integer up to the first non-digit, as the system's
 // string conversion does; its low eight bits.
 std::uint8_t LowByteOf(const std::string& text)
@@ -67,17 +37,15 @@ std::uint8_t LowByteOf(const std::string& text)
 
 }  // namespace
 
-void SetUrlOpener(UrlOpener opener)
+Ipv4Bytes HostNetworkAddress(const HostOctets& hostOctets)
 {
-    Opener() = std::move(opener);
+    return {LowByteOf(hostOctets[0]), LowByteOf(hostOctets[1]), LowByteOf(hostOctets[2]), 0};
 }
 
-Ipv4Bytes ProposeAddress(const std::string& address, const std::array<std::string, 3>& hostOctets,
-                         bool inkwellMode)
+Ipv4Bytes ProposeAddress(const std::string& address, const HostOctets& hostOctets, bool inkwellMode)
 {
-    const std::uint8_t host1 = LowByteOf(hostOctets[0]), host2 = LowByteOf(hostOctets[1]),
-                       host3 = LowByteOf(hostOctets[2]);
-    if (address == kNoAddress || address == kFactoryDefaultAddress) return {host1, host2, host3, 0};
+    const Ipv4Bytes host = HostNetworkAddress(hostOctets);
+    if (address == kNoAddress || address == kFactoryDefaultAddress) return host;
     // From the right: the fourth octet after the last dot, then the third,
     // then the second; the first is what remains.
     std::array<std::string, 4> parts;
@@ -95,11 +63,55 @@ Ipv4Bytes ProposeAddress(const std::string& address, const std::array<std::strin
     parts[0] = rest;
     Ipv4Bytes bytes{LowByteOf(parts[0]), LowByteOf(parts[1]), LowByteOf(parts[2]), LowByteOf(parts[3])};
     if (!inkwellMode) {
-        bytes[0] = host1;
-        bytes[1] = host2;
+        bytes[0] = host[0];
+        bytes[1] = host[1];
     }
     return bytes;
 }
+
+// The window as the Set-IP command's front end: the command's boxes,
+// address and progress windows are the view's; the browser and the close
+// are the window logic's own.
+class CWindowCommands::FrontEnd final : public SetIpFrontEnd {
+public:
+    explicit FrontEnd(CWindowCommands& owner) : m_owner(owner), m_view(owner.m_view) {}
+    ~FrontEnd() override { SetWaitCursor(false); }
+
+    MsgAnswer ShowBox(const BoxStyle& box) override { return m_view.ShowBox(box); }
+    std::optional<Ipv4Bytes> ReadAddress() override { return m_view.ReadAddress(); }
+    void FocusField(int field) override { m_view.FocusAddressField(field); }
+    std::optional<std::string> SelectedSerial() override
+    {
+        std::string serial, address;
+        if (!m_owner.ReadRow(m_view.FirstSelectedRow(), serial, address)) return std::nullopt;
+        return serial;
+    }
+    void SetWaitCursor(bool on) override
+    {
+        if (on == m_bWaitCursor) return;
+        m_bWaitCursor = on;
+        m_view.SetWaitCursor(on);
+    }
+    void OpenValidating() override { m_view.OpenValidating(); }
+    void CloseValidating() override { m_view.CloseValidating(); }
+    void OpenStage(int textId) override { m_view.OpenStage(textId); }
+    void SetStageText(int textId) override { m_view.SetStageText(textId); }
+    void SetBar(int position) override { m_view.SetBar(position); }
+    void Repaint() override { m_view.Repaint(); }
+    void CloseStage() override { m_view.CloseStage(); }
+    void LaunchBrowser(const std::string& address) override { m_owner.LaunchBrowser(address); }
+    void RegisterNewServer(const std::string& address) override
+    {
+        m_owner.m_bClosingAfterRegistration = true;
+        m_view.RegisterNewServer(address);
+    }
+    void CloseProgram() override { m_owner.RunClose(); }
+
+private:
+    CWindowCommands& m_owner;
+    MainWindowView& m_view;
+    bool m_bWaitCursor = false;
+};
 
 struct CWindowCommands::PendingMessage {
     std::mutex lock;
@@ -125,13 +137,14 @@ struct CWindowCommands::PendingMessage {
     }
 };
 
-CWindowCommands::CWindowCommands(WindowCommandParts parts)
-    : m_parts(std::move(parts)), m_clock(m_parts.clock ? *m_parts.clock : RealClock())
+CWindowCommands::CWindowCommands(WindowCommandsSetup setup)
+    : m_setup(std::move(setup)), m_view(*m_setup.view), m_self(std::make_shared<CWindowCommands*>(this))
 {
 }
 
 CWindowCommands::~CWindowCommands()
 {
+    m_self.reset();
     // A message the check still waits for will never be shown now.
     {
         std::lock_guard<std::mutex> guard(m_messageLock);
@@ -140,52 +153,62 @@ CWindowCommands::~CWindowCommands()
     }
     if (m_pStartupCheck) {
         // A window that goes without its close routine still ends the check.
-        m_parts.engine->RequestStop();
+        m_setup.engine->RequestStop();
         m_pStartupCheck->Join();
     }
+    // The installer's run leaves its logfile without the closing line: the
+    // installer reads it as the program left it.
+    if (m_setup.inkwellMode) m_setup.engine->ReleaseLogfile();
 }
 
-bool CWindowCommands::ReadRow(int row, QString& serial, QString& address) const
+MsgAnswer CWindowCommands::ShowBoxWithHelp(int id, int help)
 {
-    const QAbstractItemModel* model = m_parts.list ? m_parts.list->model() : nullptr;
-    if (!model || row < 0 || row >= model->rowCount()) return false;
-    serial = model->index(row, 0).data().toString();
-    address = model->index(row, 1).data().toString();
-    return true;
+    std::atomic<int>* context = m_setup.helpContext;
+    if (help != kHelpUnchanged && context) context->store(help);
+    const BoxStyle* style = FindBoxStyle(id);
+    const MsgAnswer answer = style ? m_view.ShowBox(*style) : m_view.ShowBox(BoxStyle{id, MsgButtons::Ok, MsgIcon::None, 0});
+    if (help != kHelpUnchanged && context) context->store(kHelpAtRest);
+    return answer;
+}
+
+bool CWindowCommands::ReadRow(int row, std::string& serial, std::string& address) const
+{
+    if (row < 0 || row >= m_view.RowCount()) return false;
+    return m_view.RowTexts(row, serial, address);
 }
 
 void CWindowCommands::OnServerListClick()
 {
-    SharedState& shared = m_parts.engine->Shared();
-    if (shared.awaitingFirstServer.load()) return;
-    m_parts.enableAddressInputs(true);
-    QString serial, address;
+    SharedState& shared = m_setup.engine->Shared();
+    if (m_bCommandRunning || m_bClosing || shared.awaitingFirstServer.load()) return;
+    m_view.EnableAddressInputs(true);
+    std::string serial, address;
     bool selected;
     {
         std::lock_guard<std::mutex> guard(shared.stateLock);
-        selected = ReadRow(FirstSelectedRow(*m_parts.list), serial, address);
+        selected = ReadRow(m_view.FirstSelectedRow(), serial, address);
     }
     if (selected) ShowSelectedServer(serial, address);
 }
 
-void CWindowCommands::OnServerListKeyDown(int key)
+void CWindowCommands::OnServerListKeyDown(ListKey key)
 {
-    if (key != Qt::Key_End && key != Qt::Key_Home && key != Qt::Key_Up && key != Qt::Key_Down) return;
-    SharedState& shared = m_parts.engine->Shared();
-    if (shared.awaitingFirstServer.load()) return;
-    m_parts.enableAddressInputs(true);
-    QString serial, address;
+    if (key == ListKey::Other) return;
+    SharedState& shared = m_setup.engine->Shared();
+    if (m_bCommandRunning || m_bClosing || shared.awaitingFirstServer.load()) return;
+    m_view.EnableAddressInputs(true);
+    std::string serial, address;
     bool selected = false;
     {
         std::lock_guard<std::mutex> guard(shared.stateLock);
-        const int n = m_parts.list->model() ? m_parts.list->model()->rowCount() : 0;
-        const int s = FirstSelectedRow(*m_parts.list);
+        const int n = m_view.RowCount();
+        const int s = m_view.FirstSelectedRow();
         if (s >= 0) {
             int target = s;
             switch (key) {
-            case Qt::Key_End: target = n - 1; break;
-            case Qt::Key_Home: target = 0; break;
-            case Qt::Key_Up: target = std::max(s - 1, 0); break;
+            case ListKey::End: target = n - 1; break;
+            case ListKey::Home: target = 0; break;
+            case ListKey::Up: target = std::max(s - 1, 0); break;
             default: target = std::min(s + 1, n - 1); break;
             }
             selected = ReadRow(target, serial, address);
@@ -194,11 +217,10 @@ void CWindowCommands::OnServerListKeyDown(int key)
     if (selected) ShowSelectedServer(serial, address);
 }
 
-void CWindowCommands::ShowSelectedServer(const QString& serial, const QString& address)
+void CWindowCommands::ShowSelectedServer(const std::string& serial, const std::string& address)
 {
-    if (m_parts.statusLine) m_parts.statusLine->setText(LoadString(IDS_SELECTED_SERVER) + serial);
-    const Ipv4Bytes bytes = ProposeAddress(address.toStdString(), m_parts.hostOctets, m_parts.inkwellMode);
-    if (m_parts.address) m_parts.address->SetAddress(bytes.data());
+    m_view.SetStatusText(std::string(TextOf(IDS_SELECTED_SERVER)) + serial);
+    m_view.SetAddress(ProposeAddress(address, m_setup.hostOctets, m_setup.inkwellMode));
 }
 
 void CWindowCommands::OnSetIpAddress()
@@ -206,46 +228,47 @@ void CWindowCommands::OnSetIpAddress()
     // One command at a time, and none once the window is closing.
     if (m_bCommandRunning || m_bClosing) return;
     m_bCommandRunning = true;
-    CWindowSetIpFrontEnd frontEnd({m_parts.window, m_parts.address, m_parts.list,
-                                   [this](const std::string& a) { LaunchBrowser(QString::fromStdString(a)); },
-                                   m_parts.registerNewServer, [this] { RunClose(); }});
-    m_pFrontEnd = &frontEnd;
-    CSetIpCommand command(SetIpContext{m_parts.engine->Shared(), frontEnd, m_clock,
-                                       m_parts.commands ? *m_parts.commands : HiddenCommands(),
-                                       *m_parts.helpContext, m_parts.inkwellMode, m_parts.startIcmpProbe});
-    command.OnSetIpAddress();
-    m_pFrontEnd = nullptr;
+    m_view.LockInput(true);
+    {
+        FrontEnd frontEnd(*this);
+        CSetIpCommand command(SetIpContext{m_setup.engine->Shared(), frontEnd, m_view.WindowClock(),
+                                           m_setup.commands ? *m_setup.commands : HiddenCommands(),
+                                           *m_setup.helpContext, m_setup.inkwellMode, m_setup.startIcmpProbe});
+        command.OnSetIpAddress();
+    }
     m_bCommandRunning = false;
-    // After a registration the window has already ended.
-    if (m_bClosePending && !command.ClosingAfterRegistration()) OnClose();
+    // After a registration the close routine has run and the window ended.
+    if (m_bClosing) return;
+    m_view.LockInput(false);
+    if (m_bClosePending) RunClose();
 }
 
-bool CWindowCommands::LaunchBrowser(const QString& host)
+bool CWindowCommands::LaunchBrowser(const std::string& host)
 {
-    const QUrl url(QStringLiteral("http://") + host + QStringLiteral("/"));
-    const bool opened = Opener() ? Opener()(url) : QDesktopServices::openUrl(url);
-    if (!opened) ShowBoxWithHelp(m_parts.window, m_parts.helpContext, IDS_BROWSER_FAILED, kHelpBrowserFailed);
+    const bool opened = m_view.OpenUrl("http://" + host + "/");
+    if (!opened) ShowBoxWithHelp(IDS_BROWSER_FAILED, kHelpBrowserFailed);
     return opened;
 }
 
 void CWindowCommands::OnHomePageOfSelected()
 {
-    SharedState& shared = m_parts.engine->Shared();
-    QString serial, address;
+    if (m_bCommandRunning || m_bClosing) return;
+    SharedState& shared = m_setup.engine->Shared();
+    std::string serial, address;
     int refusal = 0;
     {
         std::lock_guard<std::mutex> guard(shared.stateLock);
         if (shared.awaitingFirstServer.load())
             refusal = IDS_WAIT_FOR_SERVER;
-        else if (!ReadRow(FirstSelectedRow(*m_parts.list), serial, address))
+        else if (!ReadRow(m_view.FirstSelectedRow(), serial, address))
             refusal = IDS_HOME_NO_SERVER;
     }
     if (refusal) {
-        ShowBoxWithHelp(m_parts.window, m_parts.helpContext, refusal, kHelpHomeNoServer);
+        ShowBoxWithHelp(refusal, kHelpHomeNoServer);
         return;
     }
-    if (address == QLatin1String(kNoAddress)) {
-        ShowBoxWithHelp(m_parts.window, m_parts.helpContext, IDS_HOME_NO_ADDRESS, kHelpHomeNoAddress);
+    if (address == kNoAddress) {
+        ShowBoxWithHelp(IDS_HOME_NO_ADDRESS, kHelpHomeNoAddress);
         return;
     }
     LaunchBrowser(address);
@@ -253,7 +276,8 @@ void CWindowCommands::OnHomePageOfSelected()
 
 void CWindowCommands::OnMerrowHomePage()
 {
-    LaunchBrowser(QString::fromLatin1(kMakerWebHost));
+    if (m_bCommandRunning || m_bClosing) return;
+    LaunchBrowser(kMakerWebHost);
 }
 
 void CWindowCommands::OnClose()
@@ -270,24 +294,20 @@ void CWindowCommands::RunClose()
 {
     if (m_bClosing) return;
     m_bClosing = true;
-    EngineHost& engine = *m_parts.engine;
-    if (m_parts.closeButton) m_parts.closeButton->setEnabled(false);
-    const bool notice = !m_parts.inkwellMode;
-    if (notice) {
-        m_pNotice = std::make_unique<CProgressWindow>(ShutdownNoticeTemplate(), m_parts.window);
-        m_pNotice->ShowNow();
-    }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_view.LockInput(true);
+    EngineHost& engine = *m_setup.engine;
+    Clock& clock = m_view.WindowClock();
+    m_view.EnableCloseButton(false);
+    const bool notice = !m_setup.inkwellMode;
+    if (notice) m_view.OpenShutdownNotice();
+    m_view.SetWaitCursor(true);
     engine.RequestStop();
     // A fixed wait that gives the threads the time to see the stop; the
     // window paints meanwhile.
     const int steps = notice ? kCloseSteps : kCloseStepsInkwell;
     for (int i = 1; i <= steps; ++i) {
-        if (notice && i == kAnimationStopsBeforeStep && m_parts.animation) {
-            m_parts.animation->Stop();
-            m_parts.animation->Close();
-        }
-        m_clock.sleepMs(kCloseStepMs);
+        if (notice && i == kAnimationStopsBeforeStep) m_view.StopAnimation();
+        clock.sleepMs(kCloseStepMs);
     }
     // Wake the network thread and wait for it (bounded), so that its last
     // lines reach the logfile before the closing line and nothing it uses
@@ -295,28 +315,27 @@ void CWindowCommands::RunClose()
     engine.Stop();
     if (notice) {
         engine.CloseLogfile();
-        m_pNotice->close();
-        m_pNotice.reset();
-        m_clock.sleepMs(kCloseStepMs);
+        m_view.CloseShutdownNotice();
+        clock.sleepMs(kCloseStepMs);
     }
-    QApplication::restoreOverrideCursor();
-    if (m_parts.endDialog) m_parts.endDialog();
+    m_view.SetWaitCursor(false);
+    m_view.EndDialog();
 }
 
 void CWindowCommands::StartStartupCheck()
 {
-    SharedState& shared = m_parts.engine->Shared();
-    EngineHost* engine = m_parts.engine;
+    SharedState& shared = m_setup.engine->Shared();
+    EngineHost* engine = m_setup.engine;
     auto networkStart = [&shared, engine] {
         if (shared.stage.load() != StageNetworkFailed) return NetworkStart::Running;
         return engine->Opened() == OpenResult::PortNotPermitted ? NetworkStart::PortNotPermitted
                                                                 : NetworkStart::PortInUse;
     };
     // The check's waits are plain sleeps on its own thread.
-    tessel::Clock& threadClock = m_parts.startupClock ? *m_parts.startupClock : RealClock();
-    m_pStartupCheck = std::make_unique<StartupCheck>(StartupCheckEnv{
-        shared.stopRequested, shared.awaitingFirstServer, *m_parts.helpContext, threadClock, *this,
-        networkStart, m_parts.socketWorks});
+    Clock& threadClock = m_setup.startupClock ? *m_setup.startupClock : RealClock();
+    m_pStartupCheck = std::make_unique<StartupCheck>(StartupCheckEnv{shared.stopRequested, shared.awaitingFirstServer,
+                                                                     *m_setup.helpContext, threadClock, *this,
+                                                                     networkStart, m_setup.socketWorks});
     m_pStartupCheck->Start();
 }
 
@@ -328,13 +347,12 @@ void CWindowCommands::ShowStartupMessage(StartupMessage message)
         if (m_bMessagesCancelled) return;
         m_pendingMessage = pending;
     }
-    QMetaObject::invokeMethod(
-        &m_context,
-        [this, pending, message] {
-            if (pending->Claim()) ShowStartupBox(message);
-            pending->Finish();
-        },
-        Qt::QueuedConnection);
+    std::weak_ptr<CWindowCommands*> self = m_self;
+    m_view.Post([self, pending, message] {
+        const auto owner = self.lock();
+        if (owner && pending->Claim()) (*owner)->ShowStartupBox(message);
+        pending->Finish();
+    });
     pending->Wait();
     std::lock_guard<std::mutex> guard(m_messageLock);
     if (m_pendingMessage == pending) m_pendingMessage.reset();
@@ -344,23 +362,19 @@ void CWindowCommands::ShowStartupBox(StartupMessage message)
 {
     // The check has set the help topic already where the box has one.
     switch (message) {
-    case StartupMessage::NoTcpIp: ShowBoxWithHelp(m_parts.window, nullptr, IDS_NO_TCPIP, 0); break;
-    case StartupMessage::PortInUse: ShowBoxWithHelp(m_parts.window, nullptr, IDS_PORT_IN_USE, 0); break;
-    case StartupMessage::NoServerYet: ShowBoxWithHelp(m_parts.window, nullptr, IDS_RESTART_HINT, 0); break;
-    case StartupMessage::PortNotPermitted: {
-        MessageBoxRequest request;
-        request.owner = m_parts.window;
-        request.text = QString::fromStdString(PortNotPermittedText());
-        request.icon = MsgIcon::Stop;
-        ShowMessageBox(std::move(request));
-        break;
-    }
+    case StartupMessage::NoTcpIp: ShowBoxWithHelp(IDS_NO_TCPIP, kHelpUnchanged); break;
+    case StartupMessage::PortInUse: ShowBoxWithHelp(IDS_PORT_IN_USE, kHelpUnchanged); break;
+    case StartupMessage::NoServerYet: ShowBoxWithHelp(IDS_RESTART_HINT, kHelpUnchanged); break;
+    case StartupMessage::PortNotPermitted: m_view.ShowTextBox(PortNotPermittedText(), MsgIcon::Stop); break;
     }
 }
 
 void CWindowCommands::CloseProgram()
 {
-    QMetaObject::invokeMethod(&m_context, [this] { OnClose(); }, Qt::QueuedConnection);
+    std::weak_ptr<CWindowCommands*> self = m_self;
+    m_view.Post([self] {
+        if (const auto owner = self.lock()) (*owner)->OnClose();
+    });
 }
 
 }  // namespace tessel

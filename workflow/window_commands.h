@@ -1,14 +1,10 @@
-// What the main window's list, buttons and close do: picking a server and
-// proposing its address, the Set-IP command with the window as its front
-// end, the browser, the close routine in both modes, and the start-up check
-// whose messages and close run on the window's thread. The window owns one
-// of these and calls it from its command slots.
+// What the main window's list, buttons and close do, free of any toolkit:
+// picking a server and proposing its address, the list keys, the Set-IP
+// command with the window as its front end, the browser and the home-page
+// commands, the close routine in both modes, and the start-up check whose
+// boxes and close run on the window's thread. The window owns one of these,
+// implements MainWindowView for it, and calls it from its handlers.
 #pragma once
-
-#include <QObject>
-#include <QPointer>
-#include <QString>
-#include <QUrl>
 
 #include <array>
 #include <atomic>
@@ -19,27 +15,15 @@
 #include <string>
 
 #include "engine/ipaddress.h"
+#include "resources/help_topics.h"
 #include "workers/startup_check.h"
-#include "workflow/window_clock.h"
-
-class QAbstractItemView;
-class QDialog;
-class QLineEdit;
+#include "workflow/main_window_view.h"
 
 namespace tessel {
 
-class CAnimateCtrl;
-class CIPAddrCtl;
-class CProgressWindow;
-class CWindowSetIpFrontEnd;
 class EngineHost;
 class SystemCommands;
 struct ProbeRequest;
-
-// How a web page is opened: the desktop's browser; tests install their own.
-using UrlOpener = std::function<bool(const QUrl&)>;
-// Installs `opener`; an empty one puts the desktop's back.
-void SetUrlOpener(UrlOpener opener);
 
 // The close routine's fixed waits.
 inline constexpr int kCloseStepMs = 140;
@@ -47,60 +31,58 @@ inline constexpr int kCloseSteps = 20;         // 2.8 s with the notice
 inline constexpr int kCloseStepsInkwell = 14;  // 1.96 s without
 inline constexpr int kAnimationStopsBeforeStep = 15;
 
-inline constexpr int kHelpBrowserFailed = 34;
-inline constexpr int kHelpHomeNoServer = 26;
-inline constexpr int kHelpHomeNoAddress = 30;
+// The first three octets of this computer's address as decimal text, empty
+// where the address could not be had.
+using HostOctets = std::array<std::string, 3>;
+
+// The keys the list hands over before it moves its own selection.
+enum class ListKey { Home, End, Up, Down, Other };
+
+// This computer's network with ending 0: the address the window proposes
+// before any server is picked. An octet that is empty or no number is 0.
+Ipv4Bytes HostNetworkAddress(const HostOctets& hostOctets);
 
 // The address proposed for a server listed with `address`: this computer's
 // network with ending 0 for a server without an address of its own; in
 // normal mode the server's last two octets on this computer's first two;
 // in Inkwell mode the server's own address.
-Ipv4Bytes ProposeAddress(const std::string& address, const std::array<std::string, 3>& hostOctets,
-                         bool inkwellMode);
+Ipv4Bytes ProposeAddress(const std::string& address, const HostOctets& hostOctets, bool inkwellMode);
 
-struct WindowCommandParts {
-    QDialog* window = nullptr;
-    QAbstractItemView* list = nullptr;  // model: column 0 serial, column 1 address
-    CIPAddrCtl* address = nullptr;
-    QLineEdit* statusLine = nullptr;
-    QWidget* closeButton = nullptr;
-    CAnimateCtrl* animation = nullptr;
+struct WindowCommandsSetup {
+    MainWindowView* view = nullptr;
     EngineHost* engine = nullptr;
     std::atomic<int>* helpContext = nullptr;
     bool inkwellMode = false;
-    std::array<std::string, 3> hostOctets;
-    Clock* clock = nullptr;               // the window's time; null: the steady clock
+    HostOctets hostOctets;
     Clock* startupClock = nullptr;        // the start-up check's; null: the steady clock
     SystemCommands* commands = nullptr;   // null: the system's own
     std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;  // empty: the real probe
     std::function<bool()> socketWorks;    // empty: the start-up check makes a real socket
-    std::function<void(bool)> enableAddressInputs;
-    std::function<void(const std::string&)> registerNewServer;  // "NewServer" for the installer
-    std::function<void()> endDialog;
 };
 
 class CWindowCommands final : public StartupCheckWindow {
 public:
-    explicit CWindowCommands(WindowCommandParts parts);
+    explicit CWindowCommands(WindowCommandsSetup setup);
     ~CWindowCommands() override;
     CWindowCommands(const CWindowCommands&) = delete;
     CWindowCommands& operator=(const CWindowCommands&) = delete;
 
-    // The server list.
+    // The server list: a click with the primary button, a key before the
+    // list moves its selection.
     void OnServerListClick();
-    void OnServerListKeyDown(int key);  // before the list moves its selection
-    void ShowSelectedServer(const QString& serial, const QString& address);
+    void OnServerListKeyDown(ListKey key);
+    void ShowSelectedServer(const std::string& serial, const std::string& address);
 
     void OnSetIpAddress();
 
-    // Opens "http://" + host + "/"; box 112 when no browser could be started.
-    bool LaunchBrowser(const QString& host);
+    // Opens "http://" + host + "/"; box 112 when no browser will open.
+    bool LaunchBrowser(const std::string& host);
     void OnHomePageOfSelected();
     void OnMerrowHomePage();
 
-    // The close routine. While a command runs a close asked for from
-    // elsewhere waits for the command's end; a close already under way is
-    // not started again.
+    // The close routine. While a command runs, a close asked for by the
+    // program (the start-up check) waits for the command's end; a close
+    // already under way is not started again.
     void OnClose();
 
     // Starts the start-up check thread (just before the network thread).
@@ -110,28 +92,29 @@ public:
     void ShowStartupMessage(StartupMessage message) override;
     void CloseProgram() override;
 
+    // True from the press of Set IP (or the start of the close routine)
+    // until it is over: the window takes no input meanwhile.
     bool CommandRunning() const { return m_bCommandRunning; }
     bool Closing() const { return m_bClosing; }
-    WindowClock& UiClock() { return m_clock; }
-    // The Set-IP front end while a command runs, for tests that look at it.
-    CWindowSetIpFrontEnd* FrontEnd() const { return m_pFrontEnd; }
-    // The shutdown notice while the close shows it.
-    CProgressWindow* Notice() const { return m_pNotice.get(); }
+    bool ClosingAfterRegistration() const { return m_bClosingAfterRegistration; }
 
 private:
+    class FrontEnd;
     struct PendingMessage;
     void RunClose();
     void ShowStartupBox(StartupMessage message);
-    bool ReadRow(int row, QString& serial, QString& address) const;
+    MsgAnswer ShowBoxWithHelp(int id, int help);
+    bool ReadRow(int row, std::string& serial, std::string& address) const;
 
-    WindowCommandParts m_parts;
-    WindowClock m_clock;
-    QObject m_context;  // queued calls from other threads land here, on the window's thread
+    WindowCommandsSetup m_setup;
+    MainWindowView& m_view;
     bool m_bCommandRunning = false;
     bool m_bClosePending = false;
     bool m_bClosing = false;
-    CWindowSetIpFrontEnd* m_pFrontEnd = nullptr;
-    std::unique_ptr<CProgressWindow> m_pNotice;
+    bool m_bClosingAfterRegistration = false;
+    // Calls posted to the window's thread hold this weakly: a call that
+    // arrives after the commands are gone does nothing.
+    std::shared_ptr<CWindowCommands*> m_self;
 
     std::mutex m_messageLock;
     std::shared_ptr<PendingMessage> m_pendingMessage;

@@ -17,8 +17,8 @@
 #include "app/serverlistmodel.h"
 #include "app/tesseldlg.h"
 #include "app/windowclasses.h"
-#include "controls/ipaddrctl.h"
-#include "resources/dialogitems.h"
+#include "app/ipaddrctl.h"
+#include "app/dialogitems.h"
 #include "resources/resource.h"
 #include "tests/gui/scripted_messagebox.h"
 

@@ -6,9 +6,10 @@
 #include <QtTest>
 
 #include "app/windowclasses.h"
-#include "resources/dialogitems.h"
+#include "app/dialogbuilder.h"
+#include "app/dialogitems.h"
 #include "resources/dialogs.h"
-#include "resources/images.h"
+#include "app/images.h"
 #include "tests/gui/gui_test_main.h"
 
 using namespace tessel;

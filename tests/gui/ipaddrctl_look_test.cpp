@@ -5,9 +5,9 @@
 #include <QImage>
 #include <QtTest>
 
-#include "app/controlpreview.h"
-#include "controls/ipaddrctl.h"
-#include "resources/dialogunits.h"
+#include "tests/gui/controlpreview.h"
+#include "app/ipaddrctl.h"
+#include "app/dialogunits.h"
 #include "tests/gui/gui_test_main.h"
 
 using namespace tessel;

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <memory>
 
-#include "controls/dataexchange.h"
-#include "controls/ipaddrctl.h"
-#include "resources/stringtable.h"
+#include "app/dataexchange.h"
+#include "app/ipaddrctl.h"
+#include "app/stringtable.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/scripted_messagebox.h"
 
@@ -204,11 +204,11 @@ private slots:
     void theTextAsTypedIsQuotedWhenAFieldFills()
     {
         open(0);
-        // "-99" reads as -99: out of range, and quoted exactly as it stands.
-        QGuiApplication::clipboard()->setText(QStringLiteral("-99"));
+        // A paste fills a field as typing does, and the box quotes the text.
+        QGuiApplication::clipboard()->setText(QStringLiteral("999"));
         press(Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
-        QCOMPARE(m_boxes->boxes().front().text, FormatString1(IDS_IPADDR_INVALID, QStringLiteral("-99")));
+        QCOMPARE(m_boxes->boxes().front().text, FormatString1(IDS_IPADDR_INVALID, QStringLiteral("999")));
         QCOMPARE(focusedField(), 1);
     }
 
@@ -274,20 +274,23 @@ private slots:
         QCOMPARE(focusedField(), 2);
     }
 
-    void aPastedNegativeNumberIsReportedAsMissing()
+    // Text that typing could not give is refused as a typed letter is, by
+    // either paste key: "1x" would read as 1 and "abc" as 0.
+    void pastedTextThatIsNoNumberIsRefusedWithABeep()
     {
         open(IPAS_NOVALIDATE);
-        QGuiApplication::clipboard()->setText(QStringLiteral("-5"));
-        press(Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(texts().front(), QStringLiteral("-5"));
-        QCOMPARE(focusedField(), 1);  // two characters: not full
-        type(QStringLiteral(".1.2.3"));
-
-        IPAddrData data;
-        QCOMPARE(ctl()->GetAddress(true, &data), 0);
-        QCOMPARE(data.badField, 1);
-        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
-        QCOMPARE(m_boxes->boxes().front().textId, int{IDS_IPADDR_MISSING});
+        int beeps = 0;
+        for (const char* pasted : {"-5", "1x", "abc", " 7"}) {
+            QGuiApplication::clipboard()->setText(QString::fromLatin1(pasted));
+            press(Qt::Key_V, Qt::ControlModifier);
+            press(Qt::Key_Insert, Qt::ShiftModifier);
+            beeps += 2;
+            QCOMPARE(texts().front(), QString());
+            QCOMPARE(m_boxes->beeps(), beeps);
+        }
+        ctl()->GetField(1)->paste();  // as the field's context menu pastes
+        QCOMPARE(texts().front(), QString());
+        QCOMPARE(focusedField(), 1);
     }
 
     void pastedTextIsCutToThreeCharactersAndFillsTheField()

@@ -5,7 +5,7 @@
 #include <QPixmap>
 
 #include "resources/texts.h"
-#include "workflow/progress_windows.h"
+#include "app/progress_windows.h"
 
 using namespace tessel;
 

@@ -8,8 +8,8 @@
 
 #include <atomic>
 
-#include "resources/messagebox.h"
-#include "resources/stringtable.h"
+#include "app/messagebox.h"
+#include "app/stringtable.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/scripted_messagebox.h"
 

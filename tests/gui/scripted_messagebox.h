@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "resources/messagebox.h"
+#include "app/messagebox.h"
 
 namespace tessel::test {
 

@@ -8,7 +8,7 @@
 
 #include "tests/gui/gui_test_main.h"
 #include "tests/hook_clock.h"
-#include "workflow/window_clock.h"
+#include "app/window_clock.h"
 
 using namespace tessel;
 

@@ -6,11 +6,12 @@
 #include <QSpontaneKeyEvent>
 
 #include "resources/resource.h"
-#include "resources/stringtable.h"
+#include "app/stringtable.h"
 #include "resources/texts.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/workflow_bench.h"
-#include "workflow/window_front_end.h"
+#include "app/browser.h"
+#include "app/progress_windows.h"
 
 using namespace tessel;
 using namespace tessel::test;
@@ -46,8 +47,7 @@ int TextNumberOf(const QString& text)
 void WatchStageWindow(WorkflowBench& bench, std::vector<Shown>& shown)
 {
     bench.watch = [&bench, &shown](std::int64_t now) {
-        CWindowSetIpFrontEnd* ui = bench.Commands().FrontEnd();
-        CStageDlg* stage = ui ? ui->Stage() : nullptr;
+        CStageDlg* stage = bench.view->Stage();
         if (!stage) return;
         const int text = TextNumberOf(stage->StageText());
         if (shown.empty() || shown.back().text != text || shown.back().bar != stage->Bar())
@@ -174,7 +174,7 @@ private slots:
             {"stored", {{1000, StageStored}}, false, false, {MsgAnswer::Ok, MsgAnswer::No},
              {{110, 31}, {111, 19}}, "10.1.2.50", false, false, false},
             {"answered at the end", {{1000, StageReplied}}, false, true, {MsgAnswer::Ok, MsgAnswer::No},
-             {{110, 31}, {111, 19}}, "10.1.2.50",
+             {{109, 33}, {111, 19}}, "10.1.2.50",
              false, false, false},
             {"Inkwell registration", {{1000, StageVerified}}, true, false, {MsgAnswer::Ok, MsgAnswer::Yes},
              {{119, 33}, {137, 19}}, "10.1.2.50", false, true, true},
@@ -184,8 +184,8 @@ private slots:
         for (const Case& c : cases) {
             WorkflowBench bench(c.inkwell);
             std::vector<QUrl> opened;
-            SetUrlOpener([&](const QUrl& url) {
-                opened.push_back(url);
+            SetUrlOpener([&](const std::string& url) {
+                opened.emplace_back(QString::fromStdString(url));
                 return true;
             });
             bench.AddServer(kSerial, "0.0.0.0");
@@ -256,7 +256,7 @@ private slots:
             std::int64_t animationStopped = -1, noticeUntil = -1;
             bench.watch = [&](std::int64_t now) {
                 if (animationStopped < 0 && !bench.animation->IsPlaying()) animationStopped = now - start;
-                if (bench.Commands().Notice() && bench.Commands().Notice()->isVisible()) noticeUntil = now - start;
+                if (bench.view->Notice() && bench.view->Notice()->isVisible()) noticeUntil = now - start;
             };
             bench.Commands().OnClose();
             QCOMPARE(bench.endedAt - start, std::int64_t{inkwell ? 14 * 140 : 20 * 140 + 140});
@@ -398,8 +398,8 @@ private slots:
             bench.engine->Shared().awaitingFirstServer.store(c.awaiting);
             bench.Select(c.selected);
             std::vector<QUrl> opened;
-            SetUrlOpener([&](const QUrl& url) {
-                opened.push_back(url);
+            SetUrlOpener([&](const std::string& url) {
+                opened.emplace_back(QString::fromStdString(url));
                 return c.browserStarts;
             });
             bench.Commands().OnHomePageOfSelected();
@@ -410,8 +410,8 @@ private slots:
         }
         WorkflowBench bench;
         std::vector<QUrl> opened;
-        SetUrlOpener([&](const QUrl& url) {
-            opened.push_back(url);
+        SetUrlOpener([&](const std::string& url) {
+            opened.emplace_back(QString::fromStdString(url));
             return true;
         });
         bench.Commands().OnMerrowHomePage();
@@ -442,18 +442,17 @@ private slots:
         struct Case {
             const char* name;
             int selected;
-            int key;
+            ListKey key;
             const char* shown;  // null: the line stays as it was
         };
         const std::vector<Case> cases = {
-            {"down", 0, Qt::Key_Down, "0A-1B-2C-00-00-02"},
-            {"down on the last", 2, Qt::Key_Down, "0A-1B-2C-00-00-03"},
-            {"up on the first", 0, Qt::Key_Up, "0A-1B-2C-00-00-01"},
-            {"end", 0, Qt::Key_End, "0A-1B-2C-00-00-03"},
-            {"home", 2, Qt::Key_Home, "0A-1B-2C-00-00-01"},
-            {"page down", 0, Qt::Key_PageDown, nullptr},
-            {"type-ahead", 0, Qt::Key_A, nullptr},
-            {"nothing selected", -1, Qt::Key_Down, nullptr},
+            {"down", 0, ListKey::Down, "0A-1B-2C-00-00-02"},
+            {"down on the last", 2, ListKey::Down, "0A-1B-2C-00-00-03"},
+            {"up on the first", 0, ListKey::Up, "0A-1B-2C-00-00-01"},
+            {"end", 0, ListKey::End, "0A-1B-2C-00-00-03"},
+            {"home", 2, ListKey::Home, "0A-1B-2C-00-00-01"},
+            {"page down, type-ahead", 0, ListKey::Other, nullptr},
+            {"nothing selected", -1, ListKey::Down, nullptr},
         };
         for (const Case& c : cases) {
             WorkflowBench bench;
@@ -471,25 +470,26 @@ private slots:
         WorkflowBench bench;
         bench.AddServer("0A-1B-2C-00-00-03", "192.168.5.77");
         // Before the first server nothing happens, whatever is clicked.
+        bench.view->EnableAddressInputs(false);
         bench.engine->Shared().awaitingFirstServer.store(true);
         bench.Select(0);
         bench.Commands().OnServerListClick();
-        bench.Commands().OnServerListKeyDown(Qt::Key_Home);
-        QVERIFY(!bench.inputsEnabled);
+        bench.Commands().OnServerListKeyDown(ListKey::Home);
+        QVERIFY(!bench.InputsEnabled());
         QVERIFY(bench.status->text().isEmpty());
         // A click on a row shows it and proposes host1.host2.b3.b4.
         bench.engine->Shared().awaitingFirstServer.store(false);
         bench.Commands().OnServerListClick();
-        QVERIFY(bench.inputsEnabled);
+        QVERIFY(bench.InputsEnabled());
         QCOMPARE(bench.status->text(), LoadString(IDS_SELECTED_SERVER) + QLatin1String("0A-1B-2C-00-00-03"));
         IPAddrData data;
         QVERIFY(bench.address->GetAddress(false, &data));
         QCOMPARE(data.octets, (std::array<std::uint8_t, 4>{10, 1, 5, 77}));
         // A click on an empty part: inputs enabled, line and proposal kept.
-        bench.inputsEnabled = false;
+        bench.view->EnableAddressInputs(false);
         bench.Select(-1);
         bench.Commands().OnServerListClick();
-        QVERIFY(bench.inputsEnabled);
+        QVERIFY(bench.InputsEnabled());
         QCOMPARE(bench.status->text(), LoadString(IDS_SELECTED_SERVER) + QLatin1String("0A-1B-2C-00-00-03"));
     }
 };

@@ -17,16 +17,17 @@
 #include <vector>
 
 #include "app/serverlistmodel.h"
-#include "controls/ipaddrctl.h"
+#include "app/ipaddrctl.h"
 #include "engine/engine_host.h"
 #include "engine/server_table.h"
 #include "log/logfile.h"
-#include "resources/animatectrl.h"
+#include "app/animatectrl.h"
 #include "tests/gui/scripted_messagebox.h"
 #include "tests/hook_clock.h"
 #include "tests/unit/recording_commands.h"
 #include "workers/hand_over.h"
 #include "workers/icmp_probe.h"
+#include "app/mainwindowview.h"
 #include "workflow/window_commands.h"
 
 namespace tessel::test {
@@ -64,18 +65,20 @@ struct WorkflowBench {
         animation->setGeometry(320, 20, 80, 48);
         SetHelpContextSource(&help);
 
-        WindowCommandParts parts;
-        parts.window = &window;
-        parts.list = list;
-        parts.address = address;
-        parts.statusLine = status;
-        parts.closeButton = closeButton;
-        parts.animation = animation;
+        step2 = new QWidget(&window);
+        setIp = new QPushButton(QStringLiteral("&Set IP address"), &window);
+        setIp->setGeometry(160, 160, 120, 24);
+        view = std::make_unique<CMainWindowView>(
+            CMainWindowView::Controls{&window, list, address, status, step2, setIp, closeButton, animation},
+            clockOverride ? *clockOverride : clock, [this](const std::string& a) { registered.push_back(a); });
+        QObject::connect(&window, &QDialog::finished, [this] { endedAt = this->clock.nowMs(); });
+
+        WindowCommandsSetup parts;
+        parts.view = view.get();
         parts.engine = engine.get();
         parts.helpContext = &help;
         parts.inkwellMode = inkwell;
         parts.hostOctets = {"10", "1", "2"};
-        parts.clock = clockOverride ? clockOverride : &clock;
         parts.startupClock = clockOverride;
         parts.commands = &commands;
         parts.startIcmpProbe = [this](std::shared_ptr<ProbeRequest> r) {
@@ -86,12 +89,6 @@ struct WorkflowBench {
             return true;
         };
         parts.socketWorks = [this] { return socketWorks; };
-        parts.enableAddressInputs = [this](bool on) { inputsEnabled = on; };
-        parts.registerNewServer = [this](const std::string& a) { registered.push_back(a); };
-        parts.endDialog = [this] {
-            endedAt = this->clock.nowMs();
-            window.hide();
-        };
         commandsUnderTest = std::make_unique<CWindowCommands>(std::move(parts));
 
         clock.afterSleep = [this](std::int64_t now) {
@@ -142,6 +139,7 @@ struct WorkflowBench {
         return file.readAll().toStdString();
     }
     CWindowCommands& Commands() { return *commandsUnderTest; }
+    bool InputsEnabled() const { return setIp->isEnabled(); }
 
     tessel::testing::HookClock clock;
     QTemporaryDir dir;
@@ -155,10 +153,13 @@ struct WorkflowBench {
     QLineEdit* status = nullptr;
     QPushButton* closeButton = nullptr;
     CAnimateCtrl* animation = nullptr;
+    QWidget* step2 = nullptr;
+    QPushButton* setIp = nullptr;
+    std::unique_ptr<CMainWindowView> view;
     tessel::testing::RecordingCommands commands;
     ScriptedMessageBoxes boxes;
     std::vector<std::shared_ptr<ProbeRequest>> probes;
-    bool addressInUse = false, finalProbeAnswers = false, socketWorks = true, inputsEnabled = false;
+    bool addressInUse = false, finalProbeAnswers = false, socketWorks = true;
     bool addressUnchecked = false;  // the first probe could not look (no permission for ICMP)
     std::vector<std::string> registered;
     std::int64_t endedAt = -1, handedOverAt = -1;

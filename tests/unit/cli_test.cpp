@@ -78,9 +78,9 @@ TEST(CliExit, EachOutcomeHasItsOwnStatus)
     const Case cases[] = {
         {false, 110, StageStored, StageStored, kExitOk, ""},
         // The final ICMP check alone: answered, but nothing confirmed a store.
-        {false, 110, StageStored, StageVerifying, kExitUnconfirmed,
+        {false, 109, StageVerified, StageVerifying, kExitUnconfirmed,
          "answers at 10.0.0.5; storing it permanently was not confirmed"},
-        {false, 110, StageStored, StageVerified, kExitUnconfirmed,
+        {false, 109, StageVerified, StageAwaitRequest, kExitUnconfirmed,
          "answers at 10.0.0.5; storing it permanently was not confirmed"},
         {false, 109, StageVerified, StageVerified, kExitUntilRestart, ""},
         {false, 108, StageVerifying, StageVerifying, kExitNotVerified, ""},

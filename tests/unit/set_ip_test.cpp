@@ -40,6 +40,7 @@ private:
 struct ShownBox {
     int id;
     int help;
+    bool underWaitCursor;
 };
 
 class FrontEnd final : public SetIpFrontEnd {
@@ -48,7 +49,7 @@ public:
 
     MsgAnswer ShowBox(const BoxStyle& box) override
     {
-        boxes.push_back({box.id, m_help.load()});
+        boxes.push_back({box.id, m_help.load(), waitCursor});
         auto scripted = answers.find(box.id);
         if (scripted != answers.end()) return scripted->second;
         return box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
@@ -271,6 +272,7 @@ TEST_F(SetIpTest, AnAddressNobodyCouldCheckIsNeverTakenForAFreeOne)
         ASSERT_FALSE(ui.boxes.empty()) << c.name;
         EXPECT_EQ(ui.boxes[0].id, 144) << c.name;
         EXPECT_EQ(ui.boxes[0].help, 40) << c.name;
+        EXPECT_FALSE(ui.boxes[0].underWaitCursor) << c.name << ": a question is never asked under the wait cursor";
         EXPECT_EQ(help.load(), 1) << c.name;
         if (c.answer == MsgAnswer::No) {
             EXPECT_TRUE(outcome.refused) << c.name;
@@ -326,13 +328,17 @@ TEST_F(SetIpTest, NoRequestSeenWaits44SecondsThenTheArpMethodAndBox107)
     EXPECT_EQ(shared.stage.load(), StageIdle);
 }
 
-TEST_F(SetIpTest, FinalProbeAnswerTurnsAnUnverifiedRunIntoFive)
+// The final check finds the address, but no store was confirmed (a
+// server without a web server, say): it is set until the server restarts,
+// never "permanently".
+TEST_F(SetIpTest, FinalProbeAnswerWithoutAStoreIsBox109NeverBox110)
 {
     finalProbeAnswers = true;
     schedule = {{1000, StageReplied}, {9400, StageRestarting}, {13800, StageVerifying}};
     const auto outcome = Run();
-    EXPECT_EQ(outcome.result, 5);
-    EXPECT_EQ(BoxIds(), (std::vector<int>{110, 111}));
+    EXPECT_EQ(outcome.result, 4);
+    EXPECT_EQ(outcome.engineStage, 3);
+    EXPECT_EQ(BoxIds(), (std::vector<int>{109, 111}));
     EXPECT_EQ(RowAddress(), "10.0.0.5");
 }
 

@@ -1,4 +1,4 @@
-#include "resources/dialogtemplate.h"
+#include "app/dialogbuilder.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -12,9 +12,9 @@
 #include <QTreeView>
 #include <QtDebug>
 
-#include "resources/animatectrl.h"
-#include "resources/dialogitems.h"
-#include "resources/images.h"
+#include "app/animatectrl.h"
+#include "app/dialogitems.h"
+#include "app/images.h"
 
 namespace tessel {
 namespace {

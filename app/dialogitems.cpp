@@ -1,4 +1,4 @@
-#include "resources/dialogitems.h"
+#include "app/dialogitems.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>

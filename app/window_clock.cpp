@@ -1,7 +1,8 @@
-#include "workflow/window_clock.h"
+#include "app/window_clock.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QPointer>
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
@@ -40,11 +41,22 @@ bool IsUserInput(const QEvent* event)
 namespace {
 
 // A window opened modally during the wait (a box the start-up check asks
-// for) must take its answer; everything else waits it out.
-bool InModalWindow(QObject* target)
+// for) must take its answer; everything else waits it out. The main window
+// is modal as well (the program runs it with exec()), so a locked one never
+// counts.
+bool InModalWindow(QObject* target, const QWidget* locked)
 {
-    if (auto* widget = qobject_cast<QWidget*>(target)) return widget->window()->isModal();
-    if (auto* window = qobject_cast<QWindow*>(target)) return window->modality() != Qt::NonModal;
+    if (auto* widget = qobject_cast<QWidget*>(target)) return widget->window() != locked && widget->window()->isModal();
+    if (auto* window = qobject_cast<QWindow*>(target))
+        return (!locked || window != locked->windowHandle()) && window->modality() != Qt::NonModal;
+    return false;
+}
+
+bool InLockedWindow(QObject* target, const QWidget* locked)
+{
+    if (!locked) return false;
+    if (auto* widget = qobject_cast<QWidget*>(target)) return widget->window() == locked;
+    if (auto* window = qobject_cast<QWindow*>(target)) return window == locked->windowHandle();
     return false;
 }
 
@@ -56,11 +68,16 @@ bool InModalWindow(QObject* target)
 class WindowClock::InputGate final : public QObject {
 public:
     int depth = 0;
+    QPointer<QWidget> locked;
 
 protected:
     bool eventFilter(QObject* target, QEvent* event) override
     {
-        if (depth > 0 && IsUserInput(event) && !InModalWindow(target)) {
+        // A locked window takes no close at all: the program lifts the lock
+        // before it ends the window itself.
+        const bool close = event->type() == QEvent::Close;
+        if (!IsUserInput(event) && !(close && InLockedWindow(target, locked))) return false;
+        if (InLockedWindow(target, locked) || (depth > 0 && !InModalWindow(target, locked))) {
             event->ignore();
             return true;
         }
@@ -76,6 +93,11 @@ WindowClock::WindowClock(Clock& base) : m_base(base), m_gate(new InputGate)
 WindowClock::~WindowClock()
 {
     delete m_gate;
+}
+
+void WindowClock::LockWindow(QWidget* window)
+{
+    m_gate->locked = window;
 }
 
 void WindowClock::sleepMs(std::int64_t ms)

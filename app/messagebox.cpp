@@ -1,4 +1,4 @@
-#include "resources/messagebox.h"
+#include "app/messagebox.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -10,7 +10,7 @@
 #include <array>
 #include <vector>
 
-#include "resources/stringtable.h"
+#include "app/stringtable.h"
 
 namespace tessel {
 namespace {

@@ -1,10 +1,10 @@
-#include "app/controlpreview.h"
+#include "tests/gui/controlpreview.h"
 
 #include <QLabel>
 
-#include "controls/ipaddrctl.h"
+#include "app/ipaddrctl.h"
 #include "resources/texts.h"
-#include "resources/dialogunits.h"
+#include "app/dialogunits.h"
 
 namespace tessel {
 

@@ -1,4 +1,4 @@
-#include "resources/animatectrl.h"
+#include "app/animatectrl.h"
 
 #include <QElapsedTimer>
 #include <QPainter>

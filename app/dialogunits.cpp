@@ -1,4 +1,4 @@
-#include "resources/dialogunits.h"
+#include "app/dialogunits.h"
 
 #include <QFontMetrics>
 

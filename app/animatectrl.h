@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "resources/images.h"
+#include "app/images.h"
 
 namespace tessel {
 

@@ -1,20 +1,22 @@
-#include "controls/ipaddrctl.h"
+#include "app/ipaddrctl.h"
 
+#include <QClipboard>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QValidator>
 
 #include <algorithm>
 
-#include "controls/dataexchange.h"
-#include "resources/messagebox.h"
-#include "resources/stringtable.h"
+#include "app/dataexchange.h"
+#include "app/messagebox.h"
+#include "app/stringtable.h"
 
 namespace tessel {
 namespace {
 
-constexpr int kFieldCount = 4;
-constexpr int kFieldChars = 3;
+constexpr int kFieldCount = kIPAddrFields;
 // The gap above the fields: the height of one 3-D edge.
 constexpr int kEdgeHeight = 2;
 constexpr int kNoCharacter = -1;
@@ -54,44 +56,14 @@ int CharacterOf(const QKeyEvent* event)
     return text.at(0).unicode();
 }
 
-bool IsControlCharacter(int character)
-{
-    return character < 32 || character == 127;
-}
-
-// The field's text as a number: leading blanks skipped, an optional sign,
-// the decimal digits up to the first other character, 0 when there are
-// none. Three characters cannot overflow.
-int ParseFieldText(const QString& text)
-{
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && (text.at(i) == u' ' || (text.at(i) >= u'\t' && text.at(i) <= u'\r')))
-        ++i;
-    bool negative = false;
-    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
-        negative = text.at(i) == u'-';
-        ++i;
+class DigitsValidator final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return PasteAccepted(input.toStdString()) ? Acceptable : Invalid;
     }
-    int value = 0;
-    while (i < n && text.at(i) >= u'0' && text.at(i) <= u'9' && value < 100000) {
-        value = value * 10 + (text.at(i).unicode() - u'0');
-        ++i;
-    }
-    return negative ? -value : value;
-}
-
-// A field's value for reading the address: -1 for an empty field.
-int ReadField(const CIPAddrEdit* field)
-{
-    const QString text = field->text();
-    return text.isEmpty() ? -1 : ParseFieldText(text);
-}
-
-bool InByteRange(int value)
-{
-    return value >= 0 && value <= 255;
-}
+};
 
 }  // namespace
 
@@ -102,12 +74,15 @@ CIPAddrEdit::CIPAddrEdit(CIPAddrCtl* owner, int id) : QLineEdit(owner), m_pOwner
     SetDlgCtrlID(this, id);
     setFrame(false);
     setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    setMaxLength(kFieldChars);
+    setMaxLength(kIPAddrFieldChars);
     // One tab stop for the whole control: the fields are reached by the
     // control's own keys and by the mouse.
     setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setAcceptDrops(false);
+    // The context menu's Paste meets the same rule as the paste keys: text
+    // that typing could not give is not taken (the keys beep as well).
+    setValidator(new DigitsValidator(this));
     // The control paints the background for all four fields, in the colour
     // of its state.
     QPalette pal = palette();
@@ -156,67 +131,54 @@ void CIPAddrEdit::keyPressEvent(QKeyEvent* event)
 
 void CIPAddrEdit::OnChar(int character, QKeyEvent* event)
 {
-    const int repeat = event->count();
-    if (character == '\t') {
-        // Shift+Tab arrives as Backtab, with or without the Shift flag.
-        const int key = event->key() == Qt::Key_Backtab ? Qt::Key_Backtab : Qt::Key_Tab;
-        m_pOwner->Navigate(key, repeat, event->modifiers(), this);
-        event->accept();
-        return;
-    }
-    if (character == '.') {
-        m_pOwner->Navigate(Qt::Key_Period, repeat, event->modifiers(), this);
-        event->accept();
-        return;
-    }
-    if (character == ' ') {
-        m_pOwner->Navigate(Qt::Key_Space, repeat, event->modifiers(), this);
-        event->accept();
-        return;
-    }
-    if (character == '\r') {
-        // Swallowed: Enter in the address does not press the window's
-        // default button either.
-        event->accept();
-        return;
-    }
-    if (character == 27) {
+    const int n = GetDlgCtrlID(this);
+    // Shift+Tab arrives as Backtab, with or without the Shift flag.
+    const bool shift = event->key() == Qt::Key_Backtab || event->modifiers().testFlag(Qt::ShiftModifier);
+    if (ActionOfChar(character) == FieldCharAction::ToWindow) {
         // Escape belongs to the window that holds the control (a dialog
         // closes on it), not to the field.
         event->ignore();
         return;
     }
-    if ((character >= '0' && character <= '9') || IsControlCharacter(character)) {
-        QLineEdit::keyPressEvent(event);
-        event->accept();
-        if (text().size() == kFieldChars)
-            m_pOwner->Navigate(event->key(), repeat, event->modifiers(), this);
-        return;
-    }
     event->accept();
-    MessageBeep();
+    if (!m_pOwner->Rules().OnChar(n, character, shift))
+        return;
+    if (character == kCharPaste && !PasteAllowed())
+        return;
+    QLineEdit::keyPressEvent(event);
+    event->accept();
+    m_pOwner->Rules().AfterEdit(n);
+}
+
+bool CIPAddrEdit::PasteAllowed()
+{
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    return m_pOwner->Rules().OnPaste(clipboard ? clipboard->text().toStdString() : std::string());
 }
 
 void CIPAddrEdit::OnKeyDown(QKeyEvent* event)
 {
-    int move = 0;
-    if (event->key() == Qt::Key_Left && cursorPosition() == 0)
-        move = Qt::Key_Left;
-    else if (event->key() == Qt::Key_Right && cursorPosition() == text().size())
-        move = Qt::Key_Right;
+    // Shift+Insert pastes as Ctrl+V does, and meets the same check.
+    if (event->matches(QKeySequence::Paste) && !PasteAllowed()) {
+        event->accept();
+        return;
+    }
+    const bool arrow = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
+    const int caret = cursorPosition();
     // The key is the field's own as well, whether or not the focus moves.
     // It is handled before the move so that what it does to this field's
     // selection is what the field keeps while it has no focus.
     QLineEdit::keyPressEvent(event);
-    if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
-        event->accept();  // arrows are the field's even at its ends
-    if (move != 0)
-        m_pOwner->Navigate(move, event->count(), event->modifiers(), this);
+    if (!arrow)
+        return;
+    event->accept();  // arrows are the field's even at its ends
+    m_pOwner->Rules().OnArrow(GetDlgCtrlID(this), event->key() == Qt::Key_Right, caret);
 }
 
 // Text from an input method or a drop would bypass the character rules of
 // the keys: both are switched off for the fields, and what still arrives is
-// dropped. Pasting stays, as the platform's edit field allows it.
+// dropped. Pasting stays, as the platform's edit field allows it, but only
+// for digits (the paste keys ask the rules; the field has no context menu).
 void CIPAddrEdit::inputMethodEvent(QInputMethodEvent* event)
 {
     event->ignore();
@@ -258,9 +220,8 @@ void CIPAddrEdit::focusInEvent(QFocusEvent* event)
 
 // ---------------------------------------------------------------- control
 
-CIPAddrCtl::CIPAddrCtl(QWidget* parent, std::uint32_t style) : QFrame(parent)
+CIPAddrCtl::CIPAddrCtl(QWidget* parent, std::uint32_t style) : QFrame(parent), m_rules(*this, style)
 {
-    m_bNoValidate = (style & IPAS_NOVALIDATE) != 0;
     // A widget made inside a disabled window starts disabled and is not told.
     m_bEnabled = isEnabled();
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
@@ -283,49 +244,32 @@ std::intptr_t CIPAddrCtl::SendMessage(unsigned message, std::uintptr_t wParam, s
 
 int CIPAddrCtl::GetAddress(bool report, IPAddrData* address)
 {
-    if (!address)
-        return 0;
-    address->octets = {0, 0, 0, 0};
-    address->badField = 0;
-
-    std::array<int, kFieldCount> values{};
-    int bad = 0;
-    for (int n = 1; n <= kFieldCount && bad == 0; ++n) {
-        const int value = ReadField(GetField(n));
-        values[static_cast<std::size_t>(n - 1)] = value;
-        if (!InByteRange(value))
-            bad = n;
-    }
-    if (bad == 0) {
-        for (std::size_t i = 0; i < values.size(); ++i)
-            address->octets[i] = static_cast<std::uint8_t>(values[i]);
-        return 1;
-    }
-
-    address->badField = bad;
-    if (report) {
-        const int value = values[static_cast<std::size_t>(bad - 1)];
-        // A negative value counts as missing, whatever its digits.
-        if (value < 0)
-            ReportBadValue(IDS_IPADDR_MISSING, QString());
-        else
-            ReportBadValue(IDS_IPADDR_INVALID, QString::number(value));
-    }
-    FocusField(bad, true);
-    return 0;
+    return m_rules.GetAddress(report, address);
 }
 
 int CIPAddrCtl::SetAddress(const std::uint8_t* bytes)
 {
-    if (!bytes)
-        return 0;
-    for (int n = 1; n <= kFieldCount; ++n) {
-        CIPAddrEdit* field = GetField(n);
-        field->setText(QString::number(bytes[n - 1]));
-        // Text put in from outside leaves the caret at its start.
-        field->setCursorPosition(0);
-    }
-    return 1;
+    return m_rules.SetAddress(bytes);
+}
+
+std::string CIPAddrCtl::FieldText(int n) const
+{
+    const CIPAddrEdit* field = GetField(n);
+    return field ? field->text().toStdString() : std::string();
+}
+
+void CIPAddrCtl::SetFieldText(int n, const std::string& text)
+{
+    CIPAddrEdit* field = GetField(n);
+    if (!field)
+        return;
+    field->setText(QString::fromStdString(text));
+    field->setCursorPosition(0);
+}
+
+void CIPAddrCtl::Beep()
+{
+    MessageBeep();
 }
 
 int CIPAddrCtl::SetReadOnly(bool readOnly)
@@ -346,57 +290,12 @@ CIPAddrEdit* CIPAddrCtl::GetField(int n) const
     return m_fields[static_cast<std::size_t>(n - 1)];
 }
 
-void CIPAddrCtl::Navigate(int key, int repeatCount, Qt::KeyboardModifiers flags, CIPAddrEdit* from)
-{
-    Q_UNUSED(repeatCount);
-    if (!from)
-        return;
-    const int n = GetDlgCtrlID(from);
-    switch (key) {
-    case Qt::Key_Tab:
-        LeaveControl(flags.testFlag(Qt::ShiftModifier));
-        return;
-    case Qt::Key_Backtab:
-        LeaveControl(true);
-        return;
-    case Qt::Key_Period:
-    case Qt::Key_Space:
-        if (n < kFieldCount)
-            FocusField(n + 1, true);
-        return;
-    case Qt::Key_Right:
-        if (n < kFieldCount)
-            FocusField(n + 1, false);
-        return;
-    case Qt::Key_Left:
-        if (n > 1)
-            FocusField(n - 1, false);
-        return;
-    default:
-        FieldFull(from);
-        return;
-    }
-}
-
-void CIPAddrCtl::FieldFull(CIPAddrEdit* field)
-{
-    if (!m_bNoValidate) {
-        const int value = ParseFieldText(field->text());
-        if (!InByteRange(value)) {
-            ReportBadValue(IDS_IPADDR_INVALID, field->text());
-            FocusField(GetDlgCtrlID(field), true);
-            return;
-        }
-    }
-    Navigate(Qt::Key_Period, 1, Qt::NoModifier, field);
-}
-
-void CIPAddrCtl::ReportBadValue(int textId, const QString& value)
+void CIPAddrCtl::ReportBadValue(int textId, const std::string& value)
 {
     MessageBoxRequest request;
     request.owner = this;
     request.caption = LoadString(IDS_IPADDR_CAPTION);
-    request.text = FormatString1(textId, value);
+    request.text = FormatString1(textId, QString::fromStdString(value));
     request.textId = textId;
     request.buttons = MsgButtons::Ok;
     request.icon = MsgIcon::Exclamation;

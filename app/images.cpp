@@ -1,4 +1,4 @@
-#include "resources/images.h"
+#include "app/images.h"
 
 #include <QFile>
 

@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-#include "resources/dialogitems.h"
+#include "app/dialogitems.h"
 
 namespace tessel {
 

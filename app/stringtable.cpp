@@ -1,4 +1,4 @@
-#include "resources/stringtable.h"
+#include "app/stringtable.h"
 
 namespace tessel {
 

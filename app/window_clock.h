@@ -2,10 +2,13 @@
 // sleeps on the user-interface thread keeps the window alive meanwhile:
 // the sleep runs a local event loop that paints and delivers queued calls
 // but lets no user input through, so the window repaints and nobody can
-// use it until the command is over.
+// use it until the command is over. The main window is locked for the
+// whole command, waits and boxes alike.
 #pragma once
 
 #include <QObject>
+
+class QWidget;
 
 #include "platform/clock.h"
 
@@ -30,6 +33,12 @@ public:
     void sleepMs(std::int64_t ms) override;
 
     Clock& Base() { return m_base; }
+
+    // While set, `window` (the main window) takes no input at all, in a
+    // sleep or out of one, whatever its modality: the way the system
+    // disables a dialog's owner while a command runs. Windows opened
+    // meanwhile (the boxes) take theirs. Null lifts the lock.
+    void LockWindow(QWidget* window);
 
 private:
     class InputGate;

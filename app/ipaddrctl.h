@@ -1,5 +1,7 @@
-// The IP address entry control: four centred fields of up to three digits
-// with a dot painted between neighbours, in one sunken frame. Its parent
+// The IP address entry control in Qt: four centred fields of up to three
+// digits with a dot painted between neighbours, in one sunken frame. What
+// each key does, reading and filling are the control's rules
+// (controls/ipaddr_rules.h); this is the view that draws them. Its parent
 // reads, fills and locks it through three operations; the control never
 // tells its parent anything by itself.
 #pragma once
@@ -10,27 +12,14 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+
+#include "controls/ipaddr_rules.h"
 
 namespace tessel {
 
 class CDataExchange;
 class CIPAddrCtl;
-
-// Style bit: a field that becomes full is not range-tested before the focus
-// moves on; a bad value is reported only when the address is read.
-inline constexpr std::uint32_t IPAS_NOVALIDATE = 0x0001;
-
-// The parent's operations on the control, by their fixed numbers.
-enum IPAddrMessage : unsigned {
-    IPAM_GETADDRESS = 0x0400,   // wParam: report a bad field in a box; lParam: IPAddrData*
-    IPAM_SETADDRESS = 0x0401,   // lParam: four bytes, field 1 first
-    IPAM_SETREADONLY = 0x0402,  // wParam: nonzero read-only, 0 editable
-};
-
-struct IPAddrData {
-    std::array<std::uint8_t, 4> octets{};  // fields 1 to 4; all 0 when not valid
-    std::int32_t badField = 0;              // 0 when valid, else the first bad field (1 to 4)
-};
 
 // One digit field. It takes the keys that move between fields, leave the
 // control or must be refused, and leaves the rest to the line edit.
@@ -53,6 +42,8 @@ protected:
 private:
     void OnChar(int character, QKeyEvent* event);
     void OnKeyDown(QKeyEvent* event);
+    // Whether a paste may go ahead; a refused one beeps.
+    bool PasteAllowed();
 
     // The selection a field had when it lost the focus, given back when the
     // focus returns from a neighbouring field: the line edit would drop it.
@@ -61,7 +52,7 @@ private:
     bool m_bSavedCaretAtStart = false;
 };
 
-class CIPAddrCtl final : public QFrame {
+class CIPAddrCtl final : public QFrame, private IPAddrView {
     Q_OBJECT
 public:
     explicit CIPAddrCtl(QWidget* parent = nullptr, std::uint32_t style = 0);
@@ -80,15 +71,10 @@ public:
 
     CIPAddrEdit* GetField(int n) const;  // n = 1 to 4, else null
 
-    // The one step behind every focus movement that starts in a field:
-    // Qt::Key_Tab leaves the control (backwards with Shift), Key_Period and
-    // Key_Space go to the next field with its text selected, Key_Left and
-    // Key_Right to the neighbouring field as it is; any other key is the one
-    // that just left `from` full.
-    void Navigate(int key, int repeatCount, Qt::KeyboardModifiers flags, CIPAddrEdit* from);
+    CIPAddrRules& Rules() { return m_rules; }
 
     bool IsReadOnly() const { return m_bReadOnly; }
-    bool IsNoValidate() const { return m_bNoValidate; }
+    bool IsNoValidate() const { return m_rules.NoValidate(); }
     QRect FieldRect(int index) const { return m_rcFields.at(static_cast<std::size_t>(index)); }
     QRect DotRect(int index) const { return m_rcDots.at(static_cast<std::size_t>(index)); }
 
@@ -101,18 +87,22 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // IPAddrView: what the rules ask of the control.
+    std::string FieldText(int n) const override;
+    void SetFieldText(int n, const std::string& text) override;
+    void FocusField(int n, bool selectAll) override;
+    void LeaveControl(bool backwards) override;
+    void ReportBadValue(int textId, const std::string& value) override;
+    void Beep() override;
+
     void LayOut();
-    void FocusField(int n, bool selectAll);
-    void LeaveControl(bool backwards);
-    void FieldFull(CIPAddrEdit* field);
-    void ReportBadValue(int textId, const QString& value);
 
     std::array<CIPAddrEdit*, 4> m_fields{};  // children, IDs 1 to 4
     std::array<QRect, 4> m_rcFields{};
     std::array<QRect, 3> m_rcDots{};
     bool m_bEnabled = true;
     bool m_bReadOnly = false;
-    bool m_bNoValidate = false;
+    CIPAddrRules m_rules;
 };
 
 // Exchanges four address bytes with the control `nIDC` of the dialog:

@@ -1,4 +1,4 @@
-#include "controls/dataexchange.h"
+#include "app/dataexchange.h"
 
 #include <QLineEdit>
 

@@ -8,25 +8,12 @@
 
 #include <QDialog>
 
-#include "resources/dialogtemplate.h"
+#include "resources/dialogs.h"
 
 class QLabel;
 class QProgressBar;
 
 namespace tessel {
-
-inline constexpr int IDD_VALIDATING = 131;
-inline constexpr int IDD_STAGE = 132;
-inline constexpr int IDD_SHUTDOWN = 133;
-inline constexpr int IDC_STAGE_TEXT = 1048;
-inline constexpr int IDC_STAGE_PROGRESS = 1057;
-
-// The window class of the progress bar in the templates (range 0 to 100).
-inline constexpr const char* kProgressClass = "msctls_progress32";
-
-const DialogTemplate& ValidatingTemplate();
-const DialogTemplate& StageTemplate();
-const DialogTemplate& ShutdownNoticeTemplate();
 
 // A window made from one of the templates above, centred on the screen. It
 // never closes by a key or the window manager: only its owner closes it.
