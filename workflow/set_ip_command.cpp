@@ -72,7 +72,7 @@ void CSetIpCommand::DeleteNeighbour(const std::string& address)
 
 void CSetIpCommand::LogNeighbourFailure(const std::string& address)
 {
-    if (m_ctx.shared.logFile != nullptr) m_ctx.shared.logFile->WriteEvent(EvNeighbourTableFailed, address);
+    LogEvent(m_ctx.shared.logFile, EvNeighbourTableFailed, address);
 }
 
 bool CSetIpCommand::StartProbe(const std::shared_ptr<ProbeRequest>& request)
