@@ -8,6 +8,7 @@ namespace tessel {
 namespace {
 
 const std::atomic<int>* g_helpContext = nullptr;
+constexpr UINT_PTR kShellSuccess = 32;  // ShellExecute's results above this are success
 int g_boxDepth = 0;
 
 std::wstring ProgramFolder()
@@ -127,7 +128,20 @@ std::wstring HelpTopicPath(int helpContext)
 void ShowWin32Help(int helpContext)
 {
     const std::wstring path = HelpTopicPath(helpContext);
-    ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // The default browser, through the page's file type.
+    if (reinterpret_cast<UINT_PTR>(ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) >
+        kShellSuccess)
+        return;
+    // A system where ".html" has no owner (Wine's prefixes, a stripped
+    // install) still knows the class of web pages.
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_CLASSNAME | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = path.c_str();
+    info.lpClass = L"htmlfile";
+    info.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&info);
 }
 
 }  // namespace tessel
