@@ -3,9 +3,10 @@
 ; with Windows and lets both programs receive on UDP port 67 through the
 ; firewall. /S installs and uninstalls silently. scripts/package-windows
 ; builds it with makensis, giving STAGE (the files) and OUTFILE.
-Unicode true
+; A 64-bit installer for 64-bit programs: it writes the 64-bit views of
+; Program Files and the registry directly (and runs under a 64-bit-only Wine).
+Target amd64-unicode
 SetCompressor /SOLID lzma
-!include x64.nsh
 
 !define PRODUCT "MERROW Tessel"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\MERROW Tessel"
@@ -31,20 +32,12 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; The Start-menu entry is the machine's, for every user.
 Function .onInit
-  ; The programs are 64-bit: their uninstall entry belongs in the 64-bit
-  ; view of the registry, which a 32-bit installer must ask for.
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${Else}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
   SetShellVarContext all
 FunctionEnd
 
 Function un.onInit
-  SetRegView 64
   SetShellVarContext all
 FunctionEnd
 
