@@ -206,6 +206,10 @@ void CTesselDlgWin::SetUpTooltips()
 
 void CTesselDlgWin::FillTexts()
 {
+    // The read-only fields' texts were laid out for narrow margins: with
+    // the font's own, "Continuously" breaks and the hint loses its last line.
+    for (int id : {IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDC_LISTENING, IDC_RESTART_HINT})
+        SendDlgItemMessageW(m_hWnd, id, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(1, 1));
     SetDlgItemTextW(m_hWnd, IDC_STEP1_TEXT, Widen(TextOf(IDS_TEXT_STEP1)).c_str());
     SetDlgItemTextW(m_hWnd, IDC_STEP2_TEXT, Widen(TextOf(IDS_TEXT_STEP2)).c_str());
     SetDlgItemTextW(m_hWnd, IDC_STATUS, Widen(TextOf(IDS_NO_SERVER_SELECTED)).c_str());
