@@ -108,7 +108,10 @@ Win32Control Win32ControlOf(const ControlTemplate& row)
         style |= (s & style::Center) ? SS_CENTER : SS_LEFT;
         if (s & style::NoPrefix) style |= SS_NOPREFIX;
         return {nullptr, kStaticOrdinal, style, exStyle};
-    case ControlKind::Image: return {nullptr, kStaticOrdinal, style | SS_BITMAP, exStyle};
+    case ControlKind::Image:
+        // Scaled to its row, as the Linux window draws it: at the bitmap's
+        // own height the banner would cover the version text under it.
+        return {nullptr, kStaticOrdinal, style | SS_BITMAP | SS_REALSIZECONTROL, exStyle};
     case ControlKind::Icon: return {nullptr, kStaticOrdinal, style | SS_ICON, exStyle};
     case ControlKind::GrayFrame: return {nullptr, kStaticOrdinal, style | SS_GRAYFRAME, exStyle};
     case ControlKind::Edit:

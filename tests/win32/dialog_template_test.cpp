@@ -181,8 +181,7 @@ TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
             MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
             EXPECT_EQ(actual.left, place.left);
             EXPECT_EQ(actual.top, place.top);
-            // A picture would take its bitmap's size, as the system's does;
-            // the test program has none, so those keep the row's size too.
+            // Pictures too: they are scaled to their rows.
             EXPECT_EQ(actual.right - actual.left, place.right);
             EXPECT_EQ(actual.bottom - actual.top, place.bottom);
             child = GetWindow(child, GW_HWNDNEXT);
