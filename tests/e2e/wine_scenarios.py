@@ -46,7 +46,9 @@ def windows_path(path):
 class WinePrefix:
     """A Wine prefix of one namespace, with its server running there."""
 
-    def __init__(self, node, recorder):
+    def __init__(self, node, recorder, extra_env=(), recorded=("arp.exe", "ping.exe")):
+        """`recorded`: the system programs the recorder stands in for;
+        `extra_env`: more of the programs' environment (a display)."""
         self.node = node
         folder = node.bed.make_folder()
         self.path = os.path.join(folder, "prefix")
@@ -55,13 +57,13 @@ class WinePrefix:
         self.env = [f"WINEPREFIX={self.path}", "WINEDEBUG=-all",
                     # No Mono or Gecko installer, no menu entries; the
                     # recorder runs in place of Wine's own arp and ping.
-                    "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d;arp.exe,ping.exe=n",
-                    f"TESSEL_COMMAND_RECORD={windows_path(self.record)}"]
+                    "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d;" + ",".join(recorded) + "=n",
+                    f"TESSEL_COMMAND_RECORD={windows_path(self.record)}"] + list(extra_env)
         node.bed.cleanups.append(self.close)
         self._run([WINESERVER, "-p"], 10, "the Wine server did not start")
         self._run([WINE, "wineboot", "--init"], PREFIX_LIMIT, "the Wine prefix was not made")
         system32 = os.path.join(self.path, "drive_c", "windows", "system32")
-        for name in ("arp.exe", "ping.exe"):
+        for name in recorded:
             shutil.copyfile(recorder, os.path.join(system32, name))
 
     def _run(self, args, timeout, failure):

@@ -1,0 +1,226 @@
+// The Win32 dialogs from the shared tables: the in-memory template read
+// back word by word (no display needed), and the dialogs made from it, each
+// child where its row puts it after MapDialogRect (needs a display).
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "controls/ipaddr_rules.h"
+#include "resources/dialogs.h"
+#include "win32/clip_win.h"
+#include "win32/dialog_template_win.h"
+#include "win32/ipaddr_win.h"
+#include "win32/messagebox_win.h"
+#include "win32/window_clock_win.h"
+
+namespace tessel {
+namespace {
+
+const DialogTemplate* const kAllDialogs[] = {&MainDialogTemplate(), &AboutBoxTemplate(), &ValidatingTemplate(),
+                                             &StageTemplate(), &ShutdownNoticeTemplate()};
+
+// Reads a DLGTEMPLATEEX back as the dialog manager walks it.
+class TemplateReader {
+public:
+    explicit TemplateReader(const std::vector<std::uint16_t>& words) : m_words(words) {}
+    std::uint16_t Word() { return m_at < m_words.size() ? m_words[m_at++] : 0xDEAD; }
+    std::uint32_t Dword()
+    {
+        const std::uint32_t low = Word();
+        return low | (static_cast<std::uint32_t>(Word()) << 16);
+    }
+    std::int16_t Short() { return static_cast<std::int16_t>(Word()); }
+    // A text, or "#N" for an ordinal.
+    std::wstring SzOrOrd()
+    {
+        if (m_words[m_at] == 0xFFFF) {
+            ++m_at;
+            return L"#" + std::to_wstring(Word());
+        }
+        std::wstring text;
+        for (std::uint16_t c = Word(); c != 0; c = Word()) text += static_cast<wchar_t>(c);
+        return text;
+    }
+    void AlignDword() { m_at += m_at % 2; }
+    bool AtEnd() const { return m_at == m_words.size(); }
+
+private:
+    const std::vector<std::uint16_t>& m_words;
+    std::size_t m_at = 0;
+};
+
+TEST(Win32DialogTemplate, EveryRowIsReadBackAsWritten)
+{
+    for (const DialogTemplate* dialog : kAllDialogs) {
+        SCOPED_TRACE(dialog->id);
+        const std::vector<std::uint16_t> words = BuildDialogTemplate(*dialog);
+        TemplateReader r(words);
+        EXPECT_EQ(r.Word(), 1);
+        EXPECT_EQ(r.Word(), 0xFFFF);
+        r.Dword();  // help
+        r.Dword();  // extended style
+        const std::uint32_t style = r.Dword();
+        EXPECT_EQ((style & WS_CAPTION) == WS_CAPTION, !(dialog->style & dialogstyle::NoCaption));
+        EXPECT_EQ(r.Word(), dialog->controls.size());
+        r.Short();
+        r.Short();
+        EXPECT_EQ(r.Short(), dialog->cx);
+        EXPECT_EQ(r.Short(), dialog->cy);
+        EXPECT_EQ(r.SzOrOrd(), L"");
+        EXPECT_EQ(r.SzOrOrd(), L"");
+        EXPECT_EQ(r.SzOrOrd(), Widen(dialog->caption));
+        EXPECT_EQ(r.Word(), dialog->fontPoints);
+        r.Word();
+        r.Word();
+        EXPECT_EQ(r.SzOrOrd(), kDialogFace);
+        for (const ControlTemplate& row : dialog->controls) {
+            SCOPED_TRACE(row.id);
+            r.AlignDword();
+            r.Dword();
+            r.Dword();
+            const std::uint32_t itemStyle = r.Dword();
+            EXPECT_EQ((itemStyle & WS_VISIBLE) != 0, !(row.style & style::Hidden));
+            EXPECT_EQ((itemStyle & WS_TABSTOP) != 0, (row.style & style::TabStop) != 0);
+            EXPECT_EQ(r.Short(), row.x);
+            EXPECT_EQ(r.Short(), row.y);
+            EXPECT_EQ(r.Short(), row.cx);
+            EXPECT_EQ(r.Short(), row.cy);
+            EXPECT_EQ(r.Dword(), row.id == IDC_STATIC ? 0xFFFFu : static_cast<std::uint32_t>(row.id));
+            const std::wstring cls = r.SzOrOrd();
+            if (row.kind == ControlKind::Custom) {
+                EXPECT_EQ(cls, Widen(row.windowClass));
+                EXPECT_EQ((itemStyle & IPAS_NOVALIDATE) != 0, (row.style & style::NoValidate) != 0);
+            }
+            const std::wstring text = r.SzOrOrd();
+            if (row.kind == ControlKind::Image || row.kind == ControlKind::Icon)
+                EXPECT_EQ(text, L"#" + std::to_wstring(row.resource));
+            else
+                EXPECT_EQ(text, Widen(row.text));
+            EXPECT_EQ(r.Word(), 0);  // no creation data
+        }
+        EXPECT_TRUE(r.AtEnd());
+    }
+}
+
+TEST(Win32MessageBox, FlagsOfButtonsIconsAndDefaults)
+{
+    struct Case {
+        MsgButtons buttons;
+        MsgIcon icon;
+        int defaultButton;
+        UINT flags;
+    } const cases[] = {
+        {MsgButtons::Ok, MsgIcon::None, 0, MB_OK | MB_ICONEXCLAMATION},
+        {MsgButtons::OkCancel, MsgIcon::Question, 1, MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2},
+        {MsgButtons::YesNo, MsgIcon::Information, 0, MB_YESNO | MB_ICONINFORMATION},
+        {MsgButtons::YesNoCancel, MsgIcon::Stop, 2, MB_YESNOCANCEL | MB_ICONSTOP | MB_DEFBUTTON3},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MessageBoxFlags(c.buttons, c.icon, c.defaultButton), c.flags);
+}
+
+TEST(Win32WindowClock, InputIsDroppedPaintAndCallsAreNot)
+{
+    for (UINT message : {WM_KEYDOWN, WM_CHAR, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEWHEEL,
+                         WM_NCLBUTTONDOWN, WM_CONTEXTMENU})
+        EXPECT_TRUE(IsUserInputMessage(message)) << message;
+    for (UINT message : {WM_PAINT, WM_TIMER, WM_MOUSEMOVE, WM_APP + 1, WM_SETCURSOR, WM_NCPAINT})
+        EXPECT_FALSE(IsUserInputMessage(message)) << message;
+}
+
+TEST(Win32Help, TopicsLieBesideTheProgramWithTheContentsForUnknownNumbers)
+{
+    // No help folder beside the test: every number falls back to contents.
+    for (int context : {0, 1, 31, 9999}) {
+        const std::wstring path = HelpTopicPath(context);
+        EXPECT_NE(path.find(L"\\help\\contents.html"), std::wstring::npos) << context;
+    }
+}
+
+// ---- With a display: the dialogs as the dialog manager makes them.
+
+INT_PTR CALLBACK QuietProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    ASSERT_TRUE(RegisterIPAddrClass(instance));
+    ASSERT_TRUE(RegisterClipClass(instance));
+    for (const DialogTemplate* dialog : kAllDialogs) {
+        SCOPED_TRACE(dialog->id);
+        const std::vector<std::uint16_t> words = BuildDialogTemplate(*dialog);
+        HWND window = CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                                                 QuietProc, 0);
+        ASSERT_NE(window, nullptr);
+        RECT size{0, 0, dialog->cx, dialog->cy};
+        MapDialogRect(window, &size);
+        RECT client;
+        GetClientRect(window, &client);
+        EXPECT_EQ(client.right, size.right);
+        EXPECT_EQ(client.bottom, size.bottom);
+        HWND child = GetWindow(window, GW_CHILD);
+        for (const ControlTemplate& row : dialog->controls) {
+            SCOPED_TRACE(row.id);
+            ASSERT_NE(child, nullptr);
+            EXPECT_EQ(GetDlgCtrlID(child), row.id == IDC_STATIC ? 0xFFFF : row.id);
+            // The dialog manager converts the place and the size each on
+            // its own (not the far corner), so that is what is compared.
+            RECT place{row.x, row.y, row.cx, row.cy};
+            MapDialogRect(window, &place);
+            RECT actual;
+            GetWindowRect(child, &actual);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
+            EXPECT_EQ(actual.left, place.left);
+            EXPECT_EQ(actual.top, place.top);
+            // Pictures too: they are scaled to their rows.
+            EXPECT_EQ(actual.right - actual.left, place.right);
+            EXPECT_EQ(actual.bottom - actual.top, place.bottom);
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
+        DestroyWindow(window);
+    }
+}
+
+TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    ASSERT_TRUE(RegisterIPAddrClass(instance));
+    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    HWND window = CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                                             QuietProc, 0);
+    ASSERT_NE(window, nullptr);
+    HWND control = GetDlgItem(window, 1025);
+    const std::uint8_t bytes[4] = {255, 188, 100, 0};
+    EXPECT_EQ(SendMessageW(control, IPAM_SETADDRESS, 0, reinterpret_cast<LPARAM>(bytes)), 1);
+    IPAddrData data;
+    EXPECT_EQ(SendMessageW(control, IPAM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&data)), 1);
+    EXPECT_EQ(data.octets, (std::array<std::uint8_t, 4>{255, 188, 100, 0}));
+    for (int n = 1; n <= kIPAddrFields; ++n) {
+        HWND field = IPAddrField(control, n);
+        SetWindowTextW(field, L"888");
+        // The widest three digits in the font, inside the field's text area.
+        RECT area;
+        SendMessageW(field, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+        HDC dc = GetDC(field);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)));
+        SIZE text{};
+        GetTextExtentPoint32W(dc, L"888", 3, &text);
+        SelectObject(dc, old);
+        ReleaseDC(field, dc);
+        EXPECT_LE(text.cx, area.right - area.left) << "field " << n;
+    }
+    DestroyWindow(window);
+}
+
+}  // namespace
+}  // namespace tessel

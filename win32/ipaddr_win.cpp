@@ -1,0 +1,249 @@
+#include "win32/ipaddr_win.h"
+
+#include <commctrl.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "controls/ipaddr_rules.h"
+#include "resources/texts.h"
+#include "win32/dialog_template_win.h"
+#include "win32/messagebox_win.h"
+
+namespace tessel {
+namespace {
+
+constexpr const wchar_t* kClassName = L"IPAddr";
+constexpr UINT_PTR kFieldSubclass = 1;
+// The edit field's own margins would scroll three wide digits out of a
+// field of 15 dialog units; two pixels a side keep them whole.
+constexpr int kFieldMargin = 1;
+
+class CIPAddrWin final : public IPAddrView {
+public:
+    CIPAddrWin(HWND hwnd, DWORD style) : m_hwnd(hwnd), m_rules(*this, style & IPAS_NOVALIDATE) {}
+
+    HWND Field(int n) const { return n >= 1 && n <= kIPAddrFields ? m_fields[static_cast<std::size_t>(n - 1)] : nullptr; }
+    CIPAddrRules& Rules() { return m_rules; }
+    HFONT m_font = nullptr;
+    std::array<HWND, kIPAddrFields> m_fields{};
+
+    std::string FieldText(int n) const override
+    {
+        wchar_t text[16] = {};
+        GetWindowTextW(Field(n), text, 16);
+        return Narrow(text);
+    }
+    void SetFieldText(int n, const std::string& text) override
+    {
+        SetWindowTextW(Field(n), Widen(text.c_str()).c_str());
+        SendMessageW(Field(n), EM_SETSEL, 0, 0);
+    }
+    void FocusField(int n, bool selectAll) override
+    {
+        SetFocus(Field(n));
+        if (selectAll) SendMessageW(Field(n), EM_SETSEL, 0, -1);
+    }
+    void LeaveControl(bool backwards) override
+    {
+        HWND dialog = GetParent(m_hwnd);
+        if (HWND next = GetNextDlgTabItem(dialog, m_hwnd, backwards ? TRUE : FALSE))
+            SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
+    }
+    void ReportBadValue(int textId, const std::string& value) override
+    {
+        std::string text = TextOf(textId);
+        if (const auto at = text.find("%1"); at != std::string::npos) text.replace(at, 2, value);
+        Win32Box box;
+        box.owner = m_hwnd;
+        box.caption = TextOf(IDS_IPADDR_CAPTION);
+        box.text = text;
+        box.icon = MsgIcon::Exclamation;
+        ShowWin32Box(box);
+    }
+    void Beep() override { MessageBeep(MB_OK); }
+
+    void Layout()
+    {
+        RECT client;
+        GetClientRect(m_hwnd, &client);
+        const int dot = DotWidth();
+        const int width = (client.right - 3 * dot) / kIPAddrFields;
+        for (int i = 0; i < kIPAddrFields; ++i)
+            MoveWindow(m_fields[static_cast<std::size_t>(i)], i * (width + dot), 1, width, client.bottom - 2, TRUE);
+    }
+    int DotWidth() const
+    {
+        HDC dc = GetDC(m_hwnd);
+        HGDIOBJ old = SelectObject(dc, m_font ? m_font : GetStockObject(DEFAULT_GUI_FONT));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, L".", 1, &size);
+        SelectObject(dc, old);
+        ReleaseDC(m_hwnd, dc);
+        return size.cx + 2;
+    }
+    void Paint()
+    {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(m_hwnd, &ps);
+        RECT client;
+        GetClientRect(m_hwnd, &client);
+        const bool enabled = IsWindowEnabled(m_hwnd);
+        FillRect(dc, &client, GetSysColorBrush(enabled ? COLOR_WINDOW : COLOR_BTNFACE));
+        HGDIOBJ old = SelectObject(dc, m_font ? m_font : GetStockObject(DEFAULT_GUI_FONT));
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+        const int dot = DotWidth();
+        const int width = (client.right - 3 * dot) / kIPAddrFields;
+        for (int j = 0; j < 3; ++j) {
+            RECT r{width + j * (width + dot), 0, width + j * (width + dot) + dot, client.bottom - 1};
+            DrawTextW(dc, L".", 1, &r, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
+        }
+        SelectObject(dc, old);
+        EndPaint(m_hwnd, &ps);
+    }
+
+private:
+    HWND m_hwnd;
+    CIPAddrRules m_rules;
+};
+
+CIPAddrWin* ControlOf(HWND hwnd)
+{
+    return reinterpret_cast<CIPAddrWin*>(GetWindowLongPtrW(hwnd, 0));
+}
+
+bool ClipboardText(HWND owner, std::string& text)
+{
+    if (!OpenClipboard(owner)) return false;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = Narrow(wide);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return true;
+}
+
+LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+{
+    auto* control = reinterpret_cast<CIPAddrWin*>(data);
+    const int n = GetDlgCtrlID(field);
+    switch (message) {
+    case WM_GETDLGCODE:
+        // Tab and Enter come to the field, which hands them to the rules.
+        return DefSubclassProc(field, message, wParam, lParam) | DLGC_WANTALLKEYS | DLGC_WANTCHARS;
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE) return SendMessageW(GetParent(GetParent(field)), WM_COMMAND, IDCANCEL, 0);
+        if (wParam == VK_LEFT || wParam == VK_RIGHT) {
+            DWORD start = 0, end = 0;
+            SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+            const LRESULT result = DefSubclassProc(field, message, wParam, lParam);
+            control->Rules().OnArrow(n, wParam == VK_RIGHT, static_cast<int>(end));
+            return result;
+        }
+        if (wParam == VK_INSERT && (GetKeyState(VK_SHIFT) & 0x8000)) {
+            std::string text;
+            if (ClipboardText(field, text) && !control->Rules().OnPaste(text)) return 0;
+        }
+        break;
+    case WM_CHAR: {
+        const int character = static_cast<int>(wParam);
+        if (ActionOfChar(character) == FieldCharAction::ToWindow) return 0;
+        if (!control->Rules().OnChar(n, character, GetKeyState(VK_SHIFT) & 0x8000)) return 0;
+        if (character == kCharPaste) {
+            std::string text;
+            if (ClipboardText(field, text) && !control->Rules().OnPaste(text)) return 0;
+        }
+        const LRESULT result = DefSubclassProc(field, message, wParam, lParam);
+        control->Rules().AfterEdit(n);
+        return result;
+    }
+    case WM_PASTE: {
+        std::string text;
+        if (ClipboardText(field, text) && !control->Rules().OnPaste(text)) return 0;
+        break;
+    }
+    case WM_NCDESTROY: RemoveWindowSubclass(field, FieldProc, kFieldSubclass); break;
+    default: break;
+    }
+    return DefSubclassProc(field, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CIPAddrWin* control = ControlOf(hwnd);
+    switch (message) {
+    case WM_CREATE: {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        control = new CIPAddrWin(hwnd, static_cast<DWORD>(create->style));
+        SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(control));
+        for (int n = 1; n <= kIPAddrFields; ++n) {
+            HWND field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_CENTER, 0, 0, 10, 10, hwnd,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(n)), create->hInstance, nullptr);
+            SendMessageW(field, EM_LIMITTEXT, kIPAddrFieldChars, 0);
+            SetWindowSubclass(field, FieldProc, kFieldSubclass, reinterpret_cast<DWORD_PTR>(control));
+            control->m_fields[static_cast<std::size_t>(n - 1)] = field;
+        }
+        control->Layout();
+        return 0;
+    }
+    case WM_NCDESTROY:
+        delete control;
+        SetWindowLongPtrW(hwnd, 0, 0);
+        break;
+    case WM_SETFONT:
+        if (!control) break;
+        control->m_font = reinterpret_cast<HFONT>(wParam);
+        for (HWND field : control->m_fields) {
+            SendMessageW(field, WM_SETFONT, wParam, lParam);
+            // After the font: it sets the margins back to the font's own.
+            SendMessageW(field, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(kFieldMargin, kFieldMargin));
+        }
+        control->Layout();
+        return 0;
+    case WM_SIZE:
+        if (control) control->Layout();
+        return 0;
+    case WM_SETFOCUS:
+        if (control) control->FocusField(1, true);
+        return 0;
+    case WM_ENABLE:
+        if (control)
+            for (HWND field : control->m_fields) EnableWindow(field, static_cast<BOOL>(wParam));
+        InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    case WM_PAINT:
+        if (control) {
+            control->Paint();
+            return 0;
+        }
+        break;
+    case IPAM_GETADDRESS:
+        return control ? control->Rules().GetAddress(wParam != 0, reinterpret_cast<IPAddrData*>(lParam)) : 0;
+    case IPAM_SETADDRESS:
+        return control ? control->Rules().SetAddress(reinterpret_cast<const std::uint8_t*>(lParam)) : 0;
+    case IPAM_SETREADONLY:
+        if (control)
+            for (HWND field : control->m_fields) SendMessageW(field, EM_SETREADONLY, wParam, 0);
+        return 1;
+    default: break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool RegisterIPAddrClass(HINSTANCE instance)
+{
+    return RegisterControlClass(instance, ControlProc, kClassName, reinterpret_cast<LPCWSTR>(IDC_IBEAM));
+}
+
+HWND IPAddrField(HWND control, int n)
+{
+    return GetDlgItem(control, n);
+}
+
+}  // namespace tessel

@@ -1,0 +1,22 @@
+// The two values the program shares with the maker's print-system
+// installer, on the Win32 registry: "Tessel Path" under HKEY_LOCAL_MACHINE,
+// read from the 32-bit view where that installer writes it, and
+// "NewServer" under HKEY_CURRENT_USER.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tessel {
+
+inline constexpr const wchar_t* kInkwellKeyW = L"Software\\Merrow Communications\\Inkwell";
+inline constexpr const wchar_t* kTesselPathValueW = L"Tessel Path";
+inline constexpr const wchar_t* kNewServerValueW = L"NewServer";
+
+// The installer's folder; unset when the key or value is missing or does
+// not fit the 256-byte buffer.
+std::optional<std::string> ReadTesselPath();
+// False when the value could not be written.
+bool WriteNewServer(const std::string& address);
+
+}  // namespace tessel
