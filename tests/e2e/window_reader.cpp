@@ -3,10 +3,13 @@
 // and address fields say, which controls are hidden, and the text of any
 // box that is up. One line per fact on standard output:
 //   WINDOW x y w h | AT id cx cy left top right bottom | ROW0 cx cy | STATUS text
-//   ADDRESS a.b.c.d | HIDDEN id | BOX text
+//   ADDRESS a.b.c.d | HIDDEN id | BOX text | BUTTON cx cy text (of a box)
+//   NOTE text (a progress window's or the shutdown notice's text)
+//   BAR position (the setting window's bar, 0 to 100)
 // Window texts cross processes (WM_GETTEXT is carried by the system), so
 // nothing here needs memory in the other program.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -14,6 +17,7 @@
 namespace {
 
 constexpr int kControls[] = {1018, 1024, 1025, 2, 57670, 1038, 1039, 1042, 1055};
+constexpr int kStageBar = 1057;
 
 std::string Utf8(const std::wstring& text)
 {
@@ -33,11 +37,21 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
-BOOL CALLBACK BoxText(HWND child, LPARAM)
+// Prints the static texts of a window under `key` (BOX or NOTE), and
+// where its buttons are.
+BOOL CALLBACK StaticText(HWND child, LPARAM key)
 {
     wchar_t cls[32] = {};
     GetClassNameW(child, cls, 32);
-    if (std::wstring(cls) == L"Static" && !TextOf(child).empty()) std::printf("BOX %s\n", Utf8(TextOf(child)).c_str());
+    if (std::wstring(cls) == L"Static" && !TextOf(child).empty())
+        std::printf("%s %s\n", reinterpret_cast<const char*>(key), Utf8(TextOf(child)).c_str());
+    if (std::wstring(cls) == L"Button" && IsWindowVisible(child)) {
+        RECT r;
+        GetWindowRect(child, &r);
+        std::string text = Utf8(TextOf(child));
+        std::erase(text, '&');
+        std::printf("BUTTON %ld %ld %s\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2, text.c_str());
+    }
     return TRUE;
 }
 
@@ -45,8 +59,16 @@ BOOL CALLBACK TopWindow(HWND window, LPARAM)
 {
     wchar_t cls[32] = {};
     GetClassNameW(window, cls, 32);
-    if (std::wstring(cls) == L"#32770" && IsWindowVisible(window) && TextOf(window) == L"tessel")
-        EnumChildWindows(window, BoxText, 0);
+    if (std::wstring(cls) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+    const std::wstring caption = TextOf(window);
+    if (caption == L"tessel") {
+        EnumChildWindows(window, StaticText, reinterpret_cast<LPARAM>("BOX"));
+    } else if (caption.empty()) {
+        // The progress windows and the shutdown notice have no caption.
+        EnumChildWindows(window, StaticText, reinterpret_cast<LPARAM>("NOTE"));
+        if (HWND bar = GetDlgItem(window, kStageBar))
+            std::printf("BAR %ld\n", static_cast<long>(SendMessageW(bar, PBM_GETPOS, 0, 0)));
+    }
     return TRUE;
 }
 
