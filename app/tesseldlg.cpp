@@ -125,13 +125,11 @@ void CTesselDlg::LookUpThisComputer()
 {
     HostIdentity found;
     if (!m_environment.hostName || !m_environment.hostAddress) found = LookUpHost();
-    m_host.name = m_environment.hostName.value_or(found.name).substr(0, kHostNameMax);
-    const std::string address = m_environment.hostAddress.value_or(found.address);
-    if (m_host.name.empty() || address.empty()) return;
-    const QStringList octets = QString::fromStdString(address).split(QLatin1Char('.'));
-    if (octets.size() != 4) return;
-    for (std::size_t i = 0; i < m_hostOctets.size(); ++i) m_hostOctets[i] = octets[static_cast<int>(i)].toStdString();
-    m_host.address = address;
+    if (m_environment.hostName) found.name = *m_environment.hostName;
+    if (m_environment.hostAddress) found.address = *m_environment.hostAddress;
+    const WindowHost host = WindowHostOf(found);
+    m_host = host.identity;
+    m_hostOctets = host.octets;
 }
 
 void CTesselDlg::ConnectCommands()
@@ -288,15 +286,7 @@ void CTesselDlg::StartEngine()
                                          RegistryRoot::LocalMachine))
             tesselPath = path.toStdString();
     }
-    const LogfileLocation location = ChooseLogfileLocation(m_bInkwellMode, tesselPath);
-    EngineSetup setup;
-    setup.logfile = std::make_unique<CLogfile>(location.folder, location.fileName);
-    setup.printServersOnly = m_bInkwellMode;
-    setup.onlyMaker = true;
-    setup.hostName = m_host.name;
-    setup.hostAddress = m_host.address;
-    setup.owner = this;
-    setup.helpContext = &m_nHelpContext;
+    EngineSetup setup = WindowEngineSetup(m_bInkwellMode, tesselPath, m_host, this, &m_nHelpContext);
     setup.clock = m_environment.clock;
     if (m_environment.makeChannel) setup.channel = m_environment.makeChannel();
     if (m_environment.makeProcedure) setup.procedure = m_environment.makeProcedure();

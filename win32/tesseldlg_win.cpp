@@ -235,19 +235,9 @@ void CTesselDlgWin::SetUpServerList()
 
 void CTesselDlgWin::LookUpThisComputer()
 {
-    const HostIdentity found = LookUpHost();
-    m_host.name = found.name.substr(0, kHostNameMax);
-    if (m_host.name.empty() || found.address.empty()) return;
-    HostOctets octets;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::size_t dot = found.address.find('.', start);
-        if ((dot == std::string::npos) != (i == 3)) return;
-        if (i < 3) octets[i] = found.address.substr(start, dot - start);
-        start = dot + 1;
-    }
-    m_hostOctets = octets;
-    m_host.address = found.address;
+    const WindowHost host = WindowHostOf(LookUpHost());
+    m_host = host.identity;
+    m_hostOctets = host.octets;
 }
 
 // The logfile, and with it the engine: in Inkwell mode the logfile's folder
@@ -255,17 +245,8 @@ void CTesselDlgWin::LookUpThisComputer()
 void CTesselDlgWin::StartEngine()
 {
     CheckDlgButton(m_hWnd, IDC_LOGFILE, BST_CHECKED);
-    const LogfileLocation location =
-        ChooseLogfileLocation(m_bInkwellMode, m_bInkwellMode ? ReadTesselPath() : std::nullopt);
-    EngineSetup setup;
-    setup.logfile = std::make_unique<CLogfile>(location.folder, location.fileName);
-    setup.printServersOnly = m_bInkwellMode;
-    setup.onlyMaker = true;
-    setup.hostName = m_host.name;
-    setup.hostAddress = m_host.address;
-    setup.owner = this;
-    setup.helpContext = &m_nHelpContext;
-    m_pEngine = std::make_unique<EngineHost>(std::move(setup));
+    m_pEngine = std::make_unique<EngineHost>(WindowEngineSetup(
+        m_bInkwellMode, m_bInkwellMode ? ReadTesselPath() : std::nullopt, m_host, this, &m_nHelpContext));
     // The list starts as the table is, then follows it.
     for (const ServerRow& row : m_pEngine->Table().Rows()) {
         m_rows.push_back({row.serial, row.address});

@@ -6,6 +6,7 @@
 #include "engine/engine_host.h"
 #include "engine/network_thread.h"
 #include "engine/shared_state.h"
+#include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/privileges.h"
 #include "platform/system_commands.h"
@@ -40,6 +41,39 @@ std::uint8_t LowByteOf(const std::string& text)
 Ipv4Bytes HostNetworkAddress(const HostOctets& hostOctets)
 {
     return {LowByteOf(hostOctets[0]), LowByteOf(hostOctets[1]), LowByteOf(hostOctets[2]), 0};
+}
+
+WindowHost WindowHostOf(const HostIdentity& found)
+{
+    WindowHost host;
+    host.identity.name = found.name.substr(0, kHostNameMax);
+    if (host.identity.name.empty() || found.address.empty()) return host;
+    HostOctets octets;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t dot = found.address.find('.', start);
+        if ((dot == std::string::npos) != (i == 3)) return host;
+        if (i < 3) octets[i] = found.address.substr(start, dot - start);
+        start = dot + 1;
+    }
+    host.octets = octets;
+    host.identity.address = found.address;
+    return host;
+}
+
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath,
+                              const HostIdentity& host, StateOwner* owner, std::atomic<int>* helpContext)
+{
+    const LogfileLocation location = ChooseLogfileLocation(inkwellMode, inkwellMode ? tesselPath : std::nullopt);
+    EngineSetup setup;
+    setup.logfile = std::make_unique<CLogfile>(location.folder, location.fileName);
+    setup.printServersOnly = inkwellMode;
+    setup.onlyMaker = true;
+    setup.hostName = host.name;
+    setup.hostAddress = host.address;
+    setup.owner = owner;
+    setup.helpContext = helpContext;
+    return setup;
 }
 
 Ipv4Bytes ProposeAddress(const std::string& address, const HostOctets& hostOctets, bool inkwellMode)

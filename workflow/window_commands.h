@@ -12,8 +12,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "engine/engine_host.h"
 #include "engine/ipaddress.h"
 #include "resources/help_topics.h"
 #include "workers/startup_check.h"
@@ -21,7 +23,6 @@
 
 namespace tessel {
 
-class EngineHost;
 class SystemCommands;
 struct ProbeRequest;
 
@@ -47,6 +48,22 @@ Ipv4Bytes HostNetworkAddress(const HostOctets& hostOctets);
 // normal mode the server's last two octets on this computer's first two;
 // in Inkwell mode the server's own address.
 Ipv4Bytes ProposeAddress(const std::string& address, const HostOctets& hostOctets, bool inkwellMode);
+
+// This computer as a window keeps it: the name cut to kHostNameMax; the
+// address, and its first three octets for the proposals, only when there
+// is a name and the address has four parts.
+struct WindowHost {
+    HostIdentity identity;
+    HostOctets octets;
+};
+WindowHost WindowHostOf(const HostIdentity& found);
+
+// The engine of a window: the logfile where the mode puts it (in Inkwell
+// mode in the installer's "Tessel Path" when it is there), every print
+// server listed in Inkwell mode, the maker's prefixes otherwise. The
+// caller adds what it replaces for tests (clock, channel, procedure).
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath,
+                              const HostIdentity& host, StateOwner* owner, std::atomic<int>* helpContext);
 
 struct WindowCommandsSetup {
     MainWindowView* view = nullptr;

@@ -205,5 +205,24 @@ TEST(WindowLogic, Proposals)
     EXPECT_EQ(HostNetworkAddress({"", "x", "3"}), (Ipv4Bytes{0, 0, 3, 0}));
 }
 
+// Both windows keep this computer the same way: without a name, or with an
+// address that is not four parts, there is no address and no octets.
+TEST(WindowLogic, ThisComputerAsTheWindowKeepsIt)
+{
+    const WindowHost full = WindowHostOf({"desk", "10.1.2.3"});
+    EXPECT_EQ(full.identity.address, "10.1.2.3");
+    EXPECT_EQ(full.octets, (HostOctets{"10", "1", "2"}));
+    EXPECT_EQ(WindowHostOf({std::string(150, 'n'), "10.1.2.3"}).identity.name.size(), kHostNameMax);
+    for (const char* address : {"10.1.2", "10.1.2.3.4", ""}) {
+        const WindowHost host = WindowHostOf({"desk", address});
+        EXPECT_EQ(host.identity.name, "desk");
+        EXPECT_TRUE(host.identity.address.empty()) << address;
+        EXPECT_EQ(host.octets, HostOctets{}) << address;
+    }
+    const WindowHost nameless = WindowHostOf({"", "10.1.2.3"});
+    EXPECT_TRUE(nameless.identity.address.empty());
+    EXPECT_EQ(nameless.octets, HostOctets{});
+}
+
 }  // namespace
 }  // namespace tessel
