@@ -197,4 +197,44 @@ std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog)
     return w.Take();
 }
 
+namespace {
+
+// Whether every line the field wrapped its text to lies inside its text area.
+bool AllLinesShow(HWND field)
+{
+    RECT area{};
+    SendMessageW(field, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    HDC dc = GetDC(field);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(field, dc);
+    const LRESULT lines = SendMessageW(field, EM_GETLINECOUNT, 0, 0);
+    return metrics.tmHeight > 0 && lines * metrics.tmHeight <= area.bottom - area.top;
+}
+
+}  // namespace
+
+HFONT FitTextToField(HWND field, int margin)
+{
+    if (AllLinesShow(field)) return nullptr;
+    LOGFONTW face{};
+    if (!GetObjectW(reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)), sizeof(face), &face)) return nullptr;
+    const LONG height = face.lfHeight < 0 ? -face.lfHeight : face.lfHeight;
+    HFONT made = nullptr;
+    for (LONG smaller = height - 1; smaller >= height * 2 / 3 && smaller > 0; --smaller) {
+        face.lfHeight = face.lfHeight < 0 ? -smaller : smaller;
+        HFONT font = CreateFontIndirectW(&face);
+        if (!font) break;
+        SendMessageW(field, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        // A new font brings the font's own margins back.
+        SendMessageW(field, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
+        if (made) DeleteObject(made);
+        made = font;
+        if (AllLinesShow(field)) break;
+    }
+    return made;
+}
+
 }  // namespace tessel

@@ -30,6 +30,14 @@ Win32Control Win32ControlOf(const ControlTemplate& row);
 // it; pass data() to CreateDialogIndirectParam or DialogBoxIndirectParam.
 std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog);
 
+// A read-only text field whose text wraps to more lines than the field
+// shows (a face wider than the one the layout was drawn for: Wine's stand-in
+// for "MS Sans Serif" is) takes the same face a pixel smaller at a time, down
+// to two thirds of its height, until every line shows; its margins are kept
+// at `margin`. Returns the font it made, which the caller deletes once the
+// field is gone, or null when the field's own font already fits.
+HFONT FitTextToField(HWND field, int margin);
+
 // Registers a control class of our own whose windows keep one pointer of
 // their own (GWLP 0); true also when it is there already.
 bool RegisterControlClass(HINSTANCE instance, WNDPROC proc, const wchar_t* name, LPCWSTR cursor);

@@ -78,6 +78,7 @@ CTesselDlgWin::~CTesselDlgWin()
     m_pEngine.reset();
     SetWin32HelpContextSource(nullptr);
     if (m_hWebFont) DeleteObject(m_hWebFont);
+    for (HFONT font : m_fittedFonts) DeleteObject(font);
 }
 
 void CTesselDlgWin::Run(HINSTANCE instance)
@@ -215,6 +216,8 @@ void CTesselDlgWin::FillTexts()
     SetDlgItemTextW(m_hWnd, IDC_STATUS, Widen(TextOf(IDS_NO_SERVER_SELECTED)).c_str());
     SetDlgItemTextW(m_hWnd, IDC_LISTENING, Widen(TextOf(IDS_TEXT_LISTENING)).c_str());
     SetDlgItemTextW(m_hWnd, IDC_RESTART_HINT, Widen(TextOf(IDS_TEXT_RESTART_HINT)).c_str());
+    for (int id : {IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDC_LISTENING, IDC_RESTART_HINT})
+        if (HFONT font = FitTextToField(Item(id), 1)) m_fittedFonts.push_back(font);
 }
 
 void CTesselDlgWin::SetUpServerList()

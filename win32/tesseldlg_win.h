@@ -101,6 +101,7 @@ private:
     HWND m_hStage = nullptr;
     HWND m_hNotice = nullptr;
     HFONT m_hWebFont = nullptr;
+    std::vector<HFONT> m_fittedFonts;  // text fields whose lines did not all show in the dialog font
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
     bool m_bInkwellMode;

@@ -11,6 +11,8 @@
 
 #include "controls/ipaddr_rules.h"
 #include "resources/dialogs.h"
+#include "resources/resource.h"
+#include "resources/texts.h"
 #include "win32/clip_win.h"
 #include "win32/dialog_template_win.h"
 #include "win32/ipaddr_win.h"
@@ -188,6 +190,45 @@ TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
         }
         DestroyWindow(window);
     }
+}
+
+// Every line of the read-only texts shows, also where the dialog face is a
+// wider stand-in (as Wine's is): measured with DrawText, apart from how the
+// field counts its lines.
+TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    ASSERT_TRUE(RegisterIPAddrClass(instance));
+    ASSERT_TRUE(RegisterClipClass(instance));
+    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    HWND window = CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                                             QuietProc, 0);
+    ASSERT_NE(window, nullptr);
+    const std::pair<int, int> fields[] = {{IDC_STEP1_TEXT, IDS_TEXT_STEP1},
+                                          {IDC_STEP2_TEXT, IDS_TEXT_STEP2},
+                                          {IDC_LISTENING, IDS_TEXT_LISTENING},
+                                          {IDC_RESTART_HINT, IDS_TEXT_RESTART_HINT}};
+    std::vector<HFONT> made;
+    for (const auto& [id, text] : fields) {
+        SCOPED_TRACE(id);
+        HWND field = GetDlgItem(window, id);
+        SendMessageW(field, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(1, 1));
+        const std::wstring wide = Widen(TextOf(text));
+        SetWindowTextW(field, wide.c_str());
+        if (HFONT font = FitTextToField(field, 1)) made.push_back(font);
+        RECT area;
+        SendMessageW(field, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+        RECT needed{0, 0, area.right - area.left, 0};
+        HDC dc = GetDC(field);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)));
+        DrawTextW(dc, wide.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
+        SelectObject(dc, old);
+        ReleaseDC(field, dc);
+        EXPECT_LE(needed.bottom, area.bottom - area.top);
+    }
+    DestroyWindow(window);
+    for (HFONT font : made) DeleteObject(font);
 }
 
 TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
