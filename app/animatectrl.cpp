@@ -9,8 +9,7 @@ namespace {
 std::int64_t NowMicroseconds()
 {
     static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
+    if (!clock.isValid()) clock.start();
     return clock.nsecsElapsed() / 1000;
 }
 
@@ -33,8 +32,7 @@ bool CAnimateCtrl::Open(int id)
 bool CAnimateCtrl::Open(AnimationClip clip)
 {
     Close();
-    if (clip.isNull())
-        return false;
+    if (clip.isNull()) return false;
     m_clip = std::move(clip);
     m_frame = 0;
     update();
@@ -43,8 +41,7 @@ bool CAnimateCtrl::Open(AnimationClip clip)
 
 bool CAnimateCtrl::Play(int from, int to, int repeat)
 {
-    if (m_clip.isNull() || from < 0 || to < from || to >= m_clip.frameCount || repeat == 0)
-        return false;
+    if (m_clip.isNull() || from < 0 || to < from || to >= m_clip.frameCount || repeat == 0) return false;
     m_from = from;
     m_to = to;
     m_repeatsLeft = repeat;
@@ -74,8 +71,7 @@ void CAnimateCtrl::Close()
 void CAnimateCtrl::Advance()
 {
     if (m_frame == m_to) {
-        if (m_repeatsLeft > 0 && --m_repeatsLeft == 0)
-            return;
+        if (m_repeatsLeft > 0 && --m_repeatsLeft == 0) return;
         m_frame = m_from;
     } else {
         ++m_frame;
@@ -90,8 +86,7 @@ void CAnimateCtrl::Advance()
 void CAnimateCtrl::paintEvent(QPaintEvent*)
 {
     const QImage image = m_clip.frame(m_frame);
-    if (image.isNull())
-        return;
+    if (image.isNull()) return;
     QPainter painter(this);
     const QSize size = image.size();
     painter.drawImage(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), image);

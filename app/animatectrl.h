@@ -41,7 +41,7 @@ private:
     int m_frame = 0;
     int m_from = 0;
     int m_to = 0;
-    int m_repeatsLeft = 0;  // -1: without end
+    int m_repeatsLeft = 0;       // -1: without end
     std::int64_t m_started = 0;  // microseconds, of the first frame shown
     std::int64_t m_shown = 0;    // frames shown since then
 };

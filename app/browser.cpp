@@ -17,8 +17,8 @@ std::string DefaultWebHandler()
 {
     QProcess query;
     query.setProcessChannelMode(QProcess::SeparateChannels);
-    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
-                                             QStringLiteral("x-scheme-handler/http")});
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/http")});
     if (!query.waitForStarted(kHandlerQueryMs)) return {};
     if (!query.waitForFinished(kHandlerQueryMs)) {
         query.kill();

@@ -22,8 +22,7 @@ bool CDataExchange::Fail()
     if (m_pLastCtrl) {
         m_pLastCtrl->setFocus(Qt::OtherFocusReason);
         if (m_bEditLastCtrl) {
-            if (auto* edit = qobject_cast<QLineEdit*>(m_pLastCtrl))
-                edit->selectAll();
+            if (auto* edit = qobject_cast<QLineEdit*>(m_pLastCtrl)) edit->selectAll();
         }
     }
     return false;

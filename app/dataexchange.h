@@ -12,8 +12,7 @@ namespace tessel {
 
 class CDataExchange {
 public:
-    CDataExchange(QWidget* dialog, bool saveAndValidate)
-        : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    CDataExchange(QWidget* dialog, bool saveAndValidate) : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
 
     QWidget* const m_pDlgWnd;
     const bool m_bSaveAndValidate;  // true: controls to members; false: members to controls

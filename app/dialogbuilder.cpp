@@ -64,7 +64,7 @@ QWidget* MakeListView(QWidget* parent, const ControlTemplate& item)
     view->setAllColumnsShowFocus(true);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(Has(item, style::SingleSelection) ? QAbstractItemView::SingleSelection
-                                                              : QAbstractItemView::ExtendedSelection);
+                                                             : QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->header()->setSectionsClickable(!Has(item, style::NoSortHeader));
     view->header()->setSectionsMovable(false);
@@ -126,8 +126,7 @@ QWidget* MakeControl(QWidget* parent, const ControlTemplate& item, const QRect& 
         button->setFlat(Has(item, style::Flat));
         button->setDefault(Has(item, style::DefaultButton));
         // A transparent button draws no face of its own over the window.
-        if (Has(item, style::Transparent))
-            button->setAutoFillBackground(false);
+        if (Has(item, style::Transparent)) button->setAutoFillBackground(false);
         return button;
     }
     case ControlKind::CheckBox:
@@ -216,12 +215,9 @@ std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl)
         flags |= Qt::FramelessWindowHint;
     else
         flags |= Qt::WindowTitleHint;
-    if (tmpl.style & dialogstyle::SystemMenu)
-        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (tmpl.style & dialogstyle::MinimizeBox)
-        flags |= Qt::WindowMinimizeButtonHint;
-    if (tmpl.style & dialogstyle::TaskbarButton)
-        flags = (flags & ~Qt::WindowType_Mask) | Qt::Window;
+    if (tmpl.style & dialogstyle::SystemMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (tmpl.style & dialogstyle::MinimizeBox) flags |= Qt::WindowMinimizeButtonHint;
+    if (tmpl.style & dialogstyle::TaskbarButton) flags = (flags & ~Qt::WindowType_Mask) | Qt::Window;
     dialog.setWindowFlags(flags);
     dialog.setFixedSize(units.toPixels(tmpl.cx, tmpl.cy));
 
@@ -232,33 +228,28 @@ std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl)
         const QRect rect = ControlRect(item, units);
         QWidget* control = MakeControl(&dialog, item, rect);
         controls.push_back(control);
-        if (!control)
-            continue;
+        if (!control) continue;
         SetDlgCtrlID(control, item.id);
         control->setGeometry(rect);
         // An icon control takes the icon's size, as the system's does.
         if (auto* label = qobject_cast<QLabel*>(control); label && item.kind == ControlKind::Icon)
             control->resize(label->pixmap().isNull() ? rect.size() : label->pixmap().size());
-        if (item.kind != ControlKind::Custom)
-            control->setFocusPolicy(FocusPolicyOf(item));
+        if (item.kind != ControlKind::Custom) control->setFocusPolicy(FocusPolicyOf(item));
         // Texts, pictures, frames and group boxes let the mouse through to
         // what lies under them, as the system's static controls do.
         if (FocusPolicyOf(item) == Qt::NoFocus && item.kind != ControlKind::Animation)
             control->setAttribute(Qt::WA_TransparentForMouseEvents);
         else if (!(item.style & style::TabStop) && control->focusPolicy() != Qt::NoFocus)
             control->setFocusPolicy(Qt::ClickFocus);
-        if (item.style & style::Disabled)
-            control->setEnabled(false);
-        if (item.style & style::Hidden)
-            control->setVisible(false);
+        if (item.style & style::Disabled) control->setEnabled(false);
+        if (item.style & style::Hidden) control->setVisible(false);
         // The first control lies on top, as in the system's dialogs: a group
         // box drawn round a list must not cover it or take its clicks.
         control->lower();
         // The focus chain follows the table; controls that are no tab stop
         // stay out of it.
         if (item.style & style::TabStop) {
-            if (previousStop)
-                QWidget::setTabOrder(previousStop, control);
+            if (previousStop) QWidget::setTabOrder(previousStop, control);
             previousStop = control;
         }
     }
@@ -272,10 +263,8 @@ std::vector<QWidget*> TabOrder(const QWidget& dialog)
     // Tab reaches are the enabled, visible ones that take the focus by Tab.
     QWidget* start = const_cast<QWidget&>(dialog).nextInFocusChain();
     for (QWidget* w = start; w && w != &dialog; w = w->nextInFocusChain()) {
-        if (w->parentWidget() != &dialog)
-            continue;
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && !w->isHidden())
-            order.push_back(w);
+        if (w->parentWidget() != &dialog) continue;
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && !w->isHidden()) order.push_back(w);
     }
     return order;
 }

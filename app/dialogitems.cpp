@@ -25,22 +25,19 @@ int GetDlgCtrlID(const QWidget* control)
 
 QWidget* GetDlgItem(const QWidget* parent, int id)
 {
-    if (!parent || id == 0)
-        return nullptr;
+    if (!parent || id == 0) return nullptr;
     // Direct children only: a control's own parts carry small numbers of
     // their own that must not be mistaken for the dialog's.
     const auto children = parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
     for (QWidget* child : children) {
-        if (GetDlgCtrlID(child) == id)
-            return child;
+        if (GetDlgCtrlID(child) == id) return child;
     }
     return nullptr;
 }
 
 void SetWindowText(QWidget* control, const QString& text)
 {
-    if (!control)
-        return;
+    if (!control) return;
     if (auto* edit = qobject_cast<QPlainTextEdit*>(control)) {
         control->setProperty(kWindowTextProperty, text);
         QString shown = text;
@@ -62,18 +59,12 @@ void SetWindowText(QWidget* control, const QString& text)
 
 QString GetWindowText(const QWidget* control)
 {
-    if (!control)
-        return {};
-    if (qobject_cast<const QPlainTextEdit*>(control))
-        return control->property(kWindowTextProperty).toString();
-    if (auto* line = qobject_cast<const QLineEdit*>(control))
-        return line->text();
-    if (auto* button = qobject_cast<const QAbstractButton*>(control))
-        return button->text();
-    if (auto* label = qobject_cast<const QLabel*>(control))
-        return label->text();
-    if (auto* group = qobject_cast<const QGroupBox*>(control))
-        return group->title();
+    if (!control) return {};
+    if (qobject_cast<const QPlainTextEdit*>(control)) return control->property(kWindowTextProperty).toString();
+    if (auto* line = qobject_cast<const QLineEdit*>(control)) return line->text();
+    if (auto* button = qobject_cast<const QAbstractButton*>(control)) return button->text();
+    if (auto* label = qobject_cast<const QLabel*>(control)) return label->text();
+    if (auto* group = qobject_cast<const QGroupBox*>(control)) return group->title();
     return control->windowTitle();
 }
 

@@ -31,8 +31,7 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent), m_pBrowser(new QTex
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     QFile css(QStringLiteral(":/tessel/help/help.css"));
-    if (css.open(QIODevice::ReadOnly))
-        m_pBrowser->document()->setDefaultStyleSheet(QString::fromUtf8(css.readAll()));
+    if (css.open(QIODevice::ReadOnly)) m_pBrowser->document()->setDefaultStyleSheet(QString::fromUtf8(css.readAll()));
     m_pBrowser->setOpenLinks(true);
     m_pBrowser->setOpenExternalLinks(false);
 
@@ -82,10 +81,8 @@ void ShowHelp(int helpContext)
     // belongs to the modal window that is up, so that it can be read and
     // scrolled while a box waits for its answer; it goes with that window.
     QWidget* owner = QApplication::activeModalWidget();
-    if (g_helpWindow && g_helpWindow->parentWidget() != owner)
-        delete g_helpWindow.data();
-    if (!g_helpWindow)
-        g_helpWindow = new CHelpWindow(owner);
+    if (g_helpWindow && g_helpWindow->parentWidget() != owner) delete g_helpWindow.data();
+    if (!g_helpWindow) g_helpWindow = new CHelpWindow(owner);
     g_helpWindow->ShowTopic(helpContext);
 }
 

@@ -26,8 +26,7 @@ constexpr int kAnimationFrameMicroseconds = 166666;
 const char* PathOf(int id)
 {
     for (const Picture& picture : kBitmaps) {
-        if (picture.id == id)
-            return picture.path;
+        if (picture.id == id) return picture.path;
     }
     return nullptr;
 }
@@ -41,8 +40,7 @@ QSize AnimationClip::frameSize() const
 
 QImage AnimationClip::frame(int index) const
 {
-    if (isNull() || index < 0 || index >= frameCount)
-        return {};
+    if (isNull() || index < 0 || index >= frameCount) return {};
     const QSize size = frameSize();
     return strip.copy(index * size.width(), 0, size.width(), size.height());
 }
@@ -55,8 +53,7 @@ QPixmap LoadBitmap(int id)
 
 QPixmap LoadIconPixmap(int id, int size)
 {
-    if (id != IDR_MAINFRAME || (size != 16 && size != 32))
-        return {};
+    if (id != IDR_MAINFRAME || (size != 16 && size != 32)) return {};
     return QPixmap(QStringLiteral(":/tessel/art/icon%1.png").arg(size));
 }
 
@@ -65,20 +62,17 @@ QIcon LoadIcon(int id)
     QIcon icon;
     for (int size : {32, 16}) {
         const QPixmap pixmap = LoadIconPixmap(id, size);
-        if (!pixmap.isNull())
-            icon.addPixmap(pixmap);
+        if (!pixmap.isNull()) icon.addPixmap(pixmap);
     }
     return icon;
 }
 
 AnimationClip LoadAnimation(int id)
 {
-    if (id != IDR_ANIMATION)
-        return {};
+    if (id != IDR_ANIMATION) return {};
     AnimationClip clip{QImage(QStringLiteral(":/tessel/art/animation.png")), kAnimationFrames,
                        kAnimationFrameMicroseconds};
-    if (clip.strip.isNull() || clip.strip.width() % kAnimationFrames != 0)
-        return {};
+    if (clip.strip.isNull() || clip.strip.width() % kAnimationFrames != 0) return {};
     return clip;
 }
 

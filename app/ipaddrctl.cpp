@@ -29,30 +29,32 @@ int CharacterOf(const QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return 9;
+    case Qt::Key_Backtab:
+        return 9;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Delete: return kNoCharacter;
-    default: break;
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Delete:
+        return kNoCharacter;
+    default:
+        break;
     }
     const Qt::KeyboardModifiers mods = event->modifiers();
     const bool ctrl = mods.testFlag(Qt::ControlModifier);
     const bool alt = mods.testFlag(Qt::AltModifier);
     if (ctrl && !alt) {
         const int key = event->key();
-        if (key >= Qt::Key_A && key <= Qt::Key_Z)
-            return key - Qt::Key_A + 1;
-        if (key >= Qt::Key_BracketLeft && key <= Qt::Key_BracketRight)
-            return key - Qt::Key_At;
+        if (key >= Qt::Key_A && key <= Qt::Key_Z) return key - Qt::Key_A + 1;
+        if (key >= Qt::Key_BracketLeft && key <= Qt::Key_BracketRight) return key - Qt::Key_At;
         return kNoCharacter;
     }
-    if (alt && !ctrl)
-        return kNoCharacter;
+    if (alt && !ctrl) return kNoCharacter;
     const QString text = event->text();
-    if (text.isEmpty())
-        return kNoCharacter;
+    if (text.isEmpty()) return kNoCharacter;
     return text.at(0).unicode();
 }
 
@@ -93,8 +95,7 @@ CIPAddrEdit::CIPAddrEdit(CIPAddrCtl* owner, int id) : QLineEdit(owner), m_pOwner
     setTextMargins(-1, 0, -1, 0);
     connect(this, &QLineEdit::textChanged, this, [this] {
         // Text set from outside starts with a fresh selection.
-        if (!hasFocus())
-            m_nSavedSelStart = -1;
+        if (!hasFocus()) m_nSavedSelStart = -1;
     });
 }
 
@@ -141,10 +142,8 @@ void CIPAddrEdit::OnChar(int character, QKeyEvent* event)
         return;
     }
     event->accept();
-    if (!m_pOwner->Rules().OnChar(n, character, shift))
-        return;
-    if (character == kCharPaste && !PasteAllowed())
-        return;
+    if (!m_pOwner->Rules().OnChar(n, character, shift)) return;
+    if (character == kCharPaste && !PasteAllowed()) return;
     QLineEdit::keyPressEvent(event);
     event->accept();
     m_pOwner->Rules().AfterEdit(n);
@@ -169,8 +168,7 @@ void CIPAddrEdit::OnKeyDown(QKeyEvent* event)
     // It is handled before the move so that what it does to this field's
     // selection is what the field keeps while it has no focus.
     QLineEdit::keyPressEvent(event);
-    if (!arrow)
-        return;
+    if (!arrow) return;
     event->accept();  // arrows are the field's even at its ends
     m_pOwner->Rules().OnArrow(GetDlgCtrlID(this), event->key() == Qt::Key_Right, caret);
 }
@@ -227,18 +225,21 @@ CIPAddrCtl::CIPAddrCtl(QWidget* parent, std::uint32_t style) : QFrame(parent), m
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::IBeamCursor);
-    for (int i = 0; i < kFieldCount; ++i)
-        m_fields[static_cast<std::size_t>(i)] = new CIPAddrEdit(this, i + 1);
+    for (int i = 0; i < kFieldCount; ++i) m_fields[static_cast<std::size_t>(i)] = new CIPAddrEdit(this, i + 1);
     LayOut();
 }
 
 std::intptr_t CIPAddrCtl::SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
 {
     switch (message) {
-    case IPAM_GETADDRESS: return GetAddress(wParam != 0, reinterpret_cast<IPAddrData*>(lParam));
-    case IPAM_SETADDRESS: return SetAddress(reinterpret_cast<const std::uint8_t*>(lParam));
-    case IPAM_SETREADONLY: return SetReadOnly(wParam != 0);
-    default: return 0;
+    case IPAM_GETADDRESS:
+        return GetAddress(wParam != 0, reinterpret_cast<IPAddrData*>(lParam));
+    case IPAM_SETADDRESS:
+        return SetAddress(reinterpret_cast<const std::uint8_t*>(lParam));
+    case IPAM_SETREADONLY:
+        return SetReadOnly(wParam != 0);
+    default:
+        return 0;
     }
 }
 
@@ -261,8 +262,7 @@ std::string CIPAddrCtl::FieldText(int n) const
 void CIPAddrCtl::SetFieldText(int n, const std::string& text)
 {
     CIPAddrEdit* field = GetField(n);
-    if (!field)
-        return;
+    if (!field) return;
     field->setText(QString::fromStdString(text));
     field->setCursorPosition(0);
 }
@@ -285,8 +285,7 @@ int CIPAddrCtl::SetReadOnly(bool readOnly)
 
 CIPAddrEdit* CIPAddrCtl::GetField(int n) const
 {
-    if (n < 1 || n > kFieldCount)
-        return nullptr;
+    if (n < 1 || n > kFieldCount) return nullptr;
     return m_fields[static_cast<std::size_t>(n - 1)];
 }
 
@@ -305,11 +304,9 @@ void CIPAddrCtl::ReportBadValue(int textId, const std::string& value)
 void CIPAddrCtl::FocusField(int n, bool selectAll)
 {
     CIPAddrEdit* field = GetField(n);
-    if (!field)
-        return;
+    if (!field) return;
     field->setFocus(Qt::OtherFocusReason);
-    if (selectAll)
-        field->selectAll();  // also brings the caret into view
+    if (selectAll) field->selectAll();  // also brings the caret into view
 }
 
 void CIPAddrCtl::LeaveControl(bool backwards)
@@ -319,15 +316,12 @@ void CIPAddrCtl::LeaveControl(bool backwards)
     QWidget* candidate = this;
     for (;;) {
         candidate = backwards ? candidate->previousInFocusChain() : candidate->nextInFocusChain();
-        if (!candidate || candidate == this)
-            break;
-        if (isAncestorOf(candidate) || candidate->window() != window())
-            continue;
+        if (!candidate || candidate == this) break;
+        if (isAncestorOf(candidate) || candidate->window() != window()) continue;
         if ((candidate->focusPolicy() & Qt::TabFocus) && candidate->isEnabled() && candidate->isVisibleTo(window()))
             break;
     }
-    if (!candidate)
-        return;
+    if (!candidate) return;
     candidate->setFocus(backwards ? Qt::BacktabFocusReason : Qt::TabFocusReason);
 }
 
@@ -394,8 +388,7 @@ void CIPAddrCtl::changeEvent(QEvent* event)
         const bool enabled = isEnabled();
         if (enabled != m_bEnabled) {
             m_bEnabled = enabled;
-            for (CIPAddrEdit* field : m_fields)
-                field->setEnabled(enabled);
+            for (CIPAddrEdit* field : m_fields) field->setEnabled(enabled);
         }
         update();
     } else if (event->type() == QEvent::FontChange) {

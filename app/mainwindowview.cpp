@@ -21,8 +21,7 @@ CMainWindowView::CMainWindowView(Controls controls, Clock& base,
                                  std::function<void(const std::string&)> registerNewServer)
     : m_controls(controls), m_clock(base), m_registerNewServer(std::move(registerNewServer)),
       m_context(std::make_unique<QObject>())
-{
-}
+{}
 
 CMainWindowView::~CMainWindowView()
 {

@@ -23,10 +23,14 @@ std::function<void(int)> g_helpHandler;
 std::vector<MsgAnswer> ButtonsOf(MsgButtons buttons)
 {
     switch (buttons) {
-    case MsgButtons::Ok: return {MsgAnswer::Ok};
-    case MsgButtons::OkCancel: return {MsgAnswer::Ok, MsgAnswer::Cancel};
-    case MsgButtons::YesNo: return {MsgAnswer::Yes, MsgAnswer::No};
-    case MsgButtons::YesNoCancel: return {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Cancel};
+    case MsgButtons::Ok:
+        return {MsgAnswer::Ok};
+    case MsgButtons::OkCancel:
+        return {MsgAnswer::Ok, MsgAnswer::Cancel};
+    case MsgButtons::YesNo:
+        return {MsgAnswer::Yes, MsgAnswer::No};
+    case MsgButtons::YesNoCancel:
+        return {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Cancel};
     }
     return {MsgAnswer::Ok};
 }
@@ -34,10 +38,14 @@ std::vector<MsgAnswer> ButtonsOf(MsgButtons buttons)
 QMessageBox::StandardButton StandardButtonOf(MsgAnswer answer)
 {
     switch (answer) {
-    case MsgAnswer::Ok: return QMessageBox::Ok;
-    case MsgAnswer::Cancel: return QMessageBox::Cancel;
-    case MsgAnswer::Yes: return QMessageBox::Yes;
-    case MsgAnswer::No: return QMessageBox::No;
+    case MsgAnswer::Ok:
+        return QMessageBox::Ok;
+    case MsgAnswer::Cancel:
+        return QMessageBox::Cancel;
+    case MsgAnswer::Yes:
+        return QMessageBox::Yes;
+    case MsgAnswer::No:
+        return QMessageBox::No;
     }
     return QMessageBox::Ok;
 }
@@ -46,10 +54,14 @@ QMessageBox::Icon QtIconOf(MsgIcon icon)
 {
     switch (icon) {
     case MsgIcon::None:
-    case MsgIcon::Exclamation: return QMessageBox::Warning;
-    case MsgIcon::Information: return QMessageBox::Information;
-    case MsgIcon::Question: return QMessageBox::Question;
-    case MsgIcon::Stop: return QMessageBox::Critical;
+    case MsgIcon::Exclamation:
+        return QMessageBox::Warning;
+    case MsgIcon::Information:
+        return QMessageBox::Information;
+    case MsgIcon::Question:
+        return QMessageBox::Question;
+    case MsgIcon::Stop:
+        return QMessageBox::Critical;
     }
     return QMessageBox::Warning;
 }
@@ -70,8 +82,7 @@ protected:
                 InvokeHelp();
                 return true;
             }
-            if (key->key() == Qt::Key_Escape && m_bMustAnswer)
-                return true;
+            if (key->key() == Qt::Key_Escape && m_bMustAnswer) return true;
         }
         if (event->type() == QEvent::Close && m_bMustAnswer) {
             event->ignore();
@@ -104,12 +115,10 @@ MsgAnswer QtMessageBoxService::show(const MessageBoxRequest& request)
     const MsgAnswer wantedDefault = DefaultAnswer(request);
     for (MsgAnswer answer : answers) {
         QPushButton* button = box.addButton(StandardButtonOf(answer));
-        if (answer == wantedDefault)
-            defaultButton = button;
+        if (answer == wantedDefault) defaultButton = button;
     }
     box.setDefaultButton(static_cast<QPushButton*>(defaultButton));
-    if (request.buttons == MsgButtons::Ok)
-        box.setEscapeButton(box.button(QMessageBox::Ok));
+    if (request.buttons == MsgButtons::Ok) box.setEscapeButton(box.button(QMessageBox::Ok));
 
     const bool mustAnswer = request.buttons == MsgButtons::YesNo;
     box.installEventFilter(new BoxKeys(&box, mustAnswer));
@@ -117,8 +126,7 @@ MsgAnswer QtMessageBoxService::show(const MessageBoxRequest& request)
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     for (MsgAnswer answer : answers) {
-        if (clicked && clicked == box.button(StandardButtonOf(answer)))
-            return answer;
+        if (clicked && clicked == box.button(StandardButtonOf(answer))) return answer;
     }
     // Closed some other way: what Escape would have answered.
     return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
@@ -158,8 +166,7 @@ void SetHelpHandler(std::function<void(int)> handler)
 
 void InvokeHelp()
 {
-    if (g_helpHandler)
-        g_helpHandler(CurrentHelpContext());
+    if (g_helpHandler) g_helpHandler(CurrentHelpContext());
 }
 
 QString ProgramCaption()
@@ -169,10 +176,8 @@ QString ProgramCaption()
 
 MsgAnswer ShowMessageBox(MessageBoxRequest request)
 {
-    if (request.caption.isEmpty())
-        request.caption = ProgramCaption();
-    if (request.icon == MsgIcon::None)
-        request.icon = MsgIcon::Exclamation;
+    if (request.caption.isEmpty()) request.caption = ProgramCaption();
+    if (request.icon == MsgIcon::None) request.icon = MsgIcon::Exclamation;
     request.helpContext = CurrentHelpContext();
     return g_service->show(request);
 }

@@ -20,11 +20,11 @@ struct MessageBoxRequest {
     QPointer<QWidget> owner;  // null: no owner window
     QString caption;          // empty: the program's caption
     QString text;
-    int textId = 0;           // string-table number of the text, 0 for a literal
+    int textId = 0;  // string-table number of the text, 0 for a literal
     MsgButtons buttons = MsgButtons::Ok;
     MsgIcon icon = MsgIcon::None;
-    int defaultButton = 0;    // 0, 1 or 2: first, second or third button
-    int helpContext = 0;      // filled in by ShowMessageBox()
+    int defaultButton = 0;  // 0, 1 or 2: first, second or third button
+    int helpContext = 0;    // filled in by ShowMessageBox()
 };
 
 // The answer a box gives when its default button is pressed.
@@ -69,8 +69,8 @@ QString ProgramCaption();
 MsgAnswer ShowMessageBox(MessageBoxRequest request);
 
 // A box whose text comes from the string table by number.
-MsgAnswer ShowMessageBox(QWidget* owner, int textId, MsgButtons buttons = MsgButtons::Ok,
-                         MsgIcon icon = MsgIcon::None, int defaultButton = 0);
+MsgAnswer ShowMessageBox(QWidget* owner, int textId, MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None,
+                         int defaultButton = 0);
 
 void MessageBeep();
 

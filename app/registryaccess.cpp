@@ -21,8 +21,7 @@ QString g_currentUserFolder;
 // environment variable may move it. The user's own for the user's.
 QString DefaultFolder(RegistryRoot root)
 {
-    if (root == RegistryRoot::LocalMachine)
-        return QStringLiteral("/etc/xdg");
+    if (root == RegistryRoot::LocalMachine) return QStringLiteral("/etc/xdg");
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 #endif
@@ -65,26 +64,21 @@ QString CRegistryAccess::StorePath(RegistryRoot root)
                                               : QStringLiteral("HKEY_CURRENT_USER");
 #else
     QString folder = root == RegistryRoot::LocalMachine ? g_localMachineFolder : g_currentUserFolder;
-    if (folder.isEmpty())
-        folder = DefaultFolder(root);
+    if (folder.isEmpty()) folder = DefaultFolder(root);
     return QDir(folder).filePath(QStringLiteral("tessel/registry.ini"));
 #endif
 }
 
 bool CRegistryAccess::ReadString(const QString& key, const char* valueName, QString* result, RegistryRoot root)
 {
-    if (!result)
-        return false;
+    if (!result) return false;
     result->clear();
     const auto settings = OpenStore(root, key);
-    if (settings->status() != QSettings::NoError || !KeyExists(*settings))
-        return false;
+    if (settings->status() != QSettings::NoError || !KeyExists(*settings)) return false;
     const QString name = QString::fromUtf8(valueName);
-    if (!settings->contains(name))
-        return false;
+    if (!settings->contains(name)) return false;
     const QByteArray data = settings->value(name).toString().toUtf8();
-    if (data.size() + 1 > kValueBufferBytes)
-        return false;
+    if (data.size() + 1 > kValueBufferBytes) return false;
     // The text ends at its first NUL, as a string read into a buffer does.
     const qsizetype end = data.indexOf('\0');
     *result = QString::fromUtf8(end < 0 ? data : data.left(end));
@@ -98,13 +92,11 @@ int CRegistryAccess::WriteString(const QString& key, const char* valueName, cons
     QDir().mkpath(QFileInfo(StorePath(root)).absolutePath());
 #endif
     const auto settings = OpenStore(root, key);
-    if (settings->status() != QSettings::NoError || !settings->isWritable())
-        return 0;
+    if (settings->status() != QSettings::NoError || !settings->isWritable()) return 0;
     const bool created = !KeyExists(*settings);
     settings->setValue(QString::fromUtf8(valueName), text);
     settings->sync();
-    if (settings->status() != QSettings::NoError)
-        return 0;
+    if (settings->status() != QSettings::NoError) return 0;
     return created ? 3 : 1;
 }
 

@@ -2,15 +2,15 @@
 
 namespace tessel {
 
-CServerListModel::CServerListModel(QObject* parent) : QAbstractTableModel(parent) {}
+CServerListModel::CServerListModel(QObject* parent) : QAbstractTableModel(parent)
+{}
 
 void CServerListModel::Attach(ServerTable& table)
 {
     Detach();
     beginResetModel();
     m_rows.clear();
-    for (const ServerRow& row : table.Rows())
-        m_rows.push_back(RowOf(row));
+    for (const ServerRow& row : table.Rows()) m_rows.push_back(RowOf(row));
     endResetModel();
     m_pTable = &table;
     table.SetObserver(this);
@@ -18,23 +18,20 @@ void CServerListModel::Attach(ServerTable& table)
 
 void CServerListModel::Detach()
 {
-    if (m_pTable)
-        m_pTable->SetObserver(nullptr);
+    if (m_pTable) m_pTable->SetObserver(nullptr);
     m_pTable = nullptr;
 }
 
 void CServerListModel::SetHeader(int column, const QString& text)
 {
-    if (column < 0 || column >= static_cast<int>(m_headers.size()))
-        return;
+    if (column < 0 || column >= static_cast<int>(m_headers.size())) return;
     m_headers[static_cast<std::size_t>(column)] = text;
     emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
 QString CServerListModel::Text(int row, int column) const
 {
-    if (row < 0 || row >= rowCount())
-        return {};
+    if (row < 0 || row >= rowCount()) return {};
     const Row& r = m_rows[static_cast<std::size_t>(row)];
     return column == 0 ? r.serial : column == 1 ? r.address : QString();
 }
@@ -51,19 +48,15 @@ int CServerListModel::columnCount(const QModelIndex& parent) const
 
 QVariant CServerListModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
-        return {};
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
     return Text(index.row(), index.column());
 }
 
 QVariant CServerListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_headers.size()))
-        return {};
-    if (role == Qt::DisplayRole)
-        return m_headers[static_cast<std::size_t>(section)];
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_headers.size())) return {};
+    if (role == Qt::DisplayRole) return m_headers[static_cast<std::size_t>(section)];
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
 }
 
@@ -74,23 +67,25 @@ CServerListModel::Row CServerListModel::RowOf(const ServerRow& row)
 
 void CServerListModel::OnRowInserted(int index, const ServerRow& row)
 {
-    QMetaObject::invokeMethod(this, [this, index, r = RowOf(row)] { ApplyInsert(index, r); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, index, r = RowOf(row)] { ApplyInsert(index, r); }, Qt::QueuedConnection);
 }
 
 void CServerListModel::OnRowChanged(int index, const ServerRow& row)
 {
-    QMetaObject::invokeMethod(this, [this, index, r = RowOf(row)] { ApplyChange(index, r); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, index, r = RowOf(row)] { ApplyChange(index, r); }, Qt::QueuedConnection);
 }
 
 void CServerListModel::OnRowDeleted(int index)
 {
-    QMetaObject::invokeMethod(this, [this, index] { ApplyDelete(index); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, index] { ApplyDelete(index); }, Qt::QueuedConnection);
 }
 
 void CServerListModel::ApplyInsert(int index, const Row& row)
 {
-    if (index < 0 || index > rowCount())
-        return;
+    if (index < 0 || index > rowCount()) return;
     beginInsertRows({}, index, index);
     m_rows.insert(m_rows.begin() + index, row);
     endInsertRows();
@@ -98,16 +93,14 @@ void CServerListModel::ApplyInsert(int index, const Row& row)
 
 void CServerListModel::ApplyChange(int index, const Row& row)
 {
-    if (index < 0 || index >= rowCount())
-        return;
+    if (index < 0 || index >= rowCount()) return;
     m_rows[static_cast<std::size_t>(index)] = row;
     emit dataChanged(this->index(index, 0), this->index(index, 1));
 }
 
 void CServerListModel::ApplyDelete(int index)
 {
-    if (index < 0 || index >= rowCount())
-        return;
+    if (index < 0 || index >= rowCount()) return;
     beginRemoveRows({}, index, index);
     m_rows.erase(m_rows.begin() + index);
     endRemoveRows();

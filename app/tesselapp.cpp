@@ -16,8 +16,7 @@ namespace tessel {
 
 void ApplyProgramLook(QApplication& app)
 {
-    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(style);
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
     QPalette palette = QApplication::style()->standardPalette();
     const QColor grey(192, 192, 192);
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {

@@ -52,7 +52,8 @@ T* Bind(QWidget* dialog, int id)
 
 }  // namespace
 
-CTesselDlg::CTesselDlg(bool inkwellMode, QWidget* parent) : CTesselDlg(inkwellMode, DialogEnvironment{}, parent) {}
+CTesselDlg::CTesselDlg(bool inkwellMode, QWidget* parent) : CTesselDlg(inkwellMode, DialogEnvironment{}, parent)
+{}
 
 CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget* parent)
     : QDialog(parent), m_bInkwellMode(inkwellMode), m_environment(std::move(environment))
@@ -169,8 +170,8 @@ void CTesselDlg::BuildSystemMenu()
     const struct {
         int command;
         const char* text;
-    } systemItems[] = {{SC_RESTORE, "&Restore"}, {SC_MOVE, "&Move"},       {SC_SIZE, "&Size"},
-                       {SC_MINIMIZE, "Mi&nimize"}, {SC_MAXIMIZE, "Ma&ximize"}, {0, nullptr},
+    } systemItems[] = {{SC_RESTORE, "&Restore"},    {SC_MOVE, "&Move"},         {SC_SIZE, "&Size"},
+                       {SC_MINIMIZE, "Mi&nimize"},  {SC_MAXIMIZE, "Ma&ximize"}, {0, nullptr},
                        {SC_CLOSE, "&Close\tAlt+F4"}};
     for (const auto& item : systemItems) {
         if (!item.text) {
@@ -359,13 +360,20 @@ void CTesselDlg::OnSysCommand(int command)
         return;
     }
     switch (command) {
-    case SC_RESTORE: showNormal(); break;
-    case SC_MINIMIZE: showMinimized(); break;
+    case SC_RESTORE:
+        showNormal();
+        break;
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
     case SC_MOVE:
         if (windowHandle()) windowHandle()->startSystemMove();
         break;
-    case SC_CLOSE: reject(); break;
-    default: break;
+    case SC_CLOSE:
+        reject();
+        break;
+    default:
+        break;
     }
 }
 
@@ -386,11 +394,16 @@ namespace {
 ListKey ListKeyOf(int key)
 {
     switch (key) {
-    case Qt::Key_Home: return ListKey::Home;
-    case Qt::Key_End: return ListKey::End;
-    case Qt::Key_Up: return ListKey::Up;
-    case Qt::Key_Down: return ListKey::Down;
-    default: return ListKey::Other;
+    case Qt::Key_Home:
+        return ListKey::Home;
+    case Qt::Key_End:
+        return ListKey::End;
+    case Qt::Key_Up:
+        return ListKey::Up;
+    case Qt::Key_Down:
+        return ListKey::Down;
+    default:
+        return ListKey::Other;
     }
 }
 

@@ -110,23 +110,23 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Controls, bound by number.
-    QLineEdit* m_statusLine = nullptr;          // 1055
-    QPushButton* m_setIpButton = nullptr;       // 1018
-    QPushButton* m_homePageButton = nullptr;    // 1038
-    QPushButton* m_closeButton = nullptr;       // 2
-    QPushButton* m_helpButton = nullptr;        // 57670
-    QPushButton* m_merrowWebButton = nullptr;   // 1039
-    QCheckBox* m_onlyMerrowCheck = nullptr;     // 1043
-    QCheckBox* m_logfileCheck = nullptr;        // 1042
-    QPlainTextEdit* m_step1Text = nullptr;      // 1053
-    QPlainTextEdit* m_step2Text = nullptr;      // 1054
-    QPlainTextEdit* m_listeningText = nullptr;  // 1052
+    QLineEdit* m_statusLine = nullptr;            // 1055
+    QPushButton* m_setIpButton = nullptr;         // 1018
+    QPushButton* m_homePageButton = nullptr;      // 1038
+    QPushButton* m_closeButton = nullptr;         // 2
+    QPushButton* m_helpButton = nullptr;          // 57670
+    QPushButton* m_merrowWebButton = nullptr;     // 1039
+    QCheckBox* m_onlyMerrowCheck = nullptr;       // 1043
+    QCheckBox* m_logfileCheck = nullptr;          // 1042
+    QPlainTextEdit* m_step1Text = nullptr;        // 1053
+    QPlainTextEdit* m_step2Text = nullptr;        // 1054
+    QPlainTextEdit* m_listeningText = nullptr;    // 1052
     QPlainTextEdit* m_restartHintText = nullptr;  // 1051
-    QTreeView* m_serverList = nullptr;          // 1024
-    CAnimateCtrl* m_animation = nullptr;        // 1026
-    CIPAddrCtl* m_pIPAddrCtl = nullptr;         // 1025
+    QTreeView* m_serverList = nullptr;            // 1024
+    CAnimateCtrl* m_animation = nullptr;          // 1026
+    CIPAddrCtl* m_pIPAddrCtl = nullptr;           // 1025
 
-    Ipv4Bytes m_address{};    // exchanged with control 1025
+    Ipv4Bytes m_address{};  // exchanged with control 1025
     QIcon m_hIcon;
     HostIdentity m_host;      // this computer's name and first address
     HostOctets m_hostOctets;  // the address's first three octets, as text

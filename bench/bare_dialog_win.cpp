@@ -16,8 +16,8 @@ void Text(std::vector<std::uint16_t>& w, const wchar_t* text)
     w.push_back(0);
 }
 
-void Item(std::vector<std::uint16_t>& w, DWORD style, short x, short y, short cx, short cy, WORD id,
-          const wchar_t* cls, const wchar_t* text)
+void Item(std::vector<std::uint16_t>& w, DWORD style, short x, short y, short cx, short cy, WORD id, const wchar_t* cls,
+          const wchar_t* text)
 {
     if (w.size() % 2) w.push_back(0);
     for (DWORD d : {DWORD{0}, DWORD{0}, style}) {

@@ -24,7 +24,10 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnStop(int) { g_stop = 1; }
+void OnStop(int)
+{
+    g_stop = 1;
+}
 
 }  // namespace
 
@@ -58,7 +61,7 @@ int main(int argc, char** argv)
         std::perror("bench_bare_receiver: socket");
         return 69;
     }
-    sockaddr_in local {};
+    sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(67);
     local.sin_addr.s_addr = htonl(INADDR_ANY);

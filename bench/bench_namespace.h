@@ -37,7 +37,7 @@ inline bool InNamedNetworkNamespace()
 // driver can set these times against the moments it reads output lines.
 inline double MonotonicSeconds()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
@@ -51,10 +51,14 @@ inline bool ParsePrefix(const std::string& text, std::uint8_t out[3])
         for (int k = 0; k < 2; ++k) {
             const char c = text[static_cast<std::size_t>(i * 3 + k)];
             unsigned digit = 0;
-            if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-            else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-            else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-            else return false;
+            if (c >= '0' && c <= '9')
+                digit = static_cast<unsigned>(c - '0');
+            else if (c >= 'A' && c <= 'F')
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            else if (c >= 'a' && c <= 'f')
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            else
+                return false;
             value = value * 16 + digit;
         }
         out[i] = static_cast<std::uint8_t>(value);

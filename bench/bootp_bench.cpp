@@ -22,8 +22,8 @@ std::array<std::uint8_t, 548> SampleRequest()
     b[2] = 6;
     const std::uint8_t mac[] = {0x0A, 0x1B, 0x2C, 0x01, 0x02, 0xFE};
     std::memcpy(&b[28], mac, 6);
-    const std::uint8_t options[] = {99, 130, 83, 99, 53, 1, 1, 55, 4, 1, 3, 6, 15,
-                                    43, 12, 42, 1, 2, 3, 4, 5, 'T', 9, 'P', 'S', 50, 4, 10, 0, 0, 7, 255};
+    const std::uint8_t options[] = {99, 130, 83, 99, 53, 1,   1, 55,  4,   1,  3, 6,  15, 43, 12, 42,
+                                    1,  2,   3,  4,  5,  'T', 9, 'P', 'S', 50, 4, 10, 0,  0,  7,  255};
     std::memcpy(&b[236], options, sizeof options);
     return b;
 }

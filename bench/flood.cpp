@@ -145,11 +145,13 @@ int main(int argc, char** argv)
         } else if (a == "--marker-prefix" && hasValue) {
             if (!bench::ParsePrefix(argv[++i], options.markerPrefix)) return Usage("--marker-prefix needs XX-XX-XX");
         } else if (a == "--marker-base" && hasValue) {
-            if (!ParseLong(argv[++i], 0, 0xFF0000, options.markerBase)) return Usage("--marker-base needs 0 to 16711680");
+            if (!ParseLong(argv[++i], 0, 0xFF0000, options.markerBase))
+                return Usage("--marker-base needs 0 to 16711680");
         } else if (a == "--max-markers" && hasValue) {
             if (!ParseLong(argv[++i], 1, 0xFFFF, options.maxMarkers)) return Usage("--max-markers needs 1 to 65535");
         } else if (a == "--marker-wait-us" && hasValue) {
-            if (!ParseLong(argv[++i], 0, 1000000, options.markerWaitUs)) return Usage("--marker-wait-us needs 0 to 1000000");
+            if (!ParseLong(argv[++i], 0, 1000000, options.markerWaitUs))
+                return Usage("--marker-wait-us needs 0 to 1000000");
         } else if (a == "--watch" && hasValue) {
             options.watch = argv[++i];
         } else if (a == "--batch" && hasValue) {
@@ -163,8 +165,9 @@ int main(int argc, char** argv)
         return Usage("the flood and the markers need different prefixes");
 
     if (!bench::InNamedNetworkNamespace()) {
-        std::fprintf(stderr, "bench_flood: refusing to broadcast from the machine's own network; "
-                             "run inside a named network namespace (ip netns exec)\n");
+        std::fprintf(stderr,
+                     "bench_flood: refusing to broadcast from the machine's own network; "
+                     "run inside a named network namespace (ip netns exec)\n");
         return kExitUnavailable;
     }
 
@@ -180,7 +183,7 @@ int main(int argc, char** argv)
         std::perror("bench_flood: SO_BROADCAST/SO_BINDTODEVICE");
         return kExitUnavailable;
     }
-    sockaddr_in local {};
+    sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(68);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -188,7 +191,7 @@ int main(int argc, char** argv)
         std::perror("bench_flood: bind 0.0.0.0:68");
         return kExitUnavailable;
     }
-    sockaddr_in to {};
+    sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(67);
     to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
@@ -246,7 +249,8 @@ int main(int argc, char** argv)
             return kExitUnavailable;
         }
         const double at = bench::MonotonicSeconds();
-        if (sendto(fd, marker, kLength, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) != static_cast<ssize_t>(kLength)) {
+        if (sendto(fd, marker, kLength, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
+            static_cast<ssize_t>(kLength)) {
             std::perror("bench_flood: sendto marker");
             return kExitUnavailable;
         }

@@ -43,8 +43,7 @@ long StatusKb(const char* field)
 {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
     }
     return -1;
 }
@@ -79,8 +78,7 @@ class FirstPaint final : public QObject {
 public:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint && m_at == 0.0)
-            m_at = MonotonicSeconds();
+        if (event->type() == QEvent::Paint && m_at == 0.0) m_at = MonotonicSeconds();
         return QObject::eventFilter(watched, event);
     }
     double m_at = 0.0;
@@ -115,8 +113,7 @@ int main(int argc, char* argv[])
         // then let the window run before reading the memory.
         auto* poll = new QTimer(&app);
         QObject::connect(poll, &QTimer::timeout, [&, poll] {
-            if (paint.m_at == 0.0)
-                return;
+            if (paint.m_at == 0.0) return;
             poll->stop();
             QTimer::singleShot(kSettleMs, [&] {
                 std::printf("first_paint %.6f\nrss_kb %ld\nhwm_kb %ld\n", paint.m_at, StatusKb("VmRSS:"),

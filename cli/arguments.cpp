@@ -155,7 +155,8 @@ std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkI
         if (!names.empty()) names += ", ";
         names += candidate.name;
         if (candidate.name != *options.interfaceName) continue;
-        if (candidate.address.empty()) return std::string("interface ").append(candidate.name).append(" has no IPv4 address");
+        if (candidate.address.empty())
+            return std::string("interface ").append(candidate.name).append(" has no IPv4 address");
         options.interfaceIndex = candidate.index;
         options.interfaceAddress = candidate.address;
         return {};
@@ -182,7 +183,11 @@ std::string FilterDescription(const HeadlessOptions& options)
     else
         text = "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
     if (options.interfaceName)
-        text.append("\nOnly requests on ").append(*options.interfaceName).append(" (").append(options.interfaceAddress).append(") are heard.");
+        text.append("\nOnly requests on ")
+            .append(*options.interfaceName)
+            .append(" (")
+            .append(options.interfaceAddress)
+            .append(") are heard.");
     return text;
 }
 

@@ -21,9 +21,9 @@ struct ListArguments {
 struct SetArguments {
     HeadlessOptions options;
     int seconds = 120;
-    bool confirm = false;  // --yes: go on with an ending 0, 1 or 255
+    bool confirm = false;    // --yes: go on with an ending 0, 1 or 255
     bool unchecked = false;  // --unchecked: go on when the ICMP check cannot be made
-    std::string serial;    // as the list shows it
+    std::string serial;      // as the list shows it
     Ipv4Bytes address{};
 };
 

@@ -8,18 +8,18 @@
 namespace tessel::cli {
 
 enum ExitStatus : int {
-    kExitOk = 0,               // done; set: the server confirmed the permanent store
-    kExitUntilRestart = 1,     // set: the address holds until the server restarts
-    kExitNotDone = 1,          // probe, store: not answered, not stored
-    kExitNotVerified = 2,      // set: replied, but the server was not found at the address
-    kExitNoRequest = 3,        // set: the server did not ask for an address in time
-    kExitUnconfirmed = 4,      // set: the server answers at the address, no store was confirmed
-    kExitAlreadySet = 5,       // set: the server already has this address; nothing was done
-    kExitUsage = 64,           // the command line is wrong
-    kExitRefused = 65,         // set: the address was refused (reserved, or in use)
-    kExitPortUnavailable = 69, // UDP port 67 could not be taken
-    kExitNotChecked = 77,      // probe icmp, set: the ICMP check could not be made (no permission)
-    kExitInterrupted = 130,    // Ctrl+C (128 + the signal; 143 for termination)
+    kExitOk = 0,                // done; set: the server confirmed the permanent store
+    kExitUntilRestart = 1,      // set: the address holds until the server restarts
+    kExitNotDone = 1,           // probe, store: not answered, not stored
+    kExitNotVerified = 2,       // set: replied, but the server was not found at the address
+    kExitNoRequest = 3,         // set: the server did not ask for an address in time
+    kExitUnconfirmed = 4,       // set: the server answers at the address, no store was confirmed
+    kExitAlreadySet = 5,        // set: the server already has this address; nothing was done
+    kExitUsage = 64,            // the command line is wrong
+    kExitRefused = 65,          // set: the address was refused (reserved, or in use)
+    kExitPortUnavailable = 69,  // UDP port 67 could not be taken
+    kExitNotChecked = 77,       // probe icmp, set: the ICMP check could not be made (no permission)
+    kExitInterrupted = 130,     // Ctrl+C (128 + the signal; 143 for termination)
 };
 
 struct ExitStatusRow {
@@ -37,12 +37,14 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
     {kExitUnconfirmed, "set, plan", "the server answers at the address; storing it permanently was not confirmed"},
     {kExitAlreadySet, "set, plan", "the server already has this address; nothing was sent"},
     {kExitUsage, "all", "wrong command line"},
-    {kExitRefused, "set, plan", "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
-                                "without --yes, or another device already answers at it; plan: the plan file "
-                                "was refused"},
+    {kExitRefused, "set, plan",
+     "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
+     "without --yes, or another device already answers at it; plan: the plan file "
+     "was refused"},
     {kExitPortUnavailable, "list, set, plan", "UDP port 67 is in use or not permitted"},
-    {kExitNotChecked, "probe icmp, set, plan", "the ICMP check could not be made (no permission for ICMP): "
-                                         "probe icmp knows nothing of the address; set was not given --unchecked"},
+    {kExitNotChecked, "probe icmp, set, plan",
+     "the ICMP check could not be made (no permission for ICMP): "
+     "probe icmp knows nothing of the address; set was not given --unchecked"},
     {kExitInterrupted, "set, plan", "ended by Ctrl+C (128 + signal: 143 when terminated)"},
 };
 

@@ -36,7 +36,10 @@ Headless::Headless(const HeadlessOptions& options)
     m_engine->Table().SetObserver(this);
 }
 
-Headless::~Headless() { m_engine->Table().SetObserver(nullptr); }
+Headless::~Headless()
+{
+    m_engine->Table().SetObserver(nullptr);
+}
 
 void Headless::Start()
 {
@@ -52,7 +55,10 @@ void Headless::OnRowChanged(int, const ServerRow& row)
     m_listed.emplace_back(row.serial, row.address);
 }
 
-bool Headless::WaitUntilListening() { return m_engine->WaitUntilListening(); }
+bool Headless::WaitUntilListening()
+{
+    return m_engine->WaitUntilListening();
+}
 
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
@@ -74,7 +80,10 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
     }
 }
 
-bool Headless::Stop(int timeoutMs) { return m_engine->Stop(timeoutMs); }
+bool Headless::Stop(int timeoutMs)
+{
+    return m_engine->Stop(timeoutMs);
+}
 
 int Finish(Headless& headless, int status, int stopWaitMs, const std::function<void()>& tell)
 {

@@ -19,9 +19,9 @@ namespace tessel::cli {
 struct HeadlessOptions {
     bool onlyMaker = true;
     bool printServersOnly = false;
-    std::optional<std::string> logfilePath;  // default: the window's default logfile
-    bool logfileOff = false;                 // switched off at once, as the window's check box does
-    bool severalJobs = false;                // plan: jobs for several servers at once
+    std::optional<std::string> logfilePath;    // default: the window's default logfile
+    bool logfileOff = false;                   // switched off at once, as the window's check box does
+    bool severalJobs = false;                  // plan: jobs for several servers at once
     std::optional<std::string> interfaceName;  // --interface: only this one is heard
     unsigned interfaceIndex = 0;               // filled by ChooseInterface
     std::string interfaceAddress;              // its address: ours, as the servers there see it

@@ -11,9 +11,15 @@ namespace {
 constexpr std::int64_t kSliceMs = 50;
 }  // namespace
 
-std::int64_t InterruptibleClock::nowMs() { return RealClock().nowMs(); }
+std::int64_t InterruptibleClock::nowMs()
+{
+    return RealClock().nowMs();
+}
 
-void InterruptibleClock::Note() { m_highest.store(std::max(m_highest.load(), m_shared.stage.load())); }
+void InterruptibleClock::Note()
+{
+    m_highest.store(std::max(m_highest.load(), m_shared.stage.load()));
+}
 
 void InterruptibleClock::sleepMs(std::int64_t ms)
 {

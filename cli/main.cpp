@@ -64,8 +64,9 @@ int List(const std::vector<std::string>& args)
         std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
         return kExitPortUnavailable;
     }
-    std::fprintf(stderr, "%s\nListening on UDP port 67 for %d s. Restart the server (power it off and on) so that it "
-                         "asks for an address; press Ctrl+C to end.\n",
+    std::fprintf(stderr,
+                 "%s\nListening on UDP port 67 for %d s. Restart the server (power it off and on) so that it "
+                 "asks for an address; press Ctrl+C to end.\n",
                  FilterDescription(list.options).c_str(), list.seconds);
     const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(list.seconds) * 1000;
     int listed = 0;
@@ -82,9 +83,17 @@ int List(const std::vector<std::string>& args)
             std::fflush(stdout);
             ++listed;
             break;
-        case HeadlessEvent::NetworkFailed: failed = true; running = false; break;
-        case HeadlessEvent::Interrupted: interrupted = true; running = false; break;
-        case HeadlessEvent::TimedOut: running = false; break;
+        case HeadlessEvent::NetworkFailed:
+            failed = true;
+            running = false;
+            break;
+        case HeadlessEvent::Interrupted:
+            interrupted = true;
+            running = false;
+            break;
+        case HeadlessEvent::TimedOut:
+            running = false;
+            break;
         }
     }
     if (failed) {
@@ -134,8 +143,9 @@ int Set(const std::vector<std::string>& args)
         std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
         return kExitPortUnavailable;
     }
-    std::fprintf(stderr, "%s\nWaiting up to %d s for server %s. Restart it now (power it off and on) so that it asks "
-                         "for an address.\n",
+    std::fprintf(stderr,
+                 "%s\nWaiting up to %d s for server %s. Restart it now (power it off and on) so that it asks "
+                 "for an address.\n",
                  FilterDescription(set.options).c_str(), set.seconds, set.serial.c_str());
     if (!HeardWith(set.serial, set.options))
         std::fprintf(stderr, "Note: %s is not a MERROW serial number; it is heard only with --all.\n",
@@ -151,7 +161,8 @@ int Set(const std::vector<std::string>& args)
         case HeadlessEvent::NetworkFailed:
             std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
             return kExitPortUnavailable;
-        case HeadlessEvent::Interrupted: return EndInterrupted(headless, StageIdle, set.serial, address);
+        case HeadlessEvent::Interrupted:
+            return EndInterrupted(headless, StageIdle, set.serial, address);
         case HeadlessEvent::TimedOut:
             std::fprintf(stderr, "tessel-cli: server %s did not ask for an address in time.\n", set.serial.c_str());
             return Finish(headless, kExitNoRequest);

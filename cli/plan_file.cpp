@@ -59,9 +59,12 @@ bool LooksLikeHeader(const std::vector<std::string>& fields)
 std::string RefusalReason(int box)
 {
     switch (box) {
-    case IDS_ZERO_ADDRESS: return "0.0.0.0 cannot be given to a server";
-    case IDS_BROADCAST_ADDRESS: return "the broadcast address cannot be given to a server";
-    default: return "an address ending in 0, 1 or 255 is refused without --yes";
+    case IDS_ZERO_ADDRESS:
+        return "0.0.0.0 cannot be given to a server";
+    case IDS_BROADCAST_ADDRESS:
+        return "the broadcast address cannot be given to a server";
+    default:
+        return "an address ending in 0, 1 or 255 is refused without --yes";
     }
 }
 

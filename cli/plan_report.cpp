@@ -23,26 +23,39 @@ std::string Seconds(double seconds)
 std::string PlanOutcome(const PlanRow& row)
 {
     switch (row.state) {
-    case PlanRow::NotHeard: return "not heard";
-    case PlanRow::Waiting: return "heard, not started";
-    case PlanRow::Running: return "running";
+    case PlanRow::NotHeard:
+        return "not heard";
+    case PlanRow::Waiting:
+        return "heard, not started";
+    case PlanRow::Running:
+        return "running";
     case PlanRow::Interrupted:
         if (row.stage >= StageStored) return "interrupted, stored";
         if (row.stage == StageVerified) return "interrupted, answers, not stored";
         if (row.stage >= StageReplied) return "interrupted after the reply";
         return "interrupted, nothing sent";
-    case PlanRow::Ended: break;
+    case PlanRow::Ended:
+        break;
     }
     switch (row.status) {
-    case kExitOk: return "stored";
-    case kExitUntilRestart: return "until restart";
-    case kExitNotVerified: return "not verified";
-    case kExitNoRequest: return "no request";
-    case kExitUnconfirmed: return "unconfirmed";
-    case kExitAlreadySet: return "already set";
-    case kExitRefused: return "address in use";
-    case kExitNotChecked: return "not checked";
-    default: return "status " + std::to_string(row.status);
+    case kExitOk:
+        return "stored";
+    case kExitUntilRestart:
+        return "until restart";
+    case kExitNotVerified:
+        return "not verified";
+    case kExitNoRequest:
+        return "no request";
+    case kExitUnconfirmed:
+        return "unconfirmed";
+    case kExitAlreadySet:
+        return "already set";
+    case kExitRefused:
+        return "address in use";
+    case kExitNotChecked:
+        return "not checked";
+    default:
+        return "status " + std::to_string(row.status);
     }
 }
 
@@ -88,7 +101,7 @@ std::string PlanTable(const std::vector<PlanRow>& rows)
 
 int PlanExitStatus(const std::vector<PlanRow>& rows)
 {
-    static constexpr int kWorstFirst[] = {kExitNotChecked, kExitRefused,     kExitNotVerified, kExitNoRequest,
+    static constexpr int kWorstFirst[] = {kExitNotChecked,   kExitRefused,     kExitNotVerified, kExitNoRequest,
                                           kExitUntilRestart, kExitUnconfirmed, kExitAlreadySet};
     bool seen[256] = {};
     // A server that never got its job did not ask in time, as set says it.

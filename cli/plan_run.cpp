@@ -33,8 +33,7 @@ class QuietFrontEnd final : public SetIpFrontEnd {
 public:
     QuietFrontEnd(std::string serial, Ipv4Bytes address, bool confirm, bool unchecked)
         : m_serial(std::move(serial)), m_address(address), m_confirm(confirm), m_unchecked(unchecked)
-    {
-    }
+    {}
     MsgAnswer ShowBox(const BoxStyle& box) override { return TerminalAnswer(box, m_confirm, m_unchecked); }
     std::optional<Ipv4Bytes> ReadAddress() override { return m_address; }
     void FocusField(int) override {}
@@ -194,7 +193,8 @@ private:
             finished.swap(m_finished);
         }
         for (const Finished& done : finished) {
-            const auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [&](const auto& j) { return j->row == done.row; });
+            const auto it =
+                std::find_if(m_jobs.begin(), m_jobs.end(), [&](const auto& j) { return j->row == done.row; });
             Job& job = **it;
             job.thread.join();
             PlanRow& row = m_rows[done.row];
@@ -237,7 +237,8 @@ private:
     {
         StopJobs(headless);
         bool replied = false;
-        for (const PlanRow& row : m_rows) replied = replied || (row.state == PlanRow::Interrupted && row.stage >= StageReplied);
+        for (const PlanRow& row : m_rows)
+            replied = replied || (row.state == PlanRow::Interrupted && row.stage >= StageReplied);
         std::fprintf(stdout, "\n");
         if (replied) std::fprintf(stderr, "tessel-cli: interrupted; letting the jobs reach a safe step...\n");
         const int status = InterruptExitStatus();
@@ -254,8 +255,7 @@ private:
     {
         if (m_args.json) {
             std::fputs(PlanTable(m_rows).c_str(), stderr);
-            std::printf("%s\n",
-                        PlanJsonSummary(m_rows, m_unlisted, m_other, ended, status).c_str());
+            std::printf("%s\n", PlanJsonSummary(m_rows, m_unlisted, m_other, ended, status).c_str());
         } else {
             std::printf("\n%s", PlanTable(m_rows).c_str());
         }

@@ -63,14 +63,17 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
         return {kExitRefused, {}};
     }
     switch (outcome.result) {
-    case StageStored: return {kExitOk, {}};
+    case StageStored:
+        return {kExitOk, {}};
     case StageVerified:
         // Found at the address by the final check, yet no store confirmed:
         // scripts tell this from an address that failed to store.
         if (!outcome.finalAnswered) return {kExitUntilRestart, {}};
         return {kExitUnconfirmed, "answers at " + address + "; storing it permanently was not confirmed"};
-    case StageAwaitRequest: return {kExitNoRequest, {}};
-    default: return {kExitNotVerified, {}};
+    case StageAwaitRequest:
+        return {kExitNoRequest, {}};
+    default:
+        return {kExitNotVerified, {}};
     }
 }
 
@@ -98,21 +101,21 @@ std::string InterruptedStateLine(int stage, const std::string& serial, const std
 std::string JsonServerLine(const std::string& serial, const std::string& address,
                            std::chrono::system_clock::time_point heard)
 {
-    return "{\"serial\":" + JsonText(serial) + ",\"address\":" + JsonText(address) + ",\"heard\":" +
-           JsonText(UtcTime(heard)) + "}";
+    return "{\"serial\":" + JsonText(serial) + ",\"address\":" + JsonText(address) +
+           ",\"heard\":" + JsonText(UtcTime(heard)) + "}";
 }
 
 std::string JsonSummaryLine(int servers, bool interrupted, int otherInterface)
 {
-    return "{\"summary\":{\"servers\":" + std::to_string(servers) + ",\"ended\":" +
-           JsonText(interrupted ? "interrupted" : "time limit") +
+    return "{\"summary\":{\"servers\":" + std::to_string(servers) +
+           ",\"ended\":" + JsonText(interrupted ? "interrupted" : "time limit") +
            (otherInterface >= 0 ? ",\"other_interface\":" + std::to_string(otherInterface) : std::string()) + "}}";
 }
 
 std::string OtherInterfaceLine(int requests)
 {
-    return std::to_string(requests) + (requests == 1 ? " request" : " requests") +
-           " on other interfaces " + (requests == 1 ? "was" : "were") + " not heard.";
+    return std::to_string(requests) + (requests == 1 ? " request" : " requests") + " on other interfaces " +
+           (requests == 1 ? "was" : "were") + " not heard.";
 }
 
 }  // namespace tessel::cli

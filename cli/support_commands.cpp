@@ -45,21 +45,23 @@ std::string ParseStep(const std::vector<std::string>& args, StepArguments& out)
     }
     if (positional.size() != 2) return "give what to do and an address";
     out.kind = positional[0];
-    if (!ParseAddress(positional[1])) return "not an IP address (four numbers 0 to 255 joined by dots): " + positional[1];
+    if (!ParseAddress(positional[1]))
+        return "not an IP address (four numbers 0 to 255 joined by dots): " + positional[1];
     out.address = positional[1];
     return {};
 }
 
 // Parses the step and checks its kind against the two a command knows; on a
 // bad command line prints why and the usage, and answers false.
-bool ParseStepOrTell(const std::vector<std::string>& args, const char* command, const char* first,
-                     const char* second, StepArguments& step)
+bool ParseStepOrTell(const std::vector<std::string>& args, const char* command, const char* first, const char* second,
+                     StepArguments& step)
 {
     std::string error = ParseStep(args, step);
-    if (error.empty() && step.kind != first && step.kind != second) error = std::string("unknown ") + command + ": " + step.kind;
+    if (error.empty() && step.kind != first && step.kind != second)
+        error = std::string("unknown ") + command + ": " + step.kind;
     if (error.empty()) return true;
-    std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli %s %s|%s ADDRESS [--logfile PATH]\n", error.c_str(), command,
-                 first, second);
+    std::fprintf(stderr, "tessel-cli: %s\nUsage: tessel-cli %s %s|%s ADDRESS [--logfile PATH]\n", error.c_str(),
+                 command, first, second);
     return false;
 }
 
@@ -94,10 +96,11 @@ int Probe(const std::vector<std::string>& args)
         case IcmpAnswer::NoAnswer:
             break;
         case IcmpAnswer::NotPermitted:
-            std::printf("%s was not checked: this program is not permitted to send ICMP echo requests here.\n"
-                        "Give the program its capabilities (as root: setcap %s+ep %s), or let its group use "
-                        "ping sockets (sysctl net.ipv4.ping_group_range).\n",
-                        step.address.c_str(), kNeededCapabilities, RunningProgramPath("tessel-cli").c_str());
+            std::printf(
+                "%s was not checked: this program is not permitted to send ICMP echo requests here.\n"
+                "Give the program its capabilities (as root: setcap %s+ep %s), or let its group use "
+                "ping sockets (sysctl net.ipv4.ping_group_range).\n",
+                step.address.c_str(), kNeededCapabilities, RunningProgramPath("tessel-cli").c_str());
             return kExitNotChecked;
         case IcmpAnswer::NotSent:
             std::printf("%s was not checked: the ICMP echo request could not be sent.\n", step.address.c_str());
@@ -119,7 +122,8 @@ int Store(const std::vector<std::string>& args)
     auto log = OpenLogfile(step);
     auto session = std::make_shared<InternetSession>(ApplicationName(TextOf(IDS_PROGRAM_TITLE)));
     if (step.kind == "http") {
-        const bool stored = StoreByWebForm(NetworkWorkers(), step.address, step.address, session, RealClock(), log.get());
+        const bool stored =
+            StoreByWebForm(NetworkWorkers(), step.address, step.address, session, RealClock(), log.get());
         return Tell(stored, step.address + " stored the address through its web form.",
                     step.address + " did not confirm the web form within 2.8 s.");
     }
@@ -128,8 +132,7 @@ int Store(const std::vector<std::string>& args)
     shared.logFile = log.get();
     shared.stage.store(StageVerified);
     NetworkWorkers().StoreOverFtp(step.address, session, shared);
-    return Tell(shared.stage.load() == StageStored,
-                step.address + " stored the address in its FTP configuration file.",
+    return Tell(shared.stage.load() == StageStored, step.address + " stored the address in its FTP configuration file.",
                 step.address + " did not take the address over FTP (the logfile says at which step).");
 }
 

@@ -24,7 +24,10 @@ std::string WithoutTrailingBlanks(const std::string& text)
 }
 }  // namespace
 
-std::string BoxTextForTerminal(int boxId) { return WithoutTrailingBlanks(TextOf(boxId)); }
+std::string BoxTextForTerminal(int boxId)
+{
+    return WithoutTrailingBlanks(TextOf(boxId));
+}
 
 std::string StageHeadline(int textId)
 {
@@ -34,12 +37,11 @@ std::string StageHeadline(int textId)
     return begin == std::string::npos ? first : first.substr(begin);
 }
 
-TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding,
-                                   std::FILE* out, bool goOnUnchecked)
-    : m_serial(std::move(serial)), m_address(address), m_confirm(confirmReservedEnding),
-      m_unchecked(goOnUnchecked), m_out(out), m_tty(::isatty(::fileno(out)) != 0)
-{
-}
+TerminalFrontEnd::TerminalFrontEnd(std::string serial, Ipv4Bytes address, bool confirmReservedEnding, std::FILE* out,
+                                   bool goOnUnchecked)
+    : m_serial(std::move(serial)), m_address(address), m_confirm(confirmReservedEnding), m_unchecked(goOnUnchecked),
+      m_out(out), m_tty(::isatty(::fileno(out)) != 0)
+{}
 
 MsgAnswer TerminalAnswer(const BoxStyle& box, bool confirmReservedEnding, bool goOnUnchecked)
 {
@@ -82,11 +84,20 @@ void TerminalFrontEnd::OpenStage(int textId)
     Draw();
 }
 
-void TerminalFrontEnd::SetStageText(int textId) { m_text = textId; }
+void TerminalFrontEnd::SetStageText(int textId)
+{
+    m_text = textId;
+}
 
-void TerminalFrontEnd::SetBar(int position) { m_bar = position; }
+void TerminalFrontEnd::SetBar(int position)
+{
+    m_bar = position;
+}
 
-void TerminalFrontEnd::Repaint() { Draw(); }
+void TerminalFrontEnd::Repaint()
+{
+    Draw();
+}
 
 void TerminalFrontEnd::CloseStage()
 {

@@ -102,9 +102,10 @@ std::string FullUsage()
     // overlapping copy (-Wrestrict).
     text += '\n';
     text += ExitStatusHelp();
-    text += "Without root the program needs the capabilities cap_net_bind_service\n"
-            "(UDP port 67), cap_net_raw (the ICMP check of an address) and\n"
-            "cap_net_admin (the ARP table). As root: setcap ";
+    text +=
+        "Without root the program needs the capabilities cap_net_bind_service\n"
+        "(UDP port 67), cap_net_raw (the ICMP check of an address) and\n"
+        "cap_net_admin (the ARP table). As root: setcap ";
     text += kNeededCapabilities;
     text += "+ep PATH\n";
     return text;

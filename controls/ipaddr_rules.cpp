@@ -66,18 +66,25 @@ bool PasteAccepted(std::string_view text)
 
 CIPAddrRules::CIPAddrRules(IPAddrView& view, std::uint32_t style)
     : m_view(view), m_bNoValidate((style & IPAS_NOVALIDATE) != 0)
-{
-}
+{}
 
 bool CIPAddrRules::OnChar(int n, int character, bool shiftDown)
 {
     switch (ActionOfChar(character)) {
-    case FieldCharAction::LeaveControl: m_view.LeaveControl(shiftDown); return false;
-    case FieldCharAction::NextField: NextField(n, true); return false;
+    case FieldCharAction::LeaveControl:
+        m_view.LeaveControl(shiftDown);
+        return false;
+    case FieldCharAction::NextField:
+        NextField(n, true);
+        return false;
     case FieldCharAction::Swallow:
-    case FieldCharAction::ToWindow: return false;
-    case FieldCharAction::Edit: return true;
-    case FieldCharAction::Refuse: m_view.Beep(); return false;
+    case FieldCharAction::ToWindow:
+        return false;
+    case FieldCharAction::Edit:
+        return true;
+    case FieldCharAction::Refuse:
+        m_view.Beep();
+        return false;
     }
     return false;
 }

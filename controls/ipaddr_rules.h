@@ -27,7 +27,7 @@ enum IPAddrMessage : unsigned {
 
 struct IPAddrData {
     std::array<std::uint8_t, 4> octets{};  // fields 1 to 4; all 0 when not valid
-    std::int32_t badField = 0;              // 0 when valid, else the first bad field (1 to 4)
+    std::int32_t badField = 0;             // 0 when valid, else the first bad field (1 to 4)
 };
 
 inline constexpr int kIPAddrFields = 4;

@@ -66,12 +66,12 @@ bool StoreByWebForm(AssignmentWorkers& workers, const std::string& address, cons
     return stored;
 }
 
-AddressAssignment::AddressAssignment() : AddressAssignment(NetworkWorkers(), HiddenCommands()) {}
+AddressAssignment::AddressAssignment() : AddressAssignment(NetworkWorkers(), HiddenCommands())
+{}
 
 AddressAssignment::AddressAssignment(AssignmentWorkers& workers, SystemCommands& commands)
     : m_workers(workers), m_commands(commands)
-{
-}
+{}
 
 AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& message, const std::string&,
                                      const std::string& desiredAddress)
@@ -114,8 +114,7 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
     log(EvTemporarySuccess, desiredAddress);
 
     const std::string storeAddress = desiredNow();
-    const bool stored =
-        StoreByWebForm(m_workers, storeAddress, desiredAddress, context.session, clock, shared.logFile);
+    const bool stored = StoreByWebForm(m_workers, storeAddress, desiredAddress, context.session, clock, shared.logFile);
     if (stored) RaiseStage(shared, StageStored);
     if (shared.stopRequested.load()) return AssignmentEnd::StopThread;
     if (stored) return AssignmentEnd::BackToListening;

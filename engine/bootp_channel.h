@@ -17,12 +17,12 @@ inline constexpr std::uint16_t kBootpServerPort = 67;
 // user is not sent looking for a program that does not exist.
 enum class OpenResult {
     Ok,
-    StartupFailed,        // the socket layer could not be initialised
-    SocketInvalid,        // no socket could be created
-    BroadcastFailed,      // broadcasting could not be enabled
-    PortInUse,            // another program holds the port
-    PortNotPermitted,     // binding the port needs privileges we lack
-    BindFailed,           // any other bind failure
+    StartupFailed,     // the socket layer could not be initialised
+    SocketInvalid,     // no socket could be created
+    BroadcastFailed,   // broadcasting could not be enabled
+    PortInUse,         // another program holds the port
+    PortNotPermitted,  // binding the port needs privileges we lack
+    BindFailed,        // any other bind failure
 };
 
 enum class ReceiveStatus { Ok, Error, Closed };

@@ -21,7 +21,7 @@ struct EngineHost::Parts {
     std::string hostName;
     SharedState shared;
     std::unique_ptr<AssignmentProcedure> procedure;
-    std::unique_ptr<JobBoard> jobs;  // after `shared`, which it reads, and before the thread
+    std::unique_ptr<JobBoard> jobs;         // after `shared`, which it reads, and before the thread
     std::unique_ptr<BootpChannel> channel;  // handed to the thread at Start()
     std::unique_ptr<NetworkThread> thread;
     bool kept = false;  // the thread outlived its stop: these parts live to the end
@@ -49,7 +49,10 @@ HostIdentity LookUpHost()
     return host;
 }
 
-std::string ProgramName() { return ApplicationName(TextOf(IDS_PROGRAM_TITLE)); }
+std::string ProgramName()
+{
+    return ApplicationName(TextOf(IDS_PROGRAM_TITLE));
+}
 
 EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
 {
@@ -80,13 +83,31 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     }
 }
 
-EngineHost::~EngineHost() { Stop(); }
+EngineHost::~EngineHost()
+{
+    Stop();
+}
 
-SharedState& EngineHost::Shared() { return m_parts->shared; }
-ServerTable& EngineHost::Table() { return m_parts->table; }
-CLogfile& EngineHost::Log() { return *m_parts->log; }
-std::atomic<int>& EngineHost::OnlyMerrow() { return m_parts->onlyMerrow; }
-JobBoard* EngineHost::Jobs() { return m_parts->jobs.get(); }
+SharedState& EngineHost::Shared()
+{
+    return m_parts->shared;
+}
+ServerTable& EngineHost::Table()
+{
+    return m_parts->table;
+}
+CLogfile& EngineHost::Log()
+{
+    return *m_parts->log;
+}
+std::atomic<int>& EngineHost::OnlyMerrow()
+{
+    return m_parts->onlyMerrow;
+}
+JobBoard* EngineHost::Jobs()
+{
+    return m_parts->jobs.get();
+}
 
 void EngineHost::Start()
 {
@@ -98,7 +119,10 @@ void EngineHost::Start()
     p.thread->Start();
 }
 
-bool EngineHost::Started() const { return m_parts->thread != nullptr; }
+bool EngineHost::Started() const
+{
+    return m_parts->thread != nullptr;
+}
 
 bool EngineHost::WaitUntilListening()
 {
@@ -107,8 +131,14 @@ bool EngineHost::WaitUntilListening()
     return m_parts->thread->WaitUntilListening();
 }
 
-OpenResult EngineHost::Opened() const { return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok; }
-bool EngineHost::Finished() const { return !m_parts->kept && (!m_parts->thread || m_parts->thread->Finished()); }
+OpenResult EngineHost::Opened() const
+{
+    return m_parts->thread ? m_parts->thread->Opened() : OpenResult::Ok;
+}
+bool EngineHost::Finished() const
+{
+    return !m_parts->kept && (!m_parts->thread || m_parts->thread->Finished());
+}
 
 int EngineHost::RequestStop()
 {
@@ -116,8 +146,14 @@ int EngineHost::RequestStop()
     return tessel::RequestStop(m_parts->shared);
 }
 
-void EngineHost::CloseLogfile() { m_parts->log->Close(); }
-void EngineHost::ReleaseLogfile() { m_parts->log->Release(); }
+void EngineHost::CloseLogfile()
+{
+    m_parts->log->Close();
+}
+void EngineHost::ReleaseLogfile()
+{
+    m_parts->log->Release();
+}
 
 bool EngineHost::Stop(int timeoutMs)
 {

@@ -13,7 +13,10 @@ std::string FormatAddress(const std::uint8_t* bytes)
     return text;
 }
 
-std::string FormatAddress(const Ipv4Bytes& bytes) { return FormatAddress(bytes.data()); }
+std::string FormatAddress(const Ipv4Bytes& bytes)
+{
+    return FormatAddress(bytes.data());
+}
 
 std::optional<std::uint8_t> ParseOctet(std::string_view text)
 {
@@ -41,7 +44,10 @@ std::optional<Ipv4Bytes> ParseAddress(std::string_view text)
     return bytes;
 }
 
-Ipv4Bytes AddressBytesOrZero(std::string_view text) { return ParseAddress(text).value_or(Ipv4Bytes{}); }
+Ipv4Bytes AddressBytesOrZero(std::string_view text)
+{
+    return ParseAddress(text).value_or(Ipv4Bytes{});
+}
 
 int RefusingBox(const Ipv4Bytes& address, bool reservedEndingConfirmed)
 {

@@ -2,7 +2,8 @@
 
 namespace tessel {
 
-JobBoard::JobBoard(const SharedState& host, Runner runner) : m_host(host), m_runner(std::move(runner)) {}
+JobBoard::JobBoard(const SharedState& host, Runner runner) : m_host(host), m_runner(std::move(runner))
+{}
 
 JobBoard::~JobBoard()
 {

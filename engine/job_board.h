@@ -24,8 +24,8 @@ namespace tessel {
 class JobBoard {
 public:
     struct Job {
-        SharedState shared;  // the job's own block; its logfile and clock are the host's
-        ServerTable table;   // the job's server, as heard
+        SharedState shared;                // the job's own block; its logfile and clock are the host's
+        ServerTable table;                 // the job's server, as heard
         std::atomic<bool> running{false};  // a procedure works for it now
         std::thread procedure;
     };

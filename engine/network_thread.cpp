@@ -27,8 +27,7 @@ public:
     Loop(SharedState& shared, NetworkThreadEnv& env)
         : m_shared(shared), m_env(env), m_channel(*env.channel),
           m_clock(shared.clock != nullptr ? *shared.clock : RealClock())
-    {
-    }
+    {}
 
     int Run()
     {
@@ -69,13 +68,22 @@ private:
         m_env.openResult.store(result);
         int event = 0;
         switch (result) {
-        case OpenResult::Ok: return true;
-        case OpenResult::StartupFailed: event = EvSocketStartupFailed; break;
-        case OpenResult::SocketInvalid: event = EvSocketInvalid; break;
-        case OpenResult::BroadcastFailed: event = EvBroadcastOptionFailed; break;
+        case OpenResult::Ok:
+            return true;
+        case OpenResult::StartupFailed:
+            event = EvSocketStartupFailed;
+            break;
+        case OpenResult::SocketInvalid:
+            event = EvSocketInvalid;
+            break;
+        case OpenResult::BroadcastFailed:
+            event = EvBroadcastOptionFailed;
+            break;
         case OpenResult::PortInUse:
         case OpenResult::PortNotPermitted:
-        case OpenResult::BindFailed: event = EvBindFailed; break;
+        case OpenResult::BindFailed:
+            event = EvBindFailed;
+            break;
         }
         // The channel has already closed what it opened.
         Log(event);
@@ -87,8 +95,7 @@ private:
     // come in on the chosen one.
     bool ArrivedOnChosenInterface() const
     {
-        return m_shared.onlyInterface == 0 ||
-               static_cast<unsigned>(m_message.interfaceIndex) == m_shared.onlyInterface;
+        return m_shared.onlyInterface == 0 || static_cast<unsigned>(m_message.interfaceIndex) == m_shared.onlyInterface;
     }
 
     // False when a stop was asked for meanwhile: the note is not worth
@@ -164,7 +171,8 @@ private:
         }
         if (m_env.procedure == nullptr) return AssignmentEnd::BackToListening;
         if (!chosen) {
-            if (m_shared.jobs != nullptr) m_shared.jobs->Route(serial, m_message, *m_env.procedure, m_channel, m_session);
+            if (m_shared.jobs != nullptr)
+                m_shared.jobs->Route(serial, m_message, *m_env.procedure, m_channel, m_session);
             return AssignmentEnd::BackToListening;
         }
         AssignmentContext context{m_shared, m_channel, m_session};
@@ -227,10 +235,7 @@ private:
         return kExitAfterStop;
     }
 
-    void Log(int code, const std::string& value = {})
-    {
-        LogEvent(m_shared.logFile, code, value);
-    }
+    void Log(int code, const std::string& value = {}) { LogEvent(m_shared.logFile, code, value); }
     bool Logging() const { return m_shared.logFile != nullptr && m_shared.logFile->IsEnabled(); }
     void NewLine()
     {
@@ -263,8 +268,8 @@ struct NetworkThread::Runtime {
     std::condition_variable done;
 };
 
-NetworkThread::NetworkThread(SharedState& shared, std::unique_ptr<BootpChannel> channel,
-                             AssignmentProcedure* procedure, SessionFactory openSession)
+NetworkThread::NetworkThread(SharedState& shared, std::unique_ptr<BootpChannel> channel, AssignmentProcedure* procedure,
+                             SessionFactory openSession)
     : m_shared(shared), m_runtime(std::make_shared<Runtime>())
 {
     m_runtime->env.channel = std::move(channel);
@@ -298,7 +303,10 @@ bool NetworkThread::WaitUntilListening()
     return true;
 }
 
-bool NetworkThread::StartFailed() const { return m_runtime->env.openResult.load() != OpenResult::Ok; }
+bool NetworkThread::StartFailed() const
+{
+    return m_runtime->env.openResult.load() != OpenResult::Ok;
+}
 
 void NetworkThread::Start()
 {
@@ -313,7 +321,10 @@ void NetworkThread::Start()
     });
 }
 
-void NetworkThread::RequestStop() { tessel::RequestStop(m_shared); }
+void NetworkThread::RequestStop()
+{
+    tessel::RequestStop(m_shared);
+}
 
 bool NetworkThread::WakeAndJoin(int timeoutMs)
 {
@@ -334,9 +345,21 @@ bool NetworkThread::WakeAndJoin(int timeoutMs)
     return true;
 }
 
-bool NetworkThread::Finished() const { return m_runtime->finished.load(); }
-int NetworkThread::ExitCode() const { return m_runtime->exitCode.load(); }
-OpenResult NetworkThread::Opened() const { return m_runtime->env.openResult.load(); }
-bool NetworkThread::Listening() const { return m_runtime->env.listening.load(); }
+bool NetworkThread::Finished() const
+{
+    return m_runtime->finished.load();
+}
+int NetworkThread::ExitCode() const
+{
+    return m_runtime->exitCode.load();
+}
+OpenResult NetworkThread::Opened() const
+{
+    return m_runtime->env.openResult.load();
+}
+bool NetworkThread::Listening() const
+{
+    return m_runtime->env.listening.load();
+}
 
 }  // namespace tessel

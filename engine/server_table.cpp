@@ -20,7 +20,10 @@ int CompareIgnoringCase(const std::string& a, const std::string& b)
 
 }  // namespace
 
-ServerTable::ServerTable() { m_rows.push_back(ServerRow{kPlaceholderText, kPlaceholderText, false}); }
+ServerTable::ServerTable()
+{
+    m_rows.push_back(ServerRow{kPlaceholderText, kPlaceholderText, false});
+}
 
 void ServerTable::SetObserver(ServerTableObserver* observer)
 {
@@ -41,9 +44,15 @@ int ServerTable::Insert(ServerRow row)
     return index;
 }
 
-int ServerTable::InsertServer(const std::string& serial) { return Insert(ServerRow{serial, "", true}); }
+int ServerTable::InsertServer(const std::string& serial)
+{
+    return Insert(ServerRow{serial, "", true});
+}
 
-int ServerTable::InsertNote(const std::string& text) { return Insert(ServerRow{text, "", false}); }
+int ServerTable::InsertNote(const std::string& text)
+{
+    return Insert(ServerRow{text, "", false});
+}
 
 bool ServerTable::SetAddress(int index, const std::string& address)
 {

@@ -10,8 +10,8 @@
 namespace tessel {
 
 struct ServerRow {
-    std::string serial;   // column 0: the serial number, or a note text
-    std::string address;  // column 1: the current address, or a note text
+    std::string serial;     // column 0: the serial number, or a note text
+    std::string address;    // column 1: the current address, or a note text
     bool isServer = false;  // false for the placeholder and start-up note rows
 };
 

@@ -30,10 +30,16 @@ public:
             return OpenResult::BroadcastFailed;
         }
         switch (udp::Bind(socket, m_port)) {
-        case udp::BindResult::Ok: return OpenResult::Ok;
-        case udp::BindResult::InUse: Close(); return OpenResult::PortInUse;
-        case udp::BindResult::NotPermitted: Close(); return OpenResult::PortNotPermitted;
-        case udp::BindResult::OtherError: break;
+        case udp::BindResult::Ok:
+            return OpenResult::Ok;
+        case udp::BindResult::InUse:
+            Close();
+            return OpenResult::PortInUse;
+        case udp::BindResult::NotPermitted:
+            Close();
+            return OpenResult::PortNotPermitted;
+        case udp::BindResult::OtherError:
+            break;
         }
         Close();
         return OpenResult::BindFailed;
@@ -95,6 +101,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BootpChannel> MakeSocketChannel(std::uint16_t port) { return std::make_unique<SocketChannel>(port); }
+std::unique_ptr<BootpChannel> MakeSocketChannel(std::uint16_t port)
+{
+    return std::make_unique<SocketChannel>(port);
+}
 
 }  // namespace tessel

@@ -61,9 +61,15 @@ std::string CLogfile::ResolvePath(const std::string& folder, const std::string& 
     return SystemDriveRoot() + NativeSeparators(folder + "\\" + fileName);
 }
 
-CLogfile::CLogfile(std::string folder, std::string fileName) : m_path(ResolvePath(folder, fileName)) { Open(); }
+CLogfile::CLogfile(std::string folder, std::string fileName) : m_path(ResolvePath(folder, fileName))
+{
+    Open();
+}
 
-CLogfile::CLogfile(LogfilePath path) : m_path(std::move(path.path)) { Open(); }
+CLogfile::CLogfile(LogfilePath path) : m_path(std::move(path.path))
+{
+    Open();
+}
 
 void CLogfile::Open()
 {
@@ -73,7 +79,10 @@ void CLogfile::Open()
     WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
 }
 
-CLogfile::~CLogfile() { Close(); }
+CLogfile::~CLogfile()
+{
+    Close();
+}
 
 void CLogfile::Close()
 {

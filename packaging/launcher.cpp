@@ -60,15 +60,18 @@ std::string AccessMessage()
 {
     const std::string user = UserName();
     std::string text = std::string(kName) + ": you may not use Tessel on this computer yet.\n";
-    text += "Tessel gives print servers their addresses with network rights that only root and\n"
-            "the members of the group tessel have here.\n";
+    text +=
+        "Tessel gives print servers their addresses with network rights that only root and\n"
+        "the members of the group tessel have here.\n";
     if (ListedInGroup(user)) {
-        text += "You are a member of the group tessel, but this session began before you were added:\n"
-                "log out and log in again.";
+        text +=
+            "You are a member of the group tessel, but this session began before you were added:\n"
+            "log out and log in again.";
     } else {
-        text += "An administrator gives you access with\n"
-                "  sudo usermod -aG tessel " +
-                user + "\nand you then log out and log in again.";
+        text +=
+            "An administrator gives you access with\n"
+            "  sudo usermod -aG tessel " +
+            user + "\nand you then log out and log in again.";
     }
     return text;
 }

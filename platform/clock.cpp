@@ -13,7 +13,10 @@ std::int64_t SteadyNowMs()
 }
 }  // namespace
 
-std::int64_t SteadyClock::nowMs() { return SteadyNowMs(); }
+std::int64_t SteadyClock::nowMs()
+{
+    return SteadyNowMs();
+}
 
 void SteadyClock::sleepMs(std::int64_t ms)
 {
@@ -33,7 +36,8 @@ void VirtualClock::sleepMs(std::int64_t ms)
     m_sleptMs.fetch_add(ms);
 }
 
-ScaledClock::ScaledClock(double factor) : m_factor(factor > 0 ? factor : 1.0), m_originMs(SteadyNowMs()) {}
+ScaledClock::ScaledClock(double factor) : m_factor(factor > 0 ? factor : 1.0), m_originMs(SteadyNowMs())
+{}
 
 std::int64_t ScaledClock::nowMs()
 {
@@ -43,7 +47,8 @@ std::int64_t ScaledClock::nowMs()
 void ScaledClock::sleepMs(std::int64_t ms)
 {
     if (ms <= 0) return;
-    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::int64_t>(static_cast<double>(ms) * 1000.0 / m_factor)));
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(static_cast<std::int64_t>(static_cast<double>(ms) * 1000.0 / m_factor)));
 }
 
 }  // namespace tessel

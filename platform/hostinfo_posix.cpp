@@ -15,7 +15,10 @@ namespace tessel {
 
 namespace {
 
-bool IsLoopback(in_addr a) { return (ntohl(a.s_addr) >> 24) == 127; }
+bool IsLoopback(in_addr a)
+{
+    return (ntohl(a.s_addr) >> 24) == 127;
+}
 
 std::string Dotted(in_addr a)
 {

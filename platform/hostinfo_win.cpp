@@ -14,7 +14,10 @@ namespace tessel {
 
 namespace {
 
-bool IsLoopback(const in_addr& a) { return (ntohl(a.s_addr) >> 24) == 127; }
+bool IsLoopback(const in_addr& a)
+{
+    return (ntohl(a.s_addr) >> 24) == 127;
+}
 
 std::string Dotted(const in_addr& a)
 {

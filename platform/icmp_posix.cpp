@@ -57,7 +57,10 @@ std::uint16_t NextSequence()
     return static_cast<std::uint16_t>(sequence.fetch_add(1) + 1);
 }
 
-bool IsPermissionError(int error) { return error == EACCES || error == EPERM; }
+bool IsPermissionError(int error)
+{
+    return error == EACCES || error == EPERM;
+}
 
 // The socket, or -1 with `refused` telling whether the system said no for
 // lack of permission (rather than for want of resources).
@@ -134,9 +137,14 @@ IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind ki
 
     const auto id = static_cast<std::uint16_t>(::getpid());
     const std::uint16_t sequence = NextSequence();
-    std::uint8_t request[kIcmpHeaderSize] = {kEchoRequest, 0, 0, 0,
-                                             static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id),
-                                             static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence)};
+    std::uint8_t request[kIcmpHeaderSize] = {kEchoRequest,
+                                             0,
+                                             0,
+                                             0,
+                                             static_cast<std::uint8_t>(id >> 8),
+                                             static_cast<std::uint8_t>(id),
+                                             static_cast<std::uint8_t>(sequence >> 8),
+                                             static_cast<std::uint8_t>(sequence)};
     // A datagram socket fills in identifier and checksum itself; a raw one
     // sends exactly these bytes.
     const std::uint16_t checksum = InternetChecksum(request, sizeof request);
@@ -168,7 +176,8 @@ IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind ki
         std::uint8_t reply[1500];
         sockaddr_in from{};
         socklen_t fromSize = sizeof from;
-        const ssize_t got = ::recvfrom(socket.fd(), reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+        const ssize_t got =
+            ::recvfrom(socket.fd(), reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
         if (got < 0) {
             // A datagram socket reports an ICMP error (unreachable) as a
             // failed receive: that is not an answer, keep waiting.

@@ -47,9 +47,12 @@ IcmpAnswer WhyNoReply(DWORD error)
     case IP_TTL_EXPIRED_TRANSIT:
     case IP_TTL_EXPIRED_REASSEM:
     case ERROR_NETWORK_UNREACHABLE:
-    case ERROR_HOST_UNREACHABLE: return IcmpAnswer::NoAnswer;
-    case ERROR_ACCESS_DENIED: return IcmpAnswer::NotPermitted;
-    default: return IcmpAnswer::NotSent;
+    case ERROR_HOST_UNREACHABLE:
+        return IcmpAnswer::NoAnswer;
+    case ERROR_ACCESS_DENIED:
+        return IcmpAnswer::NotPermitted;
+    default:
+        return IcmpAnswer::NotSent;
     }
 }
 

@@ -36,7 +36,10 @@ bool GlobalInit()
 }
 
 // The response body is not needed; swallow it.
-std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) { return size * count; }
+std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*)
+{
+    return size * count;
+}
 
 struct Listing {
     std::string text;
@@ -181,12 +184,14 @@ struct InternetSession::Client {
 
 InternetSession::InternetSession(std::string userAgent)
     : m_userAgent(std::move(userAgent)), m_client(GlobalInit() ? std::make_unique<Client>() : nullptr)
-{
-}
+{}
 
 InternetSession::~InternetSession() = default;
 
-bool InternetSession::IsOpen() const { return m_client != nullptr; }
+bool InternetSession::IsOpen() const
+{
+    return m_client != nullptr;
+}
 
 std::optional<long> InternetSession::PostForm(const FormPost& post) const
 {
@@ -242,8 +247,8 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     if (!m_client) return nullptr;
     CurlHandle transfer = m_client->OpenTransfer(m_userAgent);
     if (!transfer) return nullptr;
-    auto connection = std::make_unique<CurlFtpConnection>(std::move(transfer),
-                                                          "ftp://" + host + ":" + std::to_string(port) + "/");
+    auto connection =
+        std::make_unique<CurlFtpConnection>(std::move(transfer), "ftp://" + host + ":" + std::to_string(port) + "/");
     if (!connection->LogIn(user, password)) return nullptr;
     return connection;
 }

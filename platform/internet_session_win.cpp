@@ -102,16 +102,19 @@ InternetSession::InternetSession(std::string userAgent) : m_userAgent(std::move(
     // Every connect, send and receive is bounded, so that a worker whose
     // starter has given up still ends.
     DWORD timeout = static_cast<DWORD>(kTransferTimeoutMs);
-    for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                               INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-                               INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
+    for (const DWORD option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+          INTERNET_OPTION_DATA_SEND_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
         ::InternetSetOptionA(session.get(), option, &timeout, sizeof timeout);
     m_client = std::make_unique<Client>(std::move(session));
 }
 
 InternetSession::~InternetSession() = default;
 
-bool InternetSession::IsOpen() const { return m_client != nullptr; }
+bool InternetSession::IsOpen() const
+{
+    return m_client != nullptr;
+}
 
 std::optional<long> InternetSession::PostForm(const FormPost& post) const
 {

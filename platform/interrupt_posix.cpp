@@ -50,7 +50,10 @@ void WatchInterrupts()
     });
 }
 
-int InterruptRequested() { return g_signal.load(); }
+int InterruptRequested()
+{
+    return g_signal.load();
+}
 
 bool WaitForInterrupt(int timeoutMs)
 {

@@ -27,11 +27,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     int number = 0;
     switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT: number = SIGINT; break;
+    case CTRL_BREAK_EVENT:
+        number = SIGINT;
+        break;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: number = SIGTERM; break;
-    default: return FALSE;
+    case CTRL_SHUTDOWN_EVENT:
+        number = SIGTERM;
+        break;
+    default:
+        return FALSE;
     }
     int expected = 0;
     g_request.compare_exchange_strong(expected, number);
@@ -61,7 +66,10 @@ void WatchInterrupts()
     });
 }
 
-int InterruptRequested() { return g_request.load(); }
+int InterruptRequested()
+{
+    return g_request.load();
+}
 
 bool WaitForInterrupt(int timeoutMs)
 {

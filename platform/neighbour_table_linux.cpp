@@ -78,8 +78,8 @@ public:
                 return errno;
             }
             errno = 0;
-            const int rc = mnl_cb_run(buffer.data(), static_cast<size_t>(got), request->nlmsg_seq, m_portId,
-                                      callback, data);
+            const int rc =
+                mnl_cb_run(buffer.data(), static_cast<size_t>(got), request->nlmsg_seq, m_portId, callback, data);
             if (rc == MNL_CB_ERROR) return errno != 0 ? errno : EPROTO;
             if (rc == MNL_CB_STOP) return 0;
         }
@@ -149,14 +149,12 @@ int OnAttribute(const nlattr* attribute, void* data)
 int OnNeighbour(const nlmsghdr* message, void* data)
 {
     auto* search = static_cast<EntrySearch*>(data);
-    if (message->nlmsg_type != RTM_NEWNEIGH || mnl_nlmsg_get_payload_len(message) < sizeof(ndmsg))
-        return MNL_CB_OK;
+    if (message->nlmsg_type != RTM_NEWNEIGH || mnl_nlmsg_get_payload_len(message) < sizeof(ndmsg)) return MNL_CB_OK;
     const auto* neighbour = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
     if (neighbour->ndm_family != AF_INET) return MNL_CB_OK;
     EntryAttributes attributes;
     if (mnl_attr_parse(message, sizeof(ndmsg), OnAttribute, &attributes) < 0) return MNL_CB_OK;
-    if (attributes.destination == nullptr ||
-        std::memcmp(attributes.destination, &search->wanted, sizeof(in_addr)) != 0)
+    if (attributes.destination == nullptr || std::memcmp(attributes.destination, &search->wanted, sizeof(in_addr)) != 0)
         return MNL_CB_OK;
     FoundEntry entry;
     entry.interfaceIndex = neighbour->ndm_ifindex;
@@ -206,7 +204,10 @@ struct OwnEntry {
 std::mutex g_ownLock;
 std::vector<OwnEntry> g_own;
 
-bool SameAddress(const in_addr& a, const in_addr& b) { return a.s_addr == b.s_addr; }
+bool SameAddress(const in_addr& a, const in_addr& b)
+{
+    return a.s_addr == b.s_addr;
+}
 
 // The entry is still the one we wrote: nobody replaced it meanwhile.
 bool IsStillOurs(const FoundEntry* entry, const OwnEntry& own)

@@ -36,9 +36,12 @@ constexpr int kNetworkCapabilities[] = {CAP_NET_BIND_SERVICE, CAP_NET_RAW, CAP_N
 int CapabilityOf(NetworkRight right)
 {
     switch (right) {
-    case NetworkRight::BindPort: return CAP_NET_BIND_SERVICE;
-    case NetworkRight::RawSocket: return CAP_NET_RAW;
-    case NetworkRight::NeighbourTable: return CAP_NET_ADMIN;
+    case NetworkRight::BindPort:
+        return CAP_NET_BIND_SERVICE;
+    case NetworkRight::RawSocket:
+        return CAP_NET_RAW;
+    case NetworkRight::NeighbourTable:
+        return CAP_NET_ADMIN;
     }
     return CAP_NET_ADMIN;
 }
@@ -55,8 +58,9 @@ std::string RunningProgramPath(const std::string& fallback)
 
 std::string CapabilitiesAdvice(const std::string& program)
 {
-    return std::string("Run it as root, or give the program three capabilities once (as root):\n"
-                       "  setcap ") +
+    return std::string(
+               "Run it as root, or give the program three capabilities once (as root):\n"
+               "  setcap ") +
            kNeededCapabilities + "+p " + program +
            "\n"
            "cap_net_bind_service: to listen on UDP port 67, where servers ask for an address;\n"

@@ -26,9 +26,11 @@ std::string CapabilitiesAdvice(const std::string& program)
 
 // Windows has no capability sets to lower or raise: the rights a call needs
 // are the account's or the firewall's.
-void LowerNetworkRights() {}
+void LowerNetworkRights()
+{}
 
-RaisedRight::RaisedRight(NetworkRight) {}
+RaisedRight::RaisedRight(NetworkRight)
+{}
 
 RaisedRight::~RaisedRight() = default;
 

@@ -2,7 +2,11 @@
 
 namespace tessel {
 
-int SocketStartup() { return 0; }
-void SocketCleanup() {}
+int SocketStartup()
+{
+    return 0;
+}
+void SocketCleanup()
+{}
 
 }  // namespace tessel

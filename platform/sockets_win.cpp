@@ -17,6 +17,9 @@ int SocketStartup()
     return 0;
 }
 
-void SocketCleanup() { ::WSACleanup(); }
+void SocketCleanup()
+{
+    ::WSACleanup();
+}
 
 }  // namespace tessel

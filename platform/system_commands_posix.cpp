@@ -89,8 +89,7 @@ bool StartHidden(const std::vector<std::string>& argv)
     try {
         std::thread([pid] {
             int status = 0;
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         }).detach();
     } catch (const std::system_error&) {
         // Without a reaper thread the child is reaped at the program's end.

@@ -41,8 +41,8 @@ bool StartHiddenCommand(const wchar_t* program, const std::string& commandLine)
     PROCESS_INFORMATION process{};
     // A console command started from tessel-cli would otherwise write into
     // its console; with no window of its own its output goes nowhere.
-    if (!::CreateProcessW(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &process))
+    if (!::CreateProcessW(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &process))
         return false;
     // Nobody waits for the command; closing the handles lets the system
     // forget it when it ends.
@@ -69,7 +69,10 @@ public:
         return StartHiddenCommand(L"arp.exe", "arp -s " + address + " " + serial + " " + hostAddress);
     }
 
-    void PingOnce(const std::string& address) override { StartHiddenCommand(L"ping.exe", "ping -n 1 -w 1000 " + address); }
+    void PingOnce(const std::string& address) override
+    {
+        StartHiddenCommand(L"ping.exe", "ping -n 1 -w 1000 " + address);
+    }
 
     // Windows' ping sends to a directed broadcast address as to any other.
     void PingBroadcast(const std::string& address) override { PingOnce(address); }

@@ -34,8 +34,7 @@ ReceiveResult Receive(Handle socket, std::uint8_t* buffer, std::size_t capacity,
 bool HasWaiting(Handle socket);
 // Sends to 255.255.255.255:port. With an interface index the datagram
 // leaves through that interface, whatever the routing table says.
-bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port,
-                   int interfaceIndex);
+bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port, int interfaceIndex);
 // Wakes a blocked Receive.
 void Shutdown(Handle socket);
 void Close(Handle socket);

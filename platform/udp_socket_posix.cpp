@@ -39,10 +39,13 @@ BindResult Bind(Handle socket, std::uint16_t port)
     if (::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
         return BindResult::Ok;
     switch (errno) {
-    case EADDRINUSE: return BindResult::InUse;
+    case EADDRINUSE:
+        return BindResult::InUse;
     case EACCES:
-    case EPERM: return BindResult::NotPermitted;
-    default: return BindResult::OtherError;
+    case EPERM:
+        return BindResult::NotPermitted;
+    default:
+        return BindResult::OtherError;
     }
 }
 
@@ -89,8 +92,7 @@ bool HasWaiting(Handle socket)
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port,
-                   int interfaceIndex)
+bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port, int interfaceIndex)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -123,7 +125,10 @@ bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, 
     return n == static_cast<ssize_t>(length);
 }
 
-void Shutdown(Handle socket) { ::shutdown(static_cast<int>(socket), SHUT_RDWR); }
+void Shutdown(Handle socket)
+{
+    ::shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
 
 void Close(Handle socket)
 {

@@ -11,7 +11,10 @@ namespace tessel::udp {
 
 namespace {
 
-SOCKET AsSocket(Handle socket) { return static_cast<SOCKET>(socket); }
+SOCKET AsSocket(Handle socket)
+{
+    return static_cast<SOCKET>(socket);
+}
 
 // WSARecvMsg is reached only through the provider's extension table; the
 // pointer is the same for every UDP socket of the process, so it is asked
@@ -70,11 +73,14 @@ BindResult Bind(Handle socket, std::uint16_t port)
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(AsSocket(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) return BindResult::Ok;
     switch (::WSAGetLastError()) {
-    case WSAEADDRINUSE: return BindResult::InUse;
+    case WSAEADDRINUSE:
+        return BindResult::InUse;
     // Windows has no privileged ports: a refused bind means that another
     // program holds the port for its exclusive use.
-    case WSAEACCES: return BindResult::InUse;
-    default: return BindResult::OtherError;
+    case WSAEACCES:
+        return BindResult::InUse;
+    default:
+        return BindResult::OtherError;
     }
 }
 
@@ -93,9 +99,8 @@ ReceiveResult Receive(Handle socket, std::uint8_t* buffer, std::size_t capacity,
         msg.dwBufferCount = 1;
         msg.Control = WSABUF{sizeof control, control};
         DWORD received = 0;
-        const int error = receiveMessage(AsSocket(socket), &msg, &received, nullptr, nullptr) == 0
-                              ? 0
-                              : ::WSAGetLastError();
+        const int error =
+            receiveMessage(AsSocket(socket), &msg, &received, nullptr, nullptr) == 0 ? 0 : ::WSAGetLastError();
         if (error == WSAECONNRESET || error == WSAEINTR) continue;
         if (error != 0 && error != WSAEMSGSIZE) return ReceiveResult::Error;
 
@@ -129,8 +134,7 @@ bool HasWaiting(Handle socket)
     return ::select(0, &readable, nullptr, nullptr, &now) > 0;
 }
 
-bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port,
-                   int interfaceIndex)
+bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port, int interfaceIndex)
 {
     // A limited broadcast otherwise follows the default route: wrong on a
     // machine with two networks, impossible on one with none. Windows takes

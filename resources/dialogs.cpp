@@ -14,14 +14,13 @@ constexpr ControlTemplate kAboutControls[] = {
     {IDC_ABOUT_OK, K::PushButton, "OK", 152, 20, 48, 17, s::DefaultButton | s::TabStop, 0, nullptr},
 };
 
-constexpr DialogTemplate kAboutBox{IDD_ABOUTBOX, "MERROW Tessel", 8, 222, 84, dialogstyle::SystemMenu,
-                                   kAboutControls};
+constexpr DialogTemplate kAboutBox{IDD_ABOUTBOX, "MERROW Tessel", 8, 222, 84, dialogstyle::SystemMenu, kAboutControls};
 
 // The main window, in tab and creation order.
 constexpr ControlTemplate kMainControls[] = {
     {IDC_SERVER_LIST, K::ListView, "", 89, 38, 150, 70,
-     s::SingleSelection | s::ShowSelectionAlways | s::SortAscending | s::NoSortHeader | s::ClientEdge | s::TabStop,
-     0, nullptr},
+     s::SingleSelection | s::ShowSelectionAlways | s::SortAscending | s::NoSortHeader | s::ClientEdge | s::TabStop, 0,
+     nullptr},
     {IDC_IPADDRESS, K::Custom, "", 89, 192, 68, 13, s::Border | s::TabStop | s::NoValidate, 0, kIPAddrClass},
     {IDC_SET_IP, K::PushButton, "&Set IP address", 171, 192, 68, 13, s::DefaultButton | s::TabStop, 0, nullptr},
     {ID_HELP, K::PushButton, "&Help", 260, 184, 51, 14, s::TabStop, 0, nullptr},
@@ -49,7 +48,11 @@ constexpr ControlTemplate kMainControls[] = {
 };
 
 constexpr DialogTemplate kMainDialog{
-    IDD_TESSEL_DIALOG, kMainCaption, 10, 316, 222,
+    IDD_TESSEL_DIALOG,
+    kMainCaption,
+    10,
+    316,
+    222,
     dialogstyle::SystemMenu | dialogstyle::MinimizeBox | dialogstyle::Centered | dialogstyle::TaskbarButton,
     kMainControls};
 
@@ -89,8 +92,8 @@ constexpr ControlTemplate kStageControls[] = {
 };
 
 constexpr ControlTemplate kShutdownControls[] = {
-    {IDC_STATIC, K::Text, "Please wait while the \nprogram shuts down...", 10, 30, 144, 20, s::Center | s::NoPrefix,
-     0, nullptr},
+    {IDC_STATIC, K::Text, "Please wait while the \nprogram shuts down...", 10, 30, 144, 20, s::Center | s::NoPrefix, 0,
+     nullptr},
 };
 
 constexpr DialogTemplate kValidating{IDD_VALIDATING, "", kProgressFont, 164, 86, kNoticeStyle, kValidatingControls};
@@ -99,9 +102,18 @@ constexpr DialogTemplate kShutdown{IDD_SHUTDOWN, "", kProgressFont, 164, 84, kNo
 
 }  // namespace
 
-const DialogTemplate& ValidatingTemplate() { return kValidating; }
-const DialogTemplate& StageTemplate() { return kStage; }
-const DialogTemplate& ShutdownNoticeTemplate() { return kShutdown; }
+const DialogTemplate& ValidatingTemplate()
+{
+    return kValidating;
+}
+const DialogTemplate& StageTemplate()
+{
+    return kStage;
+}
+const DialogTemplate& ShutdownNoticeTemplate()
+{
+    return kShutdown;
+}
 
 std::span<const ControlTooltip> MainDialogTooltips()
 {
@@ -111,8 +123,7 @@ std::span<const ControlTooltip> MainDialogTooltips()
 const char* MainDialogTooltip(int id)
 {
     for (const ControlTooltip& tip : kMainTooltips) {
-        if (tip.id == id)
-            return tip.text;
+        if (tip.id == id) return tip.text;
     }
     return nullptr;
 }

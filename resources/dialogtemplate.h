@@ -15,10 +15,10 @@ inline constexpr int IDC_STATIC = -1;
 
 enum class ControlKind {
     PushButton,
-    CheckBox,   // automatic: a click toggles it
-    Text,       // static text
-    Image,      // static picture; `resource` names the bitmap
-    Icon,       // static picture; `resource` names the icon
+    CheckBox,  // automatic: a click toggles it
+    Text,      // static text
+    Image,     // static picture; `resource` names the bitmap
+    Icon,      // static picture; `resource` names the icon
     GroupBox,
     GrayFrame,  // a plain grey rectangle
     Edit,       // text field
@@ -37,7 +37,7 @@ inline constexpr std::uint32_t ClientEdge = 1u << 4;     // sunken edge
 inline constexpr std::uint32_t DefaultButton = 1u << 5;  // push button that Enter presses
 inline constexpr std::uint32_t Flat = 1u << 6;
 inline constexpr std::uint32_t Transparent = 1u << 7;
-inline constexpr std::uint32_t Center = 1u << 8;  // text or picture centred
+inline constexpr std::uint32_t Center = 1u << 8;    // text or picture centred
 inline constexpr std::uint32_t NoPrefix = 1u << 9;  // "&" is shown, not a mnemonic
 inline constexpr std::uint32_t ReadOnly = 1u << 10;
 inline constexpr std::uint32_t MultiLine = 1u << 11;
@@ -54,8 +54,8 @@ inline constexpr std::uint32_t NoValidate = 1u << 16;
 namespace dialogstyle {
 inline constexpr std::uint32_t SystemMenu = 1u << 0;
 inline constexpr std::uint32_t MinimizeBox = 1u << 1;
-inline constexpr std::uint32_t Centered = 1u << 2;  // centred on the screen when shown
-inline constexpr std::uint32_t NoCaption = 1u << 3;  // no title bar at all
+inline constexpr std::uint32_t Centered = 1u << 2;       // centred on the screen when shown
+inline constexpr std::uint32_t NoCaption = 1u << 3;      // no title bar at all
 inline constexpr std::uint32_t TaskbarButton = 1u << 4;  // a top-level window of its own
 }  // namespace dialogstyle
 

@@ -13,16 +13,16 @@ inline constexpr int IDD_STAGE = 132;
 inline constexpr int IDD_SHUTDOWN = 133;
 
 // Pictures.
-inline constexpr int IDR_MAINFRAME = 128;   // the program icon, 32 x 32 and 16 x 16
-inline constexpr int IDB_BANNER = 134;      // left banner, 116 x 330
-inline constexpr int IDB_LOGO = 147;        // the maker's logo, 102 x 38
-inline constexpr int IDB_STEP1 = 149;       // step marker 1, 19 x 35
-inline constexpr int IDB_STEP2 = 152;       // step marker 2, 19 x 35
-inline constexpr int IDR_ANIMATION = 154;   // 80 x 48, 29 frames
+inline constexpr int IDR_MAINFRAME = 128;  // the program icon, 32 x 32 and 16 x 16
+inline constexpr int IDB_BANNER = 134;     // left banner, 116 x 330
+inline constexpr int IDB_LOGO = 147;       // the maker's logo, 102 x 38
+inline constexpr int IDB_STEP1 = 149;      // step marker 1, 19 x 35
+inline constexpr int IDB_STEP2 = 152;      // step marker 2, 19 x 35
+inline constexpr int IDR_ANIMATION = 154;  // 80 x 48, 29 frames
 
 // Commands and controls.
-inline constexpr int IDC_ABOUT_OK = 1;  // the About box's OK
-inline constexpr int IDC_CLOSE = 2;  // Cancel: the Close button, Escape, the window's close
+inline constexpr int IDC_ABOUT_OK = 1;   // the About box's OK
+inline constexpr int IDC_CLOSE = 2;      // Cancel: the Close button, Escape, the window's close
 inline constexpr int IDM_ABOUTBOX = 16;  // system-menu command
 inline constexpr int ID_HELP = 57670;
 inline constexpr int IDC_SET_IP = 1018;

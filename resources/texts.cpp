@@ -162,7 +162,10 @@ constexpr std::array kTexts{
     Entry{IDS_IPADDR_CAPTION, "Bad user input"},
 };
 
-constexpr bool ById(const auto& a, const auto& b) { return a.id < b.id; }
+constexpr bool ById(const auto& a, const auto& b)
+{
+    return a.id < b.id;
+}
 static_assert(std::is_sorted(kTexts.begin(), kTexts.end(), [](const Entry& a, const Entry& b) { return ById(a, b); }),
               "the text table must stay sorted by number");
 
@@ -196,14 +199,15 @@ constexpr std::array kBoxes{
     BoxStyle{IDS_NO_TCPIP, B::Ok, I::Stop, 0},
     BoxStyle{IDS_NOT_CHECKED, B::YesNo, I::Question, 1},
 };
-static_assert(std::is_sorted(kBoxes.begin(), kBoxes.end(), [](const BoxStyle& a, const BoxStyle& b) { return ById(a, b); }),
+static_assert(std::is_sorted(kBoxes.begin(), kBoxes.end(),
+                             [](const BoxStyle& a, const BoxStyle& b) { return ById(a, b); }),
               "the box table must stay sorted by number");
 
 template <typename Table>
 auto Find(const Table& table, int id) -> decltype(&table[0])
 {
-    const auto it = std::lower_bound(table.begin(), table.end(), id,
-                                     [](const auto& e, int wanted) { return e.id < wanted; });
+    const auto it =
+        std::lower_bound(table.begin(), table.end(), id, [](const auto& e, int wanted) { return e.id < wanted; });
     return it == table.end() || it->id != id ? nullptr : &*it;
 }
 
@@ -215,16 +219,22 @@ const char* TextOf(int id)
     return entry ? entry->text : "";
 }
 
-const BoxStyle* FindBoxStyle(int id) { return Find(kBoxes, id); }
+const BoxStyle* FindBoxStyle(int id)
+{
+    return Find(kBoxes, id);
+}
 
 MsgAnswer DefaultAnswer(MsgButtons buttons, int defaultButton)
 {
     // A default beyond the last button falls back to the first, as the
     // system's boxes do.
     switch (buttons) {
-    case MsgButtons::Ok: return MsgAnswer::Ok;
-    case MsgButtons::OkCancel: return defaultButton == 1 ? MsgAnswer::Cancel : MsgAnswer::Ok;
-    case MsgButtons::YesNo: return defaultButton == 1 ? MsgAnswer::No : MsgAnswer::Yes;
+    case MsgButtons::Ok:
+        return MsgAnswer::Ok;
+    case MsgButtons::OkCancel:
+        return defaultButton == 1 ? MsgAnswer::Cancel : MsgAnswer::Ok;
+    case MsgButtons::YesNo:
+        return defaultButton == 1 ? MsgAnswer::No : MsgAnswer::Yes;
     case MsgButtons::YesNoCancel:
         return defaultButton == 1 ? MsgAnswer::No : defaultButton == 2 ? MsgAnswer::Cancel : MsgAnswer::Yes;
     }

@@ -70,7 +70,7 @@ enum class MsgIcon { None, Exclamation, Information, Question, Stop };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 struct BoxStyle {
-    int id;             // the number of the box's text
+    int id;  // the number of the box's text
     MsgButtons buttons;
     MsgIcon icon;
     int defaultButton;  // 0, 1 or 2: first, second or third button

@@ -42,7 +42,9 @@ LRESULT CALLBACK ClipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Clip* clip = ClipOf(hwnd);
     switch (message) {
-    case WM_CREATE: SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(new Clip)); return 0;
+    case WM_CREATE:
+        SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(new Clip));
+        return 0;
     case WM_NCDESTROY:
         if (clip) {
             if (clip->strip) DeleteObject(clip->strip);
@@ -56,9 +58,13 @@ LRESULT CALLBACK ClipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             InvalidateRect(hwnd, nullptr, FALSE);
         }
         return 0;
-    case WM_PAINT: Paint(hwnd, clip); return 0;
-    case WM_NCHITTEST: return HTTRANSPARENT;
-    default: break;
+    case WM_PAINT:
+        Paint(hwnd, clip);
+        return 0;
+    case WM_NCHITTEST:
+        return HTTRANSPARENT;
+    default:
+        break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
@@ -74,8 +80,8 @@ bool ClipOpen(HWND hwnd, int resource, int frames)
 {
     Clip* clip = hwnd ? ClipOf(hwnd) : nullptr;
     if (!clip || frames <= 0) return false;
-    auto* strip = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), IMAGE_BITMAP,
-                                                  0, 0, LR_DEFAULTCOLOR));
+    auto* strip = static_cast<HBITMAP>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     if (!strip) return false;
     BITMAP info{};
     GetObjectW(strip, sizeof(info), &info);

@@ -102,8 +102,10 @@ Win32Control Win32ControlOf(const ControlTemplate& row)
         if (s & style::Flat) style |= BS_FLAT;
         if (s & style::Center) style |= BS_CENTER;
         return {nullptr, kButtonOrdinal, style, exStyle};
-    case ControlKind::CheckBox: return {nullptr, kButtonOrdinal, style | BS_AUTOCHECKBOX, exStyle};
-    case ControlKind::GroupBox: return {nullptr, kButtonOrdinal, style | BS_GROUPBOX, exStyle};
+    case ControlKind::CheckBox:
+        return {nullptr, kButtonOrdinal, style | BS_AUTOCHECKBOX, exStyle};
+    case ControlKind::GroupBox:
+        return {nullptr, kButtonOrdinal, style | BS_GROUPBOX, exStyle};
     case ControlKind::Text:
         style |= (s & style::Center) ? SS_CENTER : SS_LEFT;
         if (s & style::NoPrefix) style |= SS_NOPREFIX;
@@ -112,8 +114,10 @@ Win32Control Win32ControlOf(const ControlTemplate& row)
         // Scaled to its row, as the Linux window draws it: at the bitmap's
         // own height the banner would cover the version text under it.
         return {nullptr, kStaticOrdinal, style | SS_BITMAP | SS_REALSIZECONTROL, exStyle};
-    case ControlKind::Icon: return {nullptr, kStaticOrdinal, style | SS_ICON, exStyle};
-    case ControlKind::GrayFrame: return {nullptr, kStaticOrdinal, style | SS_GRAYFRAME, exStyle};
+    case ControlKind::Icon:
+        return {nullptr, kStaticOrdinal, style | SS_ICON, exStyle};
+    case ControlKind::GrayFrame:
+        return {nullptr, kStaticOrdinal, style | SS_GRAYFRAME, exStyle};
     case ControlKind::Edit:
         if (s & style::ReadOnly) style |= ES_READONLY;
         // A multi-line field wraps its text; a single line scrolls it.
@@ -127,7 +131,8 @@ Win32Control Win32ControlOf(const ControlTemplate& row)
         if (s & style::ShowSelectionAlways) style |= LVS_SHOWSELALWAYS;
         if (s & style::NoSortHeader) style |= LVS_NOSORTHEADER;
         return {WC_LISTVIEWW, 0, style, exStyle};
-    case ControlKind::Animation: return {kClipClass, 0, style, exStyle & ~static_cast<DWORD>(WS_EX_TRANSPARENT)};
+    case ControlKind::Animation:
+        return {kClipClass, 0, style, exStyle & ~static_cast<DWORD>(WS_EX_TRANSPARENT)};
     case ControlKind::Custom:
         // The address control's own style sits in the class-defined bits.
         if (s & style::NoValidate) style |= IPAS_NOVALIDATE;
@@ -220,7 +225,8 @@ HFONT FitTextToField(HWND field, int margin)
 {
     if (AllLinesShow(field)) return nullptr;
     LOGFONTW face{};
-    if (!GetObjectW(reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)), sizeof(face), &face)) return nullptr;
+    if (!GetObjectW(reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)), sizeof(face), &face))
+        return nullptr;
     const LONG height = face.lfHeight < 0 ? -face.lfHeight : face.lfHeight;
     HFONT made = nullptr;
     for (LONG smaller = height - 1; smaller >= height * 2 / 3 && smaller > 0; --smaller) {

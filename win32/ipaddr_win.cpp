@@ -24,7 +24,10 @@ class CIPAddrWin final : public IPAddrView {
 public:
     CIPAddrWin(HWND hwnd, DWORD style) : m_hwnd(hwnd), m_rules(*this, style & IPAS_NOVALIDATE) {}
 
-    HWND Field(int n) const { return n >= 1 && n <= kIPAddrFields ? m_fields[static_cast<std::size_t>(n - 1)] : nullptr; }
+    HWND Field(int n) const
+    {
+        return n >= 1 && n <= kIPAddrFields ? m_fields[static_cast<std::size_t>(n - 1)] : nullptr;
+    }
     CIPAddrRules& Rules() { return m_rules; }
     HFONT m_font = nullptr;
     std::array<HWND, kIPAddrFields> m_fields{};
@@ -166,8 +169,11 @@ LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lPara
         if (ClipboardText(field, text) && !control->Rules().OnPaste(text)) return 0;
         break;
     }
-    case WM_NCDESTROY: RemoveWindowSubclass(field, FieldProc, kFieldSubclass); break;
-    default: break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(field, FieldProc, kFieldSubclass);
+        break;
+    default:
+        break;
     }
     return DefSubclassProc(field, message, wParam, lParam);
 }
@@ -229,7 +235,8 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         if (control)
             for (HWND field : control->m_fields) SendMessageW(field, EM_SETREADONLY, wParam, 0);
         return 1;
-    default: break;
+    default:
+        break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }

@@ -59,17 +59,33 @@ UINT MessageBoxFlags(MsgButtons buttons, MsgIcon icon, int defaultButton)
 {
     UINT flags = 0;
     switch (buttons) {
-    case MsgButtons::Ok: flags |= MB_OK; break;
-    case MsgButtons::OkCancel: flags |= MB_OKCANCEL; break;
-    case MsgButtons::YesNo: flags |= MB_YESNO; break;
-    case MsgButtons::YesNoCancel: flags |= MB_YESNOCANCEL; break;
+    case MsgButtons::Ok:
+        flags |= MB_OK;
+        break;
+    case MsgButtons::OkCancel:
+        flags |= MB_OKCANCEL;
+        break;
+    case MsgButtons::YesNo:
+        flags |= MB_YESNO;
+        break;
+    case MsgButtons::YesNoCancel:
+        flags |= MB_YESNOCANCEL;
+        break;
     }
     switch (icon) {
     case MsgIcon::None:
-    case MsgIcon::Exclamation: flags |= MB_ICONEXCLAMATION; break;
-    case MsgIcon::Information: flags |= MB_ICONINFORMATION; break;
-    case MsgIcon::Question: flags |= MB_ICONQUESTION; break;
-    case MsgIcon::Stop: flags |= MB_ICONSTOP; break;
+    case MsgIcon::Exclamation:
+        flags |= MB_ICONEXCLAMATION;
+        break;
+    case MsgIcon::Information:
+        flags |= MB_ICONINFORMATION;
+        break;
+    case MsgIcon::Question:
+        flags |= MB_ICONQUESTION;
+        break;
+    case MsgIcon::Stop:
+        flags |= MB_ICONSTOP;
+        break;
     }
     if (defaultButton == 1) flags |= MB_DEFBUTTON2;
     if (defaultButton == 2) flags |= MB_DEFBUTTON3;
@@ -97,10 +113,14 @@ MsgAnswer ShowWin32Box(const Win32Box& box)
     --g_boxDepth;
     if (ownerDisabled) EnableWindow(box.owner, FALSE);
     switch (answer) {
-    case IDCANCEL: return MsgAnswer::Cancel;
-    case IDYES: return MsgAnswer::Yes;
-    case IDNO: return MsgAnswer::No;
-    default: return MsgAnswer::Ok;
+    case IDCANCEL:
+        return MsgAnswer::Cancel;
+    case IDYES:
+        return MsgAnswer::Yes;
+    case IDNO:
+        return MsgAnswer::No;
+    default:
+        return MsgAnswer::Ok;
     }
 }
 

@@ -21,8 +21,7 @@ std::optional<std::string> ReadTesselPath()
     wchar_t value[kValueBufferBytes / sizeof(wchar_t) + 1] = {};
     DWORD size = kValueBufferBytes;
     DWORD type = 0;
-    const LONG status =
-        RegQueryValueExW(key, kTesselPathValueW, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    const LONG status = RegQueryValueExW(key, kTesselPathValueW, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
     value[size / sizeof(wchar_t)] = L'\0';

@@ -48,11 +48,16 @@ INT_PTR CALLBACK ProgressDialogProc(HWND, UINT message, WPARAM, LPARAM)
 ListKey ListKeyOf(WORD key)
 {
     switch (key) {
-    case VK_HOME: return ListKey::Home;
-    case VK_END: return ListKey::End;
-    case VK_UP: return ListKey::Up;
-    case VK_DOWN: return ListKey::Down;
-    default: return ListKey::Other;
+    case VK_HOME:
+        return ListKey::Home;
+    case VK_END:
+        return ListKey::End;
+    case VK_UP:
+        return ListKey::Up;
+    case VK_DOWN:
+        return ListKey::Down;
+    default:
+        return ListKey::Other;
     }
 }
 
@@ -106,8 +111,12 @@ INT_PTR CALLBACK CTesselDlgWin::DialogProc(HWND hwnd, UINT message, WPARAM wPara
 INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
-    case WM_NOTIFY: OnNotify(*reinterpret_cast<const NMHDR*>(lParam)); return FALSE;
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_NOTIFY:
+        OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+        return FALSE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
             ShowAboutBox(m_hInstance, m_hWnd);
@@ -125,8 +134,11 @@ INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         return FALSE;
-    case WM_TESSEL_POSTED: RunPostedCalls(); return TRUE;
-    default: return FALSE;
+    case WM_TESSEL_POSTED:
+        RunPostedCalls();
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 
@@ -146,8 +158,8 @@ void CTesselDlgWin::OnInitDialog()
     FillTexts();
     // The maker's host name is a small caption under the logo.
     HDC dc = GetDC(m_hWnd);
-    m_hWebFont = CreateFontW(-MulDiv(kWebButtonFontPoints, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0,
-                             0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, kDialogFace);
+    m_hWebFont = CreateFontW(-MulDiv(kWebButtonFontPoints, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0,
+                             0, DEFAULT_CHARSET, 0, 0, 0, 0, kDialogFace);
     ReleaseDC(m_hWnd, dc);
     SendMessageW(Item(IDC_MERROW_HOMEPAGE), WM_SETFONT, reinterpret_cast<WPARAM>(m_hWebFont), TRUE);
     // Step 2 waits until a server is picked.
@@ -292,11 +304,21 @@ void CTesselDlgWin::OnCommand(int id, int code)
 {
     if (!m_pCommands) return;
     switch (id) {
-    case IDC_SET_IP: m_pCommands->OnSetIpAddress(); break;
-    case IDC_HOMEPAGE_SELECTED: m_pCommands->OnHomePageOfSelected(); break;
-    case IDC_MERROW_HOMEPAGE: m_pCommands->OnMerrowHomePage(); break;
-    case IDC_CLOSE: m_pCommands->OnClose(); break;
-    case ID_HELP: ShowWin32Help(m_nHelpContext.load()); break;
+    case IDC_SET_IP:
+        m_pCommands->OnSetIpAddress();
+        break;
+    case IDC_HOMEPAGE_SELECTED:
+        m_pCommands->OnHomePageOfSelected();
+        break;
+    case IDC_MERROW_HOMEPAGE:
+        m_pCommands->OnMerrowHomePage();
+        break;
+    case IDC_CLOSE:
+        m_pCommands->OnClose();
+        break;
+    case ID_HELP:
+        ShowWin32Help(m_nHelpContext.load());
+        break;
     case IDC_LOGFILE:
         if (code == BN_CLICKED) m_pEngine->Log().SetEnabled(IsDlgButtonChecked(m_hWnd, IDC_LOGFILE) == BST_CHECKED);
         break;
@@ -304,7 +326,8 @@ void CTesselDlgWin::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             m_pEngine->OnlyMerrow().store(IsDlgButtonChecked(m_hWnd, IDC_ONLY_MERROW) == BST_CHECKED ? 1 : 0);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

@@ -11,7 +11,8 @@ bool IsUserInputMessage(UINT message)
            (message >= WM_NCLBUTTONDOWN && message <= WM_NCXBUTTONDBLCLK) || message == WM_CONTEXTMENU;
 }
 
-Win32WindowClock::Win32WindowClock(Clock& base) : m_base(base), m_thread(GetCurrentThreadId()) {}
+Win32WindowClock::Win32WindowClock(Clock& base) : m_base(base), m_thread(GetCurrentThreadId())
+{}
 
 void Win32WindowClock::PumpWithoutInput()
 {

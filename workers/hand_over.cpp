@@ -15,9 +15,15 @@ bool ProbeRequest::Store(std::atomic<std::int32_t>& field, std::int32_t value)
     return true;
 }
 
-bool ProbeRequest::Report(std::int32_t value) { return Store(result, value); }
+bool ProbeRequest::Report(std::int32_t value)
+{
+    return Store(result, value);
+}
 
-bool ProbeRequest::ReportUnchecked(std::int32_t reason) { return Store(unchecked, reason); }
+bool ProbeRequest::ReportUnchecked(std::int32_t reason)
+{
+    return Store(unchecked, reason);
+}
 
 std::int32_t ProbeRequest::Abandon()
 {

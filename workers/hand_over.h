@@ -67,7 +67,8 @@ struct StoreRequest : ProbeRequest {
 
     StoreRequest() = default;
     StoreRequest(std::string target, std::shared_ptr<InternetSession> internet)
-        : ProbeRequest(std::move(target)), session(std::move(internet)) {}
+        : ProbeRequest(std::move(target)), session(std::move(internet))
+    {}
 };
 
 // The starter's wait: up to `steps` sleeps of 140 ms, stopping at the first

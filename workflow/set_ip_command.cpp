@@ -22,21 +22,34 @@ namespace {
 int HelpOfBox(int id)
 {
     switch (id) {
-    case IDS_NO_SERVER_CHOSEN: return kHelpNoServerChosen;
-    case IDS_ZERO_ADDRESS: return kHelpZeroAddress;
-    case IDS_ADDRESS_IN_USE: return kHelpAddressInUse;
-    case IDS_NO_REQUEST: return kHelpNoRequest;
-    case IDS_NOT_VERIFIED: return kHelpNotVerified;
+    case IDS_NO_SERVER_CHOSEN:
+        return kHelpNoServerChosen;
+    case IDS_ZERO_ADDRESS:
+        return kHelpZeroAddress;
+    case IDS_ADDRESS_IN_USE:
+        return kHelpAddressInUse;
+    case IDS_NO_REQUEST:
+        return kHelpNoRequest;
+    case IDS_NOT_VERIFIED:
+        return kHelpNotVerified;
     case IDS_UNTIL_RESTART:
-    case IDS_UNTIL_RESTART_INKWELL: return kHelpUntilRestart;
-    case IDS_STORED: return kHelpStored;
+    case IDS_UNTIL_RESTART_INKWELL:
+        return kHelpUntilRestart;
+    case IDS_STORED:
+        return kHelpStored;
     case IDS_OFFER_BROWSER:
-    case IDS_REGISTER_SERVER: return kHelpFollowUp;
-    case IDS_BROADCAST_ADDRESS: return kHelpBroadcast;
-    case IDS_RESERVED_ENDING: return kHelpReservedEnding;
-    case IDS_SAME_ADDRESS: return kHelpSameAddress;
-    case IDS_NOT_CHECKED: return kHelpNotChecked;
-    default: return kHelpUnchanged;
+    case IDS_REGISTER_SERVER:
+        return kHelpFollowUp;
+    case IDS_BROADCAST_ADDRESS:
+        return kHelpBroadcast;
+    case IDS_RESERVED_ENDING:
+        return kHelpReservedEnding;
+    case IDS_SAME_ADDRESS:
+        return kHelpSameAddress;
+    case IDS_NOT_CHECKED:
+        return kHelpNotChecked;
+    default:
+        return kHelpUnchanged;
     }
 }
 
@@ -53,7 +66,8 @@ std::string DirectedBroadcast(const std::string& host)
 
 }  // namespace
 
-CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context)) {}
+CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context))
+{}
 
 MsgAnswer CSetIpCommand::Box(int id)
 {
@@ -331,10 +345,18 @@ int CSetIpCommand::RunFallback(int stage)
 void CSetIpCommand::ShowResult(int result)
 {
     switch (result) {
-    case StageAwaitRequest: Box(IDS_NO_REQUEST); break;
-    case StageVerified: Box(m_ctx.inkwellMode ? IDS_UNTIL_RESTART_INKWELL : IDS_UNTIL_RESTART); break;
-    case StageStored: Box(IDS_STORED); break;
-    default: Box(IDS_NOT_VERIFIED); break;
+    case StageAwaitRequest:
+        Box(IDS_NO_REQUEST);
+        break;
+    case StageVerified:
+        Box(m_ctx.inkwellMode ? IDS_UNTIL_RESTART_INKWELL : IDS_UNTIL_RESTART);
+        break;
+    case StageStored:
+        Box(IDS_STORED);
+        break;
+    default:
+        Box(IDS_NOT_VERIFIED);
+        break;
     }
 }
 

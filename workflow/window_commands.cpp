@@ -61,8 +61,8 @@ WindowHost WindowHostOf(const HostIdentity& found)
     return host;
 }
 
-EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath,
-                              const HostIdentity& host, StateOwner* owner, std::atomic<int>* helpContext)
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host,
+                              StateOwner* owner, std::atomic<int>* helpContext)
 {
     const LogfileLocation location = ChooseLogfileLocation(inkwellMode, inkwellMode ? tesselPath : std::nullopt);
     EngineSetup setup;
@@ -173,8 +173,7 @@ struct CWindowCommands::PendingMessage {
 
 CWindowCommands::CWindowCommands(WindowCommandsSetup setup)
     : m_setup(std::move(setup)), m_view(*m_setup.view), m_self(std::make_shared<CWindowCommands*>(this))
-{
-}
+{}
 
 CWindowCommands::~CWindowCommands()
 {
@@ -200,7 +199,8 @@ MsgAnswer CWindowCommands::ShowBoxWithHelp(int id, int help)
     std::atomic<int>* context = m_setup.helpContext;
     if (help != kHelpUnchanged && context) context->store(help);
     const BoxStyle* style = FindBoxStyle(id);
-    const MsgAnswer answer = style ? m_view.ShowBox(*style) : m_view.ShowBox(BoxStyle{id, MsgButtons::Ok, MsgIcon::None, 0});
+    const MsgAnswer answer =
+        style ? m_view.ShowBox(*style) : m_view.ShowBox(BoxStyle{id, MsgButtons::Ok, MsgIcon::None, 0});
     if (help != kHelpUnchanged && context) context->store(kHelpAtRest);
     return answer;
 }
@@ -240,10 +240,18 @@ void CWindowCommands::OnServerListKeyDown(ListKey key)
         if (s >= 0) {
             int target = s;
             switch (key) {
-            case ListKey::End: target = n - 1; break;
-            case ListKey::Home: target = 0; break;
-            case ListKey::Up: target = std::max(s - 1, 0); break;
-            default: target = std::min(s + 1, n - 1); break;
+            case ListKey::End:
+                target = n - 1;
+                break;
+            case ListKey::Home:
+                target = 0;
+                break;
+            case ListKey::Up:
+                target = std::max(s - 1, 0);
+                break;
+            default:
+                target = std::min(s + 1, n - 1);
+                break;
             }
             selected = ReadRow(target, serial, address);
         }
@@ -400,10 +408,18 @@ void CWindowCommands::ShowStartupBox(StartupMessage message)
 {
     // The check has set the help topic already where the box has one.
     switch (message) {
-    case StartupMessage::NoTcpIp: ShowBoxWithHelp(IDS_NO_TCPIP, kHelpUnchanged); break;
-    case StartupMessage::PortInUse: ShowBoxWithHelp(IDS_PORT_IN_USE, kHelpUnchanged); break;
-    case StartupMessage::NoServerYet: ShowBoxWithHelp(IDS_RESTART_HINT, kHelpUnchanged); break;
-    case StartupMessage::PortNotPermitted: m_view.ShowTextBox(PortNotPermittedText(), MsgIcon::Stop); break;
+    case StartupMessage::NoTcpIp:
+        ShowBoxWithHelp(IDS_NO_TCPIP, kHelpUnchanged);
+        break;
+    case StartupMessage::PortInUse:
+        ShowBoxWithHelp(IDS_PORT_IN_USE, kHelpUnchanged);
+        break;
+    case StartupMessage::NoServerYet:
+        ShowBoxWithHelp(IDS_RESTART_HINT, kHelpUnchanged);
+        break;
+    case StartupMessage::PortNotPermitted:
+        m_view.ShowTextBox(PortNotPermittedText(), MsgIcon::Stop);
+        break;
     }
 }
 

@@ -62,8 +62,8 @@ WindowHost WindowHostOf(const HostIdentity& found);
 // mode in the installer's "Tessel Path" when it is there), every print
 // server listed in Inkwell mode, the maker's prefixes otherwise. The
 // caller adds what it replaces for tests (clock, channel, procedure).
-EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath,
-                              const HostIdentity& host, StateOwner* owner, std::atomic<int>* helpContext);
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host,
+                              StateOwner* owner, std::atomic<int>* helpContext);
 
 struct WindowCommandsSetup {
     MainWindowView* view = nullptr;
@@ -71,10 +71,10 @@ struct WindowCommandsSetup {
     std::atomic<int>* helpContext = nullptr;
     bool inkwellMode = false;
     HostOctets hostOctets;
-    Clock* startupClock = nullptr;        // the start-up check's; null: the steady clock
-    SystemCommands* commands = nullptr;   // null: the system's own
+    Clock* startupClock = nullptr;                                      // the start-up check's; null: the steady clock
+    SystemCommands* commands = nullptr;                                 // null: the system's own
     std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;  // empty: the real probe
-    std::function<bool()> socketWorks;    // empty: the start-up check makes a real socket
+    std::function<bool()> socketWorks;                                  // empty: the start-up check makes a real socket
 };
 
 class CWindowCommands final : public StartupCheckWindow {

@@ -47,8 +47,7 @@ class InputChannel final : public BootpChannel {
 public:
     InputChannel(std::deque<std::vector<std::uint8_t>> datagrams, SharedState& host)
         : m_datagrams(std::move(datagrams)), m_host(host)
-    {
-    }
+    {}
     OpenResult Open() override { return OpenResult::Ok; }
     ReceiveStatus Receive(BootpMessage& message) override
     {
@@ -191,8 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto rows = table.Rows();
     for (std::size_t i = 1; i < rows.size(); ++i)
-        if (rows[i - 1].isServer && rows[i].isServer)
-            Require(LessIgnoringCase(rows[i - 1].serial, rows[i].serial));
+        if (rows[i - 1].isServer && rows[i].isServer) Require(LessIgnoringCase(rows[i - 1].serial, rows[i].serial));
 
     host.logFile = nullptr;
     log.reset();

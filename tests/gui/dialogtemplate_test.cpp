@@ -55,8 +55,7 @@ private slots:
                 QCOMPARE(control->geometry(), rect);
             }
             QCOMPARE(control->isHidden(), (item.style & style::Hidden) != 0);
-            if (item.style & style::TabStop)
-                tabStops.push_back(control);
+            if (item.style & style::TabStop) tabStops.push_back(control);
             // A control that takes the mouse is not covered by one made
             // later (a group box or frame round it).
             if (!control->testAttribute(Qt::WA_TransparentForMouseEvents) && !control->isHidden()) {

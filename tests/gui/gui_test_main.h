@@ -6,13 +6,12 @@
 #include <QApplication>
 #include <QtTest>
 
-#define TESSEL_GUI_TEST_MAIN(TestClass)                                \
-    int main(int argc, char* argv[])                                   \
-    {                                                                  \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))            \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                   \
-        QApplication app(argc, argv);                                  \
-        TestClass test;                                                \
-        QTEST_SET_MAIN_SOURCE_PATH                                     \
-        return QTest::qExec(&test, argc, argv);                        \
+#define TESSEL_GUI_TEST_MAIN(TestClass)                                                              \
+    int main(int argc, char* argv[])                                                                 \
+    {                                                                                                \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
+        QApplication app(argc, argv);                                                                \
+        TestClass test;                                                                              \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                   \
+        return QTest::qExec(&test, argc, argv);                                                      \
     }

@@ -22,8 +22,7 @@ bool HasInk(const QImage& image, const QRect& area, const QColor& background)
             const QColor c = image.pixelColor(x, y);
             const int diff = std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
                              std::abs(c.blue() - background.blue());
-            if (diff > 60)
-                return true;
+            if (diff > 60) return true;
         }
     }
     return false;
@@ -60,9 +59,10 @@ private slots:
             // The widest text a field holds must fit in it with room for
             // the caret, or the field scrolls and cuts a digit off.
             const int widest = metrics.horizontalAdvance(QStringLiteral("888"));
-            QVERIFY2(field.width() >= widest + 3,
-                     qPrintable(QStringLiteral("field %1 is %2 px wide for %3 px of text")
-                                    .arg(i + 1).arg(field.width()).arg(widest)));
+            QVERIFY2(field.width() >= widest + 3, qPrintable(QStringLiteral("field %1 is %2 px wide for %3 px of text")
+                                                                 .arg(i + 1)
+                                                                 .arg(field.width())
+                                                                 .arg(widest)));
             QCOMPARE(control->GetField(i + 1)->geometry(), field.translated(client.topLeft()));
         }
         for (int j = 0; j < 3; ++j) {
@@ -85,9 +85,10 @@ private slots:
         // Nothing is painted right of the last field inside the frame.
         const int rightOfFields = control->FieldRect(3).right() + 1;
         if (rightOfFields < client.width())
-            QVERIFY(!HasInk(image, QRect(client.left() + rightOfFields, client.top(), client.width() - rightOfFields,
-                                         client.height()),
-                            background));
+            QVERIFY(!HasInk(
+                image,
+                QRect(client.left() + rightOfFields, client.top(), client.width() - rightOfFields, client.height()),
+                background));
     }
 
     void savePictures()
@@ -98,9 +99,9 @@ private slots:
         const QString dir = QStringLiteral(TESSEL_SCREENSHOT_DIR);
         QVERIFY(preview.grab().save(QDir(dir).filePath(QStringLiteral("ipaddr-control-preview.png"))));
         // Each control alone, enlarged four times so single pixels can be seen.
-        const std::array<std::pair<CIPAddrCtl*, const char*>, 3> looks{
-            std::pair{preview.Enabled(), "enabled"}, std::pair{preview.Disabled(), "disabled"},
-            std::pair{preview.ReadOnly(), "readonly"}};
+        const std::array<std::pair<CIPAddrCtl*, const char*>, 3> looks{std::pair{preview.Enabled(), "enabled"},
+                                                                       std::pair{preview.Disabled(), "disabled"},
+                                                                       std::pair{preview.ReadOnly(), "readonly"}};
         for (const auto& [control, name] : looks) {
             const QImage image = control->grab().toImage();
             const QImage big = image.scaled(image.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation);

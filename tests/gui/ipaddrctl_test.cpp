@@ -94,8 +94,7 @@ private:
     QStringList texts() const
     {
         QStringList result;
-        for (int n = 1; n <= 4; ++n)
-            result << ctl()->GetField(n)->text();
+        for (int n = 1; n <= 4; ++n) result << ctl()->GetField(n)->text();
         return result;
     }
 
@@ -114,8 +113,7 @@ private:
 
     void setFields(const QStringList& values)
     {
-        for (int n = 1; n <= 4; ++n)
-            ctl()->GetField(n)->setText(values.at(n - 1));
+        for (int n = 1; n <= 4; ++n) ctl()->GetField(n)->setText(values.at(n - 1));
     }
 
 private slots:

@@ -82,7 +82,10 @@ public:
     }
 
     template <typename T = QWidget>
-    T* Item(int id) const { return qobject_cast<T*>(GetDlgItem(dlg.get(), id)); }
+    T* Item(int id) const
+    {
+        return qobject_cast<T*>(GetDlgItem(dlg.get(), id));
+    }
 
     QString Dir() const { return m_dir.path(); }
 
@@ -94,8 +97,17 @@ private:
     void Record()
     {
         SharedState& s = dlg->Engine()->Shared();
-        seen = {s.stage.load(), s.stopRequested.load(), s.awaitingFirstServer.load(), s.printServersOnly,
-                s.hostName, s.hostAddress, s.owner, s.serverList, s.helpContext, s.onlyMerrow->load(), s.logFile};
+        seen = {s.stage.load(),
+                s.stopRequested.load(),
+                s.awaitingFirstServer.load(),
+                s.printServersOnly,
+                s.hostName,
+                s.hostAddress,
+                s.owner,
+                s.serverList,
+                s.helpContext,
+                s.onlyMerrow->load(),
+                s.logFile};
         m_opened = true;
     }
 
@@ -110,8 +122,7 @@ QString TooltipAt(QWidget* window, QWidget* control)
 {
     const QPoint centre = control->geometry().center();
     QWidget* target = window->childAt(centre);
-    if (!target)
-        target = window;
+    if (!target) target = window;
     QHelpEvent event(QEvent::ToolTip, target->mapFrom(window, centre), window->mapToGlobal(centre));
     QApplication::sendEvent(target, &event);
     return event.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
@@ -154,11 +165,12 @@ private slots:
 
         const struct {
             int id, text;
-        } texts[] = {{IDC_STEP1_TEXT, IDS_TEXT_STEP1}, {IDC_STEP2_TEXT, IDS_TEXT_STEP2},
-                     {IDC_STATUS, IDS_NO_SERVER_SELECTED}, {IDC_LISTENING, IDS_TEXT_LISTENING},
+        } texts[] = {{IDC_STEP1_TEXT, IDS_TEXT_STEP1},
+                     {IDC_STEP2_TEXT, IDS_TEXT_STEP2},
+                     {IDC_STATUS, IDS_NO_SERVER_SELECTED},
+                     {IDC_LISTENING, IDS_TEXT_LISTENING},
                      {IDC_RESTART_HINT, IDS_TEXT_RESTART_HINT}};
-        for (const auto& t : texts)
-            QCOMPARE(GetWindowText(bed.Item(t.id)), LoadString(t.text));
+        for (const auto& t : texts) QCOMPARE(GetWindowText(bed.Item(t.id)), LoadString(t.text));
         QVERIFY(GetWindowText(bed.Item(IDC_RESTART_HINT)).contains(QStringLiteral("\r\n")));
 
         // Step 2 waits for a server; the proposal is this computer's network.
@@ -169,8 +181,7 @@ private slots:
         QCOMPARE(address.octets, (std::array<std::uint8_t, 4>{10, 1, 2, 0}));
 
         auto* list = bed.Item<QTreeView>(IDC_SERVER_LIST);
-        for (int column : {0, 1})
-            QCOMPARE(list->header()->sectionSize(column), 140);
+        for (int column : {0, 1}) QCOMPARE(list->header()->sectionSize(column), 140);
         QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), LoadString(IDS_COLUMN_SERIAL));
         QCOMPARE(list->model()->headerData(1, Qt::Horizontal).toString(), LoadString(IDS_COLUMN_ADDRESS));
         QCOMPARE(dlg.ServerListModel().Text(0, 0), QStringLiteral("   "));
@@ -236,8 +247,7 @@ private slots:
         QVERIFY(bed.Show());
         for (const ControlTemplate& item : MainDialogTemplate().controls) {
             QWidget* control = bed.Item(item.id);
-            if (item.id == IDC_STATIC || !control->isVisible())
-                continue;
+            if (item.id == IDC_STATIC || !control->isVisible()) continue;
             QCOMPARE(TooltipAt(bed.dlg.get(), control), QString::fromUtf8(MainDialogTooltip(item.id)));
         }
         // The status line and the animation have none.
@@ -250,8 +260,7 @@ private slots:
         QVERIFY(bed.Show());
         QStringList items;
         const QList<QAction*> actions = bed.dlg->SystemMenu()->actions();
-        for (QAction* action : actions)
-            items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        for (QAction* action : actions) items << (action->isSeparator() ? QStringLiteral("-") : action->text());
         QCOMPARE(items, (QStringList{"&Restore", "&Move", "Mi&nimize", "-", "&Close\tAlt+F4", "-",
                                      "&About MERROW Tessel..."}));
 
@@ -282,11 +291,9 @@ private slots:
         QUrl shown;
         QTimer::singleShot(0, [&shown] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
+            if (!box) return;
             QTest::keyClick(box, Qt::Key_F1);
-            if (HelpWindow() && HelpWindow()->isVisible())
-                shown = HelpWindow()->Browser()->source();
+            if (HelpWindow() && HelpWindow()->isVisible()) shown = HelpWindow()->Browser()->source();
             box->button(QMessageBox::Ok)->click();
         });
         ShowMessageBox(bed.dlg.get(), IDS_ADDRESS_IN_USE, MsgButtons::Ok);

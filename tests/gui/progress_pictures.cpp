@@ -14,9 +14,7 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
-    auto save = [&](QWidget& window, const QString& name) {
-        window.grab().save(folder.filePath(name + ".png"));
-    };
+    auto save = [&](QWidget& window, const QString& name) { window.grab().save(folder.filePath(name + ".png")); };
     CProgressWindow validating(ValidatingTemplate(), nullptr);
     validating.ShowNow();
     save(validating, "validating-131");

@@ -2,7 +2,8 @@
 
 namespace tessel::test {
 
-ScriptedMessageBoxes::ScriptedMessageBoxes() : m_previous(SetMessageBoxService(this)) {}
+ScriptedMessageBoxes::ScriptedMessageBoxes() : m_previous(SetMessageBoxService(this))
+{}
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes()
 {
@@ -33,8 +34,7 @@ MsgAnswer ScriptedMessageBoxes::show(const MessageBoxRequest& request)
         box.answer = m_answers.front();
         m_answers.pop_front();
     }
-    if (m_onShow)
-        m_onShow(box);
+    if (m_onShow) m_onShow(box);
     m_boxes.push_back(box);
     return box.answer;
 }

@@ -16,12 +16,12 @@ public:
     // `onOpen` runs on the network thread as it opens the channel, the
     // first thing the thread does.
     explicit SharedChannel(std::shared_ptr<Scripted> inner, std::function<void()> onOpen = {})
-        : m_inner(std::move(inner)), m_onOpen(std::move(onOpen)) {}
+        : m_inner(std::move(inner)), m_onOpen(std::move(onOpen))
+    {}
 
     OpenResult Open() override
     {
-        if (m_onOpen)
-            m_onOpen();
+        if (m_onOpen) m_onOpen();
         return m_inner->Open();
     }
     ReceiveStatus Receive(BootpMessage& message) override { return m_inner->Receive(message); }

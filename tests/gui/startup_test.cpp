@@ -23,8 +23,7 @@ bool InkwellModeOf(std::vector<std::string> args)
 {
     args.insert(args.begin(), "tessel");
     std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
+    for (std::string& arg : args) argv.push_back(arg.data());
     CTesselCommandLineInfo info;
     ParseCommandLine(info, argv);
     return info.HasParam(kInkwellSwitch);
@@ -66,8 +65,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(bool, inkwell);
         std::vector<std::string> list;
-        for (const QString& arg : args)
-            list.push_back(arg.toStdString());
+        for (const QString& arg : args) list.push_back(arg.toStdString());
         QCOMPARE(InkwellModeOf(list), inkwell);
     }
 
@@ -128,7 +126,8 @@ private slots:
             QFile page(QLatin1Char(':') + url.path());
             QVERIFY(page.open(QIODevice::ReadOnly));
             const QString html = QString::fromUtf8(page.readAll());
-            QVERIFY2(html.contains(QStringLiteral("href=\"contents.html\"")), "a topic without its way to the contents");
+            QVERIFY2(html.contains(QStringLiteral("href=\"contents.html\"")),
+                     "a topic without its way to the contents");
             const QRegularExpression link(QStringLiteral("href=\"([^\"]+)\""));
             for (const QRegularExpressionMatch& match : link.globalMatch(html)) {
                 const QString target = QStringLiteral(":/tessel/help/") + match.captured(1);
@@ -136,8 +135,7 @@ private slots:
             }
         }
         // A number without a topic opens the contents, never an error.
-        for (int missing : {0, 2, 999})
-            QCOMPARE(CHelpWindow::TopicUrl(missing), CHelpWindow::ContentsUrl());
+        for (int missing : {0, 2, 999}) QCOMPARE(CHelpWindow::TopicUrl(missing), CHelpWindow::ContentsUrl());
     }
 
     // The desktop's opener returns as soon as its helper starts, so the

@@ -51,10 +51,10 @@ private slots:
             if (once) return;
             once = true;
             window.update();
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                                Qt::NoButton, Qt::NoModifier);
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
+                                Qt::NoModifier);
             SendSpontaneous(button, &press);
             SendSpontaneous(button, &release);
             QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");

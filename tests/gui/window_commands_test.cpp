@@ -121,7 +121,7 @@ private slots:
             MsgAnswer answer;
             bool inUse;  // a host answers the first probe
             BoxAndHelp box;
-            int focus;  // 0: the focus stays where it was
+            int focus;               // 0: the focus stays where it was
             bool unchecked = false;  // the first probe could not be sent (no permission)
         };
         const std::vector<Case> cases = {
@@ -150,8 +150,8 @@ private slots:
             QCOMPARE(bench.engine->Shared().stage.load(), int(StageIdle));
             QWidget* expected = c.focus ? static_cast<QWidget*>(bench.address->GetField(c.focus)) : bench.closeButton;
             QVERIFY2(bench.window.focusWidget() == expected, c.name);
-            if (c.focus) QCOMPARE(bench.address->GetField(c.focus)->selectedText(),
-                                  bench.address->GetField(c.focus)->text());
+            if (c.focus)
+                QCOMPARE(bench.address->GetField(c.focus)->selectedText(), bench.address->GetField(c.focus)->text());
         }
     }
 
@@ -169,17 +169,56 @@ private slots:
         const std::vector<Case> cases = {
             {"no request", {}, false, false, {}, {{107, 12}}, "0.0.0.0", false, false, false},
             {"not verified", {{1000, StageReplied}}, false, false, {}, {{108, 32}}, "0.0.0.0", false, false, false},
-            {"until restart", {{1000, StageVerified}}, false, false, {MsgAnswer::Ok, MsgAnswer::Yes},
-             {{109, 33}, {111, 19}}, "10.1.2.50", true, false, false},
-            {"stored", {{1000, StageStored}}, false, false, {MsgAnswer::Ok, MsgAnswer::No},
-             {{110, 31}, {111, 19}}, "10.1.2.50", false, false, false},
-            {"answered at the end", {{1000, StageReplied}}, false, true, {MsgAnswer::Ok, MsgAnswer::No},
-             {{109, 33}, {111, 19}}, "10.1.2.50",
-             false, false, false},
-            {"Inkwell registration", {{1000, StageVerified}}, true, false, {MsgAnswer::Ok, MsgAnswer::Yes},
-             {{119, 33}, {137, 19}}, "10.1.2.50", false, true, true},
-            {"Inkwell, no registration", {{1000, StageStored}}, true, false, {MsgAnswer::Ok, MsgAnswer::No},
-             {{110, 31}, {137, 19}}, "10.1.2.50", false, false, false},
+            {"until restart",
+             {{1000, StageVerified}},
+             false,
+             false,
+             {MsgAnswer::Ok, MsgAnswer::Yes},
+             {{109, 33}, {111, 19}},
+             "10.1.2.50",
+             true,
+             false,
+             false},
+            {"stored",
+             {{1000, StageStored}},
+             false,
+             false,
+             {MsgAnswer::Ok, MsgAnswer::No},
+             {{110, 31}, {111, 19}},
+             "10.1.2.50",
+             false,
+             false,
+             false},
+            {"answered at the end",
+             {{1000, StageReplied}},
+             false,
+             true,
+             {MsgAnswer::Ok, MsgAnswer::No},
+             {{109, 33}, {111, 19}},
+             "10.1.2.50",
+             false,
+             false,
+             false},
+            {"Inkwell registration",
+             {{1000, StageVerified}},
+             true,
+             false,
+             {MsgAnswer::Ok, MsgAnswer::Yes},
+             {{119, 33}, {137, 19}},
+             "10.1.2.50",
+             false,
+             true,
+             true},
+            {"Inkwell, no registration",
+             {{1000, StageStored}},
+             true,
+             false,
+             {MsgAnswer::Ok, MsgAnswer::No},
+             {{110, 31}, {137, 19}},
+             "10.1.2.50",
+             false,
+             false,
+             false},
         };
         for (const Case& c : cases) {
             WorkflowBench bench(c.inkwell);
@@ -200,8 +239,8 @@ private slots:
             QVERIFY2(BoxesWithHelp(bench.boxes) == c.boxes, c.name);
             QCOMPARE(bench.model->Text(0, 1), QString::fromLatin1(c.row));
             QCOMPARE(opened, c.browser ? std::vector<QUrl>{QUrl("http://10.1.2.50/")} : std::vector<QUrl>{});
-            QCOMPARE(bench.registered, c.registered ? std::vector<std::string>{"10.1.2.50"}
-                                                    : std::vector<std::string>{});
+            QCOMPARE(bench.registered,
+                     c.registered ? std::vector<std::string>{"10.1.2.50"} : std::vector<std::string>{});
             QVERIFY2((bench.endedAt >= 0) == c.ended, c.name);
             QCOMPARE(bench.help.load(), 1);
             QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -216,9 +255,9 @@ private slots:
         const auto [setting, retrying] = Split(RunWatched(bench, {{100, StageStored}}));
         std::vector<std::pair<int, int>> seen;
         for (const Shown& x : setting) seen.emplace_back(x.text, x.bar);
-        const std::vector<std::pair<int, int>> expected = {
-            {IDS_STAGE_WAITING, 0},    {IDS_STAGE_SETTING, 45}, {IDS_STAGE_VERIFYING, 53},
-            {IDS_STAGE_VERIFYING, 64}, {IDS_STAGE_SAVING, 79},  {IDS_STAGE_SAVING, 100}};
+        const std::vector<std::pair<int, int>> expected = {{IDS_STAGE_WAITING, 0},    {IDS_STAGE_SETTING, 45},
+                                                           {IDS_STAGE_VERIFYING, 53}, {IDS_STAGE_VERIFYING, 64},
+                                                           {IDS_STAGE_SAVING, 79},    {IDS_STAGE_SAVING, 100}};
         QCOMPARE(seen, expected);
 
         // Retrying...: 0, then the share of its 14 s in 400-ms steps, 100 at the close.
@@ -295,7 +334,7 @@ private slots:
             SendSpontaneous(&bench.window, &close);
             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             SendSpontaneous(&bench.window, &escape);
-            bench.Commands().CloseProgram();   // as the start-up check asks, from its thread
+            bench.Commands().CloseProgram();    // as the start-up check asks, from its thread
             bench.Commands().OnSetIpAddress();  // a second command is not started
         };
         bool visibleAtOutcome = false;
@@ -331,8 +370,7 @@ private slots:
         };
         for (const Case& c : cases) {
             VirtualClock clock;
-            WorkflowBench bench(false, &clock,
-                                c.refused ? std::make_unique<RefusingChannel>(*c.refused) : nullptr);
+            WorkflowBench bench(false, &clock, c.refused ? std::make_unique<RefusingChannel>(*c.refused) : nullptr);
             bench.socketWorks = c.socketWorks;
             if (c.refused) {
                 bench.engine->Start();
@@ -347,9 +385,9 @@ private slots:
             if (!c.box) {
                 // Each capability with what it is for, and the command for this program.
                 QVERIFY(box.text.contains(QLatin1String("not permitted")));
-                for (const char* words : {"cap_net_bind_service: to listen on UDP port 67",
-                                          "cap_net_raw: to send the ICMP echo request",
-                                          "cap_net_admin: to write a server's entry", "setcap "})
+                for (const char* words :
+                     {"cap_net_bind_service: to listen on UDP port 67", "cap_net_raw: to send the ICMP echo request",
+                      "cap_net_admin: to write a server's entry", "setcap "})
                     QVERIFY2(box.text.contains(QLatin1String(words)), words);
             }
             if (c.closes)
@@ -444,8 +482,8 @@ private slots:
             bench.status->setText(QStringLiteral("before"));
             bench.Select(c.selected);
             bench.Commands().OnServerListKeyDown(c.key);
-            const QString expected = c.shown ? LoadString(IDS_SELECTED_SERVER) + QLatin1String(c.shown)
-                                             : QStringLiteral("before");
+            const QString expected =
+                c.shown ? LoadString(IDS_SELECTED_SERVER) + QLatin1String(c.shown) : QStringLiteral("before");
             QVERIFY2(bench.status->text() == expected, c.name);
         }
 

@@ -26,11 +26,12 @@ bool SaveWindow(const QDir& folder, const QString& name, bool inkwell, bool with
     env.hostName = "install-pc";
     env.hostAddress = "192.168.1.20";
     env.clock = &clock;
-    env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> { return std::make_unique<test::SharedChannel>(channel); };
+    env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
+        return std::make_unique<test::SharedChannel>(channel);
+    };
     CTesselDlg dlg(inkwell, std::move(env));
     dlg.show();
-    if (!QTest::qWaitForWindowExposed(&dlg))
-        return false;
+    if (!QTest::qWaitForWindowExposed(&dlg)) return false;
     if (withServers) {
         // Print servers, so that the installer's run lists them as well.
         tessel::testing::RequestShape shape;
@@ -54,8 +55,7 @@ bool SaveWindow(const QDir& folder, const QString& name, bool inkwell, bool with
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ApplyProgramLook(app);
     RegisterWindowClasses();
@@ -70,12 +70,13 @@ int main(int argc, char* argv[])
 
     CAboutDlg about;
     about.show();
-    ok = QTest::qWaitForWindowExposed(&about) && about.grab().save(folder.filePath(QStringLiteral("about-box.png"))) && ok;
+    ok = QTest::qWaitForWindowExposed(&about) && about.grab().save(folder.filePath(QStringLiteral("about-box.png"))) &&
+         ok;
 
     ShowHelp(1);
     if (CHelpWindow* help = HelpWindow()) {
-        ok = QTest::qWaitForWindowExposed(help) && help->grab().save(folder.filePath(QStringLiteral("help-topic.png"))) &&
-             ok;
+        ok = QTest::qWaitForWindowExposed(help) &&
+             help->grab().save(folder.filePath(QStringLiteral("help-topic.png"))) && ok;
         help->close();
     }
     return ok ? 0 : 1;

@@ -122,8 +122,9 @@ struct WorkflowBench {
     void Select(int row)
     {
         list->selectionModel()->clearSelection();
-        if (row >= 0) list->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select |
-                                                                               QItemSelectionModel::Rows);
+        if (row >= 0)
+            list->selectionModel()->select(model->index(row, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     void TypeAddress(std::array<std::uint8_t, 4> bytes) { address->SetAddress(bytes.data()); }
     std::vector<int> BoxIds() const

@@ -49,8 +49,7 @@ public:
         if (http == Answer::AtOnce) request->Report(1);
         return true;
     }
-    void StoreOverFtp(const std::string& address, const std::shared_ptr<InternetSession>&,
-                      SharedState& shared) override
+    void StoreOverFtp(const std::string& address, const std::shared_ptr<InternetSession>&, SharedState& shared) override
     {
         ftpAddresses.push_back(address);
         if (ftpStores) SetStage(shared, StageStored);
@@ -178,10 +177,9 @@ TEST_F(AssignmentBed, FailedSendStaysAtOneWithoutWaiting)
     EXPECT_EQ(commands.calls.size(), 1u) << "the old entry is removed whether or not the send worked";
     const auto lines = ProcedureLines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
-              (std::vector<std::string>{"Sent BOOTP/DHCP reply with desired IP-address 10.0.0.5.",
-                                        "Waiting for server to restart.",
-                                        "ARP table entry could not be changed for IP-address 0.0.0.0.",
-                                        "However transmission failed."}));
+              (std::vector<std::string>{
+                  "Sent BOOTP/DHCP reply with desired IP-address 10.0.0.5.", "Waiting for server to restart.",
+                  "ARP table entry could not be changed for IP-address 0.0.0.0.", "However transmission failed."}));
 }
 
 TEST_F(AssignmentBed, NoAnswerOnPort80StaysAtThreeAndTheNextRequestStartsAgain)
@@ -278,7 +276,10 @@ protected:
     }
 };
 
-TEST_F(StopBed, DuringTheRestartWaitNothingIsStored) { StopDuring(8400, 1, "Waiting for server to restart."); }
+TEST_F(StopBed, DuringTheRestartWaitNothingIsStored)
+{
+    StopDuring(8400, 1, "Waiting for server to restart.");
+}
 
 TEST_F(StopBed, DuringTheVerificationNothingIsStored)
 {

@@ -96,7 +96,7 @@ TEST(VendorClass, OnlyTheMarkerBytesMatter)
     option[2] = 41;
     EXPECT_EQ(FindVendorClass(Request(option)), std::nullopt);
     option = VendorOption('P', 'S');
-    option[1] = 200;  // the length is not examined
+    option[1] = 200;   // the length is not examined
     option[9] = 0xFF;  // nor the byte between tag and class... but 255 ends the scan
     EXPECT_EQ(FindVendorClass(Request(option)), "PS") << "255 after the match position must not matter";
 }

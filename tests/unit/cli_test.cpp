@@ -49,8 +49,8 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
         }
     }
     SetArguments set;
-    ASSERT_EQ(ParseSet({"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only", "--seconds", "30", "--unchecked"}, set),
-              "");
+    ASSERT_EQ(
+        ParseSet({"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only", "--seconds", "30", "--unchecked"}, set), "");
     EXPECT_TRUE(set.unchecked);
     EXPECT_TRUE(set.options.printServersOnly);
     EXPECT_FALSE(set.options.onlyMaker) << "the class decides, not the maker";
@@ -173,13 +173,14 @@ TEST(CliTerminal, BoxesAndProgressOnAPipe)
 
 TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
 {
-    const PlanCheck good = CheckPlan("Serial, Address\r\n"
-                                     "# second floor\n"
-                                     "\n"
-                                     "0a:1b:2c:00:00:01,10.0.2.101\n"
-                                     "\"0A1B.2C00.0002\" , \"10.0.2.102\"   # by the stairs\n"
-                                     "0a1b2c000003,10.0.2.103\r\n",
-                                     false);
+    const PlanCheck good = CheckPlan(
+        "Serial, Address\r\n"
+        "# second floor\n"
+        "\n"
+        "0a:1b:2c:00:00:01,10.0.2.101\n"
+        "\"0A1B.2C00.0002\" , \"10.0.2.102\"   # by the stairs\n"
+        "0a1b2c000003,10.0.2.103\r\n",
+        false);
     ASSERT_EQ(good.errors, std::vector<std::string>{});
     ASSERT_EQ(good.entries.size(), 3u);
     EXPECT_EQ(good.entries[1].serial, "0A-1B-2C-00-00-02");
@@ -198,10 +199,12 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
         {"0A-1B-2C-00-00,10.0.2.101\n", false, {"line 1: not a serial number"}},
         {"serial,address\nserial,address\n", false, {"line 2: not a serial number"}},
         {"0A-1B-2C-00-00-01,10.0.2\n", false, {"line 1: not an IP address"}},
-        {"0A-1B-2C-00-00-01,0.0.0.0\n0A-1B-2C-00-00-02,255.255.255.255\n", true,
+        {"0A-1B-2C-00-00-01,0.0.0.0\n0A-1B-2C-00-00-02,255.255.255.255\n",
+         true,
          {"line 1: 0.0.0.0 refused", "line 2: 255.255.255.255 refused"}},
         {"0A-1B-2C-00-00-01,10.0.2.255\n", false, {"line 1: 10.0.2.255 refused: an address ending in 0, 1 or 255"}},
-        {"0A-1B-2C-00-00-01,10.0.2.101\n\n0a:1b:2c:00:00:01,10.0.2.102\n0A-1B-2C-00-00-03,10.0.2.101\n", false,
+        {"0A-1B-2C-00-00-01,10.0.2.101\n\n0a:1b:2c:00:00:01,10.0.2.102\n0A-1B-2C-00-00-03,10.0.2.101\n",
+         false,
          {"line 3: 0A-1B-2C-00-00-01 already stands on line 1", "line 4: 10.0.2.101 already stands on line 1"}},
     };
     for (const Case& c : cases) {
@@ -253,13 +256,15 @@ TEST(CliPlan, ExitStatusIsTheWorstServersAndTheTableTellsEach)
     EXPECT_EQ(PlanLine(stored), "0A-1B-2C-00-00-01 10.0.2.101 stored (34.2 s)");
     EXPECT_EQ(PlanJsonLine(stored),
               R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"stored","status":0,"seconds":34.2})");
-    EXPECT_EQ(PlanJsonLine(row(PlanRow::NotHeard)),
-              R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"not heard","status":-1,"seconds":null})");
+    EXPECT_EQ(
+        PlanJsonLine(row(PlanRow::NotHeard)),
+        R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"not heard","status":-1,"seconds":null})");
     const std::string table = PlanTable({stored, interrupted});
     EXPECT_EQ(table.substr(0, table.find('\n')).substr(0, 6), "SERIAL");
     EXPECT_NE(table.find("interrupted after the reply"), std::string::npos) << table;
-    EXPECT_EQ(PlanJsonSummary({stored, interrupted}, 2, 5, "interrupted", 130),
-              R"({"summary":{"servers":2,"stored":1,"unlisted":2,"other_interface":5,"ended":"interrupted","status":130}})");
+    EXPECT_EQ(
+        PlanJsonSummary({stored, interrupted}, 2, 5, "interrupted", 130),
+        R"({"summary":{"servers":2,"stored":1,"unlisted":2,"other_interface":5,"ended":"interrupted","status":130}})");
 }
 
 TEST(CliArguments, InterfaceIsLookedUpBeforeListening)

@@ -21,7 +21,8 @@ namespace {
 class HeldProcedure final : public AssignmentProcedure {
 public:
     explicit HeldProcedure(std::shared_future<void> release, std::promise<void>& entered, std::promise<void>& left)
-        : m_release(std::move(release)), m_entered(entered), m_left(left) {}
+        : m_release(std::move(release)), m_entered(entered), m_left(left)
+    {}
     AssignmentEnd Run(AssignmentContext& context, BootpMessage&, const std::string&, const std::string&) override
     {
         m_entered.set_value();
@@ -39,9 +40,9 @@ private:
 };
 
 struct HostBed {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("tessel-host-" + std::to_string(::getpid()) + "-" +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tessel-host-" + std::to_string(::getpid()) + "-" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     VirtualClock clock;
     ScriptedChannel* channel = nullptr;
 

@@ -25,7 +25,8 @@ TEST(ConfigFileContent, FormatChosenByNameIgnoringCase)
 {
     EXPECT_EQ(ConfigFileContent("CONFIG", "10.0.0.7"), std::string("INT_ADDR.    : 10.0.0.7 \r\n"));
     EXPECT_EQ(ConfigFileContent("CONFIG", "10.0.0.7")->size(), 26U);
-    EXPECT_EQ(ConfigFileContent("config.ini", "10.0.0.7"), std::string("[IP] \r\nInternetAddress       = 10.0.0.7 \r\n"));
+    EXPECT_EQ(ConfigFileContent("config.ini", "10.0.0.7"),
+              std::string("[IP] \r\nInternetAddress       = 10.0.0.7 \r\n"));
     EXPECT_EQ(ConfigFileContent("config.ini", "10.0.0.7")->size(), 42U);
     EXPECT_EQ(ConfigFileContent("config.ini", "192.168.100.200")->size(), 49U);
     EXPECT_EQ(ConfigFileContent("Config", "1.2.3.4"), ConfigFileContent("CONFIG", "1.2.3.4"));
@@ -48,8 +49,8 @@ TEST(ConfigFileName, OneEntryMeansConfigSeveralMeanTheFirst)
     EXPECT_EQ(ParseNameListing("x\ry\r\n"), (std::vector<std::string>{"x\ry"}));
     // Only names that stay in the login directory are ever written.
     for (const char* name : {"CONFIG", "config.ini", "con fig", "..CONFIG"}) EXPECT_TRUE(IsPlainFileName(name)) << name;
-    for (const char* name : {"", ".", "..", "../config.ini", "a/CONFIG", "/CONFIG", "CONFIG/", "a\\CONFIG",
-                             "CON\r\nFIG", "CONFIG\x7f"})
+    for (const char* name :
+         {"", ".", "..", "../config.ini", "a/CONFIG", "/CONFIG", "CONFIG/", "a\\CONFIG", "CON\r\nFIG", "CONFIG\x7f"})
         EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
@@ -60,10 +61,26 @@ struct ServerScript {
     bool failAfterData = false;
     std::string password = "wxyz";
 
-    ServerScript& NlstReply(std::string reply) { nlstReply = std::move(reply); return *this; }
-    ServerScript& StorReply(std::string reply) { storReply = std::move(reply); return *this; }
-    ServerScript& FailAfterData() { failAfterData = true; return *this; }
-    ServerScript& Password(std::string text) { password = std::move(text); return *this; }
+    ServerScript& NlstReply(std::string reply)
+    {
+        nlstReply = std::move(reply);
+        return *this;
+    }
+    ServerScript& StorReply(std::string reply)
+    {
+        storReply = std::move(reply);
+        return *this;
+    }
+    ServerScript& FailAfterData()
+    {
+        failAfterData = true;
+        return *this;
+    }
+    ServerScript& Password(std::string text)
+    {
+        password = std::move(text);
+        return *this;
+    }
 };
 
 ServerScript Listing(std::string json)
@@ -100,11 +117,16 @@ protected:
     // Starts the server; false (with a reason) when it cannot run here.
     bool StartServer(const ServerScript& script)
     {
-        std::vector<std::string> argv = {"/usr/bin/python3", TESSEL_FTP_TEST_SERVER,
-                                         "--root", (m_dir.path() / "root").string(),
-                                         "--log", (m_dir.path() / "commands.log").string(),
-                                         "--listing", script.listing,
-                                         "--password", script.password};
+        std::vector<std::string> argv = {"/usr/bin/python3",
+                                         TESSEL_FTP_TEST_SERVER,
+                                         "--root",
+                                         (m_dir.path() / "root").string(),
+                                         "--log",
+                                         (m_dir.path() / "commands.log").string(),
+                                         "--listing",
+                                         script.listing,
+                                         "--password",
+                                         script.password};
         if (!script.nlstReply.empty()) argv.insert(argv.end(), {"--nlst-reply", script.nlstReply});
         if (!script.storReply.empty()) argv.insert(argv.end(), {"--stor-reply", script.storReply});
         if (script.failAfterData) argv.push_back("--fail-after-data");
@@ -157,17 +179,19 @@ protected:
     std::uint16_t m_port = 0;
 };
 
-#define START_SERVER(...) \
-    if (!StartServer(__VA_ARGS__)) GTEST_SKIP() << "the loopback FTP server (/usr/bin/python3 with pyftpdlib) did not start"
+#define START_SERVER(...)          \
+    if (!StartServer(__VA_ARGS__)) \
+    GTEST_SKIP() << "the loopback FTP server (/usr/bin/python3 with pyftpdlib) did not start"
 
 const std::string kAddress = "127.0.0.1";
 
 TEST_F(FtpStoreTest, OneEntryWritesConfigInTheFirstFormatOverOneActiveAsciiConnection)
 {
     START_SERVER(Listing(R"(["CONFIG"])"));
-    EXPECT_EQ(Store(), (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnected),
-                                                 EventLine(EvFtpFileName, "CONFIG"), EventLine(EvFtpFileOpened),
-                                                 EventLine(EvFtpStoreFinished), EventLine(EvPermanentSuccess, kAddress)}));
+    EXPECT_EQ(Store(),
+              (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnected),
+                                        EventLine(EvFtpFileName, "CONFIG"), EventLine(EvFtpFileOpened),
+                                        EventLine(EvFtpStoreFinished), EventLine(EvPermanentSuccess, kAddress)}));
     EXPECT_EQ(m_shared.stage.load(), StageStored);
     EXPECT_EQ(Uploaded("CONFIG"), "INT_ADDR.    : " + kAddress + " \r\n");
 
@@ -206,10 +230,10 @@ TEST_F(FtpStoreTest, SeveralEntriesWithConfigIniFirstRewriteItInTheSecondFormat)
         SCOPED_TRACE(name);
         Prepare();
         START_SERVER(Listing("[\"" + name + "\", \"CONFIG\", \"other\"]"));
-        EXPECT_EQ(Store(), (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnected),
-                                                     EventLine(EvFtpFileName, name), EventLine(EvFtpFileOpened),
-                                                     EventLine(EvFtpStoreFinished),
-                                                     EventLine(EvPermanentSuccess, kAddress)}));
+        EXPECT_EQ(Store(),
+                  (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnected),
+                                            EventLine(EvFtpFileName, name), EventLine(EvFtpFileOpened),
+                                            EventLine(EvFtpStoreFinished), EventLine(EvPermanentSuccess, kAddress)}));
         EXPECT_EQ(m_shared.stage.load(), StageStored);
         // Written under the name the server gave.
         EXPECT_EQ(Uploaded(name), "[IP] \r\nInternetAddress       = " + kAddress + " \r\n");
@@ -232,8 +256,8 @@ TEST_F(FtpStoreTest, ANameOutsideTheLoginDirectoryIsNeverWritten)
 {
     START_SERVER(Listing(R"(["../config.ini", "CONFIG"])"));
     EXPECT_EQ(Store(), (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnected),
-                                                 EventLine(EvFtpFileName, "../config.ini"),
-                                                 EventLine(EvFtpOpenFailed), EventLine(EvFtpStoreFinished)}));
+                                                 EventLine(EvFtpFileName, "../config.ini"), EventLine(EvFtpOpenFailed),
+                                                 EventLine(EvFtpStoreFinished)}));
     EXPECT_EQ(m_shared.stage.load(), StageVerified);
     EXPECT_EQ(Commands().find("STOR"), std::string::npos);
     EXPECT_EQ(Commands().find("CWD"), std::string::npos);

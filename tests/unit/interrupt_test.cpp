@@ -43,8 +43,9 @@ TEST(Interrupt, ARequestIsKeptAndWakesAWait)
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, nullptr);
     const auto file = std::filesystem::temp_directory_path() / ("tessel-mask-" + std::to_string(::getpid()));
-    ASSERT_TRUE(StartHidden({"/bin/sh", "-c", "grep SigBlk /proc/self/status > " + file.string() + ".tmp && mv " +
-                                                  file.string() + ".tmp " + file.string()}));
+    ASSERT_TRUE(StartHidden({"/bin/sh", "-c",
+                             "grep SigBlk /proc/self/status > " + file.string() + ".tmp && mv " + file.string() +
+                                 ".tmp " + file.string()}));
     for (int i = 0; i < 500 && !std::filesystem::exists(file); ++i) RealClock().sleepMs(10);
     pthread_sigmask(SIG_UNBLOCK, &block, nullptr);
     std::ifstream in(file);

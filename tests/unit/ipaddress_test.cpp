@@ -10,8 +10,8 @@ TEST(IpAddress, RoundTripsAndRejectsWhatIsNotDottedDecimal)
     EXPECT_EQ(FormatAddress(Ipv4Bytes{192, 168, 100, 200}), "192.168.100.200");
     EXPECT_EQ(ParseAddress("10.0.0.7"), (Ipv4Bytes{10, 0, 0, 7}));
     EXPECT_EQ(ParseAddress("255.255.255.255"), (Ipv4Bytes{255, 255, 255, 255}));
-    for (const char* bad : {"", "10.0.0", "10.0.0.7.", "10.0.0.256", "10..0.7", "a.b.c.d", " 10.0.0.7",
-                            "10.0.0.7 ", "1000.0.0.7", "10.0.0.-5", "10.0.0.0007"})
+    for (const char* bad : {"", "10.0.0", "10.0.0.7.", "10.0.0.256", "10..0.7", "a.b.c.d", " 10.0.0.7", "10.0.0.7 ",
+                            "1000.0.0.7", "10.0.0.-5", "10.0.0.0007"})
         EXPECT_EQ(ParseAddress(bad), std::nullopt) << bad;
     EXPECT_EQ(AddressBytesOrZero(""), (Ipv4Bytes{0, 0, 0, 0}));
 }
@@ -25,10 +25,11 @@ TEST(IpAddress, RefusedAddresses)
         bool confirmed;
         int box;
     };
-    for (const Case c : {Case{{0, 0, 0, 0}, true, IDS_ZERO_ADDRESS}, Case{{255, 255, 255, 255}, true, IDS_BROADCAST_ADDRESS},
-                         Case{{10, 0, 0, 0}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 1}, false, IDS_RESERVED_ENDING},
-                         Case{{10, 0, 0, 255}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 255}, true, 0},
-                         Case{{10, 0, 0, 2}, false, 0}, Case{{10, 0, 0, 10}, false, 0}, Case{{10, 0, 0, 100}, false, 0},
-                         Case{{10, 0, 1, 254}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
+    for (const Case c :
+         {Case{{0, 0, 0, 0}, true, IDS_ZERO_ADDRESS}, Case{{255, 255, 255, 255}, true, IDS_BROADCAST_ADDRESS},
+          Case{{10, 0, 0, 0}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 1}, false, IDS_RESERVED_ENDING},
+          Case{{10, 0, 0, 255}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 255}, true, 0},
+          Case{{10, 0, 0, 2}, false, 0}, Case{{10, 0, 0, 10}, false, 0}, Case{{10, 0, 0, 100}, false, 0},
+          Case{{10, 0, 1, 254}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
         EXPECT_EQ(RefusingBox(c.address, c.confirmed), c.box) << FormatAddress(c.address);
 }

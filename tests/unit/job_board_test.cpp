@@ -129,8 +129,8 @@ TEST_F(NetworkBed, WithAChosenInterfaceOnlyItsRequestsAreHeardTheOthersCounted)
     EXPECT_EQ(Servers(), (std::vector<std::pair<std::string, std::string>>{{"0A-1B-2C-00-00-01", "0.0.0.0"}}));
     EXPECT_EQ(shared.otherInterfaceRequests.load(), 3) << "an unknown arrival is not the chosen interface";
     const auto lines = LogLines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.rfind("Serialnumber", 0) == 0; }),
-              1)
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Serialnumber", 0) == 0; }),
+        1)
         << "requests on other interfaces leave no line";
 }

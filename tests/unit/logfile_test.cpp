@@ -98,15 +98,14 @@ TEST_F(LogfileTest, SwitchingOffAndOnAndClosingWhileOff)
         log.WriteEvent(EvSerialNumber, "0A-1B-2C-01-02-FE");
         log.SetEnabled(false);
     }
-    EXPECT_EQ(Masked(ReadFile("MERROW Tessel.log")),
-              std::string(kHeader) +
-                  "T - Checking if already in list.\r\n"
-                  "\r\nT - Logfile writing turned off by user.\r\n"
-                  "\r\nT - Logfile writing turned off by user.\r\n"
-                  "T - Logfile writing turned on  by user.\r\n"
-                  "T - Serialnumber 0A-1B-2C-01-02-FE.\r\n"
-                  "\r\nT - Logfile writing turned off by user.\r\n" +
-                  kFooter);
+    EXPECT_EQ(Masked(ReadFile("MERROW Tessel.log")), std::string(kHeader) +
+                                                         "T - Checking if already in list.\r\n"
+                                                         "\r\nT - Logfile writing turned off by user.\r\n"
+                                                         "\r\nT - Logfile writing turned off by user.\r\n"
+                                                         "T - Logfile writing turned on  by user.\r\n"
+                                                         "T - Serialnumber 0A-1B-2C-01-02-FE.\r\n"
+                                                         "\r\nT - Logfile writing turned off by user.\r\n" +
+                                                         kFooter);
 }
 
 TEST_F(LogfileTest, EveryCatalogueTextAndOnlyEightCodesTakeTheValue)
@@ -205,10 +204,14 @@ TEST_F(LogfileTest, LinesFromTwoThreadsNeverInterleave)
     std::string line;
     int requests = 0, serials = 0, switches = 0;
     while (std::getline(lines, line)) {
-        if (line == "T - Received BOOTP/DHCP request from server with IP-address 198.51.100.80.\r") ++requests;
-        else if (line == "T - Serialnumber 0A-1B-2D-00-00-01.\r") ++serials;
-        else if (line == "T - Logfile writing turned on  by user.\r") ++switches;
-        else EXPECT_TRUE(line == "\r" || line.find("logfile!") != std::string::npos) << "torn line: " << line;
+        if (line == "T - Received BOOTP/DHCP request from server with IP-address 198.51.100.80.\r")
+            ++requests;
+        else if (line == "T - Serialnumber 0A-1B-2D-00-00-01.\r")
+            ++serials;
+        else if (line == "T - Logfile writing turned on  by user.\r")
+            ++switches;
+        else
+            EXPECT_TRUE(line == "\r" || line.find("logfile!") != std::string::npos) << "torn line: " << line;
     }
     EXPECT_EQ(requests, 2000);
     EXPECT_EQ(serials, 2000);

@@ -25,9 +25,9 @@ constexpr const char* kServerText = "lladdr 0a:1b:2c:01:02:fe PERMANENT";
 // address can have an entry on both.
 bool MakeLinks(TestNamespace& ns)
 {
-    return ns.Exec("ip link add nb0 type veth peer name nb1") == 0 && ns.Exec("ip addr add 192.0.2.1/24 dev nb0") == 0 &&
-           ns.Exec("ip addr add 198.51.100.1/24 dev nb1") == 0 && ns.Exec("ip link set nb0 up") == 0 &&
-           ns.Exec("ip link set nb1 up") == 0;
+    return ns.Exec("ip link add nb0 type veth peer name nb1") == 0 &&
+           ns.Exec("ip addr add 192.0.2.1/24 dev nb0") == 0 && ns.Exec("ip addr add 198.51.100.1/24 dev nb1") == 0 &&
+           ns.Exec("ip link set nb0 up") == 0 && ns.Exec("ip link set nb1 up") == 0;
 }
 
 // The calling thread's effective set, as /proc shows it to anyone.
@@ -39,7 +39,10 @@ std::uint64_t EffectiveCapabilities()
     return ~0ULL;
 }
 
-bool Holds(std::uint64_t set, int capability) { return (set >> capability & 1U) != 0; }
+bool Holds(std::uint64_t set, int capability)
+{
+    return (set >> capability & 1U) != 0;
+}
 
 TEST(NeighbourTable, TheFallbackWritesAndRemovesOnlyItsOwnEntry)
 {
@@ -49,8 +52,8 @@ TEST(NeighbourTable, TheFallbackWritesAndRemovesOnlyItsOwnEntry)
     struct Case {
         const char* before;  // what `ip neigh replace` made first ("" for nothing)
         NeighbourResult added;
-        bool written;        // the program's permanent entry was in the table
-        const char* after;   // what remains of the entry after "arp -d"
+        bool written;       // the program's permanent entry was in the table
+        const char* after;  // what remains of the entry after "arp -d"
     };
     const Case cases[] = {
         {"", NeighbourResult::Done, true, ""},

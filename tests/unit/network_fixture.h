@@ -54,7 +54,7 @@ inline std::vector<std::uint8_t> BuildRequest(const RequestShape& shape)
 inline std::vector<std::uint8_t> VendorClassOption(const char* cls)
 {
     return {43, 12, 42, 0, 0, 0, 0, 0, 'T', 0, static_cast<std::uint8_t>(cls[0]), static_cast<std::uint8_t>(cls[1]),
-            0, 0};
+            0,  0};
 }
 
 class ScriptedChannel final : public BootpChannel {
@@ -128,7 +128,8 @@ public:
     {
         std::lock_guard<std::mutex> guard(m_lock);
         for (const RequestShape& shape : shapes)
-            m_items.push_back(Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port, shape.interfaceIndex});
+            m_items.push_back(
+                Item{ReceiveStatus::Ok, BuildRequest(shape), shape.source, shape.port, shape.interfaceIndex});
         m_changed.notify_all();
     }
 
@@ -180,9 +181,9 @@ class NetworkBed : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("tessel-net-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir =
+            std::filesystem::temp_directory_path() / ("tessel-net-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(m_dir);
         log = std::make_unique<CLogfile>(m_dir.relative_path().string(), "Tessel.log");
         ASSERT_TRUE(log->IsOpen());

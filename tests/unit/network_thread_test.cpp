@@ -238,11 +238,11 @@ TEST_F(NetworkBed, OpenFailuresEndTheThreadWithTheirEvent)
         OpenResult result;
         const char* line;
     };
-    for (const Case c : {Case{OpenResult::StartupFailed, "Socket startup failed."},
-                         Case{OpenResult::SocketInvalid, "Socket invalid."},
-                         Case{OpenResult::BroadcastFailed, "Socketoption broadcast allowed failed."},
-                         Case{OpenResult::PortInUse, "Socket already in use (bind failed)."},
-                         Case{OpenResult::PortNotPermitted, "Socket already in use (bind failed)."}}) {
+    for (const Case c :
+         {Case{OpenResult::StartupFailed, "Socket startup failed."}, Case{OpenResult::SocketInvalid, "Socket invalid."},
+          Case{OpenResult::BroadcastFailed, "Socketoption broadcast allowed failed."},
+          Case{OpenResult::PortInUse, "Socket already in use (bind failed)."},
+          Case{OpenResult::PortNotPermitted, "Socket already in use (bind failed)."}}) {
         TearDown();
         shared.stage.store(StageIdle);
         SetUp();
@@ -303,8 +303,7 @@ TEST(NetworkThreadStart, FailedStartIsJoinedBeforeTheBlockCanGo)
         {
             NetworkThread thread(*shared, std::make_unique<RefusingChannel>(channelGone), nullptr);
             thread.Start();
-            while (shared->stage.load() != StageNetworkFailed) {
-            }
+            while (shared->stage.load() != StageNetworkFailed) {}
         }
         ASSERT_TRUE(channelGone.load()) << "round " << round << ": the thread outlived its owner";
         shared.reset();

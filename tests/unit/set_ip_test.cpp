@@ -128,16 +128,14 @@ public:
 
     SetIpOutcome Run()
     {
-        CSetIpCommand command(SetIpContext{shared, ui, clock, commands, help, inkwell,
-                                           [this](std::shared_ptr<ProbeRequest> r) {
-                                               probes.push_back(r);
-                                               const bool first = probes.size() == 1;
-                                               if ((first && addressInUse) || (!first && finalProbeAnswers))
-                                                   r->Report(1);
-                                               if (first && firstProbeUnchecked != 0)
-                                                   r->ReportUnchecked(firstProbeUnchecked);
-                                               return !first || firstProbeStarts;
-                                           }});
+        CSetIpCommand command(
+            SetIpContext{shared, ui, clock, commands, help, inkwell, [this](std::shared_ptr<ProbeRequest> r) {
+                             probes.push_back(r);
+                             const bool first = probes.size() == 1;
+                             if ((first && addressInUse) || (!first && finalProbeAnswers)) r->Report(1);
+                             if (first && firstProbeUnchecked != 0) r->ReportUnchecked(firstProbeUnchecked);
+                             return !first || firstProbeStarts;
+                         }});
         // The hand-over is the moment the stage becomes 0.
         auto watch = clock.afterSleep;
         clock.afterSleep = [this, watch](std::int64_t now) {
@@ -184,8 +182,16 @@ TEST_F(SetIpTest, RefusalsEndWithTheirBoxBeforeAnyNetworkAction)
     };
     const std::vector<Case> cases = {
         {"no server yet", [](SetIpTest& t) { t.shared.awaitingFirstServer.store(true); }, 120, 1, 0},
-        {"zero", [](SetIpTest& t) { t.ui.address = Ipv4Bytes{0, 0, 0, 0}; }, 105, 23, 1},
-        {"broadcast", [](SetIpTest& t) { t.ui.address = Ipv4Bytes{255, 255, 255, 255}; }, 122, 27, 1},
+        {"zero",
+         [](SetIpTest& t) {
+             t.ui.address = Ipv4Bytes{0, 0, 0, 0};
+         },
+         105, 23, 1},
+        {"broadcast",
+         [](SetIpTest& t) {
+             t.ui.address = Ipv4Bytes{255, 255, 255, 255};
+         },
+         122, 27, 1},
         {"reserved ending, cancelled",
          [](SetIpTest& t) {
              t.ui.address = Ipv4Bytes{10, 0, 0, 1};
@@ -320,8 +326,8 @@ TEST_F(SetIpTest, NoRequestSeenWaits44SecondsThenTheArpMethodAndBox107)
     EXPECT_TRUE(std::all_of(progress.begin(), progress.end(), [](int b) { return b < 100; }));
 
     EXPECT_EQ(commands.calls, (std::vector<std::string>{"delete 10.0.0.5", "delete 10.0.0.5", "ping -b 10.77.255.255",
-                                                        "static 10.0.0.5 0A-1B-2C-00-00-AB 10.77.0.1",
-                                                        "ping 10.0.0.5", "delete 10.0.0.5", "delete 10.0.0.5"}));
+                                                        "static 10.0.0.5 0A-1B-2C-00-00-AB 10.77.0.1", "ping 10.0.0.5",
+                                                        "delete 10.0.0.5", "delete 10.0.0.5"}));
     EXPECT_EQ(BoxIds(), std::vector<int>{107});
     EXPECT_EQ(ui.boxes[0].help, 12);
     EXPECT_EQ(RowAddress(), "0.0.0.0");
@@ -389,7 +395,8 @@ TEST_F(SetIpTest, JumpStraightToFiveStillShowsFourCyclesAndTheRetrying)
     schedule = {{100, StageStored}};
     const auto outcome = Run();
     EXPECT_EQ(outcome.result, 5);
-    EXPECT_EQ(ui.texts, (std::vector<int>{IDS_STAGE_WAITING, IDS_STAGE_SETTING, IDS_STAGE_VERIFYING, IDS_STAGE_VERIFYING, IDS_STAGE_SAVING}));
+    EXPECT_EQ(ui.texts, (std::vector<int>{IDS_STAGE_WAITING, IDS_STAGE_SETTING, IDS_STAGE_VERIFYING,
+                                          IDS_STAGE_VERIFYING, IDS_STAGE_SAVING}));
     EXPECT_EQ(ui.closedAt[0] - ui.opened[0].second, 140 + 5 * 1400 + 240);
     // The retrying window is still shown for its 14 s, and 110 follows
     // whatever the final probe finds.
@@ -419,7 +426,7 @@ TEST_F(SetIpTest, LongestRunIsAbout88SecondsWithTheBarFloors)
 TEST(SetIpBar, FloorAndTimeRule)
 {
     EXPECT_EQ(CSetIpCommand::BarPosition(0.0, 0), 0);
-    EXPECT_EQ(CSetIpCommand::BarPosition(57.9, 44), 58);   // 44 + 14.475 = 58.475
+    EXPECT_EQ(CSetIpCommand::BarPosition(57.9, 44), 58);  // 44 + 14.475 = 58.475
     EXPECT_EQ(CSetIpCommand::BarPosition(80.0, 44), 80);
     EXPECT_EQ(CSetIpCommand::BarPosition(10.0, 72), 74);
     EXPECT_EQ(CSetIpCommand::BarPosition(140.0, 72), 100);

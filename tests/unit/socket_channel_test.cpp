@@ -25,11 +25,17 @@ namespace {
 #ifdef _WIN32
 using SocketLength = int;
 using Fd = SOCKET;
-void CloseFd(Fd fd) { ::closesocket(fd); }
+void CloseFd(Fd fd)
+{
+    ::closesocket(fd);
+}
 #else
 using SocketLength = socklen_t;
 using Fd = int;
-void CloseFd(Fd fd) { ::close(fd); }
+void CloseFd(Fd fd)
+{
+    ::close(fd);
+}
 #endif
 
 // The test's own sockets need the socket layer before any channel opens.

@@ -55,8 +55,15 @@ TEST(StartupCheck, MessagesHelpTopicsClosesAndEarlyEnd)
         {"server heard just before the end", true, NetworkStart::Running, 41599, {}, {}, 0, false, 41600},
         {"no TCP/IP", false, NetworkStart::Running, {}, {}, StartupMessage::NoTcpIp, 1, true, 1600},
         {"port taken", true, NetworkStart::PortInUse, {}, {}, StartupMessage::PortInUse, 39, true, 1600},
-        {"port not permitted", true, NetworkStart::PortNotPermitted, {}, {}, StartupMessage::PortNotPermitted, 1,
-         true, 1600},
+        {"port not permitted",
+         true,
+         NetworkStart::PortNotPermitted,
+         {},
+         {},
+         StartupMessage::PortNotPermitted,
+         1,
+         true,
+         1600},
         // A close that comes first leaves the failed port to the close itself.
         {"closing before the check", true, NetworkStart::PortInUse, {}, 1000, {}, 0, false, 1200},
         {"closing within the 40 s", true, NetworkStart::Running, {}, 12345, {}, 0, false, 12600},
@@ -74,8 +81,8 @@ TEST(StartupCheck, MessagesHelpTopicsClosesAndEarlyEnd)
             if (c.serverHeardAfterMs && lastSleep >= *c.serverHeardAfterMs) awaiting.store(false);
             if (c.stopAfterMs && lastSleep >= *c.stopAfterMs) stop.store(true);
         };
-        StartupCheckEnv env{stop, awaiting, help, clock, window, [&] { return c.network; },
-                            [&] { return c.socketWorks; }};
+        StartupCheckEnv env{
+            stop, awaiting, help, clock, window, [&] { return c.network; }, [&] { return c.socketWorks; }};
         EXPECT_EQ(StartupCheckThread(env), 0) << c.name;
 
         ASSERT_EQ(window.shown.size(), c.message ? 1u : 0u) << c.name;

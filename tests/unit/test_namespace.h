@@ -18,7 +18,10 @@
 
 namespace tessel::test {
 
-inline int RunQuiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+inline int RunQuiet(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str());
+}
 
 class TestNamespace {
 public:

@@ -110,16 +110,16 @@ private:
             if (got <= 0) break;
             request.body.append(buffer, static_cast<std::size_t>(got));
         }
-        const bool authorised =
-            request.head.find("\r\nAuthorization: Basic " + Base64("root:" + m_script.password) + "\r\n") !=
-            std::string::npos;
+        const bool authorised = request.head.find("\r\nAuthorization: Basic " + Base64("root:" + m_script.password) +
+                                                  "\r\n") != std::string::npos;
         {
             std::lock_guard<std::mutex> guard(m_lock);
             m_requests.push_back(request);
         }
         std::string reply;
         if (m_script.requireAuth && !authorised) {
-            reply = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"MERROW\"\r\nContent-Length: 0\r\n\r\n";
+            reply =
+                "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"MERROW\"\r\nContent-Length: 0\r\n\r\n";
         } else {
             for (int waited = 0; waited < m_script.delayMs && !m_stop; waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -219,7 +219,8 @@ TEST_F(HttpStoreTest, PostsTheFormWithItsExactBytesAndAuthenticatesAsRoot)
 
 TEST_F(HttpStoreTest, OnlyAFinalStatusFrom200To299CountsAsStored)
 {
-    for (const auto& [status, stored] : {std::pair{200, 1}, {204, 1}, {299, 1}, {500, 0}, {302, 0}, {199, 0}, {300, 0}}) {
+    for (const auto& [status, stored] :
+         {std::pair{200, 1}, {204, 1}, {299, 1}, {500, 0}, {302, 0}, {199, 0}, {300, 0}}) {
         SCOPED_TRACE(status);
         FormServer server({.status = status});
         EXPECT_EQ(RunToEnd(Request(server)), stored);

@@ -43,7 +43,8 @@ TEST(IcmpEcho, LoopbackAnswersThroughARawSocket)
 
 TEST(IcmpEcho, TextThatIsNoAddressIsNotProbed)
 {
-    for (const char* text : {"not an address", "", "10.0.0"}) EXPECT_EQ(IcmpEcho(text, 4000), IcmpAnswer::NotSent) << text;
+    for (const char* text : {"not an address", "", "10.0.0"})
+        EXPECT_EQ(IcmpEcho(text, 4000), IcmpAnswer::NotSent) << text;
 }
 
 TEST(IcmpEcho, TheDatagramSocketWhereTheSystemPermitsIt)

@@ -70,7 +70,8 @@ public:
         // No mkdtemp: a random name, made only where none exists yet.
         std::random_device random;
         for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
-            const auto candidate = std::filesystem::temp_directory_path() / ("tessel-workers." + std::to_string(random()));
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("tessel-workers." + std::to_string(random()));
             std::error_code error;
             if (std::filesystem::create_directory(candidate, error)) m_path = candidate;
         }
@@ -86,7 +87,10 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
+    const std::filesystem::path& path() const
+    {
+        return m_path;
+    }
 
 private:
     std::filesystem::path m_path;

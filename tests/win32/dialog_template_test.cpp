@@ -202,8 +202,8 @@ TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
     ASSERT_TRUE(RegisterIPAddrClass(instance));
     ASSERT_TRUE(RegisterClipClass(instance));
     const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
-    HWND window = CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
-                                             QuietProc, 0);
+    HWND window =
+        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
     ASSERT_NE(window, nullptr);
     const std::pair<int, int> fields[] = {{IDC_STEP1_TEXT, IDS_TEXT_STEP1},
                                           {IDC_STEP2_TEXT, IDS_TEXT_STEP2},
@@ -237,8 +237,8 @@ TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
     HINSTANCE instance = GetModuleHandleW(nullptr);
     ASSERT_TRUE(RegisterIPAddrClass(instance));
     const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
-    HWND window = CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
-                                             QuietProc, 0);
+    HWND window =
+        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
     ASSERT_NE(window, nullptr);
     HWND control = GetDlgItem(window, 1025);
     const std::uint8_t bytes[4] = {255, 188, 100, 0};

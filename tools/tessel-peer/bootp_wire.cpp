@@ -18,7 +18,16 @@ constexpr std::uint8_t kOptionVendorInfo = 43;
 // The servers fill it as a sub-option 42 of eight bytes "MRW0T=" + class.
 std::array<std::uint8_t, 12> VendorOption(const std::string& letters)
 {
-    return {kOptionVendorInfo, 10, 42, 8, 'M', 'R', 'W', '0', 'T', '=',
+    return {kOptionVendorInfo,
+            10,
+            42,
+            8,
+            'M',
+            'R',
+            'W',
+            '0',
+            'T',
+            '=',
             static_cast<std::uint8_t>(letters.size() > 0 ? letters[0] : ' '),
             static_cast<std::uint8_t>(letters.size() > 1 ? letters[1] : ' ')};
 }
@@ -54,8 +63,8 @@ std::vector<std::uint8_t> FullRequest(const RequestPlan& plan)
 
 std::uint32_t Read32(std::span<const std::uint8_t> d, std::size_t at)
 {
-    return (std::uint32_t{d[at]} << 24) | (std::uint32_t{d[at + 1]} << 16) |
-           (std::uint32_t{d[at + 2]} << 8) | std::uint32_t{d[at + 3]};
+    return (std::uint32_t{d[at]} << 24) | (std::uint32_t{d[at + 1]} << 16) | (std::uint32_t{d[at + 2]} << 8) |
+           std::uint32_t{d[at + 3]};
 }
 
 Ipv4 ReadIpv4(std::span<const std::uint8_t> d, std::size_t at)
@@ -63,8 +72,7 @@ Ipv4 ReadIpv4(std::span<const std::uint8_t> d, std::size_t at)
     return {d[at], d[at + 1], d[at + 2], d[at + 3]};
 }
 
-std::string ReadText(std::span<const std::uint8_t> d, std::size_t at, std::size_t size,
-                     bool* terminated)
+std::string ReadText(std::span<const std::uint8_t> d, std::size_t at, std::size_t size, bool* terminated)
 {
     std::string text;
     for (std::size_t i = 0; i < size; ++i) {
@@ -119,8 +127,7 @@ std::optional<ReplyView> ParseReply(std::span<const std::uint8_t> datagram)
         view.cookie = "dhcp";
     } else {
         char hex[16];
-        std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x", cookie[0], cookie[1], cookie[2],
-                      cookie[3]);
+        std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x", cookie[0], cookie[1], cookie[2], cookie[3]);
         view.cookie = hex;
     }
     for (std::size_t i = kOptionsOffset; i < datagram.size(); ++i) {
@@ -134,8 +141,7 @@ std::optional<ReplyView> ParseReply(std::span<const std::uint8_t> datagram)
 std::string FormatMac(const Mac& mac)
 {
     char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return text;
 }
 
@@ -155,8 +161,8 @@ std::optional<Mac> ParseMac(const std::string& text)
 
 std::string FormatIpv4(const Ipv4& address)
 {
-    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-           std::to_string(address[2]) + "." + std::to_string(address[3]);
+    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) + "." +
+           std::to_string(address[3]);
 }
 
 std::optional<Ipv4> ParseIpv4(const std::string& text)

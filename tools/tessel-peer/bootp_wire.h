@@ -35,7 +35,7 @@ struct RequestPlan {
     Mac mac{};
     std::uint32_t xid = 0;
     std::uint8_t op = kOpRequest;
-    std::optional<Ipv4> requestedAddress;   // option 50
+    std::optional<Ipv4> requestedAddress;    // option 50
     std::optional<std::string> vendorClass;  // two letters in option 43; none: no pattern
     std::size_t length = 300;                // bytes on the wire; shorter cuts, 0 is empty
 };
@@ -52,10 +52,10 @@ struct ReplyView {
     std::uint16_t flags = 0;
     Mac mac{};
     Ipv4 ciaddr{}, yiaddr{}, siaddr{}, giaddr{};
-    std::string sname;         // up to the first NUL, at most 64 bytes
+    std::string sname;  // up to the first NUL, at most 64 bytes
     bool snameTerminated = false;
-    std::string file;          // up to the first NUL, at most 128 bytes
-    std::string cookie;        // "dhcp", "none" (shorter datagram) or the 4 bytes in hex
+    std::string file;    // up to the first NUL, at most 128 bytes
+    std::string cookie;  // "dhcp", "none" (shorter datagram) or the 4 bytes in hex
     // Offset of the first byte after the cookie that is not a pad byte (0),
     // when that byte is the end option (255); -1 when some other option comes
     // first or nothing but padding follows.
@@ -66,7 +66,7 @@ struct ReplyView {
 // Nothing when the datagram is too short to hold the fixed part.
 std::optional<ReplyView> ParseReply(std::span<const std::uint8_t> datagram);
 
-std::string FormatMac(const Mac& mac);             // 0A-1B-2C-01-02-03
+std::string FormatMac(const Mac& mac);                 // 0A-1B-2C-01-02-03
 std::optional<Mac> ParseMac(const std::string& text);  // with - or : between pairs
 std::string FormatIpv4(const Ipv4& address);
 std::optional<Ipv4> ParseIpv4(const std::string& text);

@@ -46,17 +46,14 @@ std::string SystemError(const std::string& what)
 
 bool HasAddress(const InterfaceInfo& interface, const Ipv4& address)
 {
-    return std::find(interface.addresses.begin(), interface.addresses.end(), address) !=
-           interface.addresses.end();
+    return std::find(interface.addresses.begin(), interface.addresses.end(), address) != interface.addresses.end();
 }
 
 }  // namespace
 
-DiscoveryService::DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface,
-                                   RestartService* restart)
+DiscoveryService::DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface, RestartService* restart)
     : m_config(config), m_interface(interface), m_restart(restart)
-{
-}
+{}
 
 DiscoveryService::~DiscoveryService()
 {
@@ -77,15 +74,15 @@ bool DiscoveryService::Open(std::string& error)
             break;
         case SourceKind::Unset:
             if (!m_interface.addresses.empty()) {
-                error = "server " + mac + " should send from 0.0.0.0, but " + m_interface.name +
-                        " has the address " + FormatIpv4(m_interface.addresses.front());
+                error = "server " + mac + " should send from 0.0.0.0, but " + m_interface.name + " has the address " +
+                        FormatIpv4(m_interface.addresses.front());
                 return false;
             }
             break;
         case SourceKind::Address:
             if (!HasAddress(m_interface, plan.sourceAddress)) {
-                error = "server " + mac + " should send from " + FormatIpv4(plan.sourceAddress) +
-                        ", which " + m_interface.name + " does not have";
+                error = "server " + mac + " should send from " + FormatIpv4(plan.sourceAddress) + ", which " +
+                        m_interface.name + " does not have";
                 return false;
             }
             stream.source = plan.sourceAddress;
@@ -196,9 +193,8 @@ bool DiscoveryService::SendOne(Stream& stream, std::string& error)
     }
     ++stream.sent;
     ++m_sentCount;
-    ReportLine("SENT mac=" + mac + " xid=" + Hex32(stream.plan.request.xid) +
-               " from=" + FormatIpv4(stream.source) + " len=" + std::to_string(sent) +
-               " op=" + std::to_string(stream.plan.request.op));
+    ReportLine("SENT mac=" + mac + " xid=" + Hex32(stream.plan.request.xid) + " from=" + FormatIpv4(stream.source) +
+               " len=" + std::to_string(sent) + " op=" + std::to_string(stream.plan.request.op));
     return true;
 }
 
@@ -226,15 +222,13 @@ void DiscoveryService::ReportDatagram(const std::vector<std::uint8_t>& bytes, st
         return candidate.plan.request.mac == reply->mac && candidate.plan.request.xid == reply->xid;
     });
     const bool ours = stream != m_streams.end();
-    ReportLine("REPLY mac=" + FormatMac(reply->mac) + " xid=" + Hex32(reply->xid) +
-               " ours=" + (ours ? "1" : "0") + " from=" + from + " to=" + to +
-               " len=" + std::to_string(reply->length) + " op=" + std::to_string(reply->op) +
-               " flags=" + Hex16(reply->flags) + " ciaddr=" + FormatIpv4(reply->ciaddr) +
+    ReportLine("REPLY mac=" + FormatMac(reply->mac) + " xid=" + Hex32(reply->xid) + " ours=" + (ours ? "1" : "0") +
+               " from=" + from + " to=" + to + " len=" + std::to_string(reply->length) + " op=" +
+               std::to_string(reply->op) + " flags=" + Hex16(reply->flags) + " ciaddr=" + FormatIpv4(reply->ciaddr) +
                " yiaddr=" + FormatIpv4(reply->yiaddr) + " siaddr=" + FormatIpv4(reply->siaddr) +
                " giaddr=" + FormatIpv4(reply->giaddr) + " sname=" + EscapeText(reply->sname) +
-               " sname_nul=" + (reply->snameTerminated ? "1" : "0") +
-               " file=" + EscapeText(reply->file) + " cookie=" + reply->cookie +
-               " end=" + std::to_string(reply->endOffset));
+               " sname_nul=" + (reply->snameTerminated ? "1" : "0") + " file=" + EscapeText(reply->file) +
+               " cookie=" + reply->cookie + " end=" + std::to_string(reply->endOffset));
     if (ours && m_restart != nullptr && m_restart->OnReply(reply->mac, reply->yiaddr, stream->source) &&
         !m_config.services.keepAsking) {
         stream->silenced = true;
@@ -260,8 +254,7 @@ void DiscoveryService::ReceiveAll()
         Ipv4 address{};
         std::memcpy(address.data(), &from.sin_addr.s_addr, 4);
         std::string to = "?";
-        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-             header = CMSG_NXTHDR(&message, header)) {
+        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
             if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
                 in_pktinfo info{};
                 std::memcpy(&info, CMSG_DATA(header), sizeof info);
@@ -277,9 +270,8 @@ void DiscoveryService::ReceiveAll()
 
 bool DiscoveryService::Run(const std::atomic<bool>& stop)
 {
-    ReportLine("READY interface=" + m_interface.name + " index=" +
-               std::to_string(m_interface.index) + " port=" + std::to_string(m_config.port) +
-               " servers=" + std::to_string(m_streams.size()));
+    ReportLine("READY interface=" + m_interface.name + " index=" + std::to_string(m_interface.index) +
+               " port=" + std::to_string(m_config.port) + " servers=" + std::to_string(m_streams.size()));
     const auto interval = std::chrono::milliseconds(m_config.intervalMs);
     auto nextRound = SteadyClock::now();
     auto lastSend = nextRound;
@@ -305,13 +297,11 @@ bool DiscoveryService::Run(const std::atomic<bool>& stop)
         int timeoutMs = -1;
         if (sending) {
             timeoutMs = static_cast<int>(
-                std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           nextRound - now).count()));
+                std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(nextRound - now).count()));
         } else if (m_config.lingerMs && (m_restart == nullptr || !m_restart->Restarting())) {
             const auto end = lastSend + std::chrono::milliseconds(*m_config.lingerMs);
             if (now >= end) break;
-            timeoutMs = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count()) + 1;
+            timeoutMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count()) + 1;
         }
         pollfd watch{m_socket, POLLIN, 0};
         const int ready = poll(&watch, 1, timeoutMs);
@@ -319,8 +309,7 @@ bool DiscoveryService::Run(const std::atomic<bool>& stop)
         // EINTR: a stop signal; the loop condition sees it.
     }
     ReceiveAll();
-    ReportLine("DONE sent=" + std::to_string(m_sentCount) +
-               " replies=" + std::to_string(m_replyCount));
+    ReportLine("DONE sent=" + std::to_string(m_sentCount) + " replies=" + std::to_string(m_replyCount));
     return ok;
 }
 

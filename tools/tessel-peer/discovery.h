@@ -16,8 +16,7 @@ namespace peer {
 class DiscoveryService {
 public:
     // restart, when given, hears of every reply meant for one of the servers.
-    DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface,
-                     RestartService* restart = nullptr);
+    DiscoveryService(const PeerConfig& config, const InterfaceInfo& interface, RestartService* restart = nullptr);
     ~DiscoveryService();
     DiscoveryService(const DiscoveryService&) = delete;
     DiscoveryService& operator=(const DiscoveryService&) = delete;
@@ -43,8 +42,8 @@ private:
     bool SendRound(unsigned round, std::string& error);
     bool SendOne(Stream& stream, std::string& error);
     void ReceiveAll();
-    void ReportDatagram(const std::vector<std::uint8_t>& bytes, std::size_t length,
-                        const std::string& from, const std::string& to);
+    void ReportDatagram(const std::vector<std::uint8_t>& bytes, std::size_t length, const std::string& from,
+                        const std::string& to);
     bool HasMoreRounds(unsigned round) const;
 
     const PeerConfig& m_config;

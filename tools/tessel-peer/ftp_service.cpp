@@ -15,7 +15,7 @@ namespace {
 
 constexpr unsigned kFtpPort = 21;
 constexpr const char* kUser = "root";
-constexpr int kIdleTimeoutMs = 30000;   // a silent client is dropped
+constexpr int kIdleTimeoutMs = 30000;  // a silent client is dropped
 constexpr int kDataTimeoutMs = 10000;
 constexpr std::size_t kMaxLineBytes = 4096;
 // How often a session waiting for a command looks at the stop flag.
@@ -106,8 +106,7 @@ bool ParsePortArgument(const std::string& text, Ipv4& address, unsigned& port)
 
 FtpService::FtpService(const ServiceConfig& config, const Ipv4& address, const std::atomic<bool>& stop)
     : TcpService(config, address, kFtpPort, sessionCount, "FTP session", stop)
-{
-}
+{}
 
 void FtpService::Serve(int fd, unsigned number)
 {
@@ -194,8 +193,8 @@ void FtpService::Serve(int fd, unsigned number)
             // which clients that search by LIST (WinINet) read.
             std::string listing;
             for (const auto& name : m_config.ftpFiles)
-                listing += (verb == "LIST" ? "-rw-r--r--   1 root     root           26 Jan  1 00:00 " : "") + name +
-                           "\r\n";
+                listing +=
+                    (verb == "LIST" ? "-rw-r--r--   1 root     root           26 Jan  1 00:00 " : "") + name + "\r\n";
             const bool sent = SendAll(data, listing);
             CloseGently(data);
             reply(sent ? "226 Transfer complete" : "426 Transfer aborted");
@@ -231,10 +230,9 @@ void FtpService::Serve(int fd, unsigned number)
                 // The client has begun sending: that is the moment to fail.
                 if (m_config.ftpDropUpload || content.size() > kMaxUploadBytes) break;
             }
-            const std::string file = KeepAsFile(m_config.recordFolder,
-                                                "ftp-" + std::to_string(++uploadCount) + "-" + SafeFileName(arg) +
-                                                    ".upload",
-                                                content);
+            const std::string file =
+                KeepAsFile(m_config.recordFolder,
+                           "ftp-" + std::to_string(++uploadCount) + "-" + SafeFileName(arg) + ".upload", content);
             const std::string tail = " n=" + n + " name=" + name + " type=" + type +
                                      " bytes=" + std::to_string(content.size()) +
                                      (file.empty() ? std::string() : " file=" + file);

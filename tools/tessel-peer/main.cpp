@@ -53,8 +53,9 @@ int main(int argc, char** argv)
     // The broadcasts must stay on a test bed; on a real network they would
     // reach every BOOTP server there.
     if (!config.hostNetwork && !peer::InOwnNetworkNamespace()) {
-        peer::ReportError("refusing to broadcast from the machine's own network; run inside a "
-                          "network namespace (ip netns exec) or give --host-network");
+        peer::ReportError(
+            "refusing to broadcast from the machine's own network; run inside a "
+            "network namespace (ip netns exec) or give --host-network");
         return peer::kExitUnavailable;
     }
 

@@ -25,8 +25,7 @@ bool FindInterface(const std::string& name, InterfaceInfo& info, std::string& er
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_name == nullptr) continue;
         const std::string entryName = entry->ifa_name;
-        const bool wanted = name.empty() ? ((entry->ifa_flags & IFF_UP) != 0 &&
-                                            (entry->ifa_flags & IFF_LOOPBACK) == 0)
+        const bool wanted = name.empty() ? ((entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_LOOPBACK) == 0)
                                          : entryName == name;
         if (wanted && std::find(candidates.begin(), candidates.end(), entryName) == candidates.end()) {
             candidates.push_back(entryName);
@@ -71,8 +70,7 @@ bool InOwnNetworkNamespace()
     while (const dirent* entry = readdir(names)) {
         const std::string path = std::string(kNamedNamespaces) + "/" + entry->d_name;
         struct stat named {};
-        if (stat(path.c_str(), &named) == 0 && named.st_ino == own.st_ino &&
-            named.st_dev == own.st_dev) {
+        if (stat(path.c_str(), &named) == 0 && named.st_ino == own.st_ino && named.st_dev == own.st_dev) {
             found = true;
             break;
         }

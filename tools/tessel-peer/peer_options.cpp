@@ -135,9 +135,7 @@ ParseResult ParseCommandLine(int argc, char** argv)
     ServerPlan defaults;
     defaults.request.vendorClass = "PS";
     // Server options go to the defaults until the first --server names a server.
-    auto target = [&]() -> ServerPlan& {
-        return config.servers.empty() ? defaults : config.servers.back();
-    };
+    auto target = [&]() -> ServerPlan& { return config.servers.empty() ? defaults : config.servers.back(); };
     auto fail = [&](const std::string& message) {
         result.error = message;
         return result;
@@ -162,21 +160,47 @@ ParseResult ParseCommandLine(int argc, char** argv)
             continue;
         }
         ServiceConfig& services = config.services;
-        if (option == "--ignore-replies") { services.ignoreReplies = true; continue; }
-        if (option == "--keep-asking") { services.keepAsking = true; continue; }
-        if (option == "--keep-old-address") { services.keepOldAddress = true; continue; }
-        if (option == "--no-web") { services.web = false; continue; }
-        if (option == "--no-icmp") { services.icmp = false; continue; }
-        if (option == "--no-ftp") { services.ftp = false; continue; }
-        if (option == "--ftp-missing-450") { services.ftpMissing450 = true; continue; }
-        if (option == "--ftp-refuse-upload") { services.ftpRefuseUpload = true; continue; }
-        if (option == "--ftp-drop-upload") { services.ftpDropUpload = true; continue; }
-        static const char* const kWithValue[] = {"--server", "--interface", "--port", "--interval",
-                                                 "--linger", "--from", "--requested", "--class",
-                                                 "--length", "--op", "--count", "--xid",
-                                                 "--restart-ms", "--prefix", "--record",
-                                                 "--web-status", "--web-delay", "--web-password",
-                                                 "--ftp-password", "--ftp-files"};
+        if (option == "--ignore-replies") {
+            services.ignoreReplies = true;
+            continue;
+        }
+        if (option == "--keep-asking") {
+            services.keepAsking = true;
+            continue;
+        }
+        if (option == "--keep-old-address") {
+            services.keepOldAddress = true;
+            continue;
+        }
+        if (option == "--no-web") {
+            services.web = false;
+            continue;
+        }
+        if (option == "--no-icmp") {
+            services.icmp = false;
+            continue;
+        }
+        if (option == "--no-ftp") {
+            services.ftp = false;
+            continue;
+        }
+        if (option == "--ftp-missing-450") {
+            services.ftpMissing450 = true;
+            continue;
+        }
+        if (option == "--ftp-refuse-upload") {
+            services.ftpRefuseUpload = true;
+            continue;
+        }
+        if (option == "--ftp-drop-upload") {
+            services.ftpDropUpload = true;
+            continue;
+        }
+        static const char* const kWithValue[] = {"--server",     "--interface",    "--port",         "--interval",
+                                                 "--linger",     "--from",         "--requested",    "--class",
+                                                 "--length",     "--op",           "--count",        "--xid",
+                                                 "--restart-ms", "--prefix",       "--record",       "--web-status",
+                                                 "--web-delay",  "--web-password", "--ftp-password", "--ftp-files"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), option) == std::end(kWithValue)) {
             return fail("unknown option: " + option);
         }

@@ -48,14 +48,14 @@ struct ServiceConfig {
     std::string recordFolder;     // empty: requests and uploads are not kept as files
 
     bool web = true;
-    unsigned webStatus = 200;     // for an authorised form POST
-    unsigned webDelayMs = 0;      // before that answer
+    unsigned webStatus = 200;  // for an authorised form POST
+    unsigned webDelayMs = 0;   // before that answer
     std::string webPassword = "wxyz";
 
     bool ftp = true;
     std::string ftpPassword = "wxyz";
     std::vector<std::string> ftpFiles{"CONFIG"};  // what NLST lists, in order
-    bool ftpMissing450 = false;   // an empty listing answered 450 instead of 226
+    bool ftpMissing450 = false;                   // an empty listing answered 450 instead of 226
     bool ftpRefuseUpload = false;
     bool ftpDropUpload = false;
 };

@@ -52,11 +52,9 @@ bool RunIp(std::vector<std::string> args)
 
 }  // namespace
 
-RestartService::RestartService(const PeerConfig& config, const InterfaceInfo& interface,
-                               const std::atomic<bool>& stop)
+RestartService::RestartService(const PeerConfig& config, const InterfaceInfo& interface, const std::atomic<bool>& stop)
     : m_config(config), m_interface(interface), m_stop(stop)
-{
-}
+{}
 
 RestartService::~RestartService()
 {
@@ -130,19 +128,22 @@ void RestartService::Restart(Mac mac, Ipv4 newAddress, Ipv4 askedFrom)
     if (services.web) {
         auto service = std::make_unique<WebService>(services, newAddress, m_stop);
         web = service->Start(error);
-        if (web) m_web.push_back(std::move(service));
-        else ReportError(error);
+        if (web)
+            m_web.push_back(std::move(service));
+        else
+            ReportError(error);
     }
     if (services.ftp) {
         auto service = std::make_unique<FtpService>(services, newAddress, m_stop);
         ftp = service->Start(error);
-        if (ftp) m_ftp.push_back(std::move(service));
-        else ReportError(error);
+        if (ftp)
+            m_ftp.push_back(std::move(service));
+        else
+            ReportError(error);
     }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     ReportLine("RESTART mac=" + FormatMac(mac) + " address=" + address + " old=" + FormatIpv4(askedFrom) +
-               " after_ms=" + std::to_string(took.count()) + " web=" + (web ? "1" : "0") +
-               " ftp=" + (ftp ? "1" : "0"));
+               " after_ms=" + std::to_string(took.count()) + " web=" + (web ? "1" : "0") + " ftp=" + (ftp ? "1" : "0"));
 }
 
 }  // namespace peer

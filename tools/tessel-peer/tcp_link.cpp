@@ -48,8 +48,7 @@ int ListenOn(const Ipv4& address, unsigned port, std::string& error)
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in local = SocketAddress(address, port);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 || listen(fd, 16) != 0) {
-        error = "cannot listen on " + FormatIpv4(address) + ":" + std::to_string(port) + ": " +
-                std::strerror(errno);
+        error = "cannot listen on " + FormatIpv4(address) + ":" + std::to_string(port) + ": " + std::strerror(errno);
         close(fd);
         return -1;
     }

@@ -12,11 +12,10 @@ namespace {
 constexpr int kAcceptStepMs = 200;
 }  // namespace
 
-TcpService::TcpService(const ServiceConfig& config, const Ipv4& address, unsigned port,
-                       std::atomic<unsigned>& counter, const char* label, const std::atomic<bool>& stop)
+TcpService::TcpService(const ServiceConfig& config, const Ipv4& address, unsigned port, std::atomic<unsigned>& counter,
+                       const char* label, const std::atomic<bool>& stop)
     : m_config(config), m_address(address), m_stop(stop), m_port(port), m_counter(counter), m_label(label)
-{
-}
+{}
 
 TcpService::~TcpService()
 {

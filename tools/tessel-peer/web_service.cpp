@@ -55,12 +55,18 @@ std::string HeaderValue(const std::string& head, const std::string& name)
 std::string ReasonOf(unsigned status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -83,8 +89,7 @@ std::string DecodeBasicCredentials(const std::string& headerValue)
 {
     if (headerValue.size() < 6 || Lower(headerValue.substr(0, 6)) != "basic ") return {};
     const std::string coded = Trim(headerValue.substr(6));
-    static const std::string alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string decoded;
     unsigned bits = 0;
     int count = 0;
@@ -104,8 +109,7 @@ std::string DecodeBasicCredentials(const std::string& headerValue)
 
 WebService::WebService(const ServiceConfig& config, const Ipv4& address, const std::atomic<bool>& stop)
     : TcpService(config, address, kWebPort, connectionCount, "WEB connection", stop)
-{
-}
+{}
 
 void WebService::Serve(int fd, unsigned number)
 {
@@ -140,15 +144,15 @@ void WebService::Serve(int fd, unsigned number)
     const std::size_t space1 = requestLine.find(' ');
     const std::size_t space2 = requestLine.find(' ', space1 == std::string::npos ? 0 : space1 + 1);
     const std::string method = requestLine.substr(0, space1);
-    const std::string path = space1 == std::string::npos ? std::string()
-                                                         : requestLine.substr(space1 + 1, space2 - space1 - 1);
+    const std::string path =
+        space1 == std::string::npos ? std::string() : requestLine.substr(space1 + 1, space2 - space1 - 1);
     const std::string head = headEnd == std::string::npos ? request : request.substr(0, headEnd + 2);
     const std::string body = headEnd == std::string::npos ? std::string() : request.substr(headEnd + 4);
     const std::string authorization = HeaderValue(head, "Authorization");
     const std::string credentials = DecodeBasicCredentials(authorization);
-    const std::string auth = authorization.empty() ? "none"
+    const std::string auth = authorization.empty()                                            ? "none"
                              : credentials == std::string(kUser) + ":" + m_config.webPassword ? "good"
-                                                                                                : "bad";
+                                                                                              : "bad";
 
     unsigned status = 200;
     unsigned delayMs = 0;
@@ -166,12 +170,10 @@ void WebService::Serve(int fd, unsigned number)
         status = 404;
         page = "<html><body>Not found</body></html>\n";
     }
-    const std::string file =
-        KeepAsFile(m_config.recordFolder, "http-" + n + ".req", request);
-    ReportLine("WEB request n=" + n + " method=" + EscapeText(method) + " path=" + EscapeText(path) +
-               " auth=" + auth + " status=" + std::to_string(status) +
-               " bytes=" + std::to_string(request.size()) + " body=" + EscapeText(body) +
-               (file.empty() ? std::string() : " file=" + file));
+    const std::string file = KeepAsFile(m_config.recordFolder, "http-" + n + ".req", request);
+    ReportLine("WEB request n=" + n + " method=" + EscapeText(method) + " path=" + EscapeText(path) + " auth=" + auth +
+               " status=" + std::to_string(status) + " bytes=" + std::to_string(request.size()) +
+               " body=" + EscapeText(body) + (file.empty() ? std::string() : " file=" + file));
     if (delayMs > 0 && !SleepUnlessStopped(delayMs, m_stop)) {
         close(fd);
         return;
