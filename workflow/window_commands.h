@@ -62,13 +62,12 @@ WindowHost WindowHostOf(const HostIdentity& found);
 // mode in the installer's "Tessel Path" when it is there), every print
 // server listed in Inkwell mode, the maker's prefixes otherwise. The
 // caller adds what it replaces for tests (clock, channel, procedure).
-EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host,
-                              StateOwner* owner, std::atomic<int>* helpContext);
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host);
 
 struct WindowCommandsSetup {
     MainWindowView* view = nullptr;
     EngineHost* engine = nullptr;
-    std::atomic<int>* helpContext = nullptr;
+    HelpContext* help = nullptr;
     bool inkwellMode = false;
     HostOctets hostOctets;
     Clock* startupClock = nullptr;                                      // the start-up check's; null: the steady clock
