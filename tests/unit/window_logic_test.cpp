@@ -256,7 +256,7 @@ WindowEnvironment StartingWindow(FakeView& view, const std::string& address, con
 {
     // The installer names the logfile's place ("log" replaces the last
     // three characters), below the drive root.
-    view.tesselPath = (dir / "inkwell.tmp").string().substr(1);
+    view.tesselPath = (dir / "inkwell.tmp").relative_path().string();
     std::filesystem::create_directory(dir / "inkwell.log");
     WindowEnvironment env;
     env.hostName = "pc-1";
