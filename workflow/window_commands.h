@@ -2,8 +2,9 @@
 // picking a server and proposing its address, the list keys, the Set-IP
 // command with the window as its front end, the browser and the home-page
 // commands, the close routine in both modes, and the start-up check whose
-// boxes and close run on the window's thread. The window owns one of these,
-// implements MainWindowView for it, and calls it from its handlers.
+// boxes and close run on the window's thread. CMainWindow makes one once
+// the engine runs; the window implements MainWindowView for it and calls it
+// from its handlers.
 #pragma once
 
 #include <array>
