@@ -23,6 +23,7 @@ public:
     // Plays frames `from` to `to` (inclusive), `repeat` times or without end
     // (-1). False when no clip is open or the frames are not in it.
     bool Play(int from, int to, int repeat);
+    static constexpr int kRepeatWithoutEnd = -1;
     void Stop();
     void Close();  // stops and empties the control
 

@@ -4,7 +4,7 @@
 
 namespace tessel {
 
-void CTesselCommandLineInfo::ParseParam(const char* param, bool, bool)
+void CTesselCommandLineInfo::AddParam(const char* param)
 {
     m_params.emplace_back(param);
 }
@@ -19,7 +19,7 @@ void ParseCommandLine(CTesselCommandLineInfo& info, std::span<char* const> args)
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* arg = args[i] ? args[i] : "";
         const bool flag = arg[0] == '-' || arg[0] == '/';
-        info.ParseParam(flag ? arg + 1 : arg, flag, i + 1 == args.size());
+        info.AddParam(flag ? arg + 1 : arg);
     }
 }
 

@@ -6,15 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "resources/installer_names.h"
+
 namespace tessel {
 
 class CTesselCommandLineInfo {
 public:
-    virtual ~CTesselCommandLineInfo() = default;
-
-    // Called for each parameter, its leading "-" or "/" already removed.
-    // Both flags are ignored: every parameter is only recorded.
-    virtual void ParseParam(const char* param, bool flag, bool last);
+    // Records a parameter, its leading "-" or "/" already removed.
+    void AddParam(const char* param);
 
     // True when some parameter is exactly `param` (case-sensitive, whole).
     bool HasParam(const std::string& param) const;
@@ -23,11 +22,8 @@ public:
 };
 
 // Walks the program's arguments after its own name, as the system's
-// command-line walk does: a leading "-" or "/" is removed and marks the
-// argument as a flag; the rest goes to ParseParam.
+// command-line walk does: a leading "-" or "/" is removed, the rest
+// recorded.
 void ParseCommandLine(CTesselCommandLineInfo& info, std::span<char* const> args);
-
-// The switch the print-system installer gives.
-inline constexpr const char* kInkwellSwitch = "ink";
 
 }  // namespace tessel

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "app/dataexchange.h"
 #include "app/messagebox.h"
+#include "app/dialogitems.h"
 #include "app/stringtable.h"
 
 namespace tessel {
@@ -229,20 +229,6 @@ CIPAddrCtl::CIPAddrCtl(QWidget* parent, std::uint32_t style) : QFrame(parent), m
     LayOut();
 }
 
-std::intptr_t CIPAddrCtl::SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
-{
-    switch (message) {
-    case IPAM_GETADDRESS:
-        return GetAddress(wParam != 0, reinterpret_cast<IPAddrData*>(lParam));
-    case IPAM_SETADDRESS:
-        return SetAddress(reinterpret_cast<const std::uint8_t*>(lParam));
-    case IPAM_SETREADONLY:
-        return SetReadOnly(wParam != 0);
-    default:
-        return 0;
-    }
-}
-
 int CIPAddrCtl::GetAddress(bool report, IPAddrData* address)
 {
     return m_rules.GetAddress(report, address);
@@ -395,30 +381,6 @@ void CIPAddrCtl::changeEvent(QEvent* event)
         LayOut();
         update();
     }
-}
-
-// ---------------------------------------------------------------- exchange
-
-bool DDX_IPAddr(CDataExchange& dx, int nIDC, std::array<std::uint8_t, 4>& value)
-{
-    auto* control = qobject_cast<CIPAddrCtl*>(GetDlgItem(dx.m_pDlgWnd, nIDC));
-    if (!control) {
-        // No such control: nothing was exchanged, and the pass must not
-        // report success.
-        return dx.Fail();
-    }
-    dx.PrepareCtrl(control);
-    if (!dx.m_bSaveAndValidate) {
-        control->SetAddress(value.data());
-        return true;
-    }
-    IPAddrData data;
-    if (!control->GetAddress(true, &data)) {
-        dx.PrepareEditCtrl(control->GetField(data.badField));
-        return dx.Fail();
-    }
-    value = data.octets;
-    return true;
 }
 
 }  // namespace tessel

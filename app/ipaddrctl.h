@@ -18,7 +18,6 @@
 
 namespace tessel {
 
-class CDataExchange;
 class CIPAddrCtl;
 
 // One digit field. It takes the keys that move between fields, leave the
@@ -56,9 +55,6 @@ class CIPAddrCtl final : public QFrame, private IPAddrView {
     Q_OBJECT
 public:
     explicit CIPAddrCtl(QWidget* parent = nullptr, std::uint32_t style = 0);
-
-    // The three operations by number; anything else returns 0.
-    std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
     // Reads and validates the fields. Returns 1 and the octets when all four
     // hold 0 to 255; otherwise 0, the first bad field in `badField`, the
@@ -104,10 +100,5 @@ private:
     bool m_bReadOnly = false;
     CIPAddrRules m_rules;
 };
-
-// Exchanges four address bytes with the control `nIDC` of the dialog:
-// shows them when loading; when saving, reads them with the box on and, on
-// a bad field, fails the exchange with the focus on that field.
-bool DDX_IPAddr(CDataExchange& dx, int nIDC, std::array<std::uint8_t, 4>& value);
 
 }  // namespace tessel

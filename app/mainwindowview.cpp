@@ -1,6 +1,7 @@
 #include "app/mainwindowview.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -12,8 +13,11 @@
 #include "app/ipaddrctl.h"
 #include "app/messagebox.h"
 #include "app/progress_windows.h"
+#include "app/registryaccess.h"
+#include "app/serverlistmodel.h"
 #include "app/stringtable.h"
 #include "resources/dialogs.h"
+#include "resources/resource.h"
 
 namespace tessel {
 
@@ -53,6 +57,20 @@ bool CMainWindowView::RowTexts(int row, std::string& serial, std::string& addres
     return true;
 }
 
+void CMainWindowView::FollowServerTable(ServerTable* table)
+{
+    if (!m_controls.model) return;
+    if (table)
+        m_controls.model->Attach(*table);
+    else
+        m_controls.model->Detach();
+}
+
+void CMainWindowView::FocusServerList()
+{
+    if (m_controls.list) m_controls.list->setFocus();
+}
+
 void CMainWindowView::SetStatusText(const std::string& text)
 {
     if (m_controls.statusLine) m_controls.statusLine->setText(QString::fromStdString(text));
@@ -84,6 +102,28 @@ void CMainWindowView::SetWaitCursor(bool on)
         --m_waitCursors;
         QApplication::restoreOverrideCursor();
     }
+}
+
+void CMainWindowView::StartAnimation()
+{
+    if (m_controls.animation && m_controls.animation->Open(IDR_ANIMATION))
+        m_controls.animation->Play(kAnimationFirstFrame, kAnimationLastFrame, CAnimateCtrl::kRepeatWithoutEnd);
+}
+
+void CMainWindowView::SetSwitches(bool logfile, bool onlyMerrow)
+{
+    if (m_controls.logfileCheck) m_controls.logfileCheck->setChecked(logfile);
+    if (m_controls.onlyMerrowCheck) m_controls.onlyMerrowCheck->setChecked(onlyMerrow);
+}
+
+void CMainWindowView::HideInstallerControls()
+{
+    const std::initializer_list<QWidget*> controls{m_controls.merrowWebButton, m_controls.homePageButton,
+                                                   m_controls.logfileCheck, m_controls.onlyMerrowCheck};
+    for (QWidget* control : controls)
+        if (control) control->setEnabled(false);
+    for (QWidget* control : controls)
+        if (control) control->setVisible(false);
 }
 
 void CMainWindowView::StopAnimation()
@@ -190,6 +230,15 @@ bool CMainWindowView::OpenUrl(const std::string& url)
 void CMainWindowView::RegisterNewServer(const std::string& address)
 {
     if (m_registerNewServer) m_registerNewServer(address);
+}
+
+std::optional<std::string> CMainWindowView::ReadTesselPath()
+{
+    QString path;
+    if (!CRegistryAccess().ReadString(QString::fromLatin1(kInkwellKey), kTesselPathValue, &path,
+                                      RegistryRoot::LocalMachine))
+        return std::nullopt;
+    return path.toStdString();
 }
 
 void CMainWindowView::EndDialog()

@@ -11,6 +11,7 @@
 #include "app/window_clock.h"
 #include "workflow/main_window_view.h"
 
+class QCheckBox;
 class QDialog;
 class QLineEdit;
 class QObject;
@@ -23,6 +24,7 @@ namespace tessel {
 class CAnimateCtrl;
 class CIPAddrCtl;
 class CProgressWindow;
+class CServerListModel;
 class CStageDlg;
 
 class CMainWindowView final : public MainWindowView {
@@ -36,6 +38,12 @@ public:
         QPushButton* setIpButton = nullptr;
         QPushButton* closeButton = nullptr;
         CAnimateCtrl* animation = nullptr;
+        CServerListModel* model = nullptr;  // the list's, when it follows an engine
+        QCheckBox* logfileCheck = nullptr;
+        QCheckBox* onlyMerrowCheck = nullptr;
+        // Hidden in the installer's run, with the two check boxes.
+        QPushButton* merrowWebButton = nullptr;
+        QPushButton* homePageButton = nullptr;
     };
     // `base`: the time of the window's waits (the steady clock in the
     // program, virtual time in tests).
@@ -45,12 +53,17 @@ public:
     int RowCount() const override;
     int FirstSelectedRow() const override;
     bool RowTexts(int row, std::string& serial, std::string& address) const override;
+    void FollowServerTable(ServerTable* table) override;
+    void FocusServerList() override;
     void SetStatusText(const std::string& text) override;
     void EnableAddressInputs(bool enable) override;
     void EnableCloseButton(bool enable) override;
     void LockInput(bool locked) override;
     void SetWaitCursor(bool on) override;
+    void StartAnimation() override;
     void StopAnimation() override;
+    void SetSwitches(bool logfile, bool onlyMerrow) override;
+    void HideInstallerControls() override;
     void SetAddress(const Ipv4Bytes& bytes) override;
     std::optional<Ipv4Bytes> ReadAddress() override;
     void FocusAddressField(int field) override;
@@ -67,6 +80,7 @@ public:
     void Repaint() override;
     bool OpenUrl(const std::string& url) override;
     void RegisterNewServer(const std::string& address) override;
+    std::optional<std::string> ReadTesselPath() override;
     void EndDialog() override;
     void Post(std::function<void()> call) override;
     Clock& WindowClock() override { return m_clock; }

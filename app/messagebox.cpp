@@ -17,7 +17,7 @@ namespace {
 
 QtMessageBoxService g_qtService;
 MessageBoxService* g_service = &g_qtService;
-const std::atomic<int>* g_helpContext = nullptr;
+const HelpContext* g_helpContext = nullptr;
 std::function<void(int)> g_helpHandler;
 
 std::vector<MsgAnswer> ButtonsOf(MsgButtons buttons)
@@ -149,14 +149,14 @@ MessageBoxService& MessageBoxes()
     return *g_service;
 }
 
-void SetHelpContextSource(const std::atomic<int>* source)
+void SetHelpContextSource(const HelpContext* source)
 {
     g_helpContext = source;
 }
 
 int CurrentHelpContext()
 {
-    return g_helpContext ? g_helpContext->load() : 0;
+    return g_helpContext ? g_helpContext->Current() : 0;
 }
 
 void SetHelpHandler(std::function<void(int)> handler)

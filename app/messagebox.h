@@ -8,9 +8,9 @@
 #include <QString>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
 
+#include "resources/help_topics.h"
 #include "resources/texts.h"
 
 namespace tessel {
@@ -53,7 +53,7 @@ MessageBoxService& MessageBoxes();
 
 // The help context number that F1 opens: the main window registers its own
 // counter here, and every box records the number current when it is shown.
-void SetHelpContextSource(const std::atomic<int>* source);
+void SetHelpContextSource(const HelpContext* source);
 int CurrentHelpContext();  // 0 while no window has registered a counter
 
 // What F1 in a box does: called with the current help context number.

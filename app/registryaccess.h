@@ -6,14 +6,11 @@
 
 #include <QString>
 
+#include "resources/installer_names.h"
+
 namespace tessel {
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
-
-// The installer's key and its two values.
-inline constexpr const char* kInkwellKey = "Software\\Merrow Communications\\Inkwell";
-inline constexpr const char* kTesselPathValue = "Tessel Path";
-inline constexpr const char* kNewServerValue = "NewServer";
 
 class CRegistryAccess {
 public:

@@ -10,9 +10,7 @@ QString LoadString(int id)
 
 QString FormatString1(int id, const QString& arg)
 {
-    QString text = LoadString(id);
-    text.replace(QStringLiteral("%1"), arg);
-    return text;
+    return QString::fromStdString(FormatText(id, arg.toStdString()));
 }
 
 }  // namespace tessel

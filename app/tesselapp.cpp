@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+#include <span>
+
 #include "app/commandline.h"
 #include "app/tesseldlg.h"
 #include "app/windowclasses.h"
@@ -34,26 +36,30 @@ void ApplyProgramLook(QApplication& app)
     app.setPalette(palette);
 }
 
-bool CTesselApp::InitInstance()
+namespace {
+
+// `args` is the program's own command line, untouched by Qt.
+void RunMainWindow(std::span<char* const> args)
 {
     // 1. The socket layer, or no window at all.
     if (SocketStartup() != 0) {
         ShowMessageBox(nullptr, IDS_SOCKETS_FAILED, MsgButtons::Ok);
-        return false;
+        return;
     }
     // 2. Controls with the three-dimensional look, and 6. the grey of every
     // window and box (set once here, before any window exists).
     ApplyProgramLook(*qApp);
     // 3, 4. The command line: Inkwell mode is the exact parameter "ink".
     CTesselCommandLineInfo cmdInfo;
-    ParseCommandLine(cmdInfo, m_args);
+    ParseCommandLine(cmdInfo, args);
     const bool inkwellMode = cmdInfo.HasParam(kInkwellSwitch);
     // 5, 7. The main window, run until it closes; its result is not needed.
     RegisterWindowClasses();
     CTesselDlg dlg(inkwellMode);
     dlg.exec();
-    return false;
 }
+
+}  // namespace
 
 int RunTessel(int argc, char* argv[])
 {
@@ -62,8 +68,7 @@ int RunTessel(int argc, char* argv[])
     static char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     static int qtArgc = qtArgv[0] ? 1 : 0;
     QApplication app(qtArgc, qtArgv);
-    CTesselApp theApp({argv, static_cast<std::size_t>(argc > 0 ? argc : 0)});
-    theApp.InitInstance();
+    RunMainWindow({argv, static_cast<std::size_t>(argc > 0 ? argc : 0)});
     return 0;
 }
 

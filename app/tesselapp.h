@@ -2,33 +2,18 @@
 // every window, and the main window run until it closes.
 #pragma once
 
-#include <span>
-
 class QApplication;
 
 namespace tessel {
-
-class CTesselApp {
-public:
-    // `args` is the program's own command line, untouched by Qt.
-    explicit CTesselApp(std::span<char* const> args) : m_args(args) {}
-    virtual ~CTesselApp() = default;
-
-    // Runs the program; false in every case, as there is no message loop
-    // of the application's own after the main window has closed.
-    virtual bool InitInstance();
-
-private:
-    std::span<char* const> m_args;
-};
 
 // Grey RGB(192, 192, 192) with black text for every window and box, on the
 // style that draws controls with a three-dimensional look.
 void ApplyProgramLook(QApplication& app);
 
 // The whole program: makes the Qt application without the program's
-// parameters (so that Qt cannot take or reinterpret any of them), then runs
-// CTesselApp. Returns the exit code, 0.
+// parameters (so that Qt cannot take or reinterpret any of them), then the
+// socket layer, the look, the command line and the main window until it
+// closes. Returns the exit code, 0, in every case.
 int RunTessel(int argc, char* argv[]);
 
 }  // namespace tessel

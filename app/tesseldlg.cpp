@@ -17,10 +17,7 @@
 #include "app/helpwindow.h"
 #include "app/registryaccess.h"
 #include "app/serverlistmodel.h"
-#include "app/dataexchange.h"
 #include "app/ipaddrctl.h"
-#include "engine/server_table.h"
-#include "log/logfile.h"
 #include "app/animatectrl.h"
 #include "app/dialogitems.h"
 #include "resources/dialogs.h"
@@ -34,16 +31,6 @@
 namespace tessel {
 namespace {
 
-// The list's two columns, in pixels.
-constexpr int kColumnWidth = 140;
-// The frames of the clip that the window plays, over and over.
-constexpr int kAnimationFirstFrame = 0;
-constexpr int kAnimationLastFrame = 14;
-constexpr int kRepeatWithoutEnd = -1;
-// The caption of the maker's web button, smaller than the dialog font so
-// that the host name fits the button's 51 dialog units.
-constexpr int kWebButtonFontPoints = 8;
-
 template <typename T>
 T* Bind(QWidget* dialog, int id)
 {
@@ -55,37 +42,36 @@ T* Bind(QWidget* dialog, int id)
 CTesselDlg::CTesselDlg(bool inkwellMode, QWidget* parent) : CTesselDlg(inkwellMode, DialogEnvironment{}, parent)
 {}
 
-CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget* parent)
-    : QDialog(parent), m_bInkwellMode(inkwellMode), m_environment(std::move(environment))
+CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget* parent) : QDialog(parent)
 {
     BuildDialog(*this, MainDialogTemplate());
     BindControls();
-    m_hIcon = LoadIcon(IDR_MAINFRAME);
-    LookUpThisComputer();
 
     m_pServerListModel = new CServerListModel(this);
     m_serverList->setModel(m_pServerListModel);
     m_serverList->installEventFilter(this);
     m_serverList->viewport()->installEventFilter(this);
 
+    CMainWindowView::Controls controls{this,        m_serverList,  m_pIPAddrCtl,  m_statusLine,
+                                       m_step2Text, m_setIpButton, m_closeButton, m_animation};
+    controls.model = m_pServerListModel;
+    controls.logfileCheck = m_logfileCheck;
+    controls.onlyMerrowCheck = m_onlyMerrowCheck;
+    controls.merrowWebButton = m_merrowWebButton;
+    controls.homePageButton = m_homePageButton;
     m_pView = std::make_unique<CMainWindowView>(
-        CMainWindowView::Controls{this, m_serverList, m_pIPAddrCtl, m_statusLine, m_step2Text, m_setIpButton,
-                                  m_closeButton, m_animation},
-        m_environment.clock ? *m_environment.clock : RealClock(), [](const std::string& address) {
+        controls, environment.clock ? *environment.clock : RealClock(), [](const std::string& address) {
             CRegistryAccess().WriteString(QString::fromLatin1(kInkwellKey), kNewServerValue,
                                           QString::fromStdString(address), RegistryRoot::CurrentUser);
         });
+    m_pWindow = std::make_unique<CMainWindow>(*m_pView, inkwellMode, std::move(environment));
     ConnectCommands();
     BuildSystemMenu();
 }
 
 CTesselDlg::~CTesselDlg()
 {
-    // The commands (and the start-up check they wait for) use the engine
-    // and the view.
-    m_pCommands.reset();
-    m_pServerListModel->Detach();
-    m_pEngine.reset();
+    m_pWindow.reset();
     SetHelpContextSource(nullptr);
 }
 
@@ -120,33 +106,20 @@ void CTesselDlg::BindControls()
     m_merrowWebButton->setPalette(link);
 }
 
-// This computer's name and first address; the address and its octets stay
-// empty when either cannot be had.
-void CTesselDlg::LookUpThisComputer()
-{
-    HostIdentity found;
-    if (!m_environment.hostName || !m_environment.hostAddress) found = LookUpHost();
-    if (m_environment.hostName) found.name = *m_environment.hostName;
-    if (m_environment.hostAddress) found.address = *m_environment.hostAddress;
-    const WindowHost host = WindowHostOf(found);
-    m_host = host.identity;
-    m_hostOctets = host.octets;
-}
-
 void CTesselDlg::ConnectCommands()
 {
     // The commands exist once the window has initialised; before that a
     // press does nothing.
     auto command = [this](void (CWindowCommands::*handler)()) {
         return [this, handler] {
-            if (m_pCommands) (m_pCommands.get()->*handler)();
+            if (CWindowCommands* commands = Commands()) (commands->*handler)();
         };
     };
     connect(m_setIpButton, &QPushButton::clicked, this, command(&CWindowCommands::OnSetIpAddress));
     connect(m_homePageButton, &QPushButton::clicked, this, command(&CWindowCommands::OnHomePageOfSelected));
     connect(m_merrowWebButton, &QPushButton::clicked, this, command(&CWindowCommands::OnMerrowHomePage));
-    connect(m_onlyMerrowCheck, &QCheckBox::clicked, this, &CTesselDlg::OnOnlyMerrow);
-    connect(m_logfileCheck, &QCheckBox::clicked, this, &CTesselDlg::OnLogfile);
+    connect(m_onlyMerrowCheck, &QCheckBox::clicked, this, [this](bool on) { m_pWindow->OnOnlyMerrowSwitch(on); });
+    connect(m_logfileCheck, &QCheckBox::clicked, this, [this](bool on) { m_pWindow->OnLogfileSwitch(on); });
     connect(m_closeButton, &QPushButton::clicked, this, &CTesselDlg::reject);
     connect(m_helpButton, &QPushButton::clicked, this, &CTesselDlg::OnHelp);
 
@@ -155,7 +128,7 @@ void CTesselDlg::ConnectCommands()
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     f1->setContext(Qt::WindowShortcut);
     connect(f1, &QShortcut::activated, this, &CTesselDlg::OnHelp);
-    SetHelpContextSource(&m_nHelpContext);
+    SetHelpContextSource(&m_pWindow->Help());
     SetHelpHandler([](int helpContext) { ShowHelp(helpContext); });
     // Alt+Space opens the system menu where no window manager takes it.
     auto* altSpace = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
@@ -163,81 +136,62 @@ void CTesselDlg::ConnectCommands()
     connect(altSpace, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
 }
 
-// The system menu as the system gives a dialog with a minimise box.
+// The system menu as the system gives a dialog with a minimise box that
+// keeps its size, then the About item after a separator.
 void CTesselDlg::BuildSystemMenu()
 {
     m_pSystemMenu = new QMenu(this);
-    const struct {
-        int command;
-        const char* text;
-    } systemItems[] = {{SC_RESTORE, "&Restore"},    {SC_MOVE, "&Move"},         {SC_SIZE, "&Size"},
-                       {SC_MINIMIZE, "Mi&nimize"},  {SC_MAXIMIZE, "Ma&ximize"}, {0, nullptr},
-                       {SC_CLOSE, "&Close\tAlt+F4"}};
-    for (const auto& item : systemItems) {
-        if (!item.text) {
-            m_pSystemMenu->addSeparator();
-            continue;
-        }
-        QAction* action = m_pSystemMenu->addAction(QString::fromLatin1(item.text));
-        action->setData(item.command);
+    auto add = [this](MenuItem item, const QString& text) {
+        QAction* action = m_pSystemMenu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, item] { OnMenuItem(item); });
+        return action;
+    };
+    QAction* restore = add(MenuItem::Restore, QStringLiteral("&Restore"));
+    QAction* move = add(MenuItem::Move, QStringLiteral("&Move"));
+    QAction* minimize = add(MenuItem::Minimize, QStringLiteral("Mi&nimize"));
+    m_pSystemMenu->addSeparator();
+    add(MenuItem::Close, QStringLiteral("&Close\tAlt+F4"));
+    if (const QString about = LoadString(IDS_ABOUTBOX); !about.isEmpty()) {
+        m_pSystemMenu->addSeparator();
+        add(MenuItem::About, about);
     }
-    connect(m_pSystemMenu, &QMenu::triggered, this, [this](QAction* action) { OnSysCommand(action->data().toInt()); });
-    connect(m_pSystemMenu, &QMenu::aboutToShow, this, [this] {
-        for (QAction* action : m_pSystemMenu->actions()) {
-            const int command = action->data().toInt();
-            if (command == SC_RESTORE)
-                action->setEnabled(isMinimized());
-            else if (command == SC_MINIMIZE || command == SC_MOVE)
-                action->setEnabled(!isMinimized());
-        }
+    connect(m_pSystemMenu, &QMenu::aboutToShow, this, [this, restore, move, minimize] {
+        restore->setEnabled(isMinimized());
+        move->setEnabled(!isMinimized());
+        minimize->setEnabled(!isMinimized());
     });
 }
 
-bool CTesselDlg::DoDataExchange(CDataExchange& dx)
+void CTesselDlg::OnMenuItem(MenuItem item)
 {
-    return DDX_IPAddr(dx, IDC_IPADDRESS, m_address);
+    switch (item) {
+    case MenuItem::Restore:
+        showNormal();
+        break;
+    case MenuItem::Move:
+        if (windowHandle()) windowHandle()->startSystemMove();
+        break;
+    case MenuItem::Minimize:
+        showMinimized();
+        break;
+    case MenuItem::Close:
+        reject();
+        break;
+    case MenuItem::About: {
+        CAboutDlg about(this);
+        about.exec();
+        break;
+    }
+    }
 }
 
-bool CTesselDlg::UpdateData(bool saveAndValidate)
+void CTesselDlg::OnInitDialog()
 {
-    CDataExchange dx(this, saveAndValidate);
-    return DoDataExchange(dx);
-}
-
-bool CTesselDlg::OnInitDialog()
-{
-    UpdateData(false);
-    AddAboutItem();
-    setWindowIcon(m_hIcon);
-    m_nHelpContext.store(kHelpAtRest);
+    setWindowIcon(LoadIcon(IDR_MAINFRAME));
     SetUpTooltips();
     FillTexts();
-    // Step 2 waits until a server is picked.
-    m_pView->EnableAddressInputs(false);
-    // The address proposed at first: this computer's network, ending 0.
-    m_pIPAddrCtl->SetAddress(HostNetworkAddress(m_hostOctets).data());
     SetUpServerList();
-    RemoveSizeItems();
-    StartAnimation();
-    // Only the maker's servers are listed.
-    m_onlyMerrowCheck->setChecked(true);
-    StartEngine();
-    HideInstallerControls();
-    MakeCommands();
-    // The start-up check first, then the network thread.
-    m_pCommands->StartStartupCheck();
-    m_pEngine->Start();
-    m_serverList->setFocus();
-    return true;
-}
-
-// The About item closes the system menu, after a separator.
-void CTesselDlg::AddAboutItem()
-{
-    const QString about = LoadString(IDS_ABOUTBOX);
-    if (about.isEmpty()) return;
-    m_pSystemMenu->addSeparator();
-    m_pSystemMenu->addAction(about)->setData(IDM_ABOUTBOX);
+    m_pWindow->Start();
 }
 
 void CTesselDlg::FillTexts()
@@ -255,69 +209,7 @@ void CTesselDlg::SetUpServerList()
 {
     m_pServerListModel->SetHeader(0, LoadString(IDS_COLUMN_SERIAL));
     m_pServerListModel->SetHeader(1, LoadString(IDS_COLUMN_ADDRESS));
-    for (int column = 0; column < 2; ++column) m_serverList->header()->resizeSection(column, kColumnWidth);
-}
-
-// The window keeps its size: no size or maximise item.
-void CTesselDlg::RemoveSizeItems()
-{
-    for (QAction* action : m_pSystemMenu->actions()) {
-        const int command = action->data().toInt();
-        if (command == SC_SIZE || command == SC_MAXIMIZE) m_pSystemMenu->removeAction(action);
-    }
-}
-
-// The animation plays except for the installer.
-void CTesselDlg::StartAnimation()
-{
-    if (!m_bInkwellMode && m_animation->Open(IDR_ANIMATION))
-        m_animation->Play(kAnimationFirstFrame, kAnimationLastFrame, kRepeatWithoutEnd);
-}
-
-// The logfile, and with it the engine: in Inkwell mode the logfile's folder
-// comes from the installer's "Tessel Path". The host fills the shared block
-// whole before any thread runs.
-void CTesselDlg::StartEngine()
-{
-    m_logfileCheck->setChecked(true);
-    std::optional<std::string> tesselPath;
-    if (m_bInkwellMode) {
-        QString path;
-        if (CRegistryAccess().ReadString(QString::fromLatin1(kInkwellKey), kTesselPathValue, &path,
-                                         RegistryRoot::LocalMachine))
-            tesselPath = path.toStdString();
-    }
-    EngineSetup setup = WindowEngineSetup(m_bInkwellMode, tesselPath, m_host, this, &m_nHelpContext);
-    setup.clock = m_environment.clock;
-    if (m_environment.makeChannel) setup.channel = m_environment.makeChannel();
-    if (m_environment.makeProcedure) setup.procedure = m_environment.makeProcedure();
-    m_pEngine = std::make_unique<EngineHost>(std::move(setup));
-    m_pServerListModel->Attach(m_pEngine->Table());
-}
-
-// The installer's run: no web buttons, no logfile switch, and every print
-// server is listed.
-void CTesselDlg::HideInstallerControls()
-{
-    if (!m_bInkwellMode) return;
-    const std::initializer_list<QWidget*> controls{m_merrowWebButton, m_homePageButton, m_logfileCheck,
-                                                   m_onlyMerrowCheck};
-    for (QWidget* control : controls) control->setEnabled(false);
-    for (QWidget* control : controls) control->setVisible(false);
-    m_pEngine->OnlyMerrow().store(0);
-}
-
-void CTesselDlg::MakeCommands()
-{
-    WindowCommandsSetup setup;
-    setup.view = m_pView.get();
-    setup.engine = m_pEngine.get();
-    setup.helpContext = &m_nHelpContext;
-    setup.inkwellMode = m_bInkwellMode;
-    setup.hostOctets = m_hostOctets;
-    setup.commands = m_environment.commands;
-    setup.startIcmpProbe = m_environment.startIcmpProbe;
-    m_pCommands = std::make_unique<CWindowCommands>(std::move(setup));
+    for (int column = 0; column < 2; ++column) m_serverList->header()->resizeSection(column, kServerListColumnWidth);
 }
 
 void CTesselDlg::showEvent(QShowEvent* event)
@@ -337,44 +229,9 @@ void CTesselDlg::SetUpTooltips()
     }
 }
 
-void CTesselDlg::OnOnlyMerrow()
-{
-    if (m_pEngine) m_pEngine->OnlyMerrow().store(m_onlyMerrowCheck->isChecked() ? 1 : 0);
-}
-
-void CTesselDlg::OnLogfile()
-{
-    if (m_pEngine) m_pEngine->Log().SetEnabled(m_logfileCheck->isChecked());
-}
-
 void CTesselDlg::OnHelp()
 {
-    ShowHelp(m_nHelpContext.load());
-}
-
-void CTesselDlg::OnSysCommand(int command)
-{
-    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
-        about.exec();
-        return;
-    }
-    switch (command) {
-    case SC_RESTORE:
-        showNormal();
-        break;
-    case SC_MINIMIZE:
-        showMinimized();
-        break;
-    case SC_MOVE:
-        if (windowHandle()) windowHandle()->startSystemMove();
-        break;
-    case SC_CLOSE:
-        reject();
-        break;
-    default:
-        break;
-    }
+    ShowHelp(m_pWindow->Help().Current());
 }
 
 void CTesselDlg::ShowSystemMenu(const QPoint& at)
@@ -411,28 +268,24 @@ ListKey ListKeyOf(int key)
 
 bool CTesselDlg::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_pCommands && watched == m_serverList && event->type() == QEvent::KeyPress) {
-        m_pCommands->OnServerListKeyDown(ListKeyOf(static_cast<QKeyEvent*>(event)->key()));
-    } else if (m_pCommands && watched == m_serverList->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    CWindowCommands* commands = m_pWindow ? Commands() : nullptr;
+    if (commands && watched == m_serverList && event->type() == QEvent::KeyPress) {
+        commands->OnServerListKeyDown(ListKeyOf(static_cast<QKeyEvent*>(event)->key()));
+    } else if (commands && watched == m_serverList->viewport() && event->type() == QEvent::MouseButtonRelease) {
         // Only the primary button picks a row, as a click on the list does.
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) m_pCommands->OnServerListClick();
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) commands->OnServerListClick();
     }
     return QDialog::eventFilter(watched, event);
 }
 
 void CTesselDlg::reject()
 {
-    if (m_pCommands) {
-        m_pCommands->OnClose();
+    if (CWindowCommands* commands = Commands()) {
+        commands->OnClose();
         return;
     }
     // Closed before it initialised: nothing runs yet.
     done(QDialog::Rejected);
-}
-
-void CTesselDlg::CloseProgram()
-{
-    if (m_pCommands) m_pCommands->CloseProgram();
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)

@@ -170,10 +170,12 @@ int Set(const std::vector<std::string>& args)
     }
 
     TerminalFrontEnd ui(set.serial, set.address, set.confirm, stdout, set.unchecked);
-    std::atomic<int> helpContext{kHelpAtRest};
     InterruptibleClock clock(headless.Shared());
-    CSetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), helpContext, false, {}});
+    CSetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), nullptr, false, {}});
     SetIpOutcome outcome;
+    // Every wait of the command is the interruptible clock's: Ctrl+C or
+    // termination throws RunInterrupted out of whichever wait it falls in,
+    // and the network thread is stopped apart from the command.
     try {
         outcome = command.OnSetIpAddress();
     } catch (const RunInterrupted&) {

@@ -170,10 +170,11 @@ private:
     void RunJob(Job& job, const PlanEntry& entry)
     {
         QuietFrontEnd ui(entry.serial, entry.address, m_args.confirm, m_args.unchecked);
-        std::atomic<int> helpContext{kHelpAtRest};
         CSetIpCommand command(
-            SetIpContext{job.engineJob->shared, ui, *job.clock, HiddenCommands(), helpContext, false, {}});
+            SetIpContext{job.engineJob->shared, ui, *job.clock, HiddenCommands(), nullptr, false, {}});
         Finished done{job.row, false, {}};
+        // Each of the command's waits is the job's interruptible clock:
+        // Ctrl+C or termination throws RunInterrupted out of any of them.
         try {
             done.exit = ExitForSet(command.OnSetIpAddress(), FormatAddress(entry.address));
         } catch (const RunInterrupted&) {

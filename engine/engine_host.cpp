@@ -70,9 +70,7 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     s.printServersOnly = setup.printServersOnly;
     s.hostName = p.hostName.c_str();
     s.hostAddress = setup.hostAddress;
-    s.owner = setup.owner;
     s.serverList = &p.table;
-    s.helpContext = setup.helpContext;
     s.onlyMerrow = &p.onlyMerrow;
     s.logFile = p.log.get();
     s.clock = setup.clock ? setup.clock : &RealClock();

@@ -31,9 +31,7 @@ struct EngineSetup {
     bool onlyMaker = true;              // list only the maker's two prefixes
     std::string hostName;               // cut to kHostNameMax characters
     std::string hostAddress;            // dotted decimal, or empty
-    StateOwner* owner = nullptr;
-    std::atomic<int>* helpContext = nullptr;
-    Clock* clock = nullptr;  // null: the real clock
+    Clock* clock = nullptr;             // null: the real clock
     // Null: the real procedure and the real socket on port 67.
     std::unique_ptr<AssignmentProcedure> procedure;
     std::unique_ptr<BootpChannel> channel;

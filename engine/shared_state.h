@@ -28,14 +28,6 @@ enum Stage : std::int32_t {
     StageStored = 5,          // the address is stored permanently
 };
 
-// What a worker may ask of the window that owns the block: closing the
-// program through its own close routine.
-class StateOwner {
-public:
-    virtual ~StateOwner() = default;
-    virtual void CloseProgram() = 0;
-};
-
 struct SharedState {
     // Guards every write of `stage`, the network thread's reads of it,
     // `desiredAddress`, `chosenSerial` and the listing of a new server.
@@ -49,9 +41,7 @@ struct SharedState {
     std::string hostAddress;
     std::string desiredAddress;  // under stateLock
     std::string chosenSerial;    // under stateLock
-    StateOwner* owner = nullptr;
     ServerTable* serverList = nullptr;
-    std::atomic<int>* helpContext = nullptr;
     std::atomic<int>* onlyMerrow = nullptr;  // non-zero: list only the maker's two prefixes
     CLogfile* logFile = nullptr;
     // Every fixed wait of the threads that share this block goes through it.

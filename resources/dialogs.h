@@ -14,6 +14,19 @@ inline constexpr const char* kVersionText = "Version 1.51";
 // The main window's caption: the program title after one blank.
 inline constexpr const char* kMainCaption = " MERROW Tessel";
 
+// What the main window sets up beyond its table: the server list's two
+// columns (serial, address) in pixels; the frames of the clip (control
+// 1026) it plays over and over, the first loop of kAnimationFrames, one
+// every kAnimationFrameMs; the point size of the maker's web button
+// (1039), smaller than the dialog font so that the host name fits its 51
+// dialog units.
+inline constexpr int kServerListColumnWidth = 140;
+inline constexpr int kAnimationFrames = 29;
+inline constexpr int kAnimationFirstFrame = 0;
+inline constexpr int kAnimationLastFrame = 14;
+inline constexpr int kAnimationFrameMs = 167;
+inline constexpr int kWebButtonFontPoints = 8;
+
 const DialogTemplate& AboutBoxTemplate();    // IDD_ABOUTBOX
 const DialogTemplate& MainDialogTemplate();  // IDD_TESSEL_DIALOG
 // The progress windows: caption-less, centred, none can be cancelled.

@@ -3,6 +3,8 @@
 // topic from these names; the numbers are the help pages' own (topicN.html).
 #pragma once
 
+#include <atomic>
+
 namespace tessel {
 
 inline constexpr int kHelpAtRest = 1;           // setting up a server: the window at rest
@@ -26,5 +28,38 @@ inline constexpr int kHelpNotChecked = 40;      // box 144
 
 // A box shown with this leaves the help context as it is.
 inline constexpr int kHelpUnchanged = -1;
+
+// The help context in force: the topic F1 and a box's Help button open.
+// The window keeps one; the start-up check's thread and the Set-IP command
+// change it while their boxes show, and the boxes read it.
+class HelpContext {
+public:
+    int Current() const { return m_topic.load(); }
+    void Set(int topic) { m_topic.store(topic); }
+    void Reset() { m_topic.store(kHelpAtRest); }
+
+private:
+    std::atomic<int> m_topic{kHelpAtRest};
+};
+
+// While it lives, `topic` is the context in force; when it ends the window
+// is at rest again. kHelpUnchanged, or no context at all (tessel-cli has no
+// help), leaves everything as it is.
+class ScopedHelp {
+public:
+    ScopedHelp(HelpContext* context, int topic) : m_context(topic == kHelpUnchanged ? nullptr : context)
+    {
+        if (m_context) m_context->Set(topic);
+    }
+    ~ScopedHelp()
+    {
+        if (m_context) m_context->Reset();
+    }
+    ScopedHelp(const ScopedHelp&) = delete;
+    ScopedHelp& operator=(const ScopedHelp&) = delete;
+
+private:
+    HelpContext* m_context;
+};
 
 }  // namespace tessel

@@ -219,6 +219,16 @@ const char* TextOf(int id)
     return entry ? entry->text : "";
 }
 
+std::string FormatText(int id, const std::string& arg)
+{
+    const std::string text = TextOf(id);
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find("%1", from)) != std::string::npos; from = at + 2)
+        out.append(text, from, at - from).append(arg);
+    return out.append(text, from, std::string::npos);
+}
+
 const BoxStyle* FindBoxStyle(int id)
 {
     return Find(kBoxes, id);

@@ -5,6 +5,8 @@
 // bytes. Help topics are not here: the code that shows a box chooses them.
 #pragma once
 
+#include <string>
+
 namespace tessel {
 
 enum TextId : int {
@@ -62,6 +64,9 @@ enum TextId : int {
 // boxes, CR LF in the window's read-only fields, trailing blanks kept); ""
 // for a number the table does not hold, as a failed resource lookup gives.
 const char* TextOf(int id);
+// The text with that number, every "%1" in it replaced by `arg` (and none
+// that `arg` brings in).
+std::string FormatText(int id, const std::string& arg);
 
 // Buttons, icon and answers of a message box. A box that names no icon is
 // shown with the exclamation mark.

@@ -56,8 +56,7 @@ public:
     }
     void ReportBadValue(int textId, const std::string& value) override
     {
-        std::string text = TextOf(textId);
-        if (const auto at = text.find("%1"); at != std::string::npos) text.replace(at, 2, value);
+        const std::string text = FormatText(textId, value);
         Win32Box box;
         box.owner = m_hwnd;
         box.caption = TextOf(IDS_IPADDR_CAPTION);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/sockets.h"
+#include "resources/installer_names.h"
 #include "resources/texts.h"
 #include "win32/clip_win.h"
 #include "win32/ipaddr_win.h"
@@ -26,7 +27,7 @@ bool InkwellSwitchGiven()
     for (int i = 1; args && i < count; ++i) {
         const wchar_t* arg = args[i];
         if (arg[0] == L'-' || arg[0] == L'/') ++arg;
-        if (std::wstring(arg) == L"ink") found = true;
+        if (std::wstring(arg) == tessel::kInkwellSwitchW) found = true;
     }
     LocalFree(args);
     return found;

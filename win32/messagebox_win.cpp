@@ -7,7 +7,7 @@
 namespace tessel {
 namespace {
 
-const std::atomic<int>* g_helpContext = nullptr;
+const HelpContext* g_helpContext = nullptr;
 constexpr UINT_PTR kShellSuccess = 32;  // ShellExecute's results above this are success
 int g_boxDepth = 0;
 
@@ -40,14 +40,14 @@ void CALLBACK OnBoxHelp(LPHELPINFO info)
 
 }  // namespace
 
-void SetWin32HelpContextSource(const std::atomic<int>* source)
+void SetWin32HelpContextSource(const HelpContext* source)
 {
     g_helpContext = source;
 }
 
 int CurrentWin32HelpContext()
 {
-    return g_helpContext ? g_helpContext->load() : 0;
+    return g_helpContext ? g_helpContext->Current() : 0;
 }
 
 bool Win32BoxShowing()

@@ -7,9 +7,9 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
+#include "resources/help_topics.h"
 #include "resources/texts.h"
 
 namespace tessel {
@@ -24,7 +24,7 @@ struct Win32Box {
 };
 
 // The help context counter of the main window; boxes record its value.
-void SetWin32HelpContextSource(const std::atomic<int>* source);
+void SetWin32HelpContextSource(const HelpContext* source);
 int CurrentWin32HelpContext();
 
 MsgAnswer ShowWin32Box(const Win32Box& box);

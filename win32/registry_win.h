@@ -7,11 +7,9 @@
 #include <optional>
 #include <string>
 
-namespace tessel {
+#include "resources/installer_names.h"
 
-inline constexpr const wchar_t* kInkwellKeyW = L"Software\\Merrow Communications\\Inkwell";
-inline constexpr const wchar_t* kTesselPathValueW = L"Tessel Path";
-inline constexpr const wchar_t* kNewServerValueW = L"NewServer";
+namespace tessel {
 
 // The installer's folder; unset when the key or value is missing or does
 // not fit the 256-byte buffer.

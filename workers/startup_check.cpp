@@ -22,9 +22,8 @@ bool SystemSocketWorks()
 
 void ShowWithHelp(const StartupCheckEnv& env, StartupMessage message, int help)
 {
-    env.helpContext.store(help);
+    const ScopedHelp topic(&env.help, help);
     env.window.ShowStartupMessage(message);
-    env.helpContext.store(kHelpAtRest);
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ struct StartupCheckEnv {
     // Read without a lock; one writer each.
     const std::atomic<bool>& stopRequested;
     const std::atomic<bool>& awaitingFirstServer;
-    std::atomic<int>& helpContext;
+    HelpContext& help;
     Clock& clock;
     StartupCheckWindow& window;
     // Read once, 1.6 s after the start.

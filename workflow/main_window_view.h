@@ -13,6 +13,7 @@
 namespace tessel {
 
 class Clock;
+class ServerTable;
 
 class MainWindowView {
 public:
@@ -25,6 +26,11 @@ public:
     virtual int FirstSelectedRow() const = 0;  // -1 when no row is selected
     // Column 0 (serial) and column 1 (address) of a row; false when there is no such row.
     virtual bool RowTexts(int row, std::string& serial, std::string& address) const = 0;
+    // The list takes the table's rows as they are and then follows its
+    // changes, from the network thread, in order; null ends that before
+    // the table goes.
+    virtual void FollowServerTable(ServerTable* table) = 0;
+    virtual void FocusServerList() = 0;
 
     // ---- Texts and enabling.
     virtual void SetStatusText(const std::string& text) = 0;  // the selected-server line, 1055
@@ -36,7 +42,12 @@ public:
     // meanwhile take theirs.
     virtual void LockInput(bool locked) = 0;
     virtual void SetWaitCursor(bool on) = 0;
+    virtual void StartAnimation() = 0;
     virtual void StopAnimation() = 0;
+    // The check boxes "Logfile" (1042) and "only the maker's servers" (1043).
+    virtual void SetSwitches(bool logfile, bool onlyMerrow) = 0;
+    // The installer's run: no web buttons and no switches, disabled and hidden.
+    virtual void HideInstallerControls() = 0;
 
     // ---- The address control (1025), through its rules.
     virtual void SetAddress(const Ipv4Bytes& bytes) = 0;
@@ -70,6 +81,8 @@ public:
     virtual bool OpenUrl(const std::string& url) = 0;
     // Hands the new server's address to the installer ("NewServer").
     virtual void RegisterNewServer(const std::string& address) = 0;
+    // The installer's "Tessel Path"; unset when it is not there.
+    virtual std::optional<std::string> ReadTesselPath() = 0;
     // Ends the main window's modal run: the program ends.
     virtual void EndDialog() = 0;
 

@@ -71,12 +71,9 @@ CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context))
 
 MsgAnswer CSetIpCommand::Box(int id)
 {
-    const int help = HelpOfBox(id);
-    if (help != kHelpUnchanged) m_ctx.helpContext.store(help);
     m_lastBox = id;
-    const MsgAnswer answer = m_ctx.ui.ShowBox(*FindBoxStyle(id));
-    if (help != kHelpUnchanged) m_ctx.helpContext.store(kHelpAtRest);
-    return answer;
+    const ScopedHelp topic(m_ctx.help, HelpOfBox(id));
+    return m_ctx.ui.ShowBox(*FindBoxStyle(id));
 }
 
 void CSetIpCommand::DeleteNeighbour(const std::string& address)
@@ -366,7 +363,9 @@ void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
     m_ctx.clock.sleepMs(kFollowUpPauseMs);
     UpdateRowAddress(address);
     m_ctx.clock.sleepMs(kFollowUpPauseMs);
-    m_ctx.helpContext.store(kHelpFollowUp);
+    // Both offers are about what comes next; after a registration the
+    // program closes with that topic still in force.
+    if (m_ctx.help) m_ctx.help->Set(kHelpFollowUp);
     if (m_ctx.inkwellMode) {
         if (Box(IDS_REGISTER_SERVER) == MsgAnswer::Yes) {
             m_ctx.ui.RegisterNewServer(address);
@@ -377,7 +376,7 @@ void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
     } else if (Box(IDS_OFFER_BROWSER) == MsgAnswer::Yes) {
         m_ctx.ui.LaunchBrowser(address);
     }
-    m_ctx.helpContext.store(kHelpAtRest);
+    if (m_ctx.help) m_ctx.help->Reset();
 }
 
 void CSetIpCommand::UpdateRowAddress(const std::string& address)

@@ -70,7 +70,7 @@ struct SetIpContext {
     SetIpFrontEnd& ui;
     Clock& clock;
     SystemCommands& commands;
-    std::atomic<int>& helpContext;
+    HelpContext* help;  // null: a front end without help (tessel-cli)
     bool inkwellMode = false;
     // Starts the ICMP echo probe on a record; empty means the real probe.
     std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;

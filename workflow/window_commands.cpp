@@ -61,8 +61,7 @@ WindowHost WindowHostOf(const HostIdentity& found)
     return host;
 }
 
-EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host,
-                              StateOwner* owner, std::atomic<int>* helpContext)
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host)
 {
     const LogfileLocation location = ChooseLogfileLocation(inkwellMode, inkwellMode ? tesselPath : std::nullopt);
     EngineSetup setup;
@@ -71,8 +70,6 @@ EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>
     setup.onlyMaker = true;
     setup.hostName = host.name;
     setup.hostAddress = host.address;
-    setup.owner = owner;
-    setup.helpContext = helpContext;
     return setup;
 }
 
@@ -196,13 +193,9 @@ CWindowCommands::~CWindowCommands()
 
 MsgAnswer CWindowCommands::ShowBoxWithHelp(int id, int help)
 {
-    std::atomic<int>* context = m_setup.helpContext;
-    if (help != kHelpUnchanged && context) context->store(help);
+    const ScopedHelp topic(m_setup.help, help);
     const BoxStyle* style = FindBoxStyle(id);
-    const MsgAnswer answer =
-        style ? m_view.ShowBox(*style) : m_view.ShowBox(BoxStyle{id, MsgButtons::Ok, MsgIcon::None, 0});
-    if (help != kHelpUnchanged && context) context->store(kHelpAtRest);
-    return answer;
+    return style ? m_view.ShowBox(*style) : m_view.ShowBox(BoxStyle{id, MsgButtons::Ok, MsgIcon::None, 0});
 }
 
 bool CWindowCommands::ReadRow(int row, std::string& serial, std::string& address) const
@@ -274,8 +267,8 @@ void CWindowCommands::OnSetIpAddress()
     {
         FrontEnd frontEnd(*this);
         CSetIpCommand command(SetIpContext{m_setup.engine->Shared(), frontEnd, m_view.WindowClock(),
-                                           m_setup.commands ? *m_setup.commands : HiddenCommands(),
-                                           *m_setup.helpContext, m_setup.inkwellMode, m_setup.startIcmpProbe});
+                                           m_setup.commands ? *m_setup.commands : HiddenCommands(), m_setup.help,
+                                           m_setup.inkwellMode, m_setup.startIcmpProbe});
         command.OnSetIpAddress();
     }
     m_bCommandRunning = false;
@@ -379,9 +372,9 @@ void CWindowCommands::StartStartupCheck()
     };
     // The check's waits are plain sleeps on its own thread.
     Clock& threadClock = m_setup.startupClock ? *m_setup.startupClock : RealClock();
-    m_pStartupCheck = std::make_unique<StartupCheck>(StartupCheckEnv{shared.stopRequested, shared.awaitingFirstServer,
-                                                                     *m_setup.helpContext, threadClock, *this,
-                                                                     networkStart, m_setup.socketWorks});
+    m_pStartupCheck =
+        std::make_unique<StartupCheck>(StartupCheckEnv{shared.stopRequested, shared.awaitingFirstServer, *m_setup.help,
+                                                       threadClock, *this, networkStart, m_setup.socketWorks});
     m_pStartupCheck->Start();
 }
 

@@ -2,8 +2,9 @@
 // picking a server and proposing its address, the list keys, the Set-IP
 // command with the window as its front end, the browser and the home-page
 // commands, the close routine in both modes, and the start-up check whose
-// boxes and close run on the window's thread. The window owns one of these,
-// implements MainWindowView for it, and calls it from its handlers.
+// boxes and close run on the window's thread. CMainWindow makes one once
+// the engine runs; the window implements MainWindowView for it and calls it
+// from its handlers.
 #pragma once
 
 #include <array>
@@ -62,13 +63,12 @@ WindowHost WindowHostOf(const HostIdentity& found);
 // mode in the installer's "Tessel Path" when it is there), every print
 // server listed in Inkwell mode, the maker's prefixes otherwise. The
 // caller adds what it replaces for tests (clock, channel, procedure).
-EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host,
-                              StateOwner* owner, std::atomic<int>* helpContext);
+EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>& tesselPath, const HostIdentity& host);
 
 struct WindowCommandsSetup {
     MainWindowView* view = nullptr;
     EngineHost* engine = nullptr;
-    std::atomic<int>* helpContext = nullptr;
+    HelpContext* help = nullptr;
     bool inkwellMode = false;
     HostOctets hostOctets;
     Clock* startupClock = nullptr;                                      // the start-up check's; null: the steady clock

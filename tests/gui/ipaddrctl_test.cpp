@@ -9,7 +9,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/dataexchange.h"
+#include "app/dialogitems.h"
 #include "app/ipaddrctl.h"
 #include "app/stringtable.h"
 #include "tests/gui/gui_test_main.h"
@@ -236,7 +236,7 @@ private slots:
         QCOMPARE(texts(), (QStringList{"10", "", "0", "1"}));
 
         IPAddrData data;
-        QCOMPARE(ctl()->SendMessage(IPAM_GETADDRESS, 1, reinterpret_cast<std::intptr_t>(&data)), 0);
+        QCOMPARE(ctl()->GetAddress(true, &data), 0);
         QCOMPARE(data.badField, 2);
         QCOMPARE(data.octets, (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
         QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
@@ -305,11 +305,11 @@ private slots:
     {
         open(0);
         const std::array<std::uint8_t, 4> address{10, 0, 0, 5};
-        QCOMPARE(ctl()->SendMessage(IPAM_SETADDRESS, 0, reinterpret_cast<std::intptr_t>(address.data())), 1);
+        QCOMPARE(ctl()->SetAddress(address.data()), 1);
         QCOMPARE(texts(), (QStringList{"10", "0", "0", "5"}));
 
         IPAddrData data;
-        QCOMPARE(ctl()->SendMessage(IPAM_GETADDRESS, 1, reinterpret_cast<std::intptr_t>(&data)), 1);
+        QCOMPARE(ctl()->GetAddress(true, &data), 1);
         QCOMPARE(data.octets, address);
         QCOMPARE(data.badField, 0);
 
@@ -324,10 +324,9 @@ private slots:
     {
         open(0);
         setFields({"1", "2", "3", "4"});
-        QCOMPARE(ctl()->SendMessage(IPAM_GETADDRESS, 1, 0), 0);
-        QCOMPARE(ctl()->SendMessage(IPAM_SETADDRESS, 0, 0), 0);
+        QCOMPARE(ctl()->GetAddress(true, nullptr), 0);
+        QCOMPARE(ctl()->SetAddress(nullptr), 0);
         QCOMPARE(texts(), (QStringList{"1", "2", "3", "4"}));
-        QCOMPARE(ctl()->SendMessage(0x0403, 1, 0), 0);
         QVERIFY(m_boxes->boxes().empty());
     }
 
@@ -508,7 +507,7 @@ private slots:
         open(0);
         const std::array<std::uint8_t, 4> address{10, 1, 2, 3};
         ctl()->SetAddress(address.data());
-        QCOMPARE(ctl()->SendMessage(IPAM_SETREADONLY, 1, 0), 1);
+        QCOMPARE(ctl()->SetReadOnly(true), 1);
         QVERIFY(ctl()->IsReadOnly());
         ctl()->GetField(1)->setFocus();
         ctl()->GetField(1)->selectAll();
@@ -517,7 +516,7 @@ private slots:
         QCOMPARE(texts(), (QStringList{"10", "1", "2", "3"}));
         type(QStringLiteral("."));
         QCOMPARE(focusedField(), 2);
-        QCOMPARE(ctl()->SendMessage(IPAM_SETREADONLY, 0, 0), 1);
+        QCOMPARE(ctl()->SetReadOnly(false), 1);
         type(QStringLiteral("7"));
         QCOMPARE(texts(), (QStringList{"10", "7", "2", "3"}));
     }
@@ -546,40 +545,36 @@ private slots:
         QVERIFY(ctl()->GetField(4)->isEnabled());
     }
 
-    void dataExchangeLoadsAndSavesOrStopsOnTheBadField()
+    void loadsAndReadsOrStopsOnTheBadField()
     {
         open(0);
-        std::array<std::uint8_t, 4> member{172, 16, 0, 9};
-        CDataExchange load(m_host.get(), false);
-        QVERIFY(DDX_IPAddr(load, kAddressCtrlId, member));
+        const std::array<std::uint8_t, 4> loaded{172, 16, 0, 9};
+        QCOMPARE(ctl()->SetAddress(loaded.data()), 1);
         QCOMPARE(texts(), (QStringList{"172", "16", "0", "9"}));
 
         ctl()->GetField(4)->setText(QStringLiteral("77"));
-        CDataExchange save(m_host.get(), true);
-        QVERIFY(DDX_IPAddr(save, kAddressCtrlId, member));
-        QCOMPARE(member, (std::array<std::uint8_t, 4>{172, 16, 0, 77}));
+        IPAddrData data;
+        QCOMPARE(ctl()->GetAddress(true, &data), 1);
+        QCOMPARE(data.octets, (std::array<std::uint8_t, 4>{172, 16, 0, 77}));
 
+        // A read that fails leaves the focus, text selected, on the field
+        // at fault, wherever it was before.
         ctl()->GetField(2)->clear();
         m_host->after->setFocus();
-        CDataExchange failing(m_host.get(), true);
-        QVERIFY(!DDX_IPAddr(failing, kAddressCtrlId, member));
-        QVERIFY(failing.Failed());
-        QCOMPARE(member, (std::array<std::uint8_t, 4>{172, 16, 0, 77}));
+        QCOMPARE(ctl()->GetAddress(true, &data), 0);
+        QCOMPARE(data.badField, 2);
         QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
         QCOMPARE(m_boxes->boxes().front().textId, int{IDS_IPADDR_MISSING});
         QCOMPARE(focusedField(), 2);
-
-        CDataExchange nowhere(m_host.get(), true);
-        QVERIFY(!DDX_IPAddr(nowhere, 4242, member));
     }
 
     void aBoxRecordsTheHelpContextOfTheMoment()
     {
         open(0);
-        std::atomic<int> helpContext{1};
+        HelpContext helpContext;
         SetHelpContextSource(&helpContext);
         type(QStringLiteral("999"));
-        helpContext = 19;
+        helpContext.Set(19);
         IPAddrData data;
         ctl()->GetAddress(true, &data);
         SetHelpContextSource(nullptr);

@@ -51,7 +51,8 @@ private slots:
     void aBoxIsCompletedBeforeTheServiceSeesIt()
     {
         ScriptedMessageBoxes boxes;
-        std::atomic<int> helpContext{26};
+        HelpContext helpContext;
+        helpContext.Set(26);
         SetHelpContextSource(&helpContext);
         QWidget owner;
 

@@ -144,7 +144,7 @@ private slots:
             bench.boxes.queueAnswer(c.answer);
             bench.Commands().OnSetIpAddress();
             QCOMPARE(BoxesWithHelp(bench.boxes), std::vector<BoxAndHelp>{c.box});
-            QCOMPARE(bench.help.load(), 1);
+            QCOMPARE(bench.help.Current(), 1);
             QCOMPARE(bench.probes.size(), std::size_t{c.inUse || c.unchecked ? 1u : 0u});
             QCOMPARE(QApplication::overrideCursor(), nullptr);
             QCOMPARE(bench.engine->Shared().stage.load(), int(StageIdle));
@@ -242,7 +242,7 @@ private slots:
             QCOMPARE(bench.registered,
                      c.registered ? std::vector<std::string>{"10.1.2.50"} : std::vector<std::string>{});
             QVERIFY2((bench.endedAt >= 0) == c.ended, c.name);
-            QCOMPARE(bench.help.load(), 1);
+            QCOMPARE(bench.help.Current(), 1);
             QCOMPARE(QApplication::overrideCursor(), nullptr);
         }
     }
@@ -444,7 +444,7 @@ private slots:
             SetUrlOpener({});
             QVERIFY2(BoxesWithHelp(bench.boxes) == c.boxes, c.name);
             QCOMPARE(opened, c.opened);
-            QCOMPARE(bench.help.load(), 1);
+            QCOMPARE(bench.help.Current(), 1);
         }
         WorkflowBench bench;
         std::vector<QUrl> opened;

@@ -41,7 +41,6 @@ struct WorkflowBench {
         setup.logfile = std::make_unique<CLogfile>(LogfilePath{logPath});
         setup.hostAddress = "10.1.2.3";
         setup.printServersOnly = inkwell;
-        setup.helpContext = &help;
         setup.clock = clockOverride ? clockOverride : &clock;
         if (channel) setup.channel = std::move(channel);
         engine = std::make_unique<EngineHost>(std::move(setup));
@@ -76,7 +75,7 @@ struct WorkflowBench {
         WindowCommandsSetup parts;
         parts.view = view.get();
         parts.engine = engine.get();
-        parts.helpContext = &help;
+        parts.help = &help;
         parts.inkwellMode = inkwell;
         parts.hostOctets = {"10", "1", "2"};
         parts.startupClock = clockOverride;
@@ -145,7 +144,7 @@ struct WorkflowBench {
     tessel::testing::HookClock clock;
     QTemporaryDir dir;
     std::string logPath;
-    std::atomic<int> help{1};
+    HelpContext help;
     std::unique_ptr<EngineHost> engine;
     QDialog window;
     QTreeView* list = nullptr;

@@ -157,3 +157,21 @@ TEST(IPAddrRules, PastesAndArrows)
 
 }  // namespace
 }  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// The bad-value text both windows show: "%1" is the value, and a value
+// that itself holds "%1" stands as typed.
+TEST(IPAddrRules, TheBadValueTextNamesTheValueAsTyped)
+{
+    const std::string table = TextOf(IDS_IPADDR_INVALID);
+    const std::size_t at = table.find("%1");
+    ASSERT_NE(at, std::string::npos);
+    for (const std::string value : {"999", "-12", "%1%1", ""})
+        EXPECT_EQ(FormatText(IDS_IPADDR_INVALID, value), table.substr(0, at) + value + table.substr(at + 2)) << value;
+    EXPECT_EQ(FormatText(-1, "x"), "");
+}
+
+}  // namespace
+}  // namespace tessel

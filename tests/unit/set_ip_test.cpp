@@ -45,11 +45,11 @@ struct ShownBox {
 
 class FrontEnd final : public SetIpFrontEnd {
 public:
-    FrontEnd(std::atomic<int>& help, Clock& clock) : m_help(help), m_clock(clock) {}
+    FrontEnd(HelpContext& help, Clock& clock) : m_help(help), m_clock(clock) {}
 
     MsgAnswer ShowBox(const BoxStyle& box) override
     {
-        boxes.push_back({box.id, m_help.load(), waitCursor});
+        boxes.push_back({box.id, m_help.Current(), waitCursor});
         auto scripted = answers.find(box.id);
         if (scripted != answers.end()) return scripted->second;
         return box.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
@@ -103,7 +103,7 @@ public:
     bool waitCursor = false, stageOpen = false, closed = false;
 
 private:
-    std::atomic<int>& m_help;
+    HelpContext& m_help;
     Clock& m_clock;
 };
 
@@ -129,7 +129,7 @@ public:
     SetIpOutcome Run()
     {
         CSetIpCommand command(
-            SetIpContext{shared, ui, clock, commands, help, inkwell, [this](std::shared_ptr<ProbeRequest> r) {
+            SetIpContext{shared, ui, clock, commands, &help, inkwell, [this](std::shared_ptr<ProbeRequest> r) {
                              probes.push_back(r);
                              const bool first = probes.size() == 1;
                              if ((first && addressInUse) || (!first && finalProbeAnswers)) r->Report(1);
@@ -159,7 +159,7 @@ public:
     ScheduleClock clock;
     ServerTable table;
     SharedState shared;
-    std::atomic<int> help{1};
+    HelpContext help;
     FrontEnd ui{help, clock};
     tessel::testing::RecordingCommands commands;
     bool inkwell = false, addressInUse = false, finalProbeAnswers = false, closing = false;
@@ -218,7 +218,7 @@ TEST_F(SetIpTest, RefusalsEndWithTheirBoxBeforeAnyNetworkAction)
         ASSERT_EQ(ui.boxes.size(), 1u) << c.name;
         EXPECT_EQ(ui.boxes[0].id, c.box) << c.name;
         EXPECT_EQ(ui.boxes[0].help, c.help) << c.name;
-        EXPECT_EQ(help.load(), 1) << c.name;
+        EXPECT_EQ(help.Current(), 1) << c.name;
         EXPECT_EQ(ui.focused, c.focus ? std::vector<int>{c.focus} : std::vector<int>{}) << c.name;
         EXPECT_TRUE(commands.calls.empty()) << c.name;
         EXPECT_TRUE(probes.empty()) << c.name;
@@ -279,7 +279,7 @@ TEST_F(SetIpTest, AnAddressNobodyCouldCheckIsNeverTakenForAFreeOne)
         EXPECT_EQ(ui.boxes[0].id, 144) << c.name;
         EXPECT_EQ(ui.boxes[0].help, 40) << c.name;
         EXPECT_FALSE(ui.boxes[0].underWaitCursor) << c.name << ": a question is never asked under the wait cursor";
-        EXPECT_EQ(help.load(), 1) << c.name;
+        EXPECT_EQ(help.Current(), 1) << c.name;
         if (c.answer == MsgAnswer::No) {
             EXPECT_TRUE(outcome.refused) << c.name;
             EXPECT_EQ(outcome.refusingBox, 144) << c.name;
@@ -363,7 +363,7 @@ TEST_F(SetIpTest, VerifiedButNotStoredIsBox109ThenTheBrowserOffer)
     // Stage 4: only a ping, no hand-made neighbour entry.
     EXPECT_EQ(commands.calls[2], "ping 10.0.0.5");
     EXPECT_EQ(commands.calls.size(), 4u);
-    EXPECT_EQ(help.load(), 1);
+    EXPECT_EQ(help.Current(), 1);
 }
 
 TEST_F(SetIpTest, InkwellRegistrationClosesAndLeavesTheStage)

@@ -20,17 +20,17 @@ struct Shown {
 
 class RecordingWindow final : public StartupCheckWindow {
 public:
-    RecordingWindow(std::atomic<int>& help, Clock& clock) : m_help(help), m_clock(clock) {}
+    RecordingWindow(HelpContext& help, Clock& clock) : m_help(help), m_clock(clock) {}
     void ShowStartupMessage(StartupMessage message) override
     {
-        shown.push_back({message, m_help.load(), m_clock.nowMs()});
+        shown.push_back({message, m_help.Current(), m_clock.nowMs()});
     }
     void CloseProgram() override { ++closes; }
     std::vector<Shown> shown;
     int closes = 0;
 
 private:
-    std::atomic<int>& m_help;
+    HelpContext& m_help;
     Clock& m_clock;
 };
 
@@ -72,7 +72,7 @@ TEST(StartupCheck, MessagesHelpTopicsClosesAndEarlyEnd)
     for (const Case& c : cases) {
         tessel::testing::HookClock clock;
         std::atomic<bool> stop{false}, awaiting{true};
-        std::atomic<int> help{1};
+        HelpContext help;
         RecordingWindow window(help, clock);
         const std::int64_t start = clock.nowMs();
         std::int64_t lastSleep = 0;
@@ -91,7 +91,7 @@ TEST(StartupCheck, MessagesHelpTopicsClosesAndEarlyEnd)
             EXPECT_EQ(window.shown[0].help, c.help) << c.name;
         }
         EXPECT_EQ(window.closes, c.closes ? 1 : 0) << c.name;
-        EXPECT_EQ(help.load(), 1) << c.name;
+        EXPECT_EQ(help.Current(), 1) << c.name;
         EXPECT_EQ(lastSleep, c.endsAfterMs) << c.name;
         // A close ends the check within a second.
         if (c.stopAfterMs) {
@@ -104,7 +104,7 @@ TEST(StartupCheck, RunsOnItsOwnThreadAndJoinsAfterAStop)
 {
     VirtualClock clock;
     std::atomic<bool> stop{true}, awaiting{true};
-    std::atomic<int> help{1};
+    HelpContext help;
     RecordingWindow window(help, clock);
     {
         StartupCheck check(StartupCheckEnv{stop, awaiting, help, clock, window, {}, [] { return true; }});

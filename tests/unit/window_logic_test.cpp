@@ -1,8 +1,10 @@
 // The main window's logic without any toolkit: a fake view records what
-// the logic asks of the window, on virtual time. The Qt window's own tests
-// drive the same logic through real widgets.
+// the logic asks of the window, on virtual time. Both windows start through
+// the same logic, so the start-up here is the Win32 window's as much as the
+// Qt window's; the Qt window's own tests drive it through real widgets.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,9 +13,11 @@
 #include "engine/server_table.h"
 #include "log/logfile.h"
 #include "tests/hook_clock.h"
+#include "tests/unit/network_fixture.h"
 #include "tests/unit/recording_commands.h"
 #include "tests/unit/workers_test_support.h"
 #include "workers/hand_over.h"
+#include "workflow/main_window.h"
 #include "workflow/window_commands.h"
 
 namespace tessel {
@@ -30,18 +34,37 @@ public:
         current = rows[static_cast<std::size_t>(row)].second;
         return true;
     }
+    void FollowServerTable(ServerTable* table) override
+    {
+        calls.push_back(table ? "follow the table" : "leave the table");
+    }
+    void FocusServerList() override { calls.push_back("focus the list"); }
     void SetStatusText(const std::string& text) override { status = text; }
-    void EnableAddressInputs(bool enable) override { inputs = enable; }
+    void EnableAddressInputs(bool enable) override
+    {
+        inputs = enable;
+        calls.push_back(enable ? "inputs on" : "inputs off");
+    }
     void EnableCloseButton(bool) override {}
     void LockInput(bool on) override { locks.push_back(on); }
     void SetWaitCursor(bool) override {}
+    void StartAnimation() override { calls.push_back("animation"); }
     void StopAnimation() override {}
-    void SetAddress(const Ipv4Bytes& bytes) override { address = bytes; }
+    void SetSwitches(bool logfile, bool onlyMerrow) override
+    {
+        calls.push_back(std::string("switches ") + (logfile ? "1" : "0") + (onlyMerrow ? "1" : "0"));
+    }
+    void HideInstallerControls() override { calls.push_back("hide the installer's controls"); }
+    void SetAddress(const Ipv4Bytes& bytes) override
+    {
+        address = bytes;
+        calls.push_back("address " + FormatAddress(bytes));
+    }
     std::optional<Ipv4Bytes> ReadAddress() override { return address; }
     void FocusAddressField(int) override {}
     MsgAnswer ShowBox(const BoxStyle& box) override
     {
-        boxes.push_back({box.id, help ? help->load() : 0, locks.empty() ? false : locks.back()});
+        boxes.push_back({box.id, help ? help->Current() : 0, locks.empty() ? false : locks.back()});
         const auto answer = answers.find(box.id);
         return answer != answers.end() ? answer->second : DefaultAnswer(box.buttons, box.defaultButton);
     }
@@ -61,6 +84,7 @@ public:
         return browserOpens;
     }
     void RegisterNewServer(const std::string&) override {}
+    std::optional<std::string> ReadTesselPath() override { return tesselPath; }
     void EndDialog() override { ended = true; }
     void Post(std::function<void()> call) override { posted.push_back(std::move(call)); }
     Clock& WindowClock() override { return clock; }
@@ -70,7 +94,9 @@ public:
         bool locked;
     };
     testing::HookClock clock;
-    std::atomic<int>* help = nullptr;
+    HelpContext* help = nullptr;
+    std::vector<std::string> calls;
+    std::optional<std::string> tesselPath;
     std::vector<std::pair<std::string, std::string>> rows;
     int selected = -1;
     std::string status;
@@ -90,14 +116,13 @@ struct Bed {
         EngineSetup setup;
         setup.logfile = std::make_unique<CLogfile>(LogfilePath{(dir.path() / "Tessel.log").string()});
         setup.hostAddress = "10.1.2.3";
-        setup.helpContext = &help;
         setup.clock = &view.clock;
         engine = std::make_unique<EngineHost>(std::move(setup));
         view.help = &help;
         WindowCommandsSetup s;
         s.view = &view;
         s.engine = engine.get();
-        s.helpContext = &help;
+        s.help = &help;
         s.inkwellMode = inkwell;
         s.hostOctets = {"10", "1", "2"};
         s.commands = &commands;
@@ -119,7 +144,7 @@ struct Bed {
     }
 
     test::TempDir dir;
-    std::atomic<int> help{kHelpAtRest};
+    HelpContext help;
     FakeView view;
     testing::RecordingCommands commands;
     std::unique_ptr<EngineHost> engine;
@@ -169,7 +194,7 @@ TEST(WindowLogic, ABrowserThatWillNotOpenIsBox112)
     EXPECT_EQ(bed.view.boxes[0].id, IDS_BROWSER_FAILED);
     EXPECT_EQ(bed.view.boxes[0].help, kHelpBrowserFailed);
     EXPECT_EQ(bed.view.urls, std::vector<std::string>{"http://merrow.example/"});
-    EXPECT_EQ(bed.help.load(), kHelpAtRest);
+    EXPECT_EQ(bed.help.Current(), kHelpAtRest);
 }
 
 // The installer's run leaves its logfile without the closing line, even
@@ -222,6 +247,114 @@ TEST(WindowLogic, ThisComputerAsTheWindowKeepsIt)
     const WindowHost nameless = WindowHostOf({"", "10.1.2.3"});
     EXPECT_TRUE(nameless.identity.address.empty());
     EXPECT_EQ(nameless.octets, HostOctets{});
+}
+
+// A window "pc-1" at `address` over the fake view, its engine on a scripted
+// channel, its logfile in the installer's run below `dir`. The start-up
+// check waits its first 400 ms in real time: longer than a test looks.
+WindowEnvironment StartingWindow(FakeView& view, const std::string& address, const std::filesystem::path& dir)
+{
+    // The installer names the logfile's place ("log" replaces the last
+    // three characters), below the drive root.
+    view.tesselPath = (dir / "inkwell.tmp").relative_path().string();
+    std::filesystem::create_directory(dir / "inkwell.log");
+    WindowEnvironment env;
+    env.hostName = "pc-1";
+    env.hostAddress = address;
+    env.clock = &view.clock;
+    env.socketWorks = [] { return true; };
+    env.makeChannel = [] { return std::make_unique<testing::ScriptedChannel>(); };
+    return env;
+}
+
+// The window's start over the fake view, in both modes: what the window is
+// asked in which order, the engine it starts and where its logfile goes.
+// The logfile of the normal run lies in the working folder.
+TEST(WindowLogic, TheStartUpInItsOrder)
+{
+    const struct {
+        bool inkwell;
+        std::vector<std::string> calls;
+        int onlyMerrow;
+        const char* logfile;
+    } cases[] = {
+        {false,
+         {"inputs off", "address 10.1.2.0", "animation", "switches 11", "follow the table", "focus the list"},
+         1,
+         "MERROW Tessel.log"},
+        {true,
+         {"inputs off", "address 10.1.2.0", "switches 11", "follow the table", "hide the installer's controls",
+          "focus the list"},
+         0,
+         "inkwell.log/Tessel.log"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const std::filesystem::path before = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+        FakeView view;
+        {
+            CMainWindow window(view, c.inkwell, StartingWindow(view, "10.1.2.3", dir.path()));
+            view.help = &window.Help();
+            EXPECT_EQ(window.Engine(), nullptr);
+            EXPECT_EQ(window.Commands(), nullptr);
+            window.Help().Set(kHelpPortTaken);
+            window.Start();
+            EXPECT_EQ(view.calls, c.calls) << c.inkwell;
+            EXPECT_EQ(window.Help().Current(), kHelpAtRest);
+            ASSERT_NE(window.Engine(), nullptr);
+            EXPECT_NE(window.Commands(), nullptr);
+            EXPECT_TRUE(window.Engine()->Started());
+            EXPECT_EQ(window.Engine()->OnlyMerrow().load(), c.onlyMerrow);
+            EXPECT_EQ(window.Engine()->Shared().printServersOnly, c.inkwell);
+            EXPECT_EQ(window.Engine()->Shared().hostAddress, "10.1.2.3");
+            EXPECT_TRUE(std::filesystem::exists(dir.path() / c.logfile)) << c.logfile;
+            // A second start (a window shown again) changes nothing.
+            EngineHost* engine = window.Engine();
+            window.Start();
+            EXPECT_EQ(window.Engine(), engine);
+            EXPECT_EQ(view.calls.size(), c.calls.size());
+        }
+        // The list lets go of the table before the engine goes.
+        EXPECT_EQ(view.calls.back(), "leave the table");
+        std::filesystem::current_path(before);
+    }
+}
+
+TEST(WindowLogic, TheCheckBoxesSetTheEngine)
+{
+    test::TempDir dir;
+    FakeView view;
+    CMainWindow window(view, true, StartingWindow(view, "", dir.path()));
+    window.OnOnlyMerrowSwitch(true);  // before the start: nothing to set, nothing fails
+    window.Start();
+    // Without an address of its own the window proposes 0.0.0.0.
+    EXPECT_EQ(view.address, (Ipv4Bytes{0, 0, 0, 0}));
+    EngineHost& engine = *window.Engine();
+    for (const bool on : {true, false, true}) {
+        window.OnOnlyMerrowSwitch(on);
+        EXPECT_EQ(engine.OnlyMerrow().load(), on ? 1 : 0);
+        window.OnLogfileSwitch(on);
+        EXPECT_EQ(engine.Log().IsEnabled(), on);
+    }
+}
+
+// The help context in force while a box shows, and at rest after it.
+TEST(WindowLogic, AScopedHelpTopicEndsAtRest)
+{
+    HelpContext help;
+    {
+        const ScopedHelp topic(&help, kHelpBroadcast);
+        EXPECT_EQ(help.Current(), kHelpBroadcast);
+    }
+    EXPECT_EQ(help.Current(), kHelpAtRest);
+    help.Set(kHelpFollowUp);
+    {
+        const ScopedHelp unchanged(&help, kHelpUnchanged);
+        EXPECT_EQ(help.Current(), kHelpFollowUp);
+    }
+    EXPECT_EQ(help.Current(), kHelpFollowUp);
+    const ScopedHelp none(nullptr, kHelpBroadcast);  // tessel-cli: no help at all
 }
 
 }  // namespace

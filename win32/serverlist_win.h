@@ -1,0 +1,49 @@
+// The Win32 main window's server list (1024): a report list that mirrors
+// the engine's server table in order, as the Qt window's list model does.
+// The table tells its changes on the network thread; the mirror hands each
+// to the window's thread and applies it there, to its copy and the control.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/server_table.h"
+
+namespace tessel {
+
+class CServerListMirror final : public ServerTableObserver {
+public:
+    // `post` runs a call on the window's thread, in the order posted.
+    explicit CServerListMirror(std::function<void(std::function<void()>)> post) : m_post(std::move(post)) {}
+
+    // The list control, once the dialog exists: its two columns.
+    void SetUp(HWND list);
+    // Takes the table's rows as they are, then follows it; null lets go.
+    void Follow(ServerTable* table);
+
+    // Read on the window's thread.
+    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    bool RowTexts(int row, std::string& serial, std::string& address) const;
+    int FirstSelectedRow() const;
+
+    // ServerTableObserver: from the network thread.
+    void OnRowInserted(int index, const ServerRow& row) override;
+    void OnRowChanged(int index, const ServerRow& row) override;
+    void OnRowDeleted(int index) override;
+
+private:
+    struct Row {
+        std::string serial, address;
+    };
+    void Insert(int index, const Row& row);
+
+    std::function<void(std::function<void()>)> m_post;
+    HWND m_hList = nullptr;
+    ServerTable* m_table = nullptr;
+    std::vector<Row> m_rows;  // on the window's thread
+};
+
+}  // namespace tessel
