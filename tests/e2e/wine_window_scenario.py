@@ -11,8 +11,8 @@ types; WINDOW_READER (a small Windows program in the same prefix) tells
 where the controls are and what the status line, the address fields and
 any box say. The recorder stands in for arp, ping and winebrowser, so the
 pages the program opens (help topics, the server's home page) are
-recorded command lines. Under Wine a box's own Help button does nothing,
-so help is tried with F1 in the box.
+recorded command lines. Boxes have no Help button: help is tried with F1
+in the box.
 Exit status 0 passed, 1 failed, 77 skipped.
 """
 
