@@ -11,12 +11,16 @@
 //   ROWS n | SELECTED row (-1: none) | CHECKED id 0/1 (the check boxes)
 //   FOCUS id, or 1025.n for field n of the address control | ACTIVE 0/1
 //   (whether the main window is its thread's active window)
+//   NAME n text (with the argument "names"): the accessible name of the
+//   address control's field n, as a screen reader asks for it
+//   (AccessibleObjectFromWindow, get_accName)
 // With the arguments "clip TEXT" it instead puts TEXT on the clipboard,
 // as another program's copy would, for a paste to find.
 // Window texts cross processes (WM_GETTEXT is carried by the system), so
 // nothing here needs memory in the other program.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstring>
@@ -104,6 +108,27 @@ void PrintFocus(HWND main)
         std::printf("FOCUS %d\n", parent == main ? GetDlgCtrlID(focus) : 0);
 }
 
+void PrintFieldNames(HWND address)
+{
+    for (int n = 1; n <= 4; ++n) {
+        IAccessible* object = nullptr;
+        const HRESULT found = AccessibleObjectFromWindow(GetDlgItem(address, n), static_cast<DWORD>(OBJID_CLIENT),
+                                                         __uuidof(IAccessible), reinterpret_cast<void**>(&object));
+        if (FAILED(found)) {
+            std::printf("NAMELESS %d %08lx\n", n, static_cast<unsigned long>(found));
+            continue;
+        }
+        VARIANT self;
+        VariantInit(&self);
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        if (object->get_accName(self, &name) == S_OK && name) std::printf("NAME %d %s\n", n, Utf8(name).c_str());
+        SysFreeString(name);
+        object->Release();
+    }
+}
+
 int PutOnClipboard(const wchar_t* text)
 {
     const std::size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
@@ -121,6 +146,7 @@ int PutOnClipboard(const wchar_t* text)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc == 3 && std::wstring(argv[1]) == L"clip") return PutOnClipboard(argv[2]);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HWND main = FindWindowW(L"#32770", L" MERROW Tessel");
     if (main) {
         RECT r;
@@ -154,6 +180,7 @@ int wmain(int argc, wchar_t** argv)
             if (HWND box = GetDlgItem(main, id))
                 std::printf("CHECKED %d %ld\n", id, static_cast<long>(SendMessageW(box, BM_GETCHECK, 0, 0)));
         PrintFocus(main);
+        if (argc == 2 && std::wstring(argv[1]) == L"names") PrintFieldNames(address);
     }
     EnumWindows(TopWindow, 0);
     return main ? 0 : 1;

@@ -76,9 +76,9 @@ class WineWindow:
         self.facts = self.wait_read(lambda facts: "WINDOW" in facts, 20, "the window did not appear")
         self.shown = time.monotonic() - self.started
 
-    def read(self):
+    def read(self, *args):
         """The reader's facts: key -> list of values (one per line)."""
-        result = self.node.run(self.prefix.command(self.reader), timeout=20)
+        result = self.node.run(self.prefix.command(self.reader) + list(args), timeout=20)
         facts = {}
         for line in result.stdout.splitlines():
             key, _, value = line.partition(" ")
@@ -283,7 +283,8 @@ def scenario_wine_window_inkwell(bed, exe, peer, recorder, reader):
 
 def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
     """The window's keyboard with real key events, one window start for
-    all: F1 in the main window; Down, End, Up, Home in the list move the
+    all: the address fields' accessible names as a screen reader reads
+    them; F1 in the main window; Down, End, Up, Home in the list move the
     selection and the proposal; Enter presses Set IP (box 124, exactly its
     OK); in the address control the field-full step, Left and Right
     across the field edges, Backspace at a field's start, a pasted
@@ -303,6 +304,13 @@ def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
         time.sleep(0.3)
     # The list then holds the servers, the start-up notes gone.
     window.wait_read(lambda f: f.get("ROWS") == [str(len(KEY_SERVERS))], 10, "the list does not hold the servers")
+
+    # What a screen reader says for each field of the address control.
+    facts = window.read("names")
+    names = facts.get("NAME", [])
+    check(names == [f"{n} IP address, field {n} of 4" for n in range(1, 5)],
+          f"the address fields' accessible names: {names} (without: {facts.get('NAMELESS')})")
+    print(f"  a screen reader reads the fields as {', '.join(n.split(' ', 1)[1] for n in names)}", flush=True)
 
     window.focus_main()
     window.keys("F1")
