@@ -344,6 +344,8 @@ def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
     # Enter in the list is the default button, Set IP: the row's own
     # address is proposed, so box 124 says it is already set.
     window.keys("Return")
+    window.wait_read(lambda f: any(TEXT_SAME in box for box in f.get("BOX", [])), 30, "Enter did not press Set IP")
+    window.picture("wine_window_box124.png")
     window.answer_box(TEXT_SAME, HELP_SAME)
     facts = window.read()
     print(f"  after box 124: keyboard on {facts.get('FOCUS')}, window active {facts.get('ACTIVE')}", flush=True)
