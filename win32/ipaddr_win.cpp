@@ -131,6 +131,38 @@ bool ClipboardText(HWND owner, std::string& text)
     return true;
 }
 
+// The accessibility calls, from DLLs loaded on the first request: a
+// program start that no screen reader asks anything of loads none of them.
+struct AccessibilityApi {
+    decltype(&CoInitializeEx) coInitializeEx = nullptr;
+    decltype(&CreateStdAccessibleObject) createStdAccessibleObject = nullptr;
+    decltype(&LresultFromObject) lresultFromObject = nullptr;
+    decltype(&SysAllocString) sysAllocString = nullptr;
+};
+
+template <typename Function>
+void Resolve(const wchar_t* dll, const char* name, Function& function)
+{
+    HMODULE module = LoadLibraryW(dll);
+    // Through the one function type the compiler lets any other come from.
+    if (module) function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const AccessibilityApi* Accessibility()
+{
+    static const AccessibilityApi api = [] {
+        AccessibilityApi found;
+        Resolve(L"ole32.dll", "CoInitializeEx", found.coInitializeEx);
+        Resolve(L"oleacc.dll", "CreateStdAccessibleObject", found.createStdAccessibleObject);
+        Resolve(L"oleacc.dll", "LresultFromObject", found.lresultFromObject);
+        Resolve(L"oleaut32.dll", "SysAllocString", found.sysAllocString);
+        return found;
+    }();
+    const bool complete =
+        api.coInitializeEx && api.createStdAccessibleObject && api.lresultFromObject && api.sysAllocString;
+    return complete ? &api : nullptr;
+}
+
 // A field's accessible object for screen readers (Active Accessibility):
 // the system's own object for an edit field, with the field's name. A
 // field has no label of its own (the step text names the whole control),
@@ -164,7 +196,7 @@ public:
     {
         if (!name) return E_POINTER;
         if (child.vt != VT_I4 || child.lVal != CHILDID_SELF) return m_inner->get_accName(child, name);
-        *name = SysAllocString(m_name.c_str());
+        *name = Accessibility()->sysAllocString(m_name.c_str());
         return *name ? S_OK : E_OUTOFMEMORY;
     }
 
@@ -260,16 +292,18 @@ private:
 // answer the rest.
 LRESULT FieldObject(HWND field, int n, WPARAM wParam, LPARAM lParam)
 {
-    if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
+    const AccessibilityApi* api = Accessibility();
+    if (static_cast<LONG>(lParam) != OBJID_CLIENT || !api) return 0;
     // Handing the object over needs COM on this thread; it stays for the
     // thread's life, as the objects handed out may.
-    static thread_local const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    static thread_local const HRESULT com = api->coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(com) && com != RPC_E_CHANGED_MODE) return 0;
     IAccessible* inner = nullptr;
-    if (FAILED(CreateStdAccessibleObject(field, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&inner))))
+    if (FAILED(api->createStdAccessibleObject(field, OBJID_CLIENT, __uuidof(IAccessible),
+                                              reinterpret_cast<void**>(&inner))))
         return 0;
     auto* object = new CFieldAccessible(inner, n);
-    const LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(object));
+    const LRESULT result = api->lresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(object));
     object->Release();
     return result;
 }
