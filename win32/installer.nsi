@@ -2,7 +2,9 @@
 ; under Program Files, adds a Start-menu entry, registers the uninstaller
 ; with Windows and lets both programs receive on UDP port 67 through the
 ; firewall. /S installs and uninstalls silently. scripts/package-windows
-; builds it with makensis, giving STAGE (the files) and OUTFILE.
+; builds it with makensis, giving STAGE (the files), OUTFILE and HELP_FILES
+; (an include naming each help page, so that the uninstaller removes
+; exactly the pages it installed and leaves a user's own files).
 ; A 64-bit installer for 64-bit programs: it writes the 64-bit views of
 ; Program Files and the registry directly (and runs under a 64-bit-only Wine).
 Target amd64-unicode
@@ -11,6 +13,7 @@ SetCompressor /SOLID lzma
 !define PRODUCT "MERROW Tessel"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\MERROW Tessel"
 !define FIREWALL_RULE "MERROW Tessel (BOOTP server port)"
+!include "${HELP_FILES}"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -46,7 +49,7 @@ Section "Install"
   File "${STAGE}\tessel.exe"
   File "${STAGE}\tessel-cli.exe"
   SetOutPath "$INSTDIR\help"
-  File "${STAGE}\help\*.*"
+  !insertmacro INSTALL_HELP_FILES
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -65,7 +68,11 @@ Section "Install"
 
   ; Servers ask by broadcast to port 67: without this rule Windows' firewall
   ; drops their requests (or asks the user the first time). A firewall that
-  ; is off or absent makes netsh fail, which is no reason to stop.
+  ; is off or absent makes netsh fail, which is no reason to stop. A
+  ; reinstall replaces the rules: those of an earlier install (every rule
+  ; of that name) go first, so each program keeps exactly one.
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+  Pop $0
   nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow protocol=UDP localport=67 program="$INSTDIR\tessel.exe"'
   Pop $0
   nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow protocol=UDP localport=67 program="$INSTDIR\tessel-cli.exe"'
@@ -77,8 +84,7 @@ Section "Uninstall"
   Pop $0
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"
-  Delete "$INSTDIR\help\*.html"
-  Delete "$INSTDIR\help\*.css"
+  !insertmacro REMOVE_HELP_FILES
   RMDir "$INSTDIR\help"
   Delete "$INSTDIR\tessel.exe"
   Delete "$INSTDIR\tessel-cli.exe"

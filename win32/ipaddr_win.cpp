@@ -1,6 +1,7 @@
 #include "win32/ipaddr_win.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <array>
 #include <memory>
@@ -129,6 +130,183 @@ bool ClipboardText(HWND owner, std::string& text)
     return true;
 }
 
+// The accessibility calls, from DLLs loaded on the first request: a
+// program start that no screen reader asks anything of loads none of them.
+struct AccessibilityApi {
+    decltype(&CoInitializeEx) coInitializeEx = nullptr;
+    decltype(&CreateStdAccessibleObject) createStdAccessibleObject = nullptr;
+    decltype(&LresultFromObject) lresultFromObject = nullptr;
+    decltype(&SysAllocString) sysAllocString = nullptr;
+};
+
+template <typename Function>
+void Resolve(const wchar_t* dll, const char* name, Function& function)
+{
+    HMODULE module = LoadLibraryW(dll);
+    // Through the one function type the compiler lets any other come from.
+    if (module) function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const AccessibilityApi* Accessibility()
+{
+    static const AccessibilityApi api = [] {
+        AccessibilityApi found;
+        Resolve(L"ole32.dll", "CoInitializeEx", found.coInitializeEx);
+        Resolve(L"oleacc.dll", "CreateStdAccessibleObject", found.createStdAccessibleObject);
+        Resolve(L"oleacc.dll", "LresultFromObject", found.lresultFromObject);
+        Resolve(L"oleaut32.dll", "SysAllocString", found.sysAllocString);
+        return found;
+    }();
+    const bool complete =
+        api.coInitializeEx && api.createStdAccessibleObject && api.lresultFromObject && api.sysAllocString;
+    return complete ? &api : nullptr;
+}
+
+// A field's accessible object for screen readers (Active Accessibility):
+// the system's own object for an edit field, with the field's name. A
+// field has no label of its own (the step text names the whole control),
+// so without this a reader says "edit" four times.
+class CFieldAccessible final : public IAccessible {
+public:
+    CFieldAccessible(IAccessible* inner, int n) : m_inner(inner), m_name(FieldAccessibleName(n)) {}
+
+    // IUnknown: one identity, the three interfaces a client asks for.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out) return E_POINTER;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IDispatch) || iid == __uuidof(IAccessible)) {
+            *out = static_cast<IAccessible*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_refs);
+        if (refs == 0) delete this;
+        return static_cast<ULONG>(refs);
+    }
+
+    // The name: ours for the field itself; everything else the system's.
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
+    {
+        if (!name) return E_POINTER;
+        if (child.vt != VT_I4 || child.lVal != CHILDID_SELF) return m_inner->get_accName(child, name);
+        *name = Accessibility()->sysAllocString(m_name.c_str());
+        return *name ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return m_inner->GetTypeInfoCount(count); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    {
+        return m_inner->GetTypeInfo(index, lcid, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
+    {
+        return m_inner->GetIDsOfNames(iid, names, count, lcid, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* argError) override
+    {
+        return m_inner->Invoke(id, iid, lcid, flags, params, result, exception, argError);
+    }
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override { return m_inner->get_accParent(parent); }
+    HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override { return m_inner->get_accChildCount(count); }
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override
+    {
+        return m_inner->get_accChild(child, out);
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override
+    {
+        return m_inner->get_accValue(child, value);
+    }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override
+    {
+        return m_inner->get_accDescription(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override
+    {
+        return m_inner->get_accRole(child, role);
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override
+    {
+        return m_inner->get_accState(child, state);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override
+    {
+        return m_inner->get_accHelp(child, help);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, long* topic) override
+    {
+        return m_inner->get_accHelpTopic(file, child, topic);
+    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* shortcut) override
+    {
+        return m_inner->get_accKeyboardShortcut(child, shortcut);
+    }
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override { return m_inner->get_accFocus(focus); }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override
+    {
+        return m_inner->get_accSelection(selection);
+    }
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
+    {
+        return m_inner->get_accDefaultAction(child, action);
+    }
+    HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override { return m_inner->accSelect(flags, child); }
+    HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height, VARIANT child) override
+    {
+        return m_inner->accLocation(left, top, width, height, child);
+    }
+    HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override
+    {
+        return m_inner->accNavigate(direction, start, end);
+    }
+    HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* child) override
+    {
+        return m_inner->accHitTest(x, y, child);
+    }
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override { return m_inner->accDoDefaultAction(child); }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override
+    {
+        return m_inner->put_accName(child, name);
+    }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override
+    {
+        return m_inner->put_accValue(child, value);
+    }
+
+private:
+    ~CFieldAccessible() { m_inner->Release(); }
+
+    LONG m_refs = 1;
+    IAccessible* m_inner;
+    std::wstring m_name;
+};
+
+// Answers WM_GETOBJECT for a field's client object; 0 lets the system
+// answer the rest.
+LRESULT FieldObject(HWND field, int n, WPARAM wParam, LPARAM lParam)
+{
+    const AccessibilityApi* api = Accessibility();
+    if (static_cast<LONG>(lParam) != OBJID_CLIENT || !api) return 0;
+    // Handing the object over needs COM on this thread; it stays for the
+    // thread's life, as the objects handed out may.
+    static thread_local const HRESULT com = api->coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(com) && com != RPC_E_CHANGED_MODE) return 0;
+    IAccessible* inner = nullptr;
+    if (FAILED(api->createStdAccessibleObject(field, OBJID_CLIENT, __uuidof(IAccessible),
+                                              reinterpret_cast<void**>(&inner))))
+        return 0;
+    auto* object = new CFieldAccessible(inner, n);
+    const LRESULT result = api->lresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(object));
+    object->Release();
+    return result;
+}
+
 LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
 {
     auto* control = reinterpret_cast<CIPAddrWin*>(data);
@@ -168,6 +346,9 @@ LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lPara
         if (ClipboardText(field, text) && !control->Rules().OnPaste(text)) return 0;
         break;
     }
+    case WM_GETOBJECT:
+        if (const LRESULT object = FieldObject(field, n, wParam, lParam)) return object;
+        break;
     case WM_NCDESTROY:
         RemoveWindowSubclass(field, FieldProc, kFieldSubclass);
         break;
@@ -250,6 +431,11 @@ bool RegisterIPAddrClass(HINSTANCE instance)
 HWND IPAddrField(HWND control, int n)
 {
     return GetDlgItem(control, n);
+}
+
+std::wstring FieldAccessibleName(int n)
+{
+    return L"IP address, field " + std::to_wstring(n) + L" of " + std::to_wstring(kIPAddrFields);
 }
 
 }  // namespace tessel

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace tessel {
 
 // Registers the class once; false when the system refused it.
@@ -14,5 +16,10 @@ bool RegisterIPAddrClass(HINSTANCE instance);
 
 // The field window with the number 1 to 4, or null.
 HWND IPAddrField(HWND control, int n);
+
+// What a screen reader says for field n ("IP address, field 2 of 4"): each
+// field answers WM_GETOBJECT with the system's object for an edit field
+// carrying this name.
+std::wstring FieldAccessibleName(int n);
 
 }  // namespace tessel

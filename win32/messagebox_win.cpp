@@ -102,8 +102,11 @@ MsgAnswer ShowWin32Box(const Win32Box& box)
     params.hInstance = GetModuleHandleW(nullptr);
     params.lpszText = text.c_str();
     params.lpszCaption = caption.c_str();
-    params.dwStyle = MessageBoxFlags(box.buttons, box.icon, box.defaultButton) | MB_HELP;
-    params.dwContextHelpId = static_cast<DWORD_PTR>(CurrentWin32HelpContext());
+    // Exactly the buttons the text table names, as the Linux window's
+    // boxes: no Help button. F1 still reaches the callback with the
+    // context, since the system turns F1 in any box into WM_HELP.
+    params.dwStyle = MessageBoxFlags(box.buttons, box.icon, box.defaultButton);
+    params.dwContextHelpId = static_cast<DWORD_PTR>(box.helpContext >= 0 ? box.helpContext : CurrentWin32HelpContext());
     params.lpfnMsgBoxCallback = OnBoxHelp;
     // A box shown while the main window is locked must not unlock it: the
     // system enables a box's owner again when the box goes.
@@ -124,10 +127,11 @@ MsgAnswer ShowWin32Box(const Win32Box& box)
     }
 }
 
-MsgAnswer ShowWin32TextBox(HWND owner, int textId)
+MsgAnswer ShowWin32TextBox(HWND owner, int textId, int helpContext)
 {
     Win32Box box;
     box.owner = owner;
+    box.helpContext = helpContext;
     box.text = TextOf(textId);
     if (const BoxStyle* style = FindBoxStyle(textId)) {
         box.buttons = style->buttons;
@@ -161,7 +165,10 @@ void ShowWin32Help(int helpContext)
     info.lpFile = path.c_str();
     info.lpClass = L"htmlfile";
     info.nShow = SW_SHOWNORMAL;
-    ShellExecuteExW(&info);
+    if (ShellExecuteExW(&info)) return;
+    // Nothing opens web pages here: said as for a home page, over the
+    // window (or box) the user pressed F1 in.
+    ShowWin32TextBox(GetActiveWindow(), IDS_BROWSER_FAILED, 0);
 }
 
 }  // namespace tessel

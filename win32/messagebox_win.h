@@ -1,6 +1,7 @@
 // Message boxes and help of the Win32 window. Every box goes through
-// ShowWin32Box: MessageBoxIndirect with the Help button and the help
-// context in force when it is shown, so that F1 in a box opens that topic.
+// ShowWin32Box: MessageBoxIndirect with the buttons the text table names
+// and the help context in force when it is shown, so that F1 in a box
+// opens that topic.
 // Help is the program's HTML topics, installed beside it and opened in the
 // default browser (docs/windows.md says why).
 #pragma once
@@ -21,6 +22,7 @@ struct Win32Box {
     MsgButtons buttons = MsgButtons::Ok;
     MsgIcon icon = MsgIcon::None;
     int defaultButton = 0;
+    int helpContext = -1;  // the topic F1 opens; -1: the context in force
 };
 
 // The help context counter of the main window; boxes record its value.
@@ -29,7 +31,7 @@ int CurrentWin32HelpContext();
 
 MsgAnswer ShowWin32Box(const Win32Box& box);
 // A box of the text table by number, with its own buttons and icon.
-MsgAnswer ShowWin32TextBox(HWND owner, int textId);
+MsgAnswer ShowWin32TextBox(HWND owner, int textId, int helpContext = -1);
 
 // True while a box is up: F1 then belongs to the box.
 bool Win32BoxShowing();
@@ -37,7 +39,8 @@ bool Win32BoxShowing();
 // The path of a help topic beside the program: help\topicN.html, or the
 // contents page for a number without a topic.
 std::wstring HelpTopicPath(int helpContext);
-// Opens the topic in the default browser.
+// Opens the topic in the default browser; when no program opens it, box
+// 112 says so (without a topic of its own: there is nothing to open it).
 void ShowWin32Help(int helpContext);
 
 // The MB_ flags of a box's buttons, icon and default button.

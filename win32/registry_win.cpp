@@ -2,12 +2,18 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "win32/dialog_template_win.h"
 
 namespace tessel {
 namespace {
 
-constexpr DWORD kValueBufferBytes = 256;
+// The installer's folder fits a 256-byte buffer with its NUL, as the Linux
+// window reads it: up to 255 bytes of UTF-8 (255 characters of a plain
+// path). The value is read whole first, so that a longer one is refused,
+// never cut.
+constexpr std::size_t kValueBufferBytes = 256;
 
 }  // namespace
 
@@ -18,14 +24,20 @@ std::optional<std::string> ReadTesselPath()
     // is the WOW6432Node view, which a 64-bit program reads only on request.
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInkwellKeyW, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
         return std::nullopt;
-    wchar_t value[kValueBufferBytes / sizeof(wchar_t) + 1] = {};
-    DWORD size = kValueBufferBytes;
     DWORD type = 0;
-    const LONG status = RegQueryValueExW(key, kTesselPathValueW, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, kTesselPathValueW, nullptr, &type, nullptr, &size);
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    if (status == ERROR_SUCCESS)
+        status = RegQueryValueExW(key, kTesselPathValueW, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    value[size / sizeof(wchar_t)] = L'\0';
-    return Narrow(value);
+    // The text ends at its first NUL, stored or not.
+    value.resize(std::min<std::size_t>(size / sizeof(wchar_t), value.size()));
+    if (const auto end = value.find(L'\0'); end != std::wstring::npos) value.resize(end);
+    std::string path = Narrow(value.c_str());
+    if (path.size() + 1 > kValueBufferBytes) return std::nullopt;
+    return path;
 }
 
 bool WriteNewServer(const std::string& address)

@@ -12,7 +12,8 @@
 namespace tessel {
 
 // The installer's folder; unset when the key or value is missing or does
-// not fit the 256-byte buffer.
+// not fit a 256-byte buffer as UTF-8 with its NUL (255 characters of a
+// plain path), as the Linux window reads it.
 std::optional<std::string> ReadTesselPath();
 // False when the value could not be written.
 bool WriteNewServer(const std::string& address);

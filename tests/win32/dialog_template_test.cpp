@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <cstdlib>
 #include <string>
@@ -259,6 +260,38 @@ TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
         SelectObject(dc, old);
         ReleaseDC(field, dc);
         EXPECT_LE(text.cx, area.right - area.left) << "field " << n;
+    }
+    DestroyWindow(window);
+}
+
+// Each field's name as a screen reader asks for it: the window's object
+// (WM_GETOBJECT), then its name.
+TEST(Win32AddressControl, EachFieldHasItsAccessibleName)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    ASSERT_TRUE(RegisterIPAddrClass(instance));
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    HWND window =
+        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+    ASSERT_NE(window, nullptr);
+    HWND control = GetDlgItem(window, 1025);
+    for (int n = 1; n <= kIPAddrFields; ++n) {
+        IAccessible* object = nullptr;
+        ASSERT_EQ(AccessibleObjectFromWindow(IPAddrField(control, n), static_cast<DWORD>(OBJID_CLIENT),
+                                             __uuidof(IAccessible), reinterpret_cast<void**>(&object)),
+                  S_OK)
+            << "field " << n;
+        VARIANT self;
+        VariantInit(&self);
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        EXPECT_EQ(object->get_accName(self, &name), S_OK);
+        EXPECT_EQ(std::wstring(name ? name : L""), L"IP address, field " + std::to_wstring(n) + L" of 4");
+        SysFreeString(name);
+        object->Release();
     }
     DestroyWindow(window);
 }
