@@ -79,7 +79,8 @@ private:
                 if (model->index(row, 0).data().toString() != serial_) continue;
                 started_ = true;
                 Record(QStringLiteral("LISTED ") + serial_);
-                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(model->index(row, 0)).center());
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                  list->visualRect(model->index(row, 0)).center());
                 const QStringList parts = address_.split(QLatin1Char('.'));
                 const QList<QLineEdit*> fields = AddressFields(window);
                 for (int i = 0; i < fields.size() && i < parts.size(); ++i) {
@@ -91,8 +92,8 @@ private:
                 // its boxes meanwhile.
                 QTimer::singleShot(0, window, [window, set, list, row] {
                     set->click();
-                    Record(QStringLiteral("ROW ") + list->model()->index(row, 0).data().toString() +
-                           QLatin1Char(' ') + list->model()->index(row, 1).data().toString());
+                    Record(QStringLiteral("ROW ") + list->model()->index(row, 0).data().toString() + QLatin1Char(' ') +
+                           list->model()->index(row, 1).data().toString());
                     if (QPushButton* close = ButtonNamed(window, QStringLiteral("&Close"))) close->click();
                 });
                 return;
@@ -118,7 +119,8 @@ public:
         if (status.open(QIODevice::ReadOnly | QIODevice::Text))
             for (const QByteArray& line : status.readAll().split('\n'))
                 if (line.startsWith("Cap")) Record(QString::fromLatin1(line.simplified()));
-        const QStringList drive = qEnvironmentVariable("TESSEL_PROBE_DRIVE").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList drive =
+            qEnvironmentVariable("TESSEL_PROBE_DRIVE").split(QLatin1Char(' '), Qt::SkipEmptyParts);
         return drive.size() == 2 ? new Driver(drive[0], drive[1]) : nullptr;
     }
 };
