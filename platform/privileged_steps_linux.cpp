@@ -1,0 +1,390 @@
+// The seam of privileged_steps.h and the client side of the network helper.
+#include "platform/privileged_steps.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <optional>
+
+#include "platform/net_helper_protocol.h"
+#include "platform/net_steps.h"
+#include "platform/privileges.h"
+#include "platform/udp_socket.h"
+
+namespace tessel {
+
+namespace {
+
+namespace nh = nethelper;
+
+// The descriptor number on which the helper finds its socket.
+constexpr int kHelperSocket = 3;
+// The longest wait for one answer: an echo check asks for at most 10 s;
+// a helper that says nothing for longer is given up (and, told so by the
+// end of its socket, removes its entries and ends).
+constexpr time_t kAnswerLimitSeconds = 15;
+
+std::string Basename(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+bool Exists(const std::string& path)
+{
+    return !path.empty() && ::access(path.c_str(), F_OK) == 0;
+}
+
+// The one helper of this process; its requests go one at a time.
+class HelperClient {
+public:
+    static HelperClient& Instance()
+    {
+        static HelperClient client;
+        return client;
+    }
+
+    HelperStart State()
+    {
+        std::lock_guard lock(m_lock);
+        return m_state;
+    }
+
+    bool Running()
+    {
+        std::lock_guard lock(m_lock);
+        return m_socket >= 0;
+    }
+
+    // The reply to `request`, with the descriptor that came with it in
+    // `received` (or -1); nothing when the helper could not be started or
+    // went away.
+    std::optional<nh::Reply> Ask(const nh::Request& request, int* received = nullptr)
+    {
+        if (received != nullptr) *received = -1;
+        std::lock_guard lock(m_lock);
+        if (m_socket < 0 && !Start()) return std::nullopt;
+        const std::string text = nh::FormatRequest(request);
+        if (::send(m_socket, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+            Forget();
+            return std::nullopt;
+        }
+        char buffer[nh::kMaxMessage + 1];
+        iovec io{buffer, sizeof buffer};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t got;
+        do {
+            got = ::recvmsg(m_socket, &message, MSG_CMSG_CLOEXEC);
+        } while (got < 0 && errno == EINTR);
+        int fd = -1;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && c->cmsg_len >= CMSG_LEN(sizeof(int)))
+                std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+        const auto reply =
+            got > 0 ? nh::ParseReply(std::string_view(buffer, static_cast<std::size_t>(got))) : std::nullopt;
+        if (!reply) {
+            if (fd >= 0) ::close(fd);
+            Forget();
+            return std::nullopt;
+        }
+        if (received != nullptr)
+            *received = fd;
+        else if (fd >= 0)
+            ::close(fd);
+        return reply;
+    }
+
+private:
+    HelperClient() = default;
+
+    bool Start()
+    {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+            m_state = HelperStart::Failed;
+            return false;
+        }
+        // dup2 onto the same number would leave close-on-exec set.
+        if (pair[1] == kHelperSocket) {
+            const int moved = ::fcntl(pair[1], F_DUPFD_CLOEXEC, kHelperSocket + 1);
+            ::close(pair[1]);
+            pair[1] = moved;
+        }
+        const std::string path = NetHelperPath();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pair[1], kHelperSocket);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        // A group of its own: Ctrl+C at the terminal stops the program,
+        // which then closes the socket; the helper cleans up on that.
+        posix_spawnattr_setpgroup(&attributes, 0);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigfillset(&defaults);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        char name[] = "tessel-net";
+        char* argv[] = {name, nullptr};
+        char* environment[] = {nullptr};  // it reads none
+        pid_t pid = -1;
+        const int error =
+            pair[1] < 0 ? EMFILE : ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environment);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        if (pair[1] >= 0) ::close(pair[1]);
+        if (error != 0) {
+            ::close(pair[0]);
+            m_state = error == EACCES || error == EPERM ? HelperStart::NoAccess
+                      : error == ENOENT                 ? HelperStart::Missing
+                                                        : HelperStart::Failed;
+            return false;
+        }
+        timeval limit{kAnswerLimitSeconds, 0};
+        ::setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        m_socket = pair[0];
+        m_pid = pid;
+        m_state = HelperStart::Running;
+        return true;
+    }
+
+    // The helper is gone or of no use: the end of its socket tells it to
+    // remove its entries and end, if it still runs.
+    void Forget()
+    {
+        ::close(m_socket);
+        m_socket = -1;
+        if (m_pid > 0) ::waitpid(m_pid, nullptr, WNOHANG);
+        m_pid = -1;
+        m_state = HelperStart::Failed;
+    }
+
+    std::mutex m_lock;
+    int m_socket = -1;
+    pid_t m_pid = -1;
+    HelperStart m_state = HelperStart::NotTried;
+};
+
+StepFacts FactsFor(NetworkRight right, bool needsNoCapability)
+{
+    return StepFacts{::geteuid() == 0, RightPermitted(right), needsNoCapability};
+}
+
+std::string ReadFirstLine(const char* path, const char* otherwise)
+{
+    std::ifstream file(path);
+    std::string line;
+    return std::getline(file, line) ? line : otherwise;
+}
+
+}  // namespace
+
+StepRoute ChooseRoute(const StepFacts& facts)
+{
+    return facts.root || facts.permitted || facts.needsNoCapability ? StepRoute::Here : StepRoute::Helper;
+}
+
+bool PortNeedsCapability(std::uint16_t port, std::string_view unprivilegedPortStart)
+{
+    long start = 1024;
+    if (!unprivilegedPortStart.empty()) {
+        const std::string text(unprivilegedPortStart);
+        char* end = nullptr;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (end != text.c_str() && value >= 0 && value <= 65536) start = value;
+    }
+    return port < start;
+}
+
+HelperStart NetHelperState()
+{
+    return HelperClient::Instance().State();
+}
+
+std::string NetHelperPath()
+{
+    const std::string self = RunningProgramPath("");
+    if (!self.empty()) {
+        const std::string beside = self.substr(0, self.rfind('/') + 1) + "tessel-net";
+        if (Exists(beside)) return beside;
+        if (self.rfind(TESSEL_BUILD_TREE "/", 0) == 0 && Exists(TESSEL_NET_HELPER_BUILT))
+            return TESSEL_NET_HELPER_BUILT;
+    }
+    return TESSEL_NET_HELPER_INSTALLED;
+}
+
+std::string GroupAccessAdvice(const std::string& program)
+{
+    const passwd* account = ::getpwuid(::getuid());
+    const std::string user = account != nullptr ? account->pw_name : "USER";
+    bool listed = false;
+    if (const group* entry = ::getgrnam("tessel"); entry != nullptr)
+        for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member)
+            listed = listed || user == *member;
+    std::string text = Basename(program) + ": you may not use Tessel on this computer yet.\n";
+    text +=
+        "Tessel gives print servers their addresses with network rights that only root and\n"
+        "the members of the group tessel have here.\n";
+    if (listed)
+        return text +
+               "You are a member of the group tessel, but this session began before you were added:\n"
+               "log out and log in again.";
+    return text + "An administrator gives you access with\n  sudo usermod -aG tessel " + user +
+           "\nand you then log out and log in again.";
+}
+
+std::string CapabilitiesAdvice(const std::string& program)
+{
+    switch (NetHelperState()) {
+    case HelperStart::NoAccess:
+        return GroupAccessAdvice(program);
+    case HelperStart::Missing:
+        return "The network helper " + NetHelperPath() + " is missing: reinstall Tessel.";
+    default:
+        break;
+    }
+    const std::string helper = NetHelperPath();
+    return std::string(
+               "Run it as root, or give its network helper three capabilities once (as root):\n"
+               "  setcap ") +
+           kNeededCapabilities + "+p " + helper +
+           "\n"
+           "cap_net_bind_service: to listen on UDP port 67, where servers ask for an address;\n"
+           "cap_net_raw: to send the ICMP echo request that checks whether another device has an address;\n"
+           "cap_net_admin: to write a server's entry into this computer's ARP table.\n"
+           "The Debian package grants them to the members of the group tessel (dpkg-reconfigure tessel).";
+}
+
+namespace udp {
+
+BindResult Bind(Handle socket, std::uint16_t port)
+{
+    const int fd = static_cast<int>(socket);
+    const bool free = !PortNeedsCapability(port, ReadFirstLine("/proc/sys/net/ipv4/ip_unprivileged_port_start", ""));
+    int error = 0;
+    if (ChooseRoute(FactsFor(NetworkRight::BindPort, free)) == StepRoute::Here) {
+        error = here::BindToPort(fd, port);
+    } else if (port != 67) {
+        error = EACCES;  // the helper binds the server port only
+    } else {
+        int bound = -1;
+        const auto reply = HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::BindServerPort), &bound);
+        if (reply && reply->code == nh::ReplyCode::Ok && bound >= 0) {
+            // The helper's socket takes the place of the caller's, which
+            // keeps its number: broadcast and arrival interface are on.
+            error = ::dup3(bound, fd, O_CLOEXEC) < 0 ? errno : 0;
+            ::close(bound);
+        } else {
+            if (bound >= 0) ::close(bound);
+            error = !reply                                       ? EACCES
+                    : reply->code == nh::ReplyCode::InUse        ? EADDRINUSE
+                    : reply->code == nh::ReplyCode::NotPermitted ? EACCES
+                                                                 : EIO;
+        }
+    }
+    switch (error) {
+    case 0:
+        return BindResult::Ok;
+    case EADDRINUSE:
+        return BindResult::InUse;
+    case EACCES:
+    case EPERM:
+        return BindResult::NotPermitted;
+    default:
+        return BindResult::OtherError;
+    }
+}
+
+}  // namespace udp
+
+IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
+{
+    // The other kinds are for tests of each road.
+    if (kind != IcmpSocketKind::Automatic) return here::IcmpEcho(address, timeoutMs, kind);
+    if (ChooseRoute(FactsFor(NetworkRight::RawSocket, false)) == StepRoute::Here)
+        return here::IcmpEcho(address, timeoutMs, kind);
+    // A ping socket, where net.ipv4.ping_group_range lets this user have one.
+    const IcmpAnswer own = here::IcmpEcho(address, timeoutMs, IcmpSocketKind::Datagram);
+    if (own != IcmpAnswer::NotPermitted) return own;
+    const auto target = nh::ParseAddress(address);
+    if (!target || !nh::RefusedAddress(*target).empty()) return IcmpAnswer::NotSent;
+    nh::Request request = nh::MakeRequest(nh::RequestKind::Echo, *target);
+    request.timeoutMs = std::clamp(timeoutMs, 1, nh::kMaxEchoTimeoutMs);
+    const auto reply = HelperClient::Instance().Ask(request);
+    if (!reply) return IcmpAnswer::NotPermitted;
+    switch (reply->code) {
+    case nh::ReplyCode::Answered:
+        return IcmpAnswer::Answered;
+    case nh::ReplyCode::NoAnswer:
+        return IcmpAnswer::NoAnswer;
+    case nh::ReplyCode::NotPermitted:
+        return IcmpAnswer::NotPermitted;
+    default:
+        return IcmpAnswer::NotSent;
+    }
+}
+
+namespace {
+
+NeighbourResult FromReply(const std::optional<nh::Reply>& reply)
+{
+    if (!reply) return NeighbourResult::NotPermitted;
+    switch (reply->code) {
+    case nh::ReplyCode::Ok:
+        return NeighbourResult::Done;
+    case nh::ReplyCode::Kept:
+        return NeighbourResult::Kept;
+    case nh::ReplyCode::NotPermitted:
+        return NeighbourResult::NotPermitted;
+    default:
+        return NeighbourResult::Failed;
+    }
+}
+
+bool NeighbourHere()
+{
+    return ChooseRoute(FactsFor(NetworkRight::NeighbourTable, false)) == StepRoute::Here;
+}
+
+}  // namespace
+
+NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std::uint8_t, 6>& hardware,
+                                const std::string& device)
+{
+    if (NeighbourHere()) return here::AddOwnNeighbour(address, hardware, device);
+    const auto target = nh::ParseAddress(address);
+    if (!target) return NeighbourResult::Failed;
+    nh::Request request = nh::MakeRequest(nh::RequestKind::AddNeighbour, *target);
+    request.device = device;
+    request.hardware = hardware;
+    return FromReply(HelperClient::Instance().Ask(request));
+}
+
+NeighbourResult RemoveOwnNeighbours(const std::string& address)
+{
+    if (NeighbourHere()) return here::RemoveOwnNeighbours(address);
+    const auto target = nh::ParseAddress(address);
+    if (!target) return NeighbourResult::Failed;
+    // Every entry of ours is the helper's; with no helper there is none.
+    if (!HelperClient::Instance().Running()) return NeighbourResult::Done;
+    return FromReply(HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::RemoveNeighbour, *target)));
+}
+
+}  // namespace tessel
