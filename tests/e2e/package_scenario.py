@@ -167,29 +167,16 @@ def check_admin_override_kept_without_capabilities():
 
 
 def old_package(source):
-    """0.1.1, as built by scripts/package from the commit before the helper,
-    kept in SOURCE/build/package-OLD_COMMIT/ for later runs (or the one
-    TESSEL_PACKAGE_OLD_DEB names)."""
+    """0.1.1, as `scripts/package OLD_COMMIT` builds it from the commit
+    before the helper into SOURCE/build/package-OLD_COMMIT/, where later runs
+    find it (or the one TESSEL_PACKAGE_OLD_DEB names)."""
     given = os.environ.get("TESSEL_PACKAGE_OLD_DEB", "")
     if given:
         check(given.endswith(".deb") and os.path.isfile(given), f"TESSEL_PACKAGE_OLD_DEB is no package: {given}")
         return given
-    kept = os.path.join(source, "build", f"package-{OLD_COMMIT}")
-    found = [name for name in os.listdir(kept) if name.endswith(".deb")] if os.path.isdir(kept) else []
-    if found:
-        return os.path.join(kept, found[0])
-    clone = tempfile.mkdtemp(prefix="tessel-package-old-")
-    try:
-        run(["git", "clone", "-q", "--shared", source, clone], timeout=120)
-        run(["git", "-C", clone, "checkout", "-q", OLD_COMMIT], timeout=60)
-        built = run([os.path.join(clone, "scripts", "package")], check_rc=False, timeout=1500)
-        check(built.returncode == 0, f"the package of {OLD_COMMIT} failed:\n{built.stdout[-3000:]}")
-        deb = built.stdout.strip().splitlines()[-1]
-        os.makedirs(kept, exist_ok=True)
-        shutil.copy(deb, kept)
-        return os.path.join(kept, os.path.basename(deb))
-    finally:
-        shutil.rmtree(clone, ignore_errors=True)
+    built = run([os.path.join(source, "scripts", "package"), OLD_COMMIT], check_rc=False, timeout=1500)
+    check(built.returncode == 0, f"the package of {OLD_COMMIT} failed:\n{built.stdout[-3000:]}{built.stderr[-2000:]}")
+    return built.stdout.strip().splitlines()[-1]
 
 
 def newer_copy(deb, folder):
