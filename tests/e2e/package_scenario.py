@@ -41,7 +41,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from assign_scenarios import BOX_STORED, EXIT_STORED, SetRun, assignment_events  # noqa: E402
-from privilege_scenarios import ALL_CAPS, CAP_BITS, GETCAP, NOBODY, close_ping_sockets, thread_sets  # noqa: E402
+from privilege_scenarios import (ALL_CAPS, EXIT_PORT_UNAVAILABLE, GETCAP, NOBODY, check_runs_as_nobody,  # noqa: E402
+                                 close_ping_sockets, ended, helper_of)
 from testbed import IP, PROGRAM_ADDRESS, Failure, Skip, as_user, check, main, run  # noqa: E402
 
 HELPER = "/usr/libexec/tessel/tessel-net"
@@ -50,7 +51,6 @@ PROGRAMS = ["/usr/bin/tessel", "/usr/bin/tessel-cli"]
 OLD_PROGRAMS = ["/usr/libexec/tessel/tessel", "/usr/libexec/tessel/tessel-cli"]
 OLD_COMMIT = "fe2857b"
 GROUP = "tessel"
-EXIT_NO_ACCESS = 126
 XVFB = "/usr/bin/Xvfb"
 XWININFO = "/usr/bin/xwininfo"
 # Libraries a capability holder must not load: the toolkit, the internet
@@ -195,41 +195,15 @@ def newer_copy(deb, folder):
     return newer, version
 
 
-def process_state(pid):
-    """The state letter of a process ("Z" for a zombie), None when gone."""
-    try:
-        with open(f"/proc/{pid}/stat") as line:
-            return line.read().rpartition(")")[2].split()[0]
-    except OSError:
-        return None
-
-
-def helpers_of(pid):
-    """The pids of the helpers the process started."""
-    found = []
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as line:
-                parent = int(line.read().rpartition(")")[2].split()[1])
-            if parent == pid and os.readlink(f"/proc/{entry}/exe") == HELPER:
-                found.append(int(entry))
-        except (OSError, ValueError, IndexError):
-            continue
-    return found
-
-
 def check_holds_nothing(process, what):
-    """Every thread of the program runs as nobody without any capability;
-    each helper it started holds the three, permitted only."""
-    for task, fields in thread_sets(process.pid).items():
-        check(fields["Uid"].split()[:2] == [str(NOBODY)] * 2, f"{what} runs as uid {fields['Uid']}")
-        check(all(fields[key] == 0 for key in ("CapPrm", "CapEff", "CapInh", "CapAmb")),
-              f"{what}, thread {task}: permitted {fields['CapPrm']:x}, effective {fields['CapEff']:x}")
-    wanted = sum(1 << CAP_BITS[name] for name in ALL_CAPS.split(","))
-    for helper in helpers_of(process.pid):
-        for task, fields in thread_sets(helper).items():
-            check(fields["CapPrm"] == wanted and fields["CapInh"] == 0 and fields["CapAmb"] == 0,
-                  f"{what}'s helper, thread {task}: permitted {fields['CapPrm']:x}")
+    """The program runs as nobody without any capability; the helper it
+    started is the installed one and holds the three, permitted only."""
+    check_runs_as_nobody(process, "")
+    helper = helper_of(process)
+    check(helper is not None, f"no helper runs beside {what}")
+    check(os.readlink(f"/proc/{helper}/exe") == HELPER, f"{what} started {os.readlink(f'/proc/{helper}/exe')}")
+    check_runs_as_nobody(process, ALL_CAPS, pid=helper)
+    return helper
 
 
 class InstalledWindowRun(SetRun):
@@ -328,28 +302,26 @@ def check_killed_during_fallback(bed, peer, gid):
     seen = monitors[0].stdout.wait_for(lambda line: line.strip() == entry, 120)
     check(seen is not None, f"the fallback wrote no entry: {monitors[0].stdout.text()}\n{setrun.tessel.describe()}")
     os.kill(setrun.tessel.pid, signal.SIGSTOP)
-    helpers = helpers_of(setrun.tessel.pid)
+    helper = helper_of(setrun.tessel)
     table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
-    check(len(helpers) == 1, f"helpers of tessel-cli: {helpers}")
+    check(helper is not None, "no helper runs beside tessel-cli")
     check(f"{address} dev eth0 lladdr" in table and "PERMANENT" in table, f"the entry was gone already: {table!r}")
-    os.kill(setrun.tessel.pid, signal.SIGKILL)
-    setrun.tessel.wait(5)
-    deadline = time.monotonic() + 5
-    while process_state(helpers[0]) not in (None, "Z") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    check(process_state(helpers[0]) in (None, "Z"), "the helper outlived its parent by 5 s")
+    setrun.tessel.signal(signal.SIGKILL)
+    check(setrun.tessel.wait(5) is not None, "tessel-cli outlived SIGKILL")
+    check(ended(helper), "the helper outlived its parent by 5 s")
     table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
     check("PERMANENT" not in table, f"the entry was left behind: {table!r}")
 
 
 def check_outsider_refused(bed, plugin):
     """nobody outside the group: tessel-cli says how to get access and exits
-    126; the window shows the same advice in its box (read by the plugin)."""
+    as when port 67 cannot be had (69); the window shows the same advice in
+    its box (read by the plugin)."""
     folder = bed.make_folder()
     os.chown(folder, NOBODY, NOBODY)
     result = subprocess.run(as_user(NOBODY) + [PROGRAMS[1], "list", "--seconds", "2"], cwd=folder,
                             env={"PATH": "/usr/bin:/bin"}, capture_output=True, text=True, timeout=30)
-    check(result.returncode == EXIT_NO_ACCESS, f"tessel-cli for an outsider: exit {result.returncode}:\n"
+    check(result.returncode == EXIT_PORT_UNAVAILABLE, f"tessel-cli for an outsider: exit {result.returncode}:\n"
           f"{result.stdout}{result.stderr}")
     check("sudo usermod -aG tessel nobody" in result.stderr and "log in again" in result.stderr,
           f"tessel-cli does not say how to get access:\n{result.stderr}")
