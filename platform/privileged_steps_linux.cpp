@@ -210,7 +210,7 @@ bool PortNeedsCapability(std::uint16_t port, std::string_view unprivilegedPortSt
         const long value = std::strtol(text.c_str(), &end, 10);
         if (end != text.c_str() && value >= 0 && value <= 65536) start = value;
     }
-    return port < start;
+    return port != 0 && port < start;  // port 0: an ephemeral port, free to all
 }
 
 HelperStart NetHelperState()

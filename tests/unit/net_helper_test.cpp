@@ -105,6 +105,7 @@ TEST(PrivilegedSteps, TheProgramAsksTheHelperOnlyWhereItMayNotMakeTheStepItself)
     EXPECT_FALSE(PortNeedsCapability(67, "67"));
     EXPECT_TRUE(PortNeedsCapability(67, "68"));
     EXPECT_FALSE(PortNeedsCapability(6767, "1024"));
+    EXPECT_FALSE(PortNeedsCapability(0, "1024"));  // an ephemeral port: the window's start-up check
 }
 
 // The built helper, started as the programs start it, with its socket.
