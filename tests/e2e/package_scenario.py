@@ -260,6 +260,7 @@ def check_window_sets_server(bed, peer, plugin, gid):
     check_holds_nothing(window.tessel, "the window")
     window.start_peer(peer)
     window.finish()
+    window.xvfb.kill()
     probed = window.probed()
     sets = dict(line.split(": ", 1) for line in probed if line.startswith("Cap"))
     check(set(sets) >= {"CapPrm", "CapEff"}, f"the plugin was not loaded into the window: {probed}\n"
@@ -333,6 +334,7 @@ def check_outsider_refused(bed, plugin):
     check(boxes and "sudo usermod -aG tessel nobody" in boxes[0] and "log in again" in boxes[0],
           f"the window shows no advice to an outsider: {window.probed()}\n{window.tessel.describe()}")
     window.tessel.kill()
+    window.xvfb.kill()
 
 
 def scenario_install(bed, source, peer, plugin):
