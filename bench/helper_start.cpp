@@ -4,8 +4,6 @@
 // 10th and 90th percentile of RUNS starts (default 200).
 //
 //   bench_helper_start PATH_OF_TESSEL_NET [RUNS]
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/net_helper_channel.h"
+
 namespace {
 
+namespace nh = tessel::nethelper;
 using Clock = std::chrono::steady_clock;
 
 double Micros(Clock::duration d)
@@ -31,31 +32,21 @@ double Micros(Clock::duration d)
 // false when the helper did not answer.
 bool OneStart(const char* path, double& answered, double& ended)
 {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], 3);
-    char name[] = "tessel-net";
-    char* argv[] = {name, nullptr};
-    char* environment[] = {nullptr};
+    int error = 0;
     pid_t pid = -1;
     const auto start = Clock::now();
-    const int error = ::posix_spawn(&pid, path, &actions, nullptr, argv, environment);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pair[1]);
-    if (error != 0) {
+    const int socket = nh::StartHelper(path, pid, error);
+    if (socket < 0) {
         std::fprintf(stderr, "bench_helper_start: %s: %s\n", path, std::strerror(error));
-        ::close(pair[0]);
         return false;
     }
     // A request that changes nothing: no entry of its own to remove.
-    const char request[] = "remove-neighbour 192.0.2.1";
     char reply[256];
-    const bool ok = ::send(pair[0], request, sizeof request - 1, MSG_NOSIGNAL) > 0 &&
-                    ::recv(pair[0], reply, sizeof reply, 0) == 2 && std::memcmp(reply, "ok", 2) == 0;
+    int fd = -1;
+    const bool ok = nh::SendMessage(socket, "remove-neighbour 192.0.2.1") &&
+                    nh::ReceiveMessage(socket, reply, sizeof reply, fd) == 2 && std::memcmp(reply, "ok", 2) == 0;
     answered = Micros(Clock::now() - start);
-    ::close(pair[0]);
+    ::close(socket);
     ::waitpid(pid, nullptr, 0);
     ended = Micros(Clock::now() - start);
     return ok;
