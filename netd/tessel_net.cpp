@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/net_helper_channel.h"
 #include "platform/net_helper_protocol.h"
 #include "platform/net_steps.h"
 #include "platform/privileges.h"
@@ -26,7 +27,7 @@ namespace {
 using namespace tessel;
 namespace nh = tessel::nethelper;
 
-constexpr int kParentSocket = 3;
+constexpr int kParentSocket = nh::kHelperSocket;
 constexpr int kExitUsage = 64;
 constexpr std::uint16_t kServerPort = 67;
 
@@ -107,30 +108,6 @@ Answer Handle(std::string_view message)
     return Failure(nh::ReplyCode::Refused, "unknown request");
 }
 
-bool Send(const Answer& answer)
-{
-    const std::string text = nh::FormatReply(answer.reply);
-    iovec io{const_cast<char*>(text.data()), text.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    if (answer.fd >= 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &answer.fd, sizeof answer.fd);
-    }
-    ssize_t sent;
-    do {
-        sent = ::sendmsg(kParentSocket, &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(text.size());
-}
-
 // Descriptor 3 is a sequenced-packet socket: started by the programs.
 bool StartedByAProgram()
 {
@@ -154,11 +131,12 @@ int main()
     }
     char buffer[nh::kMaxMessage + 1];
     for (;;) {
-        const ssize_t got = ::recv(kParentSocket, buffer, sizeof buffer, 0);
-        if (got < 0 && errno == EINTR) continue;
+        int handed = -1;  // nothing is taken from the parent: closed at once
+        const ssize_t got = nh::ReceiveMessage(kParentSocket, buffer, sizeof buffer, handed);
+        if (handed >= 0) ::close(handed);
         if (got <= 0) break;  // the parent has gone
         const Answer answer = Handle(std::string_view(buffer, static_cast<std::size_t>(got)));
-        const bool sent = Send(answer);
+        const bool sent = nh::SendMessage(kParentSocket, nh::FormatReply(answer.reply), answer.fd);
         if (answer.fd >= 0) ::close(answer.fd);
         if (!sent) break;
     }

@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -13,11 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <optional>
 
+#include "platform/net_helper_channel.h"
 #include "platform/net_helper_protocol.h"
 #include "platform/net_steps.h"
 #include "platform/privileges.h"
@@ -29,8 +27,6 @@ namespace {
 
 namespace nh = nethelper;
 
-// The descriptor number on which the helper finds its socket.
-constexpr int kHelperSocket = 3;
 // The longest wait for one answer: an echo check asks for at most 10 s;
 // a helper that says nothing for longer is given up (and, told so by the
 // end of its socket, removes its entries and ends).
@@ -75,27 +71,13 @@ public:
         if (received != nullptr) *received = -1;
         std::lock_guard lock(m_lock);
         if (m_socket < 0 && !Start()) return std::nullopt;
-        const std::string text = nh::FormatRequest(request);
-        if (::send(m_socket, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+        if (!nh::SendMessage(m_socket, nh::FormatRequest(request))) {
             Forget();
             return std::nullopt;
         }
         char buffer[nh::kMaxMessage + 1];
-        iovec io{buffer, sizeof buffer};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-        msghdr message{};
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        ssize_t got;
-        do {
-            got = ::recvmsg(m_socket, &message, MSG_CMSG_CLOEXEC);
-        } while (got < 0 && errno == EINTR);
         int fd = -1;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && c->cmsg_len >= CMSG_LEN(sizeof(int)))
-                std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+        const ssize_t got = nh::ReceiveMessage(m_socket, buffer, sizeof buffer, fd);
         const auto reply =
             got > 0 ? nh::ParseReply(std::string_view(buffer, static_cast<std::size_t>(got))) : std::nullopt;
         if (!reply) {
@@ -115,51 +97,18 @@ private:
 
     bool Start()
     {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
-            m_state = HelperStart::Failed;
-            return false;
-        }
-        // dup2 onto the same number would leave close-on-exec set.
-        if (pair[1] == kHelperSocket) {
-            const int moved = ::fcntl(pair[1], F_DUPFD_CLOEXEC, kHelperSocket + 1);
-            ::close(pair[1]);
-            pair[1] = moved;
-        }
-        const std::string path = NetHelperPath();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pair[1], kHelperSocket);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        // A group of its own: Ctrl+C at the terminal stops the program,
-        // which then closes the socket; the helper cleans up on that.
-        posix_spawnattr_setpgroup(&attributes, 0);
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigfillset(&defaults);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        char name[] = "tessel-net";
-        char* argv[] = {name, nullptr};
-        char* environment[] = {nullptr};  // it reads none
+        int error = 0;
         pid_t pid = -1;
-        const int error =
-            pair[1] < 0 ? EMFILE : ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environment);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        if (pair[1] >= 0) ::close(pair[1]);
-        if (error != 0) {
-            ::close(pair[0]);
+        const int socket = nh::StartHelper(NetHelperPath(), pid, error);
+        if (socket < 0) {
             m_state = error == EACCES || error == EPERM ? HelperStart::NoAccess
                       : error == ENOENT                 ? HelperStart::Missing
                                                         : HelperStart::Failed;
             return false;
         }
         timeval limit{kAnswerLimitSeconds, 0};
-        ::setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        m_socket = pair[0];
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        m_socket = socket;
         m_pid = pid;
         m_state = HelperStart::Running;
         return true;

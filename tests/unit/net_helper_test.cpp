@@ -5,7 +5,6 @@
 // and the end of its socket removes exactly the entries it still owns.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/net_helper_channel.h"
 #include "platform/net_helper_protocol.h"
 #include "platform/privileged_steps.h"
 #include "test_namespace.h"
@@ -113,39 +113,24 @@ class Helper {
 public:
     Helper()
     {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pair[1], 3);
-        char name[] = "tessel-net";
-        char* argv[] = {name, nullptr};
-        char* environment[] = {nullptr};
-        if (::posix_spawn(&m_pid, TESSEL_NET_HELPER_BUILT, &actions, nullptr, argv, environment) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pair[1]);
-        m_socket = pair[0];
+        int error = 0;
+        m_socket = nh::StartHelper(TESSEL_NET_HELPER_BUILT, m_pid, error);
     }
     ~Helper() { Close(); }
 
-    bool started() const { return m_pid > 0; }
+    bool started() const { return m_socket >= 0; }
 
     std::string Ask(const std::string& text, int* fd = nullptr)
     {
-        if (::send(m_socket, text.data(), text.size(), MSG_NOSIGNAL) < 0) return "(not sent)";
+        if (!nh::SendMessage(m_socket, text)) return "(not sent)";
         char buffer[256];
-        iovec io{buffer, sizeof buffer};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-        msghdr message{};
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(m_socket, &message, MSG_CMSG_CLOEXEC);
-        if (got <= 0) return "(no reply)";
-        if (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr && fd != nullptr && c->cmsg_type == SCM_RIGHTS)
-            std::memcpy(fd, CMSG_DATA(c), sizeof *fd);
-        return std::string(buffer, static_cast<std::size_t>(got));
+        int received = -1;
+        const ssize_t got = nh::ReceiveMessage(m_socket, buffer, sizeof buffer, received);
+        if (fd != nullptr)
+            *fd = received;
+        else if (received >= 0)
+            ::close(received);
+        return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "(no reply)";
     }
 
     // Closes our end, as a parent that ends does; the helper's exit status.
