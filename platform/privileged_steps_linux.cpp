@@ -331,6 +331,7 @@ NeighbourResult RemoveOwnNeighbours(const std::string& address)
     if (NeighbourHere()) return here::RemoveOwnNeighbours(address);
     const auto target = nh::ParseAddress(address);
     if (!target) return NeighbourResult::Failed;
+    if (!nh::RefusedAddress(*target).empty()) return NeighbourResult::Done;  // never one of the helper's
     // Every entry of ours is the helper's; with no helper there is none.
     if (!HelperClient::Instance().Running()) return NeighbourResult::Done;
     return FromReply(HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::RemoveNeighbour, *target)));
