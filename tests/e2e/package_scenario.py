@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The Debian package, as users meet it:
 
-    package_scenario.py install SOURCE_DIR TESSEL_PEER PROBE_PLUGIN
+    package_scenario.py install SOURCE_DIR TESSEL_PEER PROBE_PLUGIN HOLD_LIBRARY
 
 Builds the package with SOURCE_DIR/scripts/package (lintian included), or
 takes the one TESSEL_PACKAGE_DEB names (built by that script). Installs
@@ -16,8 +16,9 @@ library. As user nobody in the group, on the namespace test bed with ping
 sockets closed: the installed window under Xvfb sets a peer's address,
 driven by PROBE_PLUGIN, a Qt plugin named through QT_PLUGIN_PATH that
 finds no capability in the window; tessel-cli sets another; tessel-cli
-killed with SIGKILL during the fallback takes its helper and its neighbour
-entry with it. Outside the group, tessel-cli and the window say how to get
+killed with SIGKILL during the fallback (held by HOLD_LIBRARY before it
+asks for the removal itself) takes its helper and its neighbour entry with
+it. Outside the group, tessel-cli and the window say how to get
 access. dpkg-reconfigure no leaves the helper to root, yes gives the group
 its access back, and an administrator's override root root 755 stays and
 leaves the helper without capabilities. Then the package is purged: every
@@ -287,26 +288,27 @@ def check_cli_sets_server(bed, peer, gid):
     setrun.check_form_post(200)
 
 
-def check_killed_during_fallback(bed, peer, gid):
+def check_killed_during_fallback(bed, peer, gid, hold):
     """tessel-cli killed with SIGKILL while the fallback's permanent entry is
     in the table: the helper ends with it and takes the entry away. The
-    program is stopped first, so only the helper can have removed it."""
+    `hold` library keeps tessel-cli from asking for the removal itself."""
     serial, address = "0A-1B-2C-00-06-03", "10.77.0.63"
-    monitors = []
-
-    def prepare(case_bed, prog):
-        close_ping_sockets(case_bed, prog)
-        monitors.append(prog.start([IP, "monitor", "neigh"], name="ip-monitor"))
-    setrun = SetRun(bed, PROGRAMS[1], peer, serial, address, ["--ignore-replies"], prepare=prepare,
+    folder = bed.make_folder()
+    library, mark = os.path.join(folder, "hold.so"), os.path.join(folder, "held")
+    shutil.copy(hold, library)
+    os.chown(folder, NOBODY, NOBODY)
+    held = lambda _node: ["/usr/bin/env", f"LD_PRELOAD={library}", f"TESSEL_TEST_HOLD_MARK={mark}",  # noqa: E731
+                          PROGRAMS[1]]
+    setrun = SetRun(bed, held, peer, serial, address, ["--ignore-replies"], prepare=close_ping_sockets,
                     user=NOBODY, groups=[gid])
-    entry = f"{address} dev eth0 lladdr {serial.lower().replace('-', ':')} PERMANENT"
-    seen = monitors[0].stdout.wait_for(lambda line: line.strip() == entry, 120)
-    check(seen is not None, f"the fallback wrote no entry: {monitors[0].stdout.text()}\n{setrun.tessel.describe()}")
-    os.kill(setrun.tessel.pid, signal.SIGSTOP)
-    helper = helper_of(setrun.tessel)
+    helper = check_holds_nothing(setrun.tessel, "tessel-cli")
+    deadline = time.monotonic() + 90
+    while not os.path.exists(mark) and time.monotonic() < deadline and setrun.tessel.running():
+        time.sleep(0.2)
+    check(os.path.exists(mark), f"the fallback never asked to remove its entry:\n{setrun.tessel.describe()}")
     table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
-    check(helper is not None, "no helper runs beside tessel-cli")
-    check(f"{address} dev eth0 lladdr" in table and "PERMANENT" in table, f"the entry was gone already: {table!r}")
+    check(table == f"{address} dev eth0 lladdr {serial.lower().replace('-', ':')} PERMANENT",
+          f"the helper's entry is not in the table: {table!r}")
     setrun.tessel.signal(signal.SIGKILL)
     check(setrun.tessel.wait(5) is not None, "tessel-cli outlived SIGKILL")
     check(ended(helper), "the helper outlived its parent by 5 s")
@@ -337,7 +339,7 @@ def check_outsider_refused(bed, plugin):
     window.xvfb.kill()
 
 
-def scenario_install(bed, source, peer, plugin):
+def scenario_install(bed, source, peer, plugin, hold):
     if shutil.which("dpkg") is None:
         raise Skip("dpkg is not here")
     if installed_version() is not None:
@@ -388,7 +390,7 @@ def scenario_install(bed, source, peer, plugin):
               "plugin named through QT_PLUGIN_PATH found no capability in it", flush=True)
         check_cli_sets_server(bed.child("cli"), peer, gid)
         print("  the installed tessel-cli, run by nobody in the group, stored a peer's address", flush=True)
-        check_killed_during_fallback(bed.child("killed"), peer, gid)
+        check_killed_during_fallback(bed.child("killed"), peer, gid, hold)
         print("  tessel-cli killed during the fallback: its helper ended and removed the entry", flush=True)
         check_outsider_refused(bed, plugin)
         print("  outside the group tessel-cli and the window say how to get access", flush=True)
