@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <fstream>
 #include <mutex>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/net_helper_channel.h"
 #include "platform/net_helper_protocol.h"
@@ -42,35 +44,20 @@ bool Exists(const std::string& path)
     return !path.empty() && ::access(path.c_str(), F_OK) == 0;
 }
 
-// The one helper of this process; its requests go one at a time.
-class HelperClient {
+// One started helper and its socket; one request at a time.
+class Channel {
 public:
-    static HelperClient& Instance()
-    {
-        static HelperClient client;
-        return client;
-    }
+    ~Channel() { Forget(); }
 
-    HelperStart State()
-    {
-        std::lock_guard lock(m_lock);
-        return m_state;
-    }
-
-    bool Running()
-    {
-        std::lock_guard lock(m_lock);
-        return m_socket >= 0;
-    }
+    bool Running() const { return m_socket >= 0; }
 
     // The reply to `request`, with the descriptor that came with it in
-    // `received` (or -1); nothing when the helper could not be started or
-    // went away.
-    std::optional<nh::Reply> Ask(const nh::Request& request, int* received = nullptr)
+    // `received` (or -1); nothing when the helper could not be started
+    // (`state` says why) or went away. Called with the channel's lock held.
+    std::optional<nh::Reply> Ask(const nh::Request& request, int* received, HelperStart& state)
     {
         if (received != nullptr) *received = -1;
-        std::lock_guard lock(m_lock);
-        if (m_socket < 0 && !Start()) return std::nullopt;
+        if (m_socket < 0 && !Start(state)) return std::nullopt;
         if (!nh::SendMessage(m_socket, nh::FormatRequest(request))) {
             Forget();
             return std::nullopt;
@@ -92,25 +79,25 @@ public:
         return reply;
     }
 
-private:
-    HelperClient() = default;
+    std::mutex lock;
 
-    bool Start()
+private:
+    bool Start(HelperStart& state)
     {
         int error = 0;
         pid_t pid = -1;
         const int socket = nh::StartHelper(NetHelperPath(), pid, error);
         if (socket < 0) {
-            m_state = error == EACCES || error == EPERM ? HelperStart::NoAccess
-                      : error == ENOENT                 ? HelperStart::Missing
-                                                        : HelperStart::Failed;
+            state = error == EACCES || error == EPERM ? HelperStart::NoAccess
+                    : error == ENOENT                 ? HelperStart::Missing
+                                                      : HelperStart::Failed;
             return false;
         }
         timeval limit{kAnswerLimitSeconds, 0};
         ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         m_socket = socket;
         m_pid = pid;
-        m_state = HelperStart::Running;
+        state = HelperStart::Running;
         return true;
     }
 
@@ -118,16 +105,77 @@ private:
     // remove its entries and end, if it still runs.
     void Forget()
     {
-        ::close(m_socket);
+        if (m_socket >= 0) ::close(m_socket);
         m_socket = -1;
         if (m_pid > 0) ::waitpid(m_pid, nullptr, WNOHANG);
         m_pid = -1;
-        m_state = HelperStart::Failed;
     }
 
-    std::mutex m_lock;
     int m_socket = -1;
     pid_t m_pid = -1;
+};
+
+// The helpers of this process. The port and the neighbour table go to one
+// helper, which keeps the record of its entries; echo checks, which wait
+// up to seconds for an answer, go to helpers of their own, one per check
+// running at the same time, so that they never hold up the network thread's
+// table changes nor each other.
+class HelperClient {
+public:
+    static HelperClient& Instance()
+    {
+        static HelperClient client;
+        return client;
+    }
+
+    HelperStart State()
+    {
+        std::lock_guard lock(m_stateLock);
+        return m_state;
+    }
+
+    bool TableHelperRunning()
+    {
+        std::lock_guard lock(m_table.lock);
+        return m_table.Running();
+    }
+
+    std::optional<nh::Reply> Ask(const nh::Request& request, int* received = nullptr)
+    {
+        const bool echo = request.kind == nh::RequestKind::Echo;
+        Channel& channel = echo ? IdleEchoChannel() : m_table;
+        // An echo channel comes locked.
+        std::unique_lock lock = echo ? std::unique_lock(channel.lock, std::adopt_lock) : std::unique_lock(channel.lock);
+        HelperStart state = HelperStart::Running;
+        auto reply = channel.Ask(request, received, state);
+        if (!reply) {
+            std::lock_guard stateLock(m_stateLock);
+            m_state = state == HelperStart::Running ? HelperStart::Failed : state;
+        } else {
+            std::lock_guard stateLock(m_stateLock);
+            m_state = HelperStart::Running;
+        }
+        return reply;
+    }
+
+private:
+    HelperClient() = default;
+
+    // An echo channel that no check uses, locked; a new one where all are busy.
+    Channel& IdleEchoChannel()
+    {
+        std::lock_guard lock(m_poolLock);
+        for (const auto& channel : m_echo)
+            if (channel->lock.try_lock()) return *channel;
+        m_echo.push_back(std::make_unique<Channel>());
+        m_echo.back()->lock.lock();
+        return *m_echo.back();
+    }
+
+    Channel m_table;
+    std::mutex m_poolLock;
+    std::vector<std::unique_ptr<Channel>> m_echo;
+    std::mutex m_stateLock;
     HelperStart m_state = HelperStart::NotTried;
 };
 
@@ -333,7 +381,7 @@ NeighbourResult RemoveOwnNeighbours(const std::string& address)
     if (!target) return NeighbourResult::Failed;
     if (!nh::RefusedAddress(*target).empty()) return NeighbourResult::Done;  // never one of the helper's
     // Every entry of ours is the helper's; with no helper there is none.
-    if (!HelperClient::Instance().Running()) return NeighbourResult::Done;
+    if (!HelperClient::Instance().TableHelperRunning()) return NeighbourResult::Done;
     return FromReply(HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::RemoveNeighbour, *target)));
 }
 

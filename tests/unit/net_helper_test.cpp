@@ -98,6 +98,12 @@ TEST(PrivilegedSteps, TheProgramAsksTheHelperOnlyWhereItMayNotMakeTheStepItself)
     for (const Case& c : cases)
         EXPECT_EQ(ChooseRoute(c.facts), c.route) << c.facts.root << c.facts.permitted << c.facts.needsNoCapability;
 
+    // A user the system may not let run the helper is told how to join
+    // the group, under the command's own name.
+    const std::string advice = GroupAccessAdvice("/usr/bin/tessel");
+    EXPECT_EQ(advice.rfind("tessel: you may not use Tessel on this computer yet.\n", 0), 0U) << advice;
+    EXPECT_NE(advice.find("\n  sudo usermod -aG tessel "), std::string::npos) << advice;
+
     EXPECT_TRUE(PortNeedsCapability(67, "1024"));
     EXPECT_TRUE(PortNeedsCapability(67, ""));  // unreadable: the kernel's default
     EXPECT_TRUE(PortNeedsCapability(67, "garbage"));
