@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/net_steps.h"
 #include "platform/privileges.h"
 
 namespace tessel {
@@ -113,7 +114,7 @@ bool IsOurReply(const std::uint8_t* data, std::size_t size, bool raw, std::uint1
 
 }  // namespace
 
-IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
+IcmpAnswer here::IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind)
 {
     // Text that is not an address is not probed at all: sending to the
     // all-ones address instead would be a broadcast ping.

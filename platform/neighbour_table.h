@@ -1,9 +1,8 @@
-// This computer's address-resolution (neighbour) table, written in the
-// program's own process. A child such as "ip" would not inherit the file
-// capabilities that let an ordinary user run the program, so the table is
-// changed over rtnetlink here, and every change tells whether it was made.
-// The program writes only entries of its own: an entry that an administrator
-// or the kernel put there is never replaced nor removed.
+// This computer's address-resolution (neighbour) table, changed over
+// rtnetlink by the network helper tessel-net (or by the program itself as
+// root: platform/privileged_steps.h), and every change tells whether it was
+// made. Only entries of its own are written: an entry that an administrator,
+// the kernel or another program put there is never replaced nor removed.
 #pragma once
 
 #include <array>

@@ -2,6 +2,7 @@
 // attribute parsing and the check that each answer belongs to our request
 // (docs/privileges.md says why this library).
 #include "platform/neighbour_table.h"
+#include "platform/net_steps.h"
 
 #include <arpa/inet.h>
 #include <libmnl/libmnl.h>
@@ -22,7 +23,7 @@
 
 #include "platform/privileges.h"
 
-namespace tessel {
+namespace tessel::here {
 
 namespace {
 
@@ -203,6 +204,7 @@ struct OwnEntry {
 // commands and the network thread share one table.
 std::mutex g_ownLock;
 std::vector<OwnEntry> g_own;
+void (*g_afterNeighbourRead)() = nullptr;
 
 bool SameAddress(const in_addr& a, const in_addr& b)
 {
@@ -232,9 +234,12 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hard
     if (interfaceIndex == 0) return NeighbourResult::Failed;
     RouteSocket socket;
     if (socket.OpenError() != 0) return FromError(socket.OpenError());
-    if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
 
+    // The table is read and changed under the one lock, so that no other
+    // call of this process changes the entry or our record in between.
     std::lock_guard lock(g_ownLock);
+    if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
+    if (g_afterNeighbourRead != nullptr) g_afterNeighbourRead();
     const auto own = std::find_if(g_own.begin(), g_own.end(), [&](const OwnEntry& e) {
         return SameAddress(e.address, search.wanted) && e.interfaceIndex == interfaceIndex;
     });
@@ -246,11 +251,17 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hard
         !(own != g_own.end() && IsStillOurs(present, *own)))
         return present->hardware == hardware ? NeighbourResult::Done : NeighbourResult::Kept;
 
-    NeighbourRequest add(RTM_NEWNEIGH, NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE, interfaceIndex, &search.wanted);
+    // Where the table held no entry, the kernel is asked to create one
+    // only if there still is none: another program's entry made since the
+    // reading is then kept, never overwritten and later removed as ours.
+    const auto flags =
+        static_cast<std::uint16_t>(NLM_F_ACK | NLM_F_CREATE | (present == nullptr ? NLM_F_EXCL : NLM_F_REPLACE));
+    NeighbourRequest add(RTM_NEWNEIGH, flags, interfaceIndex, &search.wanted);
     add.neighbour()->ndm_state = NUD_PERMANENT;
     add.neighbour()->ndm_type = RTN_UNICAST;
     mnl_attr_put(add.header(), NDA_LLADDR, hardware.size(), hardware.data());
-    if (const int error = ChangeTable(socket, add); error != 0) return FromError(error);
+    if (const int error = ChangeTable(socket, add); error != 0)
+        return error == EEXIST ? NeighbourResult::Kept : FromError(error);
     if (own != g_own.end())
         own->hardware = hardware;
     else
@@ -258,26 +269,33 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hard
     return NeighbourResult::Done;
 }
 
-NeighbourResult RemoveOwnNeighbours(const std::string& address)
-{
-    EntrySearch search;
-    if (::inet_pton(AF_INET, address.c_str(), &search.wanted) != 1) return NeighbourResult::Failed;
-    std::lock_guard lock(g_ownLock);
-    const auto ours = [&](const OwnEntry& e) { return SameAddress(e.address, search.wanted); };
-    // Nothing of ours for the address: nothing to ask the kernel.
-    if (std::none_of(g_own.begin(), g_own.end(), ours)) return NeighbourResult::Done;
-    RouteSocket socket;
-    if (socket.OpenError() != 0) return FromError(socket.OpenError());
-    if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
+namespace {
 
+// Removes the recorded entries that `chosen` selects, each only where it
+// is still as it was made. Called with g_ownLock held.
+template <typename Chosen>
+NeighbourResult RemoveRecorded(RouteSocket& socket, Chosen chosen)
+{
     NeighbourResult result = NeighbourResult::Done;
+    EntrySearch search;  // the table's entries for search.wanted, once read
+    bool read = false;
     for (auto it = g_own.begin(); it != g_own.end();) {
-        if (!ours(*it)) {
+        if (!chosen(*it)) {
             ++it;
             continue;
         }
+        if (!read || !SameAddress(search.wanted, it->address)) {
+            search.wanted = it->address;
+            const int error = FindEntries(socket, search);
+            read = error == 0;
+            if (!read) {
+                result = FromError(error);
+                ++it;
+                continue;
+            }
+        }
         if (IsStillOurs(EntryOn(search, it->interfaceIndex), *it)) {
-            NeighbourRequest remove(RTM_DELNEIGH, NLM_F_ACK, it->interfaceIndex, &search.wanted);
+            NeighbourRequest remove(RTM_DELNEIGH, NLM_F_ACK, it->interfaceIndex, &it->address);
             const int error = ChangeTable(socket, remove);
             // Gone meanwhile is as good as removed; a refusal keeps the
             // record, so that a later "arp -d" can try again.
@@ -293,4 +311,33 @@ NeighbourResult RemoveOwnNeighbours(const std::string& address)
     return result;
 }
 
-}  // namespace tessel
+}  // namespace
+
+NeighbourResult RemoveOwnNeighbours(const std::string& address)
+{
+    in_addr wanted{};
+    if (::inet_pton(AF_INET, address.c_str(), &wanted) != 1) return NeighbourResult::Failed;
+    std::lock_guard lock(g_ownLock);
+    const auto ours = [&](const OwnEntry& e) { return SameAddress(e.address, wanted); };
+    // Nothing of ours for the address: nothing to ask the kernel.
+    if (std::none_of(g_own.begin(), g_own.end(), ours)) return NeighbourResult::Done;
+    RouteSocket socket;
+    if (socket.OpenError() != 0) return FromError(socket.OpenError());
+    return RemoveRecorded(socket, ours);
+}
+
+NeighbourResult RemoveEveryOwnNeighbour()
+{
+    std::lock_guard lock(g_ownLock);
+    if (g_own.empty()) return NeighbourResult::Done;
+    RouteSocket socket;
+    if (socket.OpenError() != 0) return FromError(socket.OpenError());
+    return RemoveRecorded(socket, [](const OwnEntry&) { return true; });
+}
+
+void SetAfterNeighbourReadForTest(void (*hook)())
+{
+    g_afterNeighbourRead = hook;
+}
+
+}  // namespace tessel::here

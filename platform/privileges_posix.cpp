@@ -1,5 +1,7 @@
 #include "platform/privileges.h"
 
+#include "platform/net_steps.h"
+
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -56,17 +58,10 @@ std::string RunningProgramPath(const std::string& fallback)
     return std::string(path, static_cast<std::size_t>(size));
 }
 
-std::string CapabilitiesAdvice(const std::string& program)
+bool RightPermitted(NetworkRight right)
 {
-    return std::string(
-               "Run it as root, or give the program three capabilities once (as root):\n"
-               "  setcap ") +
-           kNeededCapabilities + "+p " + program +
-           "\n"
-           "cap_net_bind_service: to listen on UDP port 67, where servers ask for an address;\n"
-           "cap_net_raw: to send the ICMP echo request that checks whether another device has an address;\n"
-           "cap_net_admin: to write a server's entry into this computer's ARP table.\n"
-           "The Debian package grants them to the members of the group tessel (dpkg-reconfigure tessel).";
+    ThreadSets sets;
+    return sets.Read() && sets.Permitted(CapabilityOf(right));
 }
 
 void LowerNetworkRights()

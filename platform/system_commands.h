@@ -2,8 +2,8 @@
 // removing and setting an entry of the address-resolution (neighbour) table,
 // and one ping. On Windows these are the "arp" and "ping" command lines,
 // started hidden and never waited for. Here the neighbour table is changed
-// in the program's own process (a child would not inherit the program's
-// file capabilities), so the caller learns whether the change was made; the
+// over rtnetlink (neighbour_table.h, through the network helper where the
+// program may not), so the caller learns whether the change was made; the
 // pings stay commands ("ping" carries its own permission), started with an
 // argument vector (never a shell), output discarded, children reaped.
 #pragma once

@@ -8,45 +8,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/privileges.h"
+#include "platform/net_steps.h"
 
 namespace tessel::udp {
 
 Handle Create()
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return kInvalidHandle;
-    // The arrival interface of each request: the reply goes back out of it.
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    return fd;
+    const int fd = here::NewDatagramSocket();
+    return fd < 0 ? kInvalidHandle : fd;
 }
 
 bool EnableBroadcast(Handle socket)
 {
     const int on = 1;
     return ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
-}
-
-BindResult Bind(Handle socket, std::uint16_t port)
-{
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    // Port 67 is below 1024: cap_net_bind_service, for this call only.
-    const RaisedRight right(NetworkRight::BindPort);
-    if (::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
-        return BindResult::Ok;
-    switch (errno) {
-    case EADDRINUSE:
-        return BindResult::InUse;
-    case EACCES:
-    case EPERM:
-        return BindResult::NotPermitted;
-    default:
-        return BindResult::OtherError;
-    }
 }
 
 ReceiveResult Receive(Handle socket, std::uint8_t* buffer, std::size_t capacity, Datagram& info)

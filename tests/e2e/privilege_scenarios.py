@@ -6,17 +6,28 @@ setpriv as user nobody, in a program namespace whose
 net.ipv4.ping_group_range excludes that user, so ICMP works only through
 the capability:
 
-    privilege_scenarios.py unprivileged TESSEL_CLI TESSEL_PEER
+    privilege_scenarios.py unprivileged TESSEL_CLI TESSEL_PEER TESSEL_NET
+    privilege_scenarios.py member TESSEL_CLI TESSEL_PEER TESSEL_NET HOLD_LIBRARY
 
-Cases, side by side on beds of their own: without capabilities `list` is
-refused with the setcap command to run, and after running it `list` hears
-a peer; `set` gives a peer its address and stores it; for a peer that never
+Cases of `unprivileged`, side by side on beds of their own: with a helper
+tessel-net beside it that holds no capabilities, `list` is refused with the
+setcap command to run for the helper, and after running it `list` hears a
+peer while tessel-cli holds nothing; `set` gives a peer its address and stores it; for a peer that never
 restarts the fallback's permanent ARP entry appears in the program's
 namespace (and without cap_net_admin it does not, and the logfile says so;
 an administrator's static entry for the address stays as it was), while
 the program's threads hold no effective capability and its pings none;
 `probe icmp` tells "not permitted" from "no answer"; `set` without
 cap_net_raw refuses to take the unchecked address for a free one.
+
+Cases of `member`: tessel-cli without any capability, beside a copy of
+tessel-net that only root and a group made by the test may run (0750) and
+that holds the three capabilities: outside the group, `list` says how to
+join it; in the group, `set` stores a peer's address with the ICMP check
+through the helper, while tessel-cli's permitted set is empty and the
+helper's capabilities are permitted but not effective; and when tessel-cli
+is killed with SIGKILL while the fallback's neighbour entry is in the table,
+the helper removes the entry and ends.
 Exit status 0 passed, 1 failed, 77 skipped (no root, namespaces, setcap or
 setpriv).
 """
@@ -95,13 +106,13 @@ def thread_sets(pid):
     return sets
 
 
-def check_runs_as_nobody(process, granted=ALL_CAPS):
+def check_runs_as_nobody(process, granted=ALL_CAPS, pid=None):
     """The program is nobody's and holds the `granted` capabilities only
     from its file: permitted in every thread, effective in none while it
     waits (they are effective only during the calls that need them), and
     never inheritable or ambient."""
-    wanted = sum(1 << CAP_BITS[name] for name in granted.split(","))
-    for task, fields in thread_sets(process.pid).items():
+    wanted = sum(1 << CAP_BITS[name] for name in granted.split(",") if name)
+    for task, fields in thread_sets(pid or process.pid).items():
         check(fields["Uid"].split()[:2] == [str(NOBODY)] * 2, f"runs as uid {fields['Uid']}")
         check(fields["CapPrm"] == wanted, f"thread {task}: permitted {fields['CapPrm']:x}, not {wanted:x}")
         check(fields["CapEff"] == 0, f"thread {task}: effective {fields['CapEff']:x} while waiting")
@@ -128,10 +139,39 @@ def start_peer(node, peer, serial, *args):
                       + list(args) + ["--server", serial], name="tessel-peer")
 
 
-def scenario_unprivileged(bed, cli, peer):
+def helper_of(process):
+    """The pid of the program's helper child, tessel-net; None if none."""
+    for task in os.listdir(f"/proc/{process.pid}/task"):
+        with open(f"/proc/{process.pid}/task/{task}/children") as children:
+            for pid in children.read().split():
+                with open(f"/proc/{pid}/comm") as comm:
+                    if comm.read().strip() == "tessel-net":
+                        return int(pid)
+    return None
+
+
+def ended(pid, timeout=5):
+    """True once the process has ended (a zombie not yet reaped has)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                if stat.read().rpartition(")")[2].split()[0] == "Z":
+                    return True
+        except FileNotFoundError:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def check_tools():
     for tool in (SETCAP, GETCAP, SETPRIV):
         if not os.path.exists(tool):
             raise Skip(f"{tool} is not installed")
+
+
+def scenario_unprivileged(bed, cli, peer, helper):
+    check_tools()
 
     def listing(case_bed):
         serial = "0A-1B-2C-00-05-01"
@@ -139,6 +179,9 @@ def scenario_unprivileged(bed, cli, peer):
         srv = case_bed.add_node("srv")
         folder = user_folder(case_bed)
         copy = program_copy(case_bed, cli, "")
+        # The helper beside the program, without capabilities yet.
+        helper_copy = os.path.join(os.path.dirname(copy), "tessel-net")
+        shutil.copy(helper, helper_copy)
         logfile = os.path.join(folder, "list.log")
         refused = prog.start(as_user(NOBODY) + [copy, "list", "--seconds", "2", "--logfile", logfile],
                              cwd=folder, name="tessel-cli")
@@ -147,16 +190,17 @@ def scenario_unprivileged(bed, cli, peer):
         # The message's own command, run as the message says (as root).
         commands = [line.split() for line in refused.stderr.text().splitlines()
                     if line.strip().startswith("setcap ")]
-        check(len(commands) == 1 and commands[0][-1] == copy,
-              f"no setcap command for {copy} in the message:\n{refused.stderr.text()}")
+        check(len(commands) == 1 and commands[0][-1] == helper_copy,
+              f"no setcap command for {helper_copy} in the message:\n{refused.stderr.text()}")
         run([SETCAP] + commands[0][1:])
-        granted = run([GETCAP, copy]).stdout.split()[-1]
+        granted = run([GETCAP, helper_copy]).stdout.split()[-1]
         check(set(granted.partition("=")[0].split(",")) == set(ALL_CAPS.split(",")),
               f"getcap: {granted}")
         lister = prog.start(as_user(NOBODY) + [copy, "list", "--seconds", "14", "--logfile", logfile],
                             cwd=folder, name="tessel-cli")
         check(lister.wait_udp_bound(67), f"list did not bind port 67:\n{lister.describe()}")
-        check_runs_as_nobody(lister)
+        check_runs_as_nobody(lister, "")
+        check_runs_as_nobody(lister, ALL_CAPS, pid=helper_of(lister))
         start_peer(srv, peer, serial)
         check(lister.wait(30) == 0, f"list: exit {lister.popen.returncode}")
         check(f"{serial} 0.0.0.0" in lister.stdout.text().splitlines(),
@@ -286,7 +330,105 @@ def scenario_unprivileged(bed, cli, peer):
     ])
 
 
-SCENARIOS = {"unprivileged": scenario_unprivileged}
+def free_group():
+    """A group number that names no group here: the group of the test."""
+    taken = set()
+    with open("/etc/group") as groups:
+        for line in groups:
+            parts = line.split(":")
+            if len(parts) > 2 and parts[2].isdigit():
+                taken.add(int(parts[2]))
+    gid = 61000 + os.getpid() % 3000
+    while gid in taken or gid == NOBODY:
+        gid += 1
+    return gid
+
+
+def member_programs(bed, cli, helper, gid):
+    """tessel-cli without capabilities, and beside it the helper as the
+    package installs it: root's, run by root and the group only, with the
+    three capabilities permitted."""
+    copy = program_copy(bed, cli, "")
+    helper_copy = os.path.join(os.path.dirname(copy), "tessel-net")
+    shutil.copy(helper, helper_copy)
+    os.chown(helper_copy, 0, gid)
+    os.chmod(helper_copy, 0o750)
+    run([SETCAP, ALL_CAPS + "+p", helper_copy])
+    return copy
+
+
+def scenario_member(bed, cli, peer, helper, hold):
+    check_tools()
+    gid = free_group()
+
+    def outside(case_bed):
+        prog = program_node(case_bed)
+        folder = user_folder(case_bed)
+        copy = member_programs(case_bed, cli, helper, gid)
+        refused = prog.start(as_user(NOBODY) + [copy, "list", "--seconds", "2", "--logfile-off"],
+                             cwd=folder, name="tessel-cli")
+        check(refused.wait(10) == EXIT_PORT_UNAVAILABLE,
+              f"outside the group: exit {refused.popen.returncode}:\n{refused.describe()}")
+        text = refused.stderr.text()
+        check("  sudo usermod -aG tessel nobody\nand you then log out and log in again." in text,
+              f"the message does not say how to join the group:\n{text}")
+
+    def member_set(case_bed):
+        serial, address = "0A-1B-2C-00-05-07", "10.77.0.57"
+        copy = member_programs(case_bed, cli, helper, gid)
+        setrun = SetRun(case_bed, copy, peer, serial, address, prepare=close_ping_sockets, user=NOBODY,
+                        groups=(gid,))
+        # The program holds nothing; its helper holds the three, permitted
+        # only, and ran the ICMP check (no ping sockets here).
+        check_runs_as_nobody(setrun.tessel, "")
+        child = helper_of(setrun.tessel)
+        check(child is not None, "no helper runs beside tessel-cli")
+        check_runs_as_nobody(setrun.tessel, ALL_CAPS, pid=child)
+        setrun.finish()
+        setrun.check_outcome(EXIT_STORED, BOX_STORED)
+        setrun.check_one_reply()
+        setrun.check_restarted()
+        setrun.check_form_post(200)
+        check(ended(child), "the helper outlived tessel-cli")
+
+    def killed_during_fallback(case_bed):
+        serial, address = "0A-1B-2C-00-05-08", "10.77.0.58"
+        copy = member_programs(case_bed, cli, helper, gid)
+        folder = user_folder(case_bed)
+        library = os.path.join(folder, "hold.so")
+        shutil.copy(hold, library)
+        os.chmod(library, 0o755)
+        mark = os.path.join(folder, "held")
+        held = lambda _node: ["/usr/bin/env", f"LD_PRELOAD={library}",  # noqa: E731
+                              f"TESSEL_TEST_HOLD_MARK={mark}", copy]
+        setrun = SetRun(case_bed, held, peer, serial, address, ["--ignore-replies"],
+                        prepare=close_ping_sockets, user=NOBODY, groups=(gid,))
+        child = helper_of(setrun.tessel)
+        check(child is not None, "no helper runs beside tessel-cli")
+        deadline = time.monotonic() + 60
+        while not os.path.exists(mark) and time.monotonic() < deadline and setrun.tessel.running():
+            time.sleep(0.2)
+        check(os.path.exists(mark), f"the fallback never asked to remove its entry:\n"
+              f"{setrun.tessel.describe()}")
+        hardware = serial.lower().replace("-", ":")
+        table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
+        check(table == f"{address} dev eth0 lladdr {hardware} PERMANENT",
+              f"the helper's entry is not in the table: {table!r}")
+        setrun.tessel.signal(9)
+        check(setrun.tessel.wait(5) is not None, "tessel-cli outlived SIGKILL")
+        check(ended(child), "the helper outlived its parent")
+        table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
+        check(hardware not in table and "PERMANENT" not in table,
+              f"the helper left its entry behind: {table!r}")
+
+    run_cases(bed, [
+        ("outside_the_group", outside),
+        ("member_set_stored", member_set),
+        ("helper_ends_with_killed_parent", killed_during_fallback),
+    ])
+
+
+SCENARIOS = {"unprivileged": scenario_unprivileged, "member": scenario_member}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS, sys.argv))

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/neighbour_table.h"
+#include "platform/net_steps.h"
 #include "platform/privileges.h"
 #include "platform/system_commands.h"
 #include "test_namespace.h"
@@ -143,6 +144,34 @@ TEST(NeighbourTable, WithoutCapNetAdminNothingChangesAndTheCallSaysSo)
     EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.11"), "");
     EXPECT_EQ(later, NeighbourResult::Done);
     EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.12"), "");
+}
+
+TestNamespace* g_raceNamespace = nullptr;
+
+void AnotherProgramAddsItsEntry()
+{
+    g_raceNamespace->Exec("ip neigh add 192.0.2.15 lladdr 0a:1b:2c:00:00:01 nud permanent dev nb0");
+}
+
+TEST(NeighbourTable, AnEntryMadeWhileTheTableIsReadIsNeitherReplacedNorRemoved)
+{
+    TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    if (!MakeLinks(ns)) GTEST_SKIP() << "needs veth links inside the test's namespace";
+    // Between the program's reading of the table (no entry) and its
+    // change, another program writes its own entry for the address.
+    g_raceNamespace = &ns;
+    NeighbourResult added{}, removed{};
+    ASSERT_TRUE(ns.RunInside([&] {
+        here::SetAfterNeighbourReadForTest(&AnotherProgramAddsItsEntry);
+        added = AddOwnNeighbour("192.0.2.15", kServer, "nb0");
+        here::SetAfterNeighbourReadForTest(nullptr);
+        removed = RemoveOwnNeighbours("192.0.2.15");
+    }));
+    EXPECT_EQ(added, NeighbourResult::Kept);
+    EXPECT_EQ(removed, NeighbourResult::Done);
+    EXPECT_NE(ns.Output("ip neigh show to 192.0.2.15").find("lladdr 0a:1b:2c:00:00:01 PERMANENT"), std::string::npos)
+        << ns.Output("ip neigh show to 192.0.2.15");
 }
 
 TEST(NeighbourTable, CapNetAdminIsEffectiveOnlyDuringTheRequest)
