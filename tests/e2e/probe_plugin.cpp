@@ -113,7 +113,7 @@ class ProbePlugin final : public QGenericPlugin {
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "probe_plugin.json")
 
 public:
-    QObject* create(const QString& /*key*/, const QString& /*spec*/) override
+    QObject* create(const QString& /*key*/, const QString& /*parameters*/) override
     {
         QFile status(QStringLiteral("/proc/self/status"));
         if (status.open(QIODevice::ReadOnly | QIODevice::Text))
