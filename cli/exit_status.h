@@ -18,6 +18,7 @@ enum ExitStatus : int {
     kExitUsage = 64,            // the command line is wrong
     kExitRefused = 65,          // set: the address was refused (reserved, or in use)
     kExitPortUnavailable = 69,  // UDP port 67 could not be taken
+    kExitNoThread = 71,         // plan: a job could not be started (the system gave no thread)
     kExitNotChecked = 77,       // probe icmp, set: the ICMP check could not be made (no permission)
     kExitInterrupted = 130,     // Ctrl+C (128 + the signal; 143 for termination)
 };
@@ -42,6 +43,7 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
      "without --yes, or another device already answers at it; plan: the plan file "
      "was refused"},
     {kExitPortUnavailable, "list, set, plan", "UDP port 67 is in use or not permitted"},
+    {kExitNoThread, "plan", "a server's job could not be started: the system refused a thread (a thread limit)"},
     {kExitNotChecked, "probe icmp, set, plan",
      "the ICMP check could not be made (no permission for ICMP): "
      "probe icmp knows nothing of the address; set was not given --unchecked"},
