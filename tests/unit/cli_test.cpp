@@ -8,8 +8,17 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <system_error>
+
+#include "cli/plan_run.h"
+#include "network_fixture.h"
+#include "test_namespace.h"
 #endif
 
 #include "cli/arguments.h"
@@ -217,7 +226,10 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
         {"OA-1B-2C-01-02-03,10.0.0.5\n0A-1B-2C-01-02-04,10.0.0.6\n", false, {"line 1: not a serial number"}},
         {"server1,10.0.0.5\n", false, {"line 1: not a serial number"}},
         {"Serial Number,address,notes\n", false, {"line 1: expected SERIAL,ADDRESS"}},
-        {"MAC,\"New IP\"\n\xEF\xBB\xBF" "0A-1B-2C-01-02-04,10.0.0.6\n", false, {"line 2: not a serial number"}},
+        {"MAC,\"New IP\"\n\xEF\xBB\xBF"
+         "0A-1B-2C-01-02-04,10.0.0.6\n",
+         false,
+         {"line 2: not a serial number"}},
         {"0A-1B-2C-00-00-01,10.0.2.101\n\n0a:1b:2c:00:00:01,10.0.2.102\n0A-1B-2C-00-00-03,10.0.2.101\n",
          false,
          {"line 3: 0A-1B-2C-00-00-01 already stands on line 1", "line 4: 10.0.2.101 already stands on line 1"}},
@@ -277,6 +289,50 @@ TEST(CliPlan, AFileIsReadNoFurtherThanAPlanCanBe)
     ASSERT_EQ(check.errors.size(), 1u);
     EXPECT_NE(check.errors[0].find("larger than a plan can be"), std::string::npos);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64L << 10) << "kilobytes more at the peak";
+}
+#endif
+
+#ifndef _WIN32
+// The system refuses the thread of the first server's job: that job ends
+// as failed with its line, and the run goes on to its end (the second
+// server is never heard) with the table. In a namespace of the test's own,
+// where the program takes port 67 and the request comes over loopback.
+TEST(CliPlan, AJobWithoutAThreadEndsFailedAndTheRunGoesOn)
+{
+    test::TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    const std::string folder = ::testing::TempDir() + "tessel-plan-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder);
+    PlanArguments args;
+    args.file = folder + "/plan.csv";
+    std::ofstream(args.file) << "0A-1B-2C-00-00-01,10.0.2.101\n0A-1B-2C-00-00-02,10.0.2.102\n";
+    args.options.logfilePath = folder + "/plan.log";
+    args.seconds = 11;  // the start-up note alone takes 8.9 s
+    int status = -1;
+    std::string out;
+    ASSERT_TRUE(ns.RunInside([&] {
+        std::thread asker([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const auto request = tessel::testing::BuildRequest({});
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(67);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            ::close(fd);
+        });
+        ::testing::internal::CaptureStdout();
+        status = RunPlan(args, [](std::function<void()>) -> std::thread {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        });
+        out = ::testing::internal::GetCapturedStdout();
+        asker.join();
+    }));
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(status, kExitNoThread) << out;
+    EXPECT_EQ(out.rfind("0A-1B-2C-00-00-01 10.0.2.101 not started (no thread) (0.0 s)\n", 0), 0u) << out;
+    EXPECT_NE(out.find("0A-1B-2C-00-00-02  10.0.2.102       not heard"), std::string::npos) << out;
 }
 #endif
 

@@ -17,6 +17,7 @@
 
 #include "engine/bootp_channel.h"
 #include "platform/sockets.h"
+#include "platform/udp_socket.h"
 #ifndef _WIN32
 #include "test_namespace.h"
 #endif
@@ -177,5 +178,40 @@ TEST(SocketChannel, TheReplyGoesToTheRequestsSourcePort)
         EXPECT_EQ(heardFrom, from);
         EXPECT_EQ(got, std::vector<std::uint8_t>(300, 2)) << "no reply at port " << from;
     }
+}
+#endif
+
+#ifdef _WIN32
+// Two jobs reply at once on the one socket: the interface option and the
+// send of one are never split by the other's (it would send through the
+// other's interface). Sent to loopback here; the pair is the same.
+TEST(SocketChannel, InterfaceOptionAndSendAreOneStep)
+{
+    static std::atomic<int> inside{0}, most{0};
+    udp::betweenOptionAndSend = [] {
+        const int now = ++inside;
+        for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {}
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        --inside;
+    };
+    Udp sender, receiver;
+    sender.BindAny();
+    const std::uint16_t port = receiver.BindAny();
+    const std::vector<std::uint8_t> bytes(300, 2);
+    auto job = [&] {
+        int sent = 0;
+        for (int i = 0; i < 5; ++i)
+            sent += udp::SendThrough(static_cast<udp::Handle>(sender.fd), bytes.data(), bytes.size(), INADDR_LOOPBACK,
+                                     port, 0)
+                        ? 1
+                        : 0;
+        return sent;
+    };
+    auto first = std::async(std::launch::async, job);
+    auto second = std::async(std::launch::async, job);
+    const int sent = first.get() + second.get();
+    udp::betweenOptionAndSend = nullptr;
+    EXPECT_EQ(sent, 10);
+    EXPECT_EQ(most.load(), 1) << "one job's send came between the other's option and send";
 }
 #endif
