@@ -39,7 +39,8 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
     {kExitAlreadySet, "set, plan", "the server already has this address; nothing was sent"},
     {kExitUsage, "all", "wrong command line"},
     {kExitRefused, "set, plan",
-     "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
+     "address refused: 0.0.0.0, the broadcast address, one no server can be reached at "
+     "(0.x, 127.x, 224.x and above), an ending 0, 1 or 255 "
      "without --yes, or another device already answers at it; plan: the plan file "
      "was refused"},
     {kExitPortUnavailable, "list, set, plan", "UDP port 67 is in use or not permitted"},
