@@ -176,7 +176,7 @@ def scenario_plan_queue(bed, cli, peer):
                   ["--parallel", "1", "--seconds", "12"]).finish()
     stderr = run.tessel.stderr.text()
     check(run.code == 2, f"exit status {run.code}, not 2 (the worst: not verified):\n{stderr}")
-    run.check_table({lost: ("10.77.0.231", "not verified"), unstored: ("10.77.0.232", "until restart")})
+    run.check_table({lost: ("10.77.0.231", "not verified"), unstored: ("10.77.0.232", "unconfirmed")})
     run.check_log_whole()
     lost_lines, unstored_lines = run.job_lines(lost), run.job_lines(unstored)
     check(lost_lines and not any(t.startswith("Success setting temporary") for t in lost_lines),
