@@ -18,6 +18,7 @@ enum ExitStatus : int {
     kExitUsage = 64,            // the command line is wrong
     kExitRefused = 65,          // set: the address was refused (reserved, or in use)
     kExitPortUnavailable = 69,  // UDP port 67 could not be taken
+    kExitNoThread = 71,         // plan: a job could not be started (the system gave no thread)
     kExitNotChecked = 77,       // probe icmp, set: the ICMP check could not be made (no permission)
     kExitInterrupted = 130,     // Ctrl+C (128 + the signal; 143 for termination)
 };
@@ -38,10 +39,12 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
     {kExitAlreadySet, "set, plan", "the server already has this address; nothing was sent"},
     {kExitUsage, "all", "wrong command line"},
     {kExitRefused, "set, plan",
-     "address refused: 0.0.0.0, the broadcast address, an ending 0, 1 or 255 "
+     "address refused: 0.0.0.0, the broadcast address, one no server can be reached at "
+     "(0.x, 127.x, 224.x and above), an ending 0, 1 or 255 "
      "without --yes, or another device already answers at it; plan: the plan file "
      "was refused"},
     {kExitPortUnavailable, "list, set, plan", "UDP port 67 is in use or not permitted"},
+    {kExitNoThread, "plan", "a server's job could not be started: the system refused a thread (a thread limit)"},
     {kExitNotChecked, "probe icmp, set, plan",
      "the ICMP check could not be made (no permission for ICMP): "
      "probe icmp knows nothing of the address; set was not given --unchecked"},

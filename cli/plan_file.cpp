@@ -1,10 +1,13 @@
 #include "cli/plan_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 #include "cli/arguments.h"
 #include "resources/texts.h"
@@ -50,10 +53,27 @@ std::vector<std::string> SplitFields(const std::string& line)
     return fields;
 }
 
-bool LooksLikeHeader(const std::vector<std::string>& fields)
+// A column's name as a spreadsheet heads it: "Serial number", "MAC",
+// "IP address", "new_ip" and the like, in any case and spelling of blanks.
+bool IsColumnName(const std::string& field)
 {
-    return !fields.empty() && !fields[0].empty() && std::isalpha(static_cast<unsigned char>(fields[0][0])) &&
-           !NormalizeSerial(fields[0]);
+    static const std::set<std::string> kNames = {
+        "serial",          "serialnumber", "serialno",    "sn",         "mac",   "macaddress",   "hwaddress",
+        "hardwareaddress", "server",       "servername",  "device",     "name",  "address",      "ip",
+        "ipaddress",       "ipv4",         "ipv4address", "newaddress", "newip", "newipaddress", "desiredaddress",
+        "desiredip"};
+    std::string word;
+    for (const char c : field)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return kNames.count(word) != 0;
+}
+
+// Only a line of column names is a header: anything else on line 1 (a
+// mistyped serial number above all) is checked as a server's line.
+bool IsHeader(const std::vector<std::string>& fields)
+{
+    return std::all_of(fields.begin(), fields.end(), IsColumnName);
 }
 
 std::string RefusalReason(int box)
@@ -63,6 +83,8 @@ std::string RefusalReason(int box)
         return "0.0.0.0 cannot be given to a server";
     case IDS_BROADCAST_ADDRESS:
         return "the broadcast address cannot be given to a server";
+    case IDS_UNREACHABLE_ADDRESS:
+        return "no server can be reached at a this-network, loopback, multicast or reserved address";
     default:
         return "an address ending in 0, 1 or 255 is refused without --yes";
     }
@@ -74,7 +96,10 @@ PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed)
 {
     PlanCheck check;
     std::map<std::string, int> serialLines, addressLines;
-    std::istringstream in(text);
+    // A plan saved by Notepad begins with the UTF-8 byte-order mark.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream in(
+        text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0 ? text.substr(kByteOrderMark.size()) : text);
     bool first = true;
     int number = 0;
     for (std::string raw; std::getline(in, raw);) {
@@ -84,7 +109,7 @@ PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed)
         const std::string line = Trimmed(raw.substr(0, raw.find('#')));
         if (line.empty()) continue;
         const std::vector<std::string> fields = SplitFields(line);
-        const bool header = first && LooksLikeHeader(fields);
+        const bool header = first && IsHeader(fields);
         first = false;
         if (header) continue;
         auto refuse = [&check, number](const std::string& why) {
@@ -120,27 +145,38 @@ PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed)
 
 PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed)
 {
-    std::ifstream file(path, std::ios::binary);
     PlanCheck unreadable;
+    auto refuse = [&unreadable, &path](const std::string& why) {
+        unreadable.errors.push_back(path + ": " + why);
+        return unreadable;
+    };
+    // A device such as /dev/zero never ends; a folder reads as nothing.
     std::error_code error;
-    // A folder opens as a stream on some systems but reads as nothing.
-    if (!file || std::filesystem::is_directory(path, error)) {
-        unreadable.errors.push_back(path + ": cannot be read");
-        return unreadable;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        unreadable.errors.push_back(path + ": cannot be read");
-        return unreadable;
-    }
-    if (text.str().size() > kMaxPlanBytes) {
-        unreadable.errors.push_back(path + ": larger than a plan can be (1 MiB)");
-        return unreadable;
-    }
-    PlanCheck check = CheckPlan(text.str(), reservedEndingConfirmed);
+    const auto type = std::filesystem::status(path, error).type();
+    if (error) return refuse("cannot be read");
+    if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::fifo)
+        return refuse("cannot be read (not a regular file or a pipe)");
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return refuse("cannot be read");
+    // At most one byte more than a plan can hold, whatever the file's size.
+    std::string text(kMaxPlanBytes + 1, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (file.bad()) return refuse("cannot be read");
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    if (text.size() > kMaxPlanBytes) return refuse("larger than a plan can be (1 MiB)");
+    PlanCheck check = CheckPlan(text, reservedEndingConfirmed);
     if (check.errors.empty() && check.entries.empty()) check.errors.push_back(path + ": lists no server");
     return check;
+}
+
+std::vector<std::string> NeverHeard(const std::vector<PlanEntry>& entries, const HeadlessOptions& options)
+{
+    std::vector<std::string> errors;
+    for (const PlanEntry& entry : entries)
+        if (!HeardWith(entry.serial, options))
+            errors.push_back("line " + std::to_string(entry.line) + ": " + entry.serial +
+                             " is not a MERROW serial number; such a server is heard only with --all");
+    return errors;
 }
 
 }  // namespace tessel::cli

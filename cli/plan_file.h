@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/headless.h"
 #include "engine/ipaddress.h"
 
 namespace tessel::cli {
@@ -21,16 +22,25 @@ struct PlanCheck {
     std::vector<std::string> errors;  // "line N: why", in file order; empty when the plan is good
 };
 
-// Checks the text of a plan. Lines may end in LF or CR LF; blank lines and
-// "#" comments (whole lines or after the address) are skipped, and a first
-// line whose first field is not a serial number but a word (a header such
-// as "serial,address") is skipped too. Fields may be quoted. Each address
+// Checks the text of a plan. A UTF-8 byte-order mark at its start is
+// skipped. Lines may end in LF or CR LF; blank lines and "#" comments (whole
+// lines or after the address) are skipped, and a first line whose fields
+// are all column names (a header such as "Serial Number,IP Address", any
+// case) is skipped too; any other first line is a server's. Fields may be
+// quoted. Each address
 // passes the refusals of set (an ending 0, 1 or 255 only when confirmed);
 // a serial number or an address that stands twice is refused on its
 // second line.
 PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed);
 
-// Reads and checks a plan file; a file that cannot be read is one error.
+// Reads and checks a plan file; a file that cannot be read is one error, and
+// so is one that is neither a regular file nor a pipe (a device such as
+// /dev/zero) or holds more than 1 MiB (never more than that is read).
 PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed);
+
+// The lines of servers that are never heard with these options (another
+// maker's serial number without --all), one error each: such a plan could
+// only wait its whole time for them.
+std::vector<std::string> NeverHeard(const std::vector<PlanEntry>& entries, const HeadlessOptions& options);
 
 }  // namespace tessel::cli

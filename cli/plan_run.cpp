@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
+#include <system_error>
 #include <thread>
 
 #include "cli/exit_status.h"
@@ -73,7 +75,8 @@ struct Finished {
 
 class PlanRun {
 public:
-    PlanRun(const PlanArguments& args, std::vector<PlanEntry> entries) : m_args(args)
+    PlanRun(const PlanArguments& args, std::vector<PlanEntry> entries, JobThreadStart start)
+        : m_args(args), m_start(std::move(start))
     {
         for (const PlanEntry& entry : entries) {
             m_index[entry.serial] = m_rows.size();
@@ -103,14 +106,16 @@ public:
         for (;;) {
             CollectFinished();
             const bool timeUp = RealClock().nowMs() >= end;
-            if (!timeUp) StartWaiting(board);
-            if (m_jobs.empty() && (timeUp || AllEnded())) {
+            // --seconds bounds the hearing only: a server heard in time gets
+            // its job once a slot is free, however late that is.
+            StartWaiting(board);
+            if (m_jobs.empty() && m_waiting.empty() && (timeUp || AllEnded())) {
                 if (!AllEnded()) ended = "time limit";
                 break;
             }
             const HeadlessEvent event = headless.Next(kLookMs);
             if (event.kind == HeadlessEvent::Listed) {
-                Heard(event.serial, event.address);
+                if (RealClock().nowMs() < end) Heard(event.serial, event.address);
             } else if (event.kind == HeadlessEvent::NetworkFailed) {
                 std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
                 StopJobs(headless);
@@ -161,9 +166,29 @@ private:
             job->startMs = RealClock().nowMs();
             Job& j = *job;
             const PlanEntry entry = m_entries[index];
-            job->thread = std::thread([this, &j, entry] { RunJob(j, entry); });
+            std::function<void()> work = [this, &j, entry] { RunJob(j, entry); };
+            try {
+                job->thread = m_start ? m_start(std::move(work)) : std::thread(std::move(work));
+            } catch (const std::system_error& error) {
+                // No thread to be had (a thread limit): this job ends as
+                // failed, with its line; the others go on.
+                std::fprintf(stderr, "tessel-cli: the job of %s could not be started: %s\n", row.serial.c_str(),
+                             error.what());
+                row.seconds = 0.0;
+                End(row, kExitNoThread);
+                continue;
+            }
             m_jobs.push_back(std::move(job));
         }
+    }
+
+    // The row's end and its line.
+    void End(PlanRow& row, int status)
+    {
+        row.state = PlanRow::Ended;
+        row.status = status;
+        std::printf("%s\n", (m_args.json ? PlanJsonLine(row) : PlanLine(row)).c_str());
+        std::fflush(stdout);
     }
 
     // The Set-IP command for one server, as `set` runs it.
@@ -204,10 +229,7 @@ private:
                 row.state = PlanRow::Interrupted;
                 row.stage = std::max(row.stage, job.clock->HighestStage());
             } else {
-                row.state = PlanRow::Ended;
-                row.status = done.exit.status;
-                std::printf("%s\n", (m_args.json ? PlanJsonLine(row) : PlanLine(row)).c_str());
-                std::fflush(stdout);
+                End(row, done.exit.status);
             }
             m_jobs.erase(it);
         }
@@ -267,6 +289,7 @@ private:
     }
 
     const PlanArguments& m_args;
+    JobThreadStart m_start;
     std::vector<PlanEntry> m_entries;
     std::vector<PlanRow> m_rows;
     std::map<std::string, std::size_t> m_index;
@@ -283,15 +306,16 @@ private:
 
 }  // namespace
 
-int RunPlan(const PlanArguments& plan)
+int RunPlan(const PlanArguments& plan, JobThreadStart start)
 {
-    const PlanCheck check = ReadPlan(plan.file, plan.confirm);
+    PlanCheck check = ReadPlan(plan.file, plan.confirm);
+    for (std::string& error : NeverHeard(check.entries, plan.options)) check.errors.push_back(std::move(error));
     if (!check.errors.empty()) {
         for (const std::string& error : check.errors) std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
         std::fprintf(stderr, "tessel-cli: the plan was refused; nothing was started.\n");
         return kExitRefused;
     }
-    return PlanRun(plan, check.entries).Run();
+    return PlanRun(plan, check.entries, std::move(start)).Run();
 }
 
 }  // namespace tessel::cli

@@ -53,6 +53,8 @@ int RefusingBox(const Ipv4Bytes& address, bool reservedEndingConfirmed)
 {
     if (address == Ipv4Bytes{0, 0, 0, 0}) return IDS_ZERO_ADDRESS;
     if (address == Ipv4Bytes{255, 255, 255, 255}) return IDS_BROADCAST_ADDRESS;
+    const int first = address[0];
+    if (first == 0 || first == 127 || first >= 224) return IDS_UNREACHABLE_ADDRESS;
     const int ending = address[3];
     if ((ending == 0 || ending == 1 || ending == 255) && !reservedEndingConfirmed) return IDS_RESERVED_ENDING;
     return 0;

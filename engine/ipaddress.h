@@ -29,9 +29,11 @@ std::optional<Ipv4Bytes> ParseAddress(std::string_view text);
 Ipv4Bytes AddressBytesOrZero(std::string_view text);
 
 // The box that refuses an address as the one to give a server, in the order
-// both front ends check: IDS_ZERO_ADDRESS for 0.0.0.0, IDS_BROADCAST_ADDRESS
-// for 255.255.255.255, IDS_RESERVED_ENDING for an ending 0, 1 or 255 unless
-// the user confirmed it; 0 when the address may be tried.
+// every front end checks: IDS_ZERO_ADDRESS for 0.0.0.0, IDS_BROADCAST_ADDRESS
+// for 255.255.255.255, IDS_UNREACHABLE_ADDRESS for the rest of 0.0.0.0/8,
+// 127.0.0.0/8, 224.0.0.0/4 and 240.0.0.0/4 (no confirmation helps: a server
+// there can never be reached), IDS_RESERVED_ENDING for an ending 0, 1 or 255
+// unless the user confirmed it; 0 when the address may be tried.
 int RefusingBox(const Ipv4Bytes& address, bool reservedEndingConfirmed);
 
 }  // namespace tessel

@@ -1,5 +1,7 @@
 #include "engine/job_board.h"
 
+#include <system_error>
+
 namespace tessel {
 
 JobBoard::JobBoard(const SharedState& host, Runner runner) : m_host(host), m_runner(std::move(runner))
@@ -18,7 +20,11 @@ std::shared_ptr<JobBoard::Job> JobBoard::Add(const std::string& serial, const st
     s.awaitingFirstServer.store(false);
     s.hostName = m_host.hostName;
     s.hostAddress = m_host.hostAddress;
-    s.logFile = m_host.logFile;
+    if (m_host.logFile != nullptr) {
+        // Jobs overlap in the one logfile: each of their lines names its server.
+        job->log = std::make_unique<CLogfile>(*m_host.logFile, serial);
+        s.logFile = job->log.get();
+    }
     s.clock = m_host.clock;
     s.serverList = &job->table;
     job->table.Delete(0);  // the placeholder: the job's table holds its server only
@@ -57,11 +63,18 @@ bool JobBoard::Route(const std::string& serial, const BootpMessage& request, Ass
         procedure.Run(context, *copy, serial, desired);
         job->running.store(false);
     };
-    if (!m_runner) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        job->procedure = std::thread(run);
-    } else {
-        m_runner(run);
+    try {
+        if (!m_runner) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            job->procedure = std::thread(run);
+        } else {
+            m_runner(run);
+        }
+    } catch (const std::system_error&) {
+        // No thread to be had (a thread limit): this request goes unanswered
+        // and the job waits for its server's next one, as after a lost reply.
+        job->running.store(false);
+        return false;
     }
     return true;
 }

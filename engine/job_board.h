@@ -18,20 +18,23 @@
 #include "engine/assignment.h"
 #include "engine/server_table.h"
 #include "engine/shared_state.h"
+#include "log/logfile.h"
 
 namespace tessel {
 
 class JobBoard {
 public:
     struct Job {
-        SharedState shared;                // the job's own block; its logfile and clock are the host's
+        SharedState shared;                // the job's own block; its clock is the host's, its logfile the view below
+        std::unique_ptr<CLogfile> log;     // the host's logfile, each line naming the job's server
         ServerTable table;                 // the job's server, as heard
         std::atomic<bool> running{false};  // a procedure works for it now
         std::thread procedure;
     };
 
     // How a procedure run is started: on a thread of its own in the program;
-    // tests and the fuzzer run it at once on the calling thread.
+    // tests and the fuzzer run it at once on the calling thread. It throws
+    // std::system_error, as std::thread does, when no thread can be made.
     using Runner = std::function<void(std::function<void()>)>;
 
     explicit JobBoard(const SharedState& host, Runner runner = {});
@@ -47,7 +50,9 @@ public:
     // The network thread's step for a request that is not the window's: when
     // it is the chosen server of a job that waits for it (stage 0 to 3, as
     // for the window's job) and no procedure runs for that job, the job's
-    // procedure starts with a copy of the request. True when it started.
+    // procedure starts with a copy of the request. True when it started;
+    // false too when no thread could be made for it (the job then waits for
+    // its server's next request).
     bool Route(const std::string& serial, const BootpMessage& request, AssignmentProcedure& procedure,
                BootpChannel& channel, const std::shared_ptr<InternetSession>& session);
 

@@ -71,6 +71,10 @@ CLogfile::CLogfile(LogfilePath path) : m_path(std::move(path.path))
     Open();
 }
 
+CLogfile::CLogfile(CLogfile& whole, const std::string& server)
+    : m_whole(&whole), m_server("[" + server + "] "), m_bFailed(whole.m_bFailed), m_path(whole.m_path)
+{}
+
 void CLogfile::Open()
 {
     m_file = OpenExclusiveForWriting(m_path);
@@ -86,7 +90,7 @@ CLogfile::~CLogfile()
 
 void CLogfile::Close()
 {
-    if (m_bFailed) return;
+    if (m_bFailed || m_whole) return;
     std::lock_guard<std::mutex> guard(m_writeLock);
     if (!m_file) return;
     // The footer is written even while the user has switched writing off.
@@ -98,7 +102,7 @@ void CLogfile::Close()
 
 void CLogfile::Release()
 {
-    if (m_bFailed) return;
+    if (m_bFailed || m_whole) return;
     std::lock_guard<std::mutex> guard(m_writeLock);
     if (!m_file) return;
     std::fclose(m_file);
@@ -117,6 +121,7 @@ void CLogfile::WriteLocked(const std::string& text, Gate gate)
 
 void CLogfile::WriteTimestamp()
 {
+    if (m_whole) return m_whole->WriteTimestamp();
     if (m_bFailed) return;
     WriteLocked(Timestamp(), Gate::WhileEnabled);
 }
@@ -126,14 +131,16 @@ void CLogfile::WriteEvent(int code, std::string value)
     if (m_bFailed || !IsEnabled()) return;  // spares the formatting; decided under the lock
     std::string line = Timestamp();
     line.reserve(96);
+    line += m_server;
     line += EventText(code);
     if (EventTakesValue(code)) line += OneLine(std::move(value));
     line += ".\r\n";
-    WriteLocked(line, Gate::WhileEnabled);
+    (m_whole ? *m_whole : *this).WriteLocked(line, Gate::WhileEnabled);
 }
 
 void CLogfile::WriteNewLine()
 {
+    if (m_whole) return m_whole->WriteNewLine();
     if (m_bFailed || !IsEnabled()) return;  // as WriteEvent: decided under the lock
     static const std::string kLineEnd = "\r\n";
     WriteLocked(kLineEnd, Gate::WhileEnabled);
@@ -141,6 +148,7 @@ void CLogfile::WriteNewLine()
 
 void CLogfile::SetEnabled(bool on)
 {
+    if (m_whole) return m_whole->SetEnabled(on);
     if (m_bFailed) return;
     const std::string stamp = Timestamp();
     const std::string line = on ? stamp + "Logfile writing turned on  by user.\r\n"

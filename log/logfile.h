@@ -31,6 +31,13 @@ class CLogfile {
 public:
     CLogfile(std::string folder, std::string fileName);
     explicit CLogfile(LogfilePath path);
+    // A view of `whole` for one job of a plan run: each event line it writes
+    // names the job's server after the time ("12:00:01 - [0A-1B-2C-01-02-03]
+    // Sent BOOTP/DHCP reply ..."), so that the lines of jobs that overlap can
+    // be told apart. It writes into the whole's file under the whole's lock;
+    // the switch and the closing stay the whole's (Close and Release do
+    // nothing here). The whole must outlive the view.
+    CLogfile(CLogfile& whole, const std::string& server);
     ~CLogfile();
     CLogfile(const CLogfile&) = delete;
     CLogfile& operator=(const CLogfile&) = delete;
@@ -49,7 +56,7 @@ public:
     // The path the constructor tried to open.
     const std::string& Path() const { return m_path; }
     bool IsOpen() const { return !m_bFailed; }
-    bool IsEnabled() const { return m_bEnabled.load() != 0; }
+    bool IsEnabled() const { return (m_whole ? m_whole->m_bEnabled : m_bEnabled).load() != 0; }
 
     // "C:\" + folder + "\" + file on the system drive, except the default
     // pair "Temp" / "IP.log", which means "MERROW Tessel.log" here.
@@ -60,6 +67,8 @@ private:
     enum class Gate { Always, WhileEnabled };
     void WriteLocked(const std::string& text, Gate gate = Gate::Always);
 
+    CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
+    std::string m_server;         // a job's view: "[SERIAL] " after the time
     bool m_bFailed = true;
     std::atomic<int> m_bEnabled{1};  // written under m_writeLock
     std::FILE* m_file = nullptr;

@@ -35,6 +35,17 @@ bool HasWaiting(Handle socket);
 // Sends to 255.255.255.255:port. With an interface index the datagram
 // leaves through that interface, whatever the routing table says.
 bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port, int interfaceIndex);
+#ifdef _WIN32
+// Windows: sends to address:port (host order) through the interface with
+// this index (0: as the routing table says). The interface is an option of
+// the socket there, not of the datagram, so setting it and sending are one
+// step under a lock: jobs replying at once on the one socket never send
+// through each other's interface. SendBroadcast sends through it.
+bool SendThrough(Handle socket, const std::uint8_t* data, std::size_t length, std::uint32_t address, std::uint16_t port,
+                 int interfaceIndex);
+// Tests only: when set, runs between the option and the send, in the step.
+extern void (*betweenOptionAndSend)();
+#endif
 // Wakes a blocked Receive.
 void Shutdown(Handle socket);
 void Close(Handle socket);

@@ -4,8 +4,9 @@
 #include <ws2tcpip.h>
 #include <mswsock.h>
 
-#include <cstring>
 #include <atomic>
+#include <cstring>
+#include <mutex>
 
 namespace tessel::udp {
 
@@ -134,25 +135,37 @@ bool HasWaiting(Handle socket)
     return ::select(0, &readable, nullptr, nullptr, &now) > 0;
 }
 
-bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port, int interfaceIndex)
+void (*betweenOptionAndSend)() = nullptr;
+
+bool SendThrough(Handle socket, const std::uint8_t* data, std::size_t length, std::uint32_t address, std::uint16_t port,
+                 int interfaceIndex)
 {
-    // A limited broadcast otherwise follows the default route: wrong on a
-    // machine with two networks, impossible on one with none. Windows takes
-    // the interface for sending from IP_UNICAST_IF (its index in network
-    // byte order; 0 gives the routing table back its say) and ignores the
-    // interface of an IP_PKTINFO given with the datagram.
+    // Windows takes the interface for sending from IP_UNICAST_IF (its index
+    // in network byte order; 0 gives the routing table back its say) and
+    // ignores the interface of an IP_PKTINFO given with the datagram. One
+    // lock for the process: its sends are few, and it has one such socket.
+    static std::mutex pairLock;
+    std::lock_guard<std::mutex> pair(pairLock);
     const DWORD index = htonl(static_cast<u_long>(interfaceIndex > 0 ? interfaceIndex : 0));
     if (::setsockopt(AsSocket(socket), IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&index),
                      sizeof index) != 0 &&
         interfaceIndex > 0)
         return false;
+    if (betweenOptionAndSend != nullptr) betweenOptionAndSend();
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    to.sin_addr.s_addr = htonl(address);
     const int sent = ::sendto(AsSocket(socket), reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
                               reinterpret_cast<const sockaddr*>(&to), sizeof to);
     return sent == static_cast<int>(length);
+}
+
+bool SendBroadcast(Handle socket, const std::uint8_t* data, std::size_t length, std::uint16_t port, int interfaceIndex)
+{
+    // A limited broadcast otherwise follows the default route: wrong on a
+    // machine with two networks, impossible on one with none.
+    return SendThrough(socket, data, length, INADDR_BROADCAST, port, interfaceIndex);
 }
 
 void Shutdown(Handle socket)

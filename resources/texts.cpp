@@ -153,6 +153,12 @@ constexpr std::array kTexts{
           "If another device already uses this address, both will fail.   \n"
           "Do you want to set the IP address without this check?   \n"
           "Press F1 for more help."},
+    Entry{IDS_UNREACHABLE_ADDRESS,
+          "No server can be reached at this IP address:   \n"
+          "addresses starting with 0 (this network), 127 (loopback),   \n"
+          "224 to 239 (multicast) or 240 to 255 (reserved) are invalid.   \n"
+          "\n"
+          "Please enter another IP address and retry.   "},
     Entry{IDS_IPADDR_INVALID,
           "Sorry, but %1 is an invalid IP address entry!   \n"
           "Please specify a value between 0 and 255 for this field.   "},
@@ -198,6 +204,7 @@ constexpr std::array kBoxes{
     BoxStyle{IDS_REGISTER_SERVER, B::YesNo, I::Question, 0},
     BoxStyle{IDS_NO_TCPIP, B::Ok, I::Stop, 0},
     BoxStyle{IDS_NOT_CHECKED, B::YesNo, I::Question, 1},
+    BoxStyle{IDS_UNREACHABLE_ADDRESS, B::Ok, I::Exclamation, 0},
 };
 static_assert(std::is_sorted(kBoxes.begin(), kBoxes.end(),
                              [](const BoxStyle& a, const BoxStyle& b) { return ById(a, b); }),

@@ -55,6 +55,9 @@ enum TextId : int {
     // Our own box: the address could not be checked with ICMP (no
     // permission here); the user decides whether to go on unchecked.
     IDS_NOT_CHECKED = 144,
+    // Our own box: an address no server can be reached at (this network,
+    // loopback, multicast or reserved).
+    IDS_UNREACHABLE_ADDRESS = 145,
     IDS_IPADDR_INVALID = 32772,  // "%1" is the offending value
     IDS_IPADDR_MISSING = 32773,
     IDS_IPADDR_CAPTION = 32774,

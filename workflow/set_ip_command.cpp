@@ -48,6 +48,8 @@ int HelpOfBox(int id)
         return kHelpSameAddress;
     case IDS_NOT_CHECKED:
         return kHelpNotChecked;
+    case IDS_UNREACHABLE_ADDRESS:
+        return kHelpUnreachable;
     default:
         return kHelpUnchanged;
     }

@@ -30,7 +30,7 @@ bool InkwellModeOf(std::vector<std::string> args)
 }
 
 // The help context numbers that the program's boxes and windows use.
-constexpr int kHelpContexts[] = {1, 8, 11, 12, 19, 23, 26, 27, 28, 30, 31, 32, 33, 34, 36, 37, 39, 40};
+constexpr int kHelpContexts[] = {1, 8, 11, 12, 19, 23, 26, 27, 28, 30, 31, 32, 33, 34, 36, 37, 39, 40, 41};
 
 }  // namespace
 

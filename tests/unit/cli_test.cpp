@@ -7,6 +7,20 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <system_error>
+
+#include "cli/plan_run.h"
+#include "network_fixture.h"
+#include "test_namespace.h"
+#endif
+
 #include "cli/arguments.h"
 #include "cli/exit_status.h"
 #include "cli/plan_file.h"
@@ -203,6 +217,19 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
          true,
          {"line 1: 0.0.0.0 refused", "line 2: 255.255.255.255 refused"}},
         {"0A-1B-2C-00-00-01,10.0.2.255\n", false, {"line 1: 10.0.2.255 refused: an address ending in 0, 1 or 255"}},
+        {"0A-1B-2C-00-00-01,127.0.0.5\n0A-1B-2C-00-00-02,224.0.0.5\n0A-1B-2C-00-00-03,240.1.2.3\n",
+         true,
+         {"line 1: 127.0.0.5 refused: no server can be reached", "line 2: 224.0.0.5 refused",
+          "line 3: 240.1.2.3 refused"}},
+        // Only column names make a header: a mistyped first serial (letter O
+        // for zero) is a server's line and refused, never skipped.
+        {"OA-1B-2C-01-02-03,10.0.0.5\n0A-1B-2C-01-02-04,10.0.0.6\n", false, {"line 1: not a serial number"}},
+        {"server1,10.0.0.5\n", false, {"line 1: not a serial number"}},
+        {"Serial Number,address,notes\n", false, {"line 1: expected SERIAL,ADDRESS"}},
+        {"MAC,\"New IP\"\n\xEF\xBB\xBF"
+         "0A-1B-2C-01-02-04,10.0.0.6\n",
+         false,
+         {"line 2: not a serial number"}},
         {"0A-1B-2C-00-00-01,10.0.2.101\n\n0a:1b:2c:00:00:01,10.0.2.102\n0A-1B-2C-00-00-03,10.0.2.101\n",
          false,
          {"line 3: 0A-1B-2C-00-00-01 already stands on line 1", "line 4: 10.0.2.101 already stands on line 1"}},
@@ -214,9 +241,28 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
             EXPECT_NE(check.errors[i].find(c.errors[i]), std::string::npos) << check.errors[i];
     }
     EXPECT_TRUE(CheckPlan("0A-1B-2C-00-00-01,10.0.2.255\n", true).errors.empty()) << "--yes confirms an ending";
+    // Headers as spreadsheets write them, and the byte-order mark of a plan
+    // saved by Notepad (before a header or a server's line).
+    for (const char* text :
+         {"SERIAL,IP Address\n0A-1B-2C-00-00-01,10.0.2.101\n", "\"mac\" , new_ip\n0A-1B-2C-00-00-01,10.0.2.101\n",
+          "\xEF\xBB\xBF"
+          "Serial Number,Address\r\n0A-1B-2C-00-00-01,10.0.2.101\r\n",
+          "\xEF\xBB\xBF"
+          "0A-1B-2C-00-00-01,10.0.2.101\r\n"}) {
+        const PlanCheck check = CheckPlan(text, false);
+        EXPECT_EQ(check.errors, std::vector<std::string>{}) << text;
+        EXPECT_EQ(check.entries.size(), 1u) << text;
+    }
     EXPECT_NE(ReadPlan("/nonexistent/plan.csv", false).errors.at(0).find("cannot be read"), std::string::npos);
     EXPECT_NE(ReadPlan("/", false).errors.at(0).find("cannot be read"), std::string::npos);
-    EXPECT_NE(ReadPlan("/dev/null", false).errors.at(0).find("lists no server"), std::string::npos);
+    // A device is refused before anything is read: /dev/zero never ends.
+#ifdef _WIN32
+    const char* const kRefusal = "cannot be read";
+#else
+    const char* const kRefusal = "cannot be read (not a regular file or a pipe)";
+#endif
+    for (const char* device : {"/dev/null", "/dev/zero"})
+        EXPECT_NE(ReadPlan(device, false).errors.at(0).find(kRefusal), std::string::npos) << device;
 
     PlanArguments plan;
     EXPECT_EQ(ParsePlan({"plan.csv", "--parallel", "3", "--json", "--yes", "--all"}, plan), "");
@@ -224,6 +270,89 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
     EXPECT_EQ(plan.file, "plan.csv");
     EXPECT_NE(ParsePlan({"plan.csv", "--parallel", "0"}, plan), "");
     EXPECT_NE(ParsePlan({}, plan), "");
+}
+
+#ifndef _WIN32
+// A file larger than a plan is refused after reading at most 1 MiB and a
+// byte of it, not after reading it whole (a sparse 256 MiB file here).
+TEST(CliPlan, AFileIsReadNoFurtherThanAPlanCanBe)
+{
+    const std::string path = ::testing::TempDir() + "tessel-plan-" + std::to_string(::getpid()) + ".csv";
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+    }
+    EXPECT_NE(ReadPlan(path, false).errors.at(0).find("lists no server"), std::string::npos);
+    ASSERT_EQ(::truncate(path.c_str(), 256L << 20), 0);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const PlanCheck check = ReadPlan(path, false);
+    ::getrusage(RUSAGE_SELF, &after);
+    std::remove(path.c_str());
+    ASSERT_EQ(check.errors.size(), 1u);
+    EXPECT_NE(check.errors[0].find("larger than a plan can be"), std::string::npos);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64L << 10) << "kilobytes more at the peak";
+}
+#endif
+
+#ifndef _WIN32
+// The system refuses the thread of the first server's job: that job ends
+// as failed with its line, and the run goes on to its end (the second
+// server is never heard) with the table. In a namespace of the test's own,
+// where the program takes port 67 and the request comes over loopback.
+TEST(CliPlan, AJobWithoutAThreadEndsFailedAndTheRunGoesOn)
+{
+    test::TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    const std::string folder = ::testing::TempDir() + "tessel-plan-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder);
+    PlanArguments args;
+    args.file = folder + "/plan.csv";
+    std::ofstream(args.file) << "0A-1B-2C-00-00-01,10.0.2.101\n0A-1B-2C-00-00-02,10.0.2.102\n";
+    args.options.logfilePath = folder + "/plan.log";
+    args.seconds = 11;  // the start-up note alone takes 8.9 s
+    int status = -1;
+    std::string out;
+    ASSERT_TRUE(ns.RunInside([&] {
+        std::thread asker([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const auto request = tessel::testing::BuildRequest({});
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(67);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            ::close(fd);
+        });
+        ::testing::internal::CaptureStdout();
+        status = RunPlan(args, [](std::function<void()>) -> std::thread {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        });
+        out = ::testing::internal::GetCapturedStdout();
+        asker.join();
+    }));
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(status, kExitNoThread) << out;
+    EXPECT_EQ(out.rfind("0A-1B-2C-00-00-01 10.0.2.101 not started (no thread) (0.0 s)\n", 0), 0u) << out;
+    EXPECT_NE(out.find("0A-1B-2C-00-00-02  10.0.2.102       not heard"), std::string::npos) << out;
+}
+#endif
+
+// A server of another maker is never heard without --all: the plan says so
+// for each such line before anything listens.
+TEST(CliPlan, AnotherMakersSerialNeedsAll)
+{
+    const PlanCheck check =
+        CheckPlan("0A-1B-2C-00-00-01,10.0.2.101\n0A-1B-2D-00-00-02,10.0.2.102\n00-11-22-33-44-55,10.0.2.103\n", false);
+    ASSERT_EQ(check.entries.size(), 3u);
+    HeadlessOptions options;
+    const std::vector<std::string> errors = NeverHeard(check.entries, options);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("line 3: 00-11-22-33-44-55 is not a MERROW serial number", 0), 0u) << errors[0];
+    options.onlyMaker = false;
+    EXPECT_EQ(NeverHeard(check.entries, options), std::vector<std::string>{}) << "--all";
 }
 
 TEST(CliPlan, ExitStatusIsTheWorstServersAndTheTableTellsEach)

@@ -30,6 +30,14 @@ TEST(IpAddress, RefusedAddresses)
           Case{{10, 0, 0, 0}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 1}, false, IDS_RESERVED_ENDING},
           Case{{10, 0, 0, 255}, false, IDS_RESERVED_ENDING}, Case{{10, 0, 0, 255}, true, 0},
           Case{{10, 0, 0, 2}, false, 0}, Case{{10, 0, 0, 10}, false, 0}, Case{{10, 0, 0, 100}, false, 0},
-          Case{{10, 0, 1, 254}, false, 0}, Case{{255, 255, 255, 254}, false, 0}})
+          Case{{10, 0, 1, 254}, false, 0},
+          // No server can be reached there; confirming does not help.
+          Case{{0, 1, 2, 3}, true, IDS_UNREACHABLE_ADDRESS}, Case{{127, 0, 0, 1}, true, IDS_UNREACHABLE_ADDRESS},
+          Case{{127, 255, 1, 2}, false, IDS_UNREACHABLE_ADDRESS}, Case{{224, 0, 0, 251}, true, IDS_UNREACHABLE_ADDRESS},
+          Case{{239, 1, 2, 3}, false, IDS_UNREACHABLE_ADDRESS}, Case{{240, 0, 0, 5}, false, IDS_UNREACHABLE_ADDRESS},
+          Case{{255, 255, 255, 254}, true, IDS_UNREACHABLE_ADDRESS},
+          // Their neighbours stay open.
+          Case{{1, 0, 0, 2}, false, 0}, Case{{126, 255, 255, 254}, false, 0}, Case{{128, 0, 0, 2}, false, 0},
+          Case{{223, 255, 255, 254}, false, 0}})
         EXPECT_EQ(RefusingBox(c.address, c.confirmed), c.box) << FormatAddress(c.address);
 }

@@ -192,6 +192,11 @@ TEST_F(SetIpTest, RefusalsEndWithTheirBoxBeforeAnyNetworkAction)
              t.ui.address = Ipv4Bytes{255, 255, 255, 255};
          },
          122, 27, 1},
+        {"multicast",
+         [](SetIpTest& t) {
+             t.ui.address = Ipv4Bytes{224, 0, 0, 251};
+         },
+         145, 41, 1},
         {"reserved ending, cancelled",
          [](SetIpTest& t) {
              t.ui.address = Ipv4Bytes{10, 0, 0, 1};

@@ -17,6 +17,10 @@
 
 #include "engine/bootp_channel.h"
 #include "platform/sockets.h"
+#include "platform/udp_socket.h"
+#ifndef _WIN32
+#include "test_namespace.h"
+#endif
 
 using namespace tessel;
 
@@ -138,3 +142,76 @@ TEST(SocketChannel, PortHeldByAnotherSocketIsInUse)
     auto channel = MakeSocketChannel(ntohs(a.sin_port));
     EXPECT_EQ(channel->Open(), OpenResult::PortInUse);
 }
+
+#ifndef _WIN32
+// The reply goes to the port its request came from: a relay, or a server
+// asking from port 67, is answered there, not at 68. In a namespace of the
+// test's own, where the broadcast reaches only its loopback.
+TEST(SocketChannel, TheReplyGoesToTheRequestsSourcePort)
+{
+    test::TestNamespace ns;
+    REQUIRE_NAMESPACE(ns);
+    for (const std::uint16_t from : {68, 67, 5068}) {
+        std::vector<std::uint8_t> got;
+        std::uint16_t heardFrom = 0;
+        ASSERT_TRUE(ns.RunInside([&] {
+            auto channel = MakeSocketChannel(6767);
+            if (channel->Open() != OpenResult::Ok) return;
+            Udp asker;
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(from);
+            ::bind(asker.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            const timeval wait{2, 0};
+            ::setsockopt(asker.fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+            asker.SendTo(6767, std::vector<std::uint8_t>(300, 1));
+            BootpMessage request;
+            if (channel->Receive(request) != ReceiveStatus::Ok) return;
+            heardFrom = request.sourcePort;
+            const std::vector<std::uint8_t> reply(300, 2);
+            channel->SendReply(reply, request);
+            std::uint8_t buffer[512];
+            const ssize_t n = ::recv(asker.fd, buffer, sizeof buffer, 0);
+            if (n > 0) got.assign(buffer, buffer + n);
+            channel->Close();
+        }));
+        EXPECT_EQ(heardFrom, from);
+        EXPECT_EQ(got, std::vector<std::uint8_t>(300, 2)) << "no reply at port " << from;
+    }
+}
+#endif
+
+#ifdef _WIN32
+// Two jobs reply at once on the one socket: the interface option and the
+// send of one are never split by the other's (it would send through the
+// other's interface). Sent to loopback here; the pair is the same.
+TEST(SocketChannel, InterfaceOptionAndSendAreOneStep)
+{
+    static std::atomic<int> inside{0}, most{0};
+    udp::betweenOptionAndSend = [] {
+        const int now = ++inside;
+        for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {}
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        --inside;
+    };
+    Udp sender, receiver;
+    sender.BindAny();
+    const std::uint16_t port = receiver.BindAny();
+    const std::vector<std::uint8_t> bytes(300, 2);
+    auto job = [&] {
+        int sent = 0;
+        for (int i = 0; i < 5; ++i)
+            sent += udp::SendThrough(static_cast<udp::Handle>(sender.fd), bytes.data(), bytes.size(), INADDR_LOOPBACK,
+                                     port, 0)
+                        ? 1
+                        : 0;
+        return sent;
+    };
+    auto first = std::async(std::launch::async, job);
+    auto second = std::async(std::launch::async, job);
+    const int sent = first.get() + second.get();
+    udp::betweenOptionAndSend = nullptr;
+    EXPECT_EQ(sent, 10);
+    EXPECT_EQ(most.load(), 1) << "one job's send came between the other's option and send";
+}
+#endif
