@@ -164,10 +164,27 @@ void CTesselDlgWin::SetUpTooltips()
         tool.lpszText = wide.data();
         SendMessageW(m_hTooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     };
+    // A disabled control gets no mouse input: the system gives it to the
+    // dialog under it. So each control is also a rectangle of the dialog,
+    // which shows the tip while the control is disabled (Set IP, the
+    // address control and the step-2 text before a server is picked).
+    auto addArea = [this](HWND control, int id, const char* text) {
+        std::wstring wide = Widen(text);
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_SUBCLASS;
+        tool.hwnd = m_hWnd;
+        tool.uId = static_cast<UINT_PTR>(id);
+        GetWindowRect(control, &tool.rect);
+        MapWindowPoints(HWND_DESKTOP, m_hWnd, reinterpret_cast<POINT*>(&tool.rect), 2);
+        tool.lpszText = wide.data();
+        SendMessageW(m_hTooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    };
     for (const ControlTooltip& tip : MainDialogTooltips()) {
         HWND control = Item(tip.id);
         if (!control) continue;
         add(control, tip.text);
+        addArea(control, tip.id, tip.text);
         // The address control's fields cover it: each carries its tip.
         if (tip.id == IDC_IPADDRESS)
             for (int n = 1; n <= kIPAddrFields; ++n) add(IPAddrField(control, n), tip.text);

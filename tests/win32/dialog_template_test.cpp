@@ -18,6 +18,7 @@
 #include "win32/dialog_template_win.h"
 #include "win32/ipaddr_win.h"
 #include "win32/messagebox_win.h"
+#include "win32/serverlist_win.h"
 #include "win32/window_clock_win.h"
 
 namespace tessel {
@@ -232,6 +233,58 @@ TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
     for (HFONT font : made) DeleteObject(font);
 }
 
+// The geometry tests run at 96 dpi and, in a prefix of their own, at 144
+// (TESSEL_TEST_DPI): the screen must be at the dpi asked for.
+TEST(Win32DialogGeometry, TheScreenIsAtTheDpiAskedFor)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    const char* asked = std::getenv("TESSEL_TEST_DPI");
+    HDC dc = GetDC(nullptr);
+    EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSY), asked ? std::atoi(asked) : 96);
+    ReleaseDC(nullptr, dc);
+}
+
+// Each column holds every text it shows whole (else the list cuts it with
+// "..."): the list's own automatic width for them is no wider than the
+// column, which is 140 pixels at 96 dpi and grows with the dpi.
+TEST(Win32DialogGeometry, TheListsColumnsShowTheirTextsWhole)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    ASSERT_TRUE(RegisterIPAddrClass(instance));
+    ASSERT_TRUE(RegisterClipClass(instance));
+    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    HWND window =
+        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+    ASSERT_NE(window, nullptr);
+    HWND list = GetDlgItem(window, IDC_SERVER_LIST);
+    {
+        CServerListMirror mirror([](std::function<void()> call) { call(); });
+        mirror.SetUp(list);
+        const std::pair<int, int> rows[] = {{IDS_COLUMN_SERIAL, IDS_COLUMN_ADDRESS},
+                                            {IDS_NOTE_SCANNING, IDS_NOTE_PLEASE_WAIT},
+                                            {IDS_NOTE_RUNNING, IDS_NOTE_DHCP_SERVERS},
+                                            {IDS_NOTE_PREVENTS, IDS_NOTE_ADDRESSES}};
+        int at = 0;
+        for (const auto& [serial, address] : rows)
+            mirror.OnRowInserted(at++, ServerRow{TextOf(serial), TextOf(address)});
+        mirror.OnRowInserted(at, ServerRow{"0D-DD-DD-DD-DD-DD", "255.255.255.255"});
+        HDC dc = GetDC(list);
+        const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        ReleaseDC(list, dc);
+        for (int column = 0; column < 2; ++column) {
+            SCOPED_TRACE(column);
+            const int width = ListView_GetColumnWidth(list, column);
+            EXPECT_EQ(width, MulDiv(kServerListColumnWidth, dpi, 96));
+            ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE);
+            EXPECT_LE(ListView_GetColumnWidth(list, column), width);
+        }
+        DestroyWindow(window);
+    }
+}
+
 TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
@@ -260,6 +313,11 @@ TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
         SelectObject(dc, old);
         ReleaseDC(field, dc);
         EXPECT_LE(text.cx, area.right - area.left) << "field " << n;
+        // Whole in height too, inside the field as it shows on the screen.
+        RECT client;
+        GetClientRect(field, &client);
+        EXPECT_GE(area.top, 0) << "field " << n;
+        EXPECT_LE(area.top + text.cy, client.bottom) << "field " << n;
     }
     DestroyWindow(window);
 }
