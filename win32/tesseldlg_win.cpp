@@ -54,6 +54,7 @@ CTesselDlgWin::~CTesselDlgWin()
     SetWin32HelpContextSource(nullptr);
     if (m_hWebFont) DeleteObject(m_hWebFont);
     for (HFONT font : m_fittedFonts) DeleteObject(font);
+    for (HBITMAP picture : m_pictures) DeleteObject(picture);
 }
 
 void CTesselDlgWin::Run(HINSTANCE instance)
@@ -126,6 +127,8 @@ void CTesselDlgWin::OnInitDialog()
     SetWin32HelpContextSource(&m_window.Help());
     SetUpTooltips();
     FillTexts();
+    for (int id : {IDC_BANNER, IDC_STEP1_MARKER, IDC_STEP2_MARKER, IDC_LOGO})
+        if (HBITMAP picture = ScalePictureToControl(Item(id))) m_pictures.push_back(picture);
     // The maker's host name is a small caption under the logo.
     HDC dc = GetDC(m_hWnd);
     m_hWebFont = CreateFontW(-MulDiv(kWebButtonFontPoints, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0,
