@@ -233,6 +233,50 @@ TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
     for (HFONT font : made) DeleteObject(font);
 }
 
+// A picture made smaller keeps its thin lines: a one-pixel line every
+// third column, shown at two thirds of its size, leaves its share of ink
+// in every pair of columns (a stretch that picks pixels drops a line or
+// doubles it: a pair then has none or twice its share).
+TEST(Win32DialogGeometry, APictureMadeSmallerKeepsItsThinLines)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    constexpr int kWidth = 90, kHeight = 30;
+    HWND picture =
+        CreateWindowExW(0, L"STATIC", nullptr, WS_POPUP | SS_BITMAP | SS_REALSIZECONTROL, 0, 0, kWidth * 2 / 3,
+                        kHeight * 2 / 3, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(picture, nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP source = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(source, nullptr);
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = x % 3 == 2 ? 0x000000 : 0xFFFFFF;
+    SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(source));
+    SetWindowPos(picture, nullptr, 0, 0, kWidth * 2 / 3, kHeight * 2 / 3, SWP_NOMOVE | SWP_NOZORDER);
+    HBITMAP made = ScalePictureToControl(picture);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(reinterpret_cast<HBITMAP>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)), made);
+    constexpr int kShownWidth = kWidth * 2 / 3, kShownHeight = kHeight * 2 / 3;
+    std::vector<std::uint32_t> shown(kShownWidth * kShownHeight);
+    info.bmiHeader.biWidth = kShownWidth;
+    info.bmiHeader.biHeight = -kShownHeight;
+    HDC dc = GetDC(nullptr);
+    ASSERT_EQ(GetDIBits(dc, made, 0, kShownHeight, shown.data(), &info, DIB_RGB_COLORS), kShownHeight);
+    ReleaseDC(nullptr, dc);
+    const int row = kShownHeight / 2;
+    for (int pair = 0; pair + 1 < kShownWidth; pair += 2) {
+        SCOPED_TRACE(pair);
+        int light = 0;
+        for (int x : {pair, pair + 1}) light += static_cast<int>(shown[row * kShownWidth + x] & 0xFF);
+        // Two thirds of two white pixels: 340 of 510.
+        EXPECT_NEAR(light, 340, 60);
+    }
+    DestroyWindow(picture);
+    DeleteObject(made);
+}
+
 // The geometry tests run at 96 dpi and, in a prefix of their own, at 144
 // (TESSEL_TEST_DPI): the screen must be at the dpi asked for.
 TEST(Win32DialogGeometry, TheScreenIsAtTheDpiAskedFor)
