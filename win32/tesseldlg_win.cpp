@@ -74,7 +74,7 @@ INT_PTR CALLBACK CTesselDlgWin::DialogProc(HWND hwnd, UINT message, WPARAM wPara
         auto* self = reinterpret_cast<CTesselDlgWin*>(lParam);
         self->m_hWnd = hwnd;
         self->OnInitDialog();
-        return FALSE;  // the focus is set: the list
+        return TRUE;  // the focus to the first control: the list
     }
     auto* self = reinterpret_cast<CTesselDlgWin*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     return self ? self->OnMessage(message, wParam, lParam) : FALSE;
@@ -106,6 +106,15 @@ INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         return FALSE;
+    case WM_TESSEL_START:
+        // The window is shown and drawn first, then the engine starts; the
+        // tips are not seen before either. (The dialog would show itself
+        // only once its queue is empty, after this message.)
+        if (!IsWindowVisible(m_hWnd)) ShowWindow(m_hWnd, SW_SHOWNORMAL);
+        UpdateWindow(m_hWnd);
+        SetUpTooltips();
+        m_window.Start();
+        return TRUE;
     case WM_TESSEL_POSTED:
         m_view.RunPostedCalls();
         return TRUE;
@@ -125,7 +134,6 @@ void CTesselDlgWin::OnInitDialog()
     SendMessageW(m_hWnd, DM_SETDEFID, IDC_SET_IP, 0);
     SetUpSystemMenu();
     SetWin32HelpContextSource(&m_window.Help());
-    SetUpTooltips();
     FillTexts();
     for (int id : {IDC_BANNER, IDC_STEP1_MARKER, IDC_STEP2_MARKER, IDC_LOGO})
         if (HBITMAP picture = ScalePictureToControl(Item(id))) m_pictures.push_back(picture);
@@ -136,7 +144,10 @@ void CTesselDlgWin::OnInitDialog()
     ReleaseDC(m_hWnd, dc);
     SendMessageW(Item(IDC_MERROW_HOMEPAGE), WM_SETFONT, reinterpret_cast<WPARAM>(m_hWebFont), TRUE);
     m_view.SetUp(m_hInstance, m_hWnd);
-    m_window.Start();
+    // What the first paint shows; the engine starts once it is drawn (it
+    // shows nothing before its first server or note).
+    m_window.ShowStartState();
+    PostMessageW(m_hWnd, WM_TESSEL_START, 0, 0);
 }
 
 void CTesselDlgWin::SetUpSystemMenu()
