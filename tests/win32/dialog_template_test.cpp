@@ -151,6 +151,18 @@ INT_PTR CALLBACK QuietProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
+// The main window's dialog as the dialog manager makes it, with the
+// window's own control classes and the list's.
+HWND MakeMainDialog()
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!RegisterIPAddrClass(instance) || !RegisterClipClass(instance)) return nullptr;
+    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    return CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+}
+
 TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
@@ -200,12 +212,7 @@ TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
 TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    ASSERT_TRUE(RegisterIPAddrClass(instance));
-    ASSERT_TRUE(RegisterClipClass(instance));
-    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
-    HWND window =
-        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+    HWND window = MakeMainDialog();
     ASSERT_NE(window, nullptr);
     const std::pair<int, int> fields[] = {{IDC_STEP1_TEXT, IDS_TEXT_STEP1},
                                           {IDC_STEP2_TEXT, IDS_TEXT_STEP2},
@@ -294,14 +301,7 @@ TEST(Win32DialogGeometry, TheScreenIsAtTheDpiAskedFor)
 TEST(Win32DialogGeometry, TheListsColumnsShowTheirTextsWhole)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    ASSERT_TRUE(RegisterIPAddrClass(instance));
-    ASSERT_TRUE(RegisterClipClass(instance));
-    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
-    HWND window =
-        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+    HWND window = MakeMainDialog();
     ASSERT_NE(window, nullptr);
     HWND list = GetDlgItem(window, IDC_SERVER_LIST);
     {
