@@ -19,8 +19,6 @@ namespace tessel {
 
 // Tells the window to run the calls posted to it.
 inline constexpr UINT WM_TESSEL_POSTED = WM_APP + 1;
-// Tells the window, once shown, to draw itself and start the engine.
-inline constexpr UINT WM_TESSEL_START = WM_APP + 2;
 
 class CMainWindowViewWin final : public MainWindowView {
 public:

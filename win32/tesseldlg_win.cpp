@@ -12,6 +12,9 @@
 namespace tessel {
 namespace {
 
+// The timer that starts the engine once the window is up.
+constexpr UINT_PTR kStartTimer = 1;
+
 INT_PTR CALLBACK PlainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) return TRUE;
@@ -106,12 +109,11 @@ INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         return FALSE;
-    case WM_TESSEL_START:
-        // The window is shown and drawn first, then the engine starts; the
-        // tips are not seen before either. (The dialog would show itself
-        // only once its queue is empty, after this message.)
-        if (!IsWindowVisible(m_hWnd)) ShowWindow(m_hWnd, SW_SHOWNORMAL);
-        UpdateWindow(m_hWnd);
+    case WM_TIMER:
+        if (wParam != kStartTimer) return FALSE;
+        // The window has been shown and drawn (a timer comes only once
+        // nothing else waits, paint included): now the tips and the engine.
+        KillTimer(m_hWnd, kStartTimer);
         SetUpTooltips();
         m_window.Start();
         return TRUE;
@@ -144,10 +146,10 @@ void CTesselDlgWin::OnInitDialog()
     ReleaseDC(m_hWnd, dc);
     SendMessageW(Item(IDC_MERROW_HOMEPAGE), WM_SETFONT, reinterpret_cast<WPARAM>(m_hWebFont), TRUE);
     m_view.SetUp(m_hInstance, m_hWnd);
-    // What the first paint shows; the engine starts once it is drawn (it
-    // shows nothing before its first server or note).
+    // What the first paint shows; the engine starts once the window is
+    // shown and drawn (it shows nothing before its first server or note).
     m_window.ShowStartState();
-    PostMessageW(m_hWnd, WM_TESSEL_START, 0, 0);
+    SetTimer(m_hWnd, kStartTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 void CTesselDlgWin::SetUpSystemMenu()
