@@ -114,6 +114,11 @@ INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // The window has been shown and drawn (a timer comes only once
         // nothing else waits, paint included): now the tips and the engine.
         KillTimer(m_hWnd, kStartTimer);
+        // A wait of no time hands what the window asked of the display to
+        // it first: Wine sends a thread's window requests (the map, the
+        // first picture) to the X server only when the thread waits, and a
+        // timer that is already due is taken without one.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
         SetUpTooltips();
         m_window.Start();
         return TRUE;
