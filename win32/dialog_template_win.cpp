@@ -221,6 +221,38 @@ bool AllLinesShow(HWND field)
 
 }  // namespace
 
+HBITMAP ScalePictureToControl(HWND picture)
+{
+    const auto source = reinterpret_cast<HBITMAP>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    BITMAP from{};
+    RECT size;
+    if (!source || !GetObjectW(source, sizeof(from), &from) || !GetClientRect(picture, &size) || size.right <= 0 ||
+        size.bottom <= 0)
+        return nullptr;
+    HDC screen = GetDC(picture);
+    HDC fromDc = CreateCompatibleDC(screen);
+    HDC toDc = CreateCompatibleDC(screen);
+    HBITMAP made = CreateCompatibleBitmap(screen, size.right, size.bottom);
+    ReleaseDC(picture, screen);
+    if (made) {
+        const HGDIOBJ oldFrom = SelectObject(fromDc, source);
+        const HGDIOBJ oldTo = SelectObject(toDc, made);
+        SetStretchBltMode(toDc, HALFTONE);
+        SetBrushOrgEx(toDc, 0, 0, nullptr);
+        StretchBlt(toDc, 0, 0, size.right, size.bottom, fromDc, 0, 0, from.bmWidth, from.bmHeight, SRCCOPY);
+        SelectObject(fromDc, oldFrom);
+        SelectObject(toDc, oldTo);
+    }
+    DeleteDC(fromDc);
+    DeleteDC(toDc);
+    if (!made) return nullptr;
+    // The control loaded the bitmap from the template; it is ours to free.
+    if (const auto old = reinterpret_cast<HBITMAP>(
+            SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(made))))
+        DeleteObject(old);
+    return made;
+}
+
 HFONT FitTextToField(HWND field, int margin)
 {
     if (AllLinesShow(field)) return nullptr;

@@ -38,6 +38,14 @@ std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog);
 // field is gone, or null when the field's own font already fits.
 HFONT FitTextToField(HWND field, int margin);
 
+// A picture control's bitmap scaled to the control's size with averaging
+// (HALFTONE), in place of the system's own stretch, which drops whole rows
+// and columns (a thin letter of the banner's small line went). The bitmaps
+// are rendered larger than the window shows them at 96 dpi, so that they
+// are only ever made smaller, at every dpi. Returns the bitmap it made,
+// which the caller deletes once the control is gone, or null.
+HBITMAP ScalePictureToControl(HWND picture);
+
 // Registers a control class of our own whose windows keep one pointer of
 // their own (GWLP 0); true also when it is there already.
 bool RegisterControlClass(HINSTANCE instance, WNDPROC proc, const wchar_t* name, LPCWSTR cursor);

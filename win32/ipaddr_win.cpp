@@ -3,9 +3,11 @@
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "controls/ipaddr_rules.h"
 #include "resources/texts.h"
@@ -73,8 +75,25 @@ public:
         GetClientRect(m_hwnd, &client);
         const int dot = DotWidth();
         const int width = (client.right - 3 * dot) / kIPAddrFields;
+        const auto [top, bottom] = LineBand(client);
         for (int i = 0; i < kIPAddrFields; ++i)
-            MoveWindow(m_fields[static_cast<std::size_t>(i)], i * (width + dot), 1, width, client.bottom - 2, TRUE);
+            MoveWindow(m_fields[static_cast<std::size_t>(i)], i * (width + dot), top, width, bottom - top, TRUE);
+    }
+    // The fields are one line of the font high, in the middle of the
+    // control, and the dots sit on the same line: the control is taller
+    // than a line (at 144 dpi by half a line), and a field draws its text
+    // at its top.
+    std::pair<int, int> LineBand(const RECT& client) const
+    {
+        HDC dc = GetDC(m_hwnd);
+        HGDIOBJ old = SelectObject(dc, m_font ? m_font : GetStockObject(DEFAULT_GUI_FONT));
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        SelectObject(dc, old);
+        ReleaseDC(m_hwnd, dc);
+        const int height = std::min<int>(metrics.tmHeight, client.bottom);
+        const int top = (client.bottom - height) / 2;
+        return {top, top + height};
     }
     int DotWidth() const
     {
@@ -99,8 +118,9 @@ public:
         SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
         const int dot = DotWidth();
         const int width = (client.right - 3 * dot) / kIPAddrFields;
+        const auto [top, bottom] = LineBand(client);
         for (int j = 0; j < 3; ++j) {
-            RECT r{width + j * (width + dot), 0, width + j * (width + dot) + dot, client.bottom - 1};
+            RECT r{width + j * (width + dot), top, width + j * (width + dot) + dot, bottom};
             DrawTextW(dc, L".", 1, &r, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
         }
         SelectObject(dc, old);

@@ -99,11 +99,14 @@ void CMainWindowViewWin::EnableCloseButton(bool enable)
     EnableWindow(Item(IDC_CLOSE), enable);
 }
 
-void CMainWindowViewWin::LockInput(bool locked)
+void CMainWindowViewWin::LockInput(bool)
 {
-    // As the system disables a dialog's owner: no key, click or close
-    // reaches the window; the boxes shown meanwhile take theirs.
-    EnableWindow(m_hWnd, locked ? FALSE : TRUE);
+    // Nothing to do: the window stays enabled, as the Linux window does.
+    // A command reaches the user only through the window clock, which drops
+    // every key and click while it waits, and through boxes, which disable
+    // the window themselves for as long as they show. A disabled window
+    // would refuse the caret the command gives back after a box, and the
+    // system would activate another program's window when the box goes.
 }
 
 void CMainWindowViewWin::SetWaitCursor(bool on)

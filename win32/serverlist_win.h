@@ -18,8 +18,16 @@ class CServerListMirror final : public ServerTableObserver {
 public:
     // `post` runs a call on the window's thread, in the order posted.
     explicit CServerListMirror(std::function<void(std::function<void()>)> post) : m_post(std::move(post)) {}
+    ~CServerListMirror();
+    CServerListMirror(const CServerListMirror&) = delete;
+    CServerListMirror& operator=(const CServerListMirror&) = delete;
 
-    // The list control, once the dialog exists: its two columns.
+    // The list control, once the dialog exists: its two columns, 140
+    // pixels at 96 dpi and as much more as the screen's dpi is. Where the
+    // dialog face is wider than the one the columns were drawn for (Wine's
+    // stand-in is), the list takes a narrower cut of it, as the Linux
+    // window takes the semi-condensed one, so that the start-up notes, the
+    // headers, serial numbers and addresses each show whole in a column.
     void SetUp(HWND list);
     // Takes the table's rows as they are, then follows it; null lets go.
     void Follow(ServerTable* table);
@@ -42,6 +50,7 @@ private:
 
     std::function<void(std::function<void()>)> m_post;
     HWND m_hList = nullptr;
+    HFONT m_hFont = nullptr;  // the narrower cut, where one was needed
     ServerTable* m_table = nullptr;
     std::vector<Row> m_rows;  // on the window's thread
 };

@@ -12,6 +12,9 @@
 namespace tessel {
 namespace {
 
+// The timer that starts the engine once the window is up.
+constexpr UINT_PTR kStartTimer = 1;
+
 INT_PTR CALLBACK PlainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) return TRUE;
@@ -54,6 +57,7 @@ CTesselDlgWin::~CTesselDlgWin()
     SetWin32HelpContextSource(nullptr);
     if (m_hWebFont) DeleteObject(m_hWebFont);
     for (HFONT font : m_fittedFonts) DeleteObject(font);
+    for (HBITMAP picture : m_pictures) DeleteObject(picture);
 }
 
 void CTesselDlgWin::Run(HINSTANCE instance)
@@ -73,7 +77,7 @@ INT_PTR CALLBACK CTesselDlgWin::DialogProc(HWND hwnd, UINT message, WPARAM wPara
         auto* self = reinterpret_cast<CTesselDlgWin*>(lParam);
         self->m_hWnd = hwnd;
         self->OnInitDialog();
-        return FALSE;  // the focus is set: the list
+        return TRUE;  // the focus to the first control: the list
     }
     auto* self = reinterpret_cast<CTesselDlgWin*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     return self ? self->OnMessage(message, wParam, lParam) : FALSE;
@@ -105,6 +109,19 @@ INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         return FALSE;
+    case WM_TIMER:
+        if (wParam != kStartTimer) return FALSE;
+        // The window has been shown and drawn (a timer comes only once
+        // nothing else waits, paint included): now the tips and the engine.
+        KillTimer(m_hWnd, kStartTimer);
+        // A wait of no time hands what the window asked of the display to
+        // it first: Wine sends a thread's window requests (the map, the
+        // first picture) to the X server only when the thread waits, and a
+        // timer that is already due is taken without one.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+        SetUpTooltips();
+        m_window.Start();
+        return TRUE;
     case WM_TESSEL_POSTED:
         m_view.RunPostedCalls();
         return TRUE;
@@ -124,8 +141,9 @@ void CTesselDlgWin::OnInitDialog()
     SendMessageW(m_hWnd, DM_SETDEFID, IDC_SET_IP, 0);
     SetUpSystemMenu();
     SetWin32HelpContextSource(&m_window.Help());
-    SetUpTooltips();
     FillTexts();
+    for (int id : {IDC_BANNER, IDC_STEP1_MARKER, IDC_STEP2_MARKER, IDC_LOGO})
+        if (HBITMAP picture = ScalePictureToControl(Item(id))) m_pictures.push_back(picture);
     // The maker's host name is a small caption under the logo.
     HDC dc = GetDC(m_hWnd);
     m_hWebFont = CreateFontW(-MulDiv(kWebButtonFontPoints, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0,
@@ -133,7 +151,10 @@ void CTesselDlgWin::OnInitDialog()
     ReleaseDC(m_hWnd, dc);
     SendMessageW(Item(IDC_MERROW_HOMEPAGE), WM_SETFONT, reinterpret_cast<WPARAM>(m_hWebFont), TRUE);
     m_view.SetUp(m_hInstance, m_hWnd);
-    m_window.Start();
+    // What the first paint shows; the engine starts once the window is
+    // shown and drawn (it shows nothing before its first server or note).
+    m_window.ShowStartState();
+    SetTimer(m_hWnd, kStartTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 void CTesselDlgWin::SetUpSystemMenu()
@@ -164,10 +185,27 @@ void CTesselDlgWin::SetUpTooltips()
         tool.lpszText = wide.data();
         SendMessageW(m_hTooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     };
+    // A disabled control gets no mouse input: the system gives it to the
+    // dialog under it. So each control is also a rectangle of the dialog,
+    // which shows the tip while the control is disabled (Set IP, the
+    // address control and the step-2 text before a server is picked).
+    auto addArea = [this](HWND control, int id, const char* text) {
+        std::wstring wide = Widen(text);
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_SUBCLASS;
+        tool.hwnd = m_hWnd;
+        tool.uId = static_cast<UINT_PTR>(id);
+        GetWindowRect(control, &tool.rect);
+        MapWindowPoints(HWND_DESKTOP, m_hWnd, reinterpret_cast<POINT*>(&tool.rect), 2);
+        tool.lpszText = wide.data();
+        SendMessageW(m_hTooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    };
     for (const ControlTooltip& tip : MainDialogTooltips()) {
         HWND control = Item(tip.id);
         if (!control) continue;
         add(control, tip.text);
+        addArea(control, tip.id, tip.text);
         // The address control's fields cover it: each carries its tip.
         if (tip.id == IDC_IPADDRESS)
             for (int n = 1; n <= kIPAddrFields; ++n) add(IPAddrField(control, n), tip.text);

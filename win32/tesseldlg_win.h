@@ -42,6 +42,7 @@ private:
     HWND m_hTooltips = nullptr;
     HFONT m_hWebFont = nullptr;
     std::vector<HFONT> m_fittedFonts;  // text fields whose lines did not all show in the dialog font
+    std::vector<HBITMAP> m_pictures;   // the pictures scaled to their controls
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
     CMainWindowViewWin m_view;

@@ -32,15 +32,23 @@ CMainWindow::~CMainWindow()
     m_pEngine.reset();
 }
 
+void CMainWindow::ShowStartState()
+{
+    if (m_bStartStateShown) return;
+    m_bStartStateShown = true;
+    m_view.EnableAddressInputs(false);
+    m_view.SetAddress(HostNetworkAddress(m_host.octets));
+    // Only the maker's servers are listed, and every step is logged.
+    m_view.SetSwitches(true, true);
+    if (m_bInkwellMode) m_view.HideInstallerControls();
+}
+
 void CMainWindow::Start()
 {
     if (m_pEngine) return;
     m_help.Reset();
-    m_view.EnableAddressInputs(false);
-    m_view.SetAddress(HostNetworkAddress(m_host.octets));
+    ShowStartState();
     if (!m_bInkwellMode) m_view.StartAnimation();
-    // Only the maker's servers are listed, and every step is logged.
-    m_view.SetSwitches(true, true);
 
     // The logfile, and with it the engine: in Inkwell mode the logfile's
     // folder comes from the installer's "Tessel Path". The host fills the
@@ -54,10 +62,7 @@ void CMainWindow::Start()
     m_view.FollowServerTable(&m_pEngine->Table());
 
     // The installer's run lists every print server.
-    if (m_bInkwellMode) {
-        m_view.HideInstallerControls();
-        m_pEngine->OnlyMerrow().store(0);
-    }
+    if (m_bInkwellMode) m_pEngine->OnlyMerrow().store(0);
 
     WindowCommandsSetup commands;
     commands.view = &m_view;

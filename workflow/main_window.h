@@ -55,6 +55,12 @@ public:
     // print server listed in Inkwell mode; the commands; the start-up
     // check, then the network thread; the focus on the list.
     void Start();
+    // What the window shows before the engine runs, for a window that
+    // paints before it calls Start(): step 2 waiting for a server with this
+    // computer's network proposed, both switches on, the installer's
+    // controls hidden in Inkwell mode. Start() does it where it was not
+    // done.
+    void ShowStartState();
 
     // The check boxes: "Logfile" and the hidden "only the maker's servers".
     void OnLogfileSwitch(bool on);
@@ -73,6 +79,7 @@ private:
     WindowEnvironment m_environment;
     WindowHost m_host;
     HelpContext m_help;
+    bool m_bStartStateShown = false;
     std::unique_ptr<EngineHost> m_pEngine;
     // Made once the engine exists; goes before it.
     std::unique_ptr<CWindowCommands> m_pCommands;

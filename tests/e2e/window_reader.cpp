@@ -11,6 +11,8 @@
 //   ROWS n | SELECTED row (-1: none) | CHECKED id 0/1 (the check boxes)
 //   FOCUS id, or 1025.n for field n of the address control | ACTIVE 0/1
 //   (whether the main window is its thread's active window)
+//   FIELDSEL start end length (the focused address field's selection)
+//   TIP text (a tooltip that shows)
 //   NAME n text (with the argument "names"): the accessible name of the
 //   address control's field n, as a screen reader asks for it
 //   (AccessibleObjectFromWindow, get_accName)
@@ -29,7 +31,7 @@
 
 namespace {
 
-constexpr int kControls[] = {1018, 1024, 1025, 2, 57670, 1038, 1039, 1042, 1055};
+constexpr int kControls[] = {1018, 1024, 1025, 2, 57670, 1038, 1039, 1042, 1054, 1055};
 constexpr int kStageBar = 1057;
 constexpr int kAddressControl = 1025;
 constexpr int kCheckBoxes[] = {1042, 1043};
@@ -74,6 +76,8 @@ BOOL CALLBACK TopWindow(HWND window, LPARAM)
 {
     wchar_t cls[32] = {};
     GetClassNameW(window, cls, 32);
+    if (std::wstring(cls) == TOOLTIPS_CLASSW && IsWindowVisible(window))
+        std::printf("TIP %s\n", Utf8(TextOf(window)).c_str());
     if (std::wstring(cls) != L"#32770" || !IsWindowVisible(window)) return TRUE;
     const std::wstring caption = TextOf(window);
     if (caption == L"tessel") {
@@ -102,9 +106,14 @@ void PrintFocus(HWND main)
     HWND focus = info.hwndFocus;
     if (!focus) return;
     HWND parent = GetParent(focus);
-    if (parent && GetDlgCtrlID(parent) == kAddressControl && GetParent(parent) == main)
+    if (parent && GetDlgCtrlID(parent) == kAddressControl && GetParent(parent) == main) {
         std::printf("FOCUS %d.%d\n", kAddressControl, GetDlgCtrlID(focus));
-    else
+        // The field's selection and its length: "0 3 3" is all of "192".
+        DWORD start = 0, end = 0;
+        SendMessageW(focus, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        std::printf("FIELDSEL %lu %lu %d\n", static_cast<unsigned long>(start), static_cast<unsigned long>(end),
+                    static_cast<int>(SendMessageW(focus, WM_GETTEXTLENGTH, 0, 0)));
+    } else
         std::printf("FOCUS %d\n", parent == main ? GetDlgCtrlID(focus) : 0);
 }
 

@@ -40,6 +40,8 @@ KEY_SERVERS = {"0A-1B-2C-00-0A-01": "10.77.0.21", "0A-1B-2C-00-0A-02": "10.77.0.
                "0A-1B-2C-00-0A-03": "10.77.0.23"}
 TEXT_SAME = "The server is already configured with this IP address."
 TEXT_NO_BROWSER = "Web browser could not be launched."
+TEXT_RESERVED, TEXT_ZERO = "IP addresses ending with 0, 1 or 255", "The zero IP address 0.0.0.0 is invalid."
+TEXT_BROADCAST, TEXT_IN_USE = "The broadcast IP address 255.255.255.255 is invalid.", "is already being used"
 HELP_AT_REST, HELP_SAME, HELP_NO_BROWSER = 1, 37, 34
 ABOUT_CAPTION = "MERROW Tessel"
 LOG_OFF, LOG_ON = "Logfile writing turned off by user.", "Logfile writing turned on  by user."
@@ -192,6 +194,20 @@ class WineWindow:
         check(code is not None, f"tessel.exe did not end after Close:\n{self.process.describe()}")
         return code
 
+    def caret_after_box(self, number, field):
+        """The keyboard in address field `field` with all its text selected,
+        the window the active one, after box `number`."""
+        def ready(facts):
+            sel = facts.get("FIELDSEL", [""])[0].split()
+            return (facts.get("FOCUS") == [f"1025.{field}"] and facts.get("ACTIVE") == ["1"] and len(sel) == 3
+                    and sel[0] == "0" and sel[1] == sel[2])
+        facts = self.read()
+        if not ready(facts):
+            facts = self.wait_read(ready, 3, f"after box {number} the caret is not in field {field}, its text "
+                                   f"selected, in the active window")
+        print(f"  after box {number}: the caret in field {field}, the window active", flush=True)
+        return facts
+
     def log(self):
         return [text for _, text in tessel_log.read(self.logfile)]
 
@@ -335,6 +351,17 @@ def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
     # The help page's program took the activation: the window back first.
     window.focus_main()
     time.sleep(0.5)
+    # Before a server is picked, Set IP, the address control and the step-2
+    # text are disabled: the mouse goes to the window under them, and their
+    # tips still show.
+    for control, tip in ((1018, "Sets InternetProtocol address"), (1025, "Specify a value between 0 and 255"),
+                         (1054, "Contact your network administrator")):
+        x, y = window.at(control)[:2]
+        window.xdotool("mousemove", "--sync", x, y)
+        window.pointer = (x, y)
+        window.wait_read(lambda f: any(tip in text for text in f.get("TIP", [])), 8,
+                         f"no tip over the disabled control {control}")
+    print("  the disabled controls show their tips", flush=True)
     window.click(*[int(v) for v in window.facts["ROW0"][0].split()])
     window.picture("wine_window_keys_row.png")
     seen = [selected(window.wait_read(shows_row(0), 5, "the click did not select row 0"))]
@@ -351,14 +378,8 @@ def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
     window.wait_read(lambda f: any(TEXT_SAME in box for box in f.get("BOX", [])), 30, "Enter did not press Set IP")
     window.picture("wine_window_box124.png")
     window.answer_box(TEXT_SAME, HELP_SAME)
-    facts = window.read()
-    print(f"  after box 124: keyboard on {facts.get('FOCUS')}, window active {facts.get('ACTIVE')}", flush=True)
-
+    facts = window.caret_after_box(124, 4)
     first = selected(facts)
-    # The window is left inactive after the box (the keyboard nowhere):
-    # the keyboard back to it, as a click on its frame gives it.
-    window.focus_main()
-    time.sleep(0.3)
     _, cy, left, _, right, _ = window.at(1025)
     window.click(left + (right - left) // 8, cy)
 
@@ -390,6 +411,26 @@ def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
     at_field(3, ".".join(["192", octets[1], "45", octets[3]]))
     print("  address control: field-full step, arrows, Backspace and pastes as the rules say", flush=True)
 
+    # Refusals: each box gives the caret back to its field, the field's
+    # text selected, the window still the active one. The button is
+    # clicked, which puts the keyboard on it first.
+    set_ip = window.at(1018)[:2]
+    field_1 = (left + (right - left) // 8, cy)
+    others = [address for serial, address in KEY_SERVERS.items() if serial != first]
+    for typed, text, button, buttons, number, field in (
+            ("192.168.45.0", TEXT_RESERVED, "Cancel", ("OK", "Cancel"), 123, 4),
+            ("0.0.0.0", TEXT_ZERO, "OK", ("OK",), 105, 1),
+            ("255.255.255.255", TEXT_BROADCAST, "OK", ("OK",), 122, 1),
+            (others[0], TEXT_IN_USE, "OK", ("OK",), 106, 4)):
+        window.click(*field_1)
+        for n, octet in enumerate(typed.split(".")):
+            window.keys("Home", "shift+End")
+            window.type(octet if len(octet) == 3 or n == 3 else octet + ".")
+        at_field(4, typed)
+        window.click(*set_ip)
+        window.answer_box(text, None, button, buttons)
+        window.caret_after_box(number, field)
+
     window.focus_main()
     window.keys("alt+space")
     time.sleep(0.5)
@@ -415,6 +456,7 @@ def scenario_wine_window_keys(bed, exe, peer, recorder, reader):
     x, y = window.at(1039)[:2]
     window.click(x, y)
     window.answer_box(TEXT_NO_BROWSER, HELP_NO_BROWSER)
+    window.wait_read(lambda f: f.get("ACTIVE") == ["1"], 5, "the window is not the active one after box 112")
     # Nor for the help pages (Wine's prefix gives ".html" no owner; the
     # class of web pages is the program's way in): Help says so, same box.
     opened = len(window.prefix.commands())

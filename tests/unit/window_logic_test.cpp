@@ -272,18 +272,29 @@ WindowEnvironment StartingWindow(FakeView& view, const std::string& address, con
 // The logfile of the normal run lies in the working folder.
 TEST(WindowLogic, TheStartUpInItsOrder)
 {
+    // With `shownFirst` the window shows its start state before it paints
+    // (the Win32 window), and the start does not show it again.
     const struct {
         bool inkwell;
+        bool shownFirst;
         std::vector<std::string> calls;
         int onlyMerrow;
         const char* logfile;
     } cases[] = {
         {false,
-         {"inputs off", "address 10.1.2.0", "animation", "switches 11", "follow the table", "focus the list"},
+         false,
+         {"inputs off", "address 10.1.2.0", "switches 11", "animation", "follow the table", "focus the list"},
          1,
          "MERROW Tessel.log"},
         {true,
-         {"inputs off", "address 10.1.2.0", "switches 11", "follow the table", "hide the installer's controls",
+         false,
+         {"inputs off", "address 10.1.2.0", "switches 11", "hide the installer's controls", "follow the table",
+          "focus the list"},
+         0,
+         "inkwell.log/Tessel.log"},
+        {true,
+         true,
+         {"inputs off", "address 10.1.2.0", "switches 11", "hide the installer's controls", "follow the table",
           "focus the list"},
          0,
          "inkwell.log/Tessel.log"},
@@ -299,6 +310,11 @@ TEST(WindowLogic, TheStartUpInItsOrder)
             EXPECT_EQ(window.Engine(), nullptr);
             EXPECT_EQ(window.Commands(), nullptr);
             window.Help().Set(kHelpPortTaken);
+            if (c.shownFirst) {
+                window.ShowStartState();
+                EXPECT_EQ(window.Engine(), nullptr);
+                EXPECT_EQ(view.calls.size(), 4u);
+            }
             window.Start();
             EXPECT_EQ(view.calls, c.calls) << c.inkwell;
             EXPECT_EQ(window.Help().Current(), kHelpAtRest);

@@ -18,6 +18,7 @@
 #include "win32/dialog_template_win.h"
 #include "win32/ipaddr_win.h"
 #include "win32/messagebox_win.h"
+#include "win32/serverlist_win.h"
 #include "win32/window_clock_win.h"
 
 namespace tessel {
@@ -150,6 +151,18 @@ INT_PTR CALLBACK QuietProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
+// The main window's dialog as the dialog manager makes it, with the
+// window's own control classes and the list's.
+HWND MakeMainDialog()
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!RegisterIPAddrClass(instance) || !RegisterClipClass(instance)) return nullptr;
+    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    return CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+}
+
 TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
@@ -199,12 +212,7 @@ TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
 TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    ASSERT_TRUE(RegisterIPAddrClass(instance));
-    ASSERT_TRUE(RegisterClipClass(instance));
-    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
-    HWND window =
-        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+    HWND window = MakeMainDialog();
     ASSERT_NE(window, nullptr);
     const std::pair<int, int> fields[] = {{IDC_STEP1_TEXT, IDS_TEXT_STEP1},
                                           {IDC_STEP2_TEXT, IDS_TEXT_STEP2},
@@ -230,6 +238,95 @@ TEST(Win32DialogGeometry, EveryLineOfTheTextFieldsShows)
     }
     DestroyWindow(window);
     for (HFONT font : made) DeleteObject(font);
+}
+
+// A picture made smaller keeps its thin lines: a one-pixel line every
+// third column, shown at two thirds of its size, leaves its share of ink
+// in every pair of columns (a stretch that picks pixels drops a line or
+// doubles it: a pair then has none or twice its share).
+TEST(Win32DialogGeometry, APictureMadeSmallerKeepsItsThinLines)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    constexpr int kWidth = 90, kHeight = 30;
+    HWND picture =
+        CreateWindowExW(0, L"STATIC", nullptr, WS_POPUP | SS_BITMAP | SS_REALSIZECONTROL, 0, 0, kWidth * 2 / 3,
+                        kHeight * 2 / 3, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(picture, nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP source = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(source, nullptr);
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = x % 3 == 2 ? 0x000000 : 0xFFFFFF;
+    SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(source));
+    SetWindowPos(picture, nullptr, 0, 0, kWidth * 2 / 3, kHeight * 2 / 3, SWP_NOMOVE | SWP_NOZORDER);
+    HBITMAP made = ScalePictureToControl(picture);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(reinterpret_cast<HBITMAP>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)), made);
+    constexpr int kShownWidth = kWidth * 2 / 3, kShownHeight = kHeight * 2 / 3;
+    std::vector<std::uint32_t> shown(kShownWidth * kShownHeight);
+    info.bmiHeader.biWidth = kShownWidth;
+    info.bmiHeader.biHeight = -kShownHeight;
+    HDC dc = GetDC(nullptr);
+    ASSERT_EQ(GetDIBits(dc, made, 0, kShownHeight, shown.data(), &info, DIB_RGB_COLORS), kShownHeight);
+    ReleaseDC(nullptr, dc);
+    const int row = kShownHeight / 2;
+    for (int pair = 0; pair + 1 < kShownWidth; pair += 2) {
+        SCOPED_TRACE(pair);
+        int light = 0;
+        for (int x : {pair, pair + 1}) light += static_cast<int>(shown[row * kShownWidth + x] & 0xFF);
+        // Two thirds of two white pixels: 340 of 510.
+        EXPECT_NEAR(light, 340, 60);
+    }
+    DestroyWindow(picture);
+    DeleteObject(made);
+}
+
+// The geometry tests run at 96 dpi and, in a prefix of their own, at 144
+// (TESSEL_TEST_DPI): the screen must be at the dpi asked for.
+TEST(Win32DialogGeometry, TheScreenIsAtTheDpiAskedFor)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    const char* asked = std::getenv("TESSEL_TEST_DPI");
+    HDC dc = GetDC(nullptr);
+    EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSY), asked ? std::atoi(asked) : 96);
+    ReleaseDC(nullptr, dc);
+}
+
+// Each column holds every text it shows whole (else the list cuts it with
+// "..."): the list's own automatic width for them is no wider than the
+// column, which is 140 pixels at 96 dpi and grows with the dpi.
+TEST(Win32DialogGeometry, TheListsColumnsShowTheirTextsWhole)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HWND window = MakeMainDialog();
+    ASSERT_NE(window, nullptr);
+    HWND list = GetDlgItem(window, IDC_SERVER_LIST);
+    {
+        CServerListMirror mirror([](std::function<void()> call) { call(); });
+        mirror.SetUp(list);
+        const std::pair<int, int> rows[] = {{IDS_COLUMN_SERIAL, IDS_COLUMN_ADDRESS},
+                                            {IDS_NOTE_SCANNING, IDS_NOTE_PLEASE_WAIT},
+                                            {IDS_NOTE_RUNNING, IDS_NOTE_DHCP_SERVERS},
+                                            {IDS_NOTE_PREVENTS, IDS_NOTE_ADDRESSES}};
+        int at = 0;
+        for (const auto& [serial, address] : rows)
+            mirror.OnRowInserted(at++, ServerRow{TextOf(serial), TextOf(address)});
+        mirror.OnRowInserted(at, ServerRow{"0D-DD-DD-DD-DD-DD", "255.255.255.255"});
+        HDC dc = GetDC(list);
+        const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        ReleaseDC(list, dc);
+        for (int column = 0; column < 2; ++column) {
+            SCOPED_TRACE(column);
+            const int width = ListView_GetColumnWidth(list, column);
+            EXPECT_EQ(width, MulDiv(kServerListColumnWidth, dpi, 96));
+            ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE);
+            EXPECT_LE(ListView_GetColumnWidth(list, column), width);
+        }
+        DestroyWindow(window);
+    }
 }
 
 TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
@@ -260,6 +357,11 @@ TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
         SelectObject(dc, old);
         ReleaseDC(field, dc);
         EXPECT_LE(text.cx, area.right - area.left) << "field " << n;
+        // Whole in height too, inside the field as it shows on the screen.
+        RECT client;
+        GetClientRect(field, &client);
+        EXPECT_GE(area.top, 0) << "field " << n;
+        EXPECT_LE(area.top + text.cy, client.bottom) << "field " << n;
     }
     DestroyWindow(window);
 }
