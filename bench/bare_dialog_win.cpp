@@ -1,12 +1,19 @@
 // The reference for tessel.exe's start-up under Wine: a bare dialog of the
 // same size, with a report list and a button, from an in-memory template,
 // shown modally. bench/wine_window_startup.py starts both the same way.
+// With "controls" it shows the main window's own template instead (our two
+// control classes and the pictures as plain texts, no procedure of ours):
+// what the window's thirty controls cost by themselves.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
+
+#include "resources/dialogs.h"
+#include "win32/dialog_template_win.h"
 
 namespace {
 
@@ -44,10 +51,32 @@ INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+std::vector<std::uint16_t> MainWindowControls()
+{
+    using namespace tessel;
+    std::vector<ControlTemplate> items(MainDialogTemplate().controls.begin(), MainDialogTemplate().controls.end());
+    for (ControlTemplate& item : items) {
+        if (item.windowClass || item.kind == ControlKind::Animation || item.kind == ControlKind::Image) {
+            item.kind = ControlKind::Text;
+            item.windowClass = nullptr;
+            item.resource = 0;
+        }
+    }
+    DialogTemplate dialog = MainDialogTemplate();
+    dialog.caption = "Bare dialog";
+    dialog.controls = items;
+    return BuildDialogTemplate(dialog);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
+    if (std::strstr(commandLine, "controls")) {
+        const std::vector<std::uint16_t> w = MainWindowControls();
+        DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(w.data()), nullptr, Proc, 0);
+        return 0;
+    }
     std::vector<std::uint16_t> w = {1, 0xFFFF, 0, 0, 0, 0};
     const DWORD style = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
     w.push_back(static_cast<std::uint16_t>(style & 0xFFFF));

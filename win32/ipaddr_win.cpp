@@ -69,41 +69,64 @@ public:
     }
     void Beep() override { MessageBeep(MB_OK); }
 
-    void Layout()
+    // Where field n (0 to 3) goes for the control's size and face.
+    RECT FieldRect(int n) const
     {
         RECT client;
         GetClientRect(m_hwnd, &client);
-        const int dot = DotWidth();
-        const int width = (client.right - 3 * dot) / kIPAddrFields;
-        const auto [top, bottom] = LineBand(client);
-        for (int i = 0; i < kIPAddrFields; ++i)
-            MoveWindow(m_fields[static_cast<std::size_t>(i)], i * (width + dot), top, width, bottom - top, TRUE);
+        const Metrics metrics = Measure(client);
+        const int width = (client.right - 3 * metrics.dot) / kIPAddrFields;
+        return {n * (width + metrics.dot), metrics.top, n * (width + metrics.dot) + width, metrics.bottom};
+    }
+    // Moves only the fields that are not where they belong: the dialog
+    // sizes the control and then gives it the face it was measured with,
+    // and under Wine every move is a round of messages before the window
+    // can be shown.
+    void Layout()
+    {
+        for (int i = 0; i < kIPAddrFields; ++i) {
+            const RECT place = FieldRect(i);
+            HWND field = m_fields[static_cast<std::size_t>(i)];
+            RECT now;
+            GetWindowRect(field, &now);
+            MapWindowPoints(HWND_DESKTOP, m_hwnd, reinterpret_cast<POINT*>(&now), 2);
+            if (!EqualRect(&now, &place))
+                MoveWindow(field, place.left, place.top, place.right - place.left, place.bottom - place.top, TRUE);
+        }
+    }
+    // The face the control draws and measures with: its own once it has one;
+    // before that (the dialog sizes the control before it gives it the
+    // font) the dialog's, which is already made, rather than the GUI face,
+    // whose first use costs a font of its own at start-up.
+    HGDIOBJ Face() const
+    {
+        if (m_font) return m_font;
+        if (HWND parent = GetParent(m_hwnd))
+            if (auto font = reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0))) return font;
+        return GetStockObject(DEFAULT_GUI_FONT);
     }
     // The fields are one line of the font high, in the middle of the
     // control, and the dots sit on the same line: the control is taller
     // than a line (at 144 dpi by half a line), and a field draws its text
-    // at its top.
-    std::pair<int, int> LineBand(const RECT& client) const
+    // at its top. Between the fields a dot and a pixel each side.
+    struct Metrics {
+        int dot;
+        int top;
+        int bottom;
+    };
+    Metrics Measure(const RECT& client) const
     {
         HDC dc = GetDC(m_hwnd);
-        HGDIOBJ old = SelectObject(dc, m_font ? m_font : GetStockObject(DEFAULT_GUI_FONT));
-        TEXTMETRICW metrics{};
-        GetTextMetricsW(dc, &metrics);
-        SelectObject(dc, old);
-        ReleaseDC(m_hwnd, dc);
-        const int height = std::min<int>(metrics.tmHeight, client.bottom);
-        const int top = (client.bottom - height) / 2;
-        return {top, top + height};
-    }
-    int DotWidth() const
-    {
-        HDC dc = GetDC(m_hwnd);
-        HGDIOBJ old = SelectObject(dc, m_font ? m_font : GetStockObject(DEFAULT_GUI_FONT));
+        HGDIOBJ old = SelectObject(dc, Face());
+        TEXTMETRICW text{};
+        GetTextMetricsW(dc, &text);
         SIZE size{};
         GetTextExtentPoint32W(dc, L".", 1, &size);
         SelectObject(dc, old);
         ReleaseDC(m_hwnd, dc);
-        return size.cx + 2;
+        const int height = std::min<int>(text.tmHeight, client.bottom);
+        const int top = (client.bottom - height) / 2;
+        return {size.cx + 2, top, top + height};
     }
     void Paint()
     {
@@ -113,14 +136,14 @@ public:
         GetClientRect(m_hwnd, &client);
         const bool enabled = IsWindowEnabled(m_hwnd);
         FillRect(dc, &client, GetSysColorBrush(enabled ? COLOR_WINDOW : COLOR_BTNFACE));
-        HGDIOBJ old = SelectObject(dc, m_font ? m_font : GetStockObject(DEFAULT_GUI_FONT));
+        const Metrics metrics = Measure(client);
+        HGDIOBJ old = SelectObject(dc, Face());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
-        const int dot = DotWidth();
+        const int dot = metrics.dot;
         const int width = (client.right - 3 * dot) / kIPAddrFields;
-        const auto [top, bottom] = LineBand(client);
         for (int j = 0; j < 3; ++j) {
-            RECT r{width + j * (width + dot), top, width + j * (width + dot) + dot, bottom};
+            RECT r{width + j * (width + dot), metrics.top, width + j * (width + dot) + dot, metrics.bottom};
             DrawTextW(dc, L".", 1, &r, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
         }
         SelectObject(dc, old);
@@ -387,13 +410,17 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         control = new CIPAddrWin(hwnd, static_cast<DWORD>(create->style));
         SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(control));
         for (int n = 1; n <= kIPAddrFields; ++n) {
-            HWND field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_CENTER, 0, 0, 10, 10, hwnd,
+            // Made where they belong, and disabled with a control made
+            // disabled (WM_ENABLE keeps them so).
+            const DWORD disabled = create->style & WS_DISABLED;
+            const RECT place = control->FieldRect(n - 1);
+            HWND field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_CENTER | disabled, place.left,
+                                         place.top, place.right - place.left, place.bottom - place.top, hwnd,
                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(n)), create->hInstance, nullptr);
             SendMessageW(field, EM_LIMITTEXT, kIPAddrFieldChars, 0);
             SetWindowSubclass(field, FieldProc, kFieldSubclass, reinterpret_cast<DWORD_PTR>(control));
             control->m_fields[static_cast<std::size_t>(n - 1)] = field;
         }
-        control->Layout();
         return 0;
     }
     case WM_NCDESTROY:

@@ -91,7 +91,7 @@ void CMainWindowViewWin::SetStatusText(const std::string& text)
 
 void CMainWindowViewWin::EnableAddressInputs(bool enable)
 {
-    for (int id : {IDC_STEP2_TEXT, IDC_IPADDRESS, IDC_SET_IP}) EnableWindow(Item(id), enable);
+    for (int id : kAddressInputIds) EnableWindow(Item(id), enable);
 }
 
 void CMainWindowViewWin::EnableCloseButton(bool enable)

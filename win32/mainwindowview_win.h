@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 
+#include "resources/resource.h"
 #include "win32/serverlist_win.h"
 #include "win32/window_clock_win.h"
 #include "workflow/main_window_view.h"
@@ -19,6 +20,9 @@ namespace tessel {
 
 // Tells the window to run the calls posted to it.
 inline constexpr UINT WM_TESSEL_POSTED = WM_APP + 1;
+
+// What step 2 takes: its text, the address control and Set IP.
+inline constexpr int kAddressInputIds[] = {IDC_STEP2_TEXT, IDC_IPADDRESS, IDC_SET_IP};
 
 class CMainWindowViewWin final : public MainWindowView {
 public:

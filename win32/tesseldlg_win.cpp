@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "controls/ipaddr_rules.h"
 #include "resources/dialogs.h"
 #include "resources/resource.h"
@@ -60,10 +63,26 @@ CTesselDlgWin::~CTesselDlgWin()
     for (HBITMAP picture : m_pictures) DeleteObject(picture);
 }
 
+std::vector<std::uint16_t> BuildMainWindowTemplate()
+{
+    // Step 2's controls are made disabled, as the start state shows them:
+    // under Wine each enable change before the window is shown is a
+    // round of messages that delays it (the address control has five
+    // windows). The start state still disables them, for nothing.
+    std::vector<ControlTemplate> controls(MainDialogTemplate().controls.begin(), MainDialogTemplate().controls.end());
+    for (ControlTemplate& control : controls)
+        if (std::find(std::begin(kAddressInputIds), std::end(kAddressInputIds), control.id) !=
+            std::end(kAddressInputIds))
+            control.style |= style::Disabled;
+    DialogTemplate main = MainDialogTemplate();
+    main.controls = controls;
+    return BuildDialogTemplate(main);
+}
+
 void CTesselDlgWin::Run(HINSTANCE instance)
 {
     m_hInstance = instance;
-    const std::vector<std::uint16_t> tmpl = BuildDialogTemplate(MainDialogTemplate());
+    const std::vector<std::uint16_t> tmpl = BuildMainWindowTemplate();
     DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), nullptr, DialogProc,
                             reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
@@ -107,6 +126,15 @@ INT_PTR CTesselDlgWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
             SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
             return TRUE;
+        }
+        return FALSE;
+    case WM_SHOWWINDOW:
+        // The dialog is shown once its queue is empty after WM_INITDIALOG; a
+        // timer set before could come first and put the engine's start
+        // before the window's.
+        if (wParam && !m_startTimerSet) {
+            m_startTimerSet = true;
+            SetTimer(m_hWnd, kStartTimer, USER_TIMER_MINIMUM, nullptr);
         }
         return FALSE;
     case WM_TIMER:
@@ -154,7 +182,6 @@ void CTesselDlgWin::OnInitDialog()
     // What the first paint shows; the engine starts once the window is
     // shown and drawn (it shows nothing before its first server or note).
     m_window.ShowStartState();
-    SetTimer(m_hWnd, kStartTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 void CTesselDlgWin::SetUpSystemMenu()

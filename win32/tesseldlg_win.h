@@ -40,6 +40,8 @@ private:
     HINSTANCE m_hInstance = nullptr;
     HWND m_hWnd = nullptr;
     HWND m_hTooltips = nullptr;
+    // The start timer is set when the window is first shown.
+    bool m_startTimerSet = false;
     HFONT m_hWebFont = nullptr;
     std::vector<HFONT> m_fittedFonts;  // text fields whose lines did not all show in the dialog font
     std::vector<HBITMAP> m_pictures;   // the pictures scaled to their controls
@@ -52,5 +54,8 @@ private:
 
 // The About box: the icon, the program's name and version, and OK.
 void ShowAboutBox(HINSTANCE instance, HWND owner);
+
+// The main window's template as the window shows it.
+std::vector<std::uint16_t> BuildMainWindowTemplate();
 
 }  // namespace tessel

@@ -19,6 +19,7 @@
 #include "win32/ipaddr_win.h"
 #include "win32/messagebox_win.h"
 #include "win32/serverlist_win.h"
+#include "win32/tesseldlg_win.h"
 #include "win32/window_clock_win.h"
 
 namespace tessel {
@@ -334,11 +335,16 @@ TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
     HINSTANCE instance = GetModuleHandleW(nullptr);
     ASSERT_TRUE(RegisterIPAddrClass(instance));
-    const std::vector<std::uint16_t> words = BuildDialogTemplate(MainDialogTemplate());
+    const std::vector<std::uint16_t> words = BuildMainWindowTemplate();
     HWND window =
         CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
     ASSERT_NE(window, nullptr);
     HWND control = GetDlgItem(window, 1025);
+    // The window makes the control disabled, its fields with it, until a
+    // server is picked.
+    for (int n = 1; n <= kIPAddrFields; ++n) EXPECT_FALSE(IsWindowEnabled(IPAddrField(control, n))) << "field " << n;
+    EnableWindow(control, TRUE);
+    for (int n = 1; n <= kIPAddrFields; ++n) EXPECT_TRUE(IsWindowEnabled(IPAddrField(control, n))) << "field " << n;
     const std::uint8_t bytes[4] = {255, 188, 100, 0};
     EXPECT_EQ(SendMessageW(control, IPAM_SETADDRESS, 0, reinterpret_cast<LPARAM>(bytes)), 1);
     IPAddrData data;

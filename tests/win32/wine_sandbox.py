@@ -59,9 +59,9 @@ class WineSandbox:
             result.stdout = out.read()
         return result
 
-    def start(self, program):
+    def start(self, program, *args):
         """Starts a Windows program in the namespace without waiting."""
-        return subprocess.Popen(self.enter + [WINE, program], cwd=self.folder, **self.quiet)
+        return subprocess.Popen(self.enter + [WINE, program] + list(args), cwd=self.folder, **self.quiet)
 
     def make_prefix(self):
         self.wine("wineboot", "--init", timeout=180)
