@@ -69,14 +69,18 @@ public:
     }
     void Beep() override { MessageBeep(MB_OK); }
 
-    // Where field n (0 to 3) goes for the control's size and face.
-    RECT FieldRect(int n) const
+    // Where each field goes for the control's size and face, left to right.
+    std::array<RECT, kIPAddrFields> FieldRects() const
     {
         RECT client;
         GetClientRect(m_hwnd, &client);
         const Metrics metrics = Measure(client);
         const int width = (client.right - 3 * metrics.dot) / kIPAddrFields;
-        return {n * (width + metrics.dot), metrics.top, n * (width + metrics.dot) + width, metrics.bottom};
+        std::array<RECT, kIPAddrFields> rects{};
+        for (int n = 0; n < kIPAddrFields; ++n)
+            rects[static_cast<std::size_t>(n)] = {n * (width + metrics.dot), metrics.top,
+                                                  n * (width + metrics.dot) + width, metrics.bottom};
+        return rects;
     }
     // Moves only the fields that are not where they belong: the dialog
     // sizes the control and then gives it the face it was measured with,
@@ -84,8 +88,9 @@ public:
     // can be shown.
     void Layout()
     {
+        const std::array<RECT, kIPAddrFields> places = FieldRects();
         for (int i = 0; i < kIPAddrFields; ++i) {
-            const RECT place = FieldRect(i);
+            const RECT& place = places[static_cast<std::size_t>(i)];
             HWND field = m_fields[static_cast<std::size_t>(i)];
             RECT now;
             GetWindowRect(field, &now);
@@ -409,11 +414,12 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         control = new CIPAddrWin(hwnd, static_cast<DWORD>(create->style));
         SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(control));
+        // Made where they belong, and disabled with a control made disabled
+        // (WM_ENABLE keeps them so).
+        const std::array<RECT, kIPAddrFields> places = control->FieldRects();
+        const DWORD disabled = create->style & WS_DISABLED;
         for (int n = 1; n <= kIPAddrFields; ++n) {
-            // Made where they belong, and disabled with a control made
-            // disabled (WM_ENABLE keeps them so).
-            const DWORD disabled = create->style & WS_DISABLED;
-            const RECT place = control->FieldRect(n - 1);
+            const RECT& place = places[static_cast<std::size_t>(n - 1)];
             HWND field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_CENTER | disabled, place.left,
                                          place.top, place.right - place.left, place.bottom - place.top, hwnd,
                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(n)), create->hInstance, nullptr);
