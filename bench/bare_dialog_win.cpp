@@ -54,18 +54,15 @@ INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 std::vector<std::uint16_t> MainWindowControls()
 {
     using namespace tessel;
-    std::vector<ControlTemplate> items(MainDialogTemplate().controls.begin(), MainDialogTemplate().controls.end());
-    for (ControlTemplate& item : items) {
+    DialogTemplate dialog = MainDialogTemplate();
+    dialog.caption = "Bare dialog";
+    return BuildDialogTemplate(dialog, [](ControlTemplate& item) {
         if (item.windowClass || item.kind == ControlKind::Animation || item.kind == ControlKind::Image) {
             item.kind = ControlKind::Text;
             item.windowClass = nullptr;
             item.resource = 0;
         }
-    }
-    DialogTemplate dialog = MainDialogTemplate();
-    dialog.caption = "Bare dialog";
-    dialog.controls = items;
-    return BuildDialogTemplate(dialog);
+    });
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)

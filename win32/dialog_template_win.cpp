@@ -202,6 +202,15 @@ std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog)
     return w.Take();
 }
 
+std::vector<std::uint16_t> BuildDialogTemplate(DialogTemplate dialog,
+                                               const std::function<void(ControlTemplate&)>& adjust)
+{
+    std::vector<ControlTemplate> rows(dialog.controls.begin(), dialog.controls.end());
+    for (ControlTemplate& row : rows) adjust(row);
+    dialog.controls = rows;
+    return BuildDialogTemplate(dialog);
+}
+
 namespace {
 
 // Whether every line the field wrapped its text to lies inside its text area.

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ Win32Control Win32ControlOf(const ControlTemplate& row);
 // DLGTEMPLATEEX with its items, DWORD-aligned as the dialog manager reads
 // it; pass data() to CreateDialogIndirectParam or DialogBoxIndirectParam.
 std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog);
+// The same with each row first changed by `adjust`; the table stays as it is.
+std::vector<std::uint16_t> BuildDialogTemplate(DialogTemplate dialog,
+                                               const std::function<void(ControlTemplate&)>& adjust);
 
 // A read-only text field whose text wraps to more lines than the field
 // shows (a face wider than the one the layout was drawn for: Wine's stand-in

@@ -69,14 +69,11 @@ std::vector<std::uint16_t> BuildMainWindowTemplate()
     // under Wine each enable change before the window is shown is a
     // round of messages that delays it (the address control has five
     // windows). The start state still disables them, for nothing.
-    std::vector<ControlTemplate> controls(MainDialogTemplate().controls.begin(), MainDialogTemplate().controls.end());
-    for (ControlTemplate& control : controls)
+    return BuildDialogTemplate(MainDialogTemplate(), [](ControlTemplate& control) {
         if (std::find(std::begin(kAddressInputIds), std::end(kAddressInputIds), control.id) !=
             std::end(kAddressInputIds))
             control.style |= style::Disabled;
-    DialogTemplate main = MainDialogTemplate();
-    main.controls = controls;
-    return BuildDialogTemplate(main);
+    });
 }
 
 void CTesselDlgWin::Run(HINSTANCE instance)
