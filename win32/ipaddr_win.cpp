@@ -74,12 +74,11 @@ public:
     {
         RECT client;
         GetClientRect(m_hwnd, &client);
-        const Metrics metrics = Measure(client);
-        const int width = (client.right - 3 * metrics.dot) / kIPAddrFields;
+        const Metrics m = Measure(client);
         std::array<RECT, kIPAddrFields> rects{};
         for (int n = 0; n < kIPAddrFields; ++n)
-            rects[static_cast<std::size_t>(n)] = {n * (width + metrics.dot), metrics.top,
-                                                  n * (width + metrics.dot) + width, metrics.bottom};
+            rects[static_cast<std::size_t>(n)] = {n * (m.field + m.dot), m.top, n * (m.field + m.dot) + m.field,
+                                                  m.bottom};
         return rects;
     }
     // Moves only the fields that are not where they belong: the dialog
@@ -113,8 +112,10 @@ public:
     // The fields are one line of the font high, in the middle of the
     // control, and the dots sit on the same line: the control is taller
     // than a line (at 144 dpi by half a line), and a field draws its text
-    // at its top. Between the fields a dot and a pixel each side.
+    // at its top. Between the fields a dot and a pixel each side; the
+    // fields share what is left of the width.
     struct Metrics {
+        int field;
         int dot;
         int top;
         int bottom;
@@ -131,7 +132,8 @@ public:
         ReleaseDC(m_hwnd, dc);
         const int height = std::min<int>(text.tmHeight, client.bottom);
         const int top = (client.bottom - height) / 2;
-        return {size.cx + 2, top, top + height};
+        const int dot = size.cx + 2;
+        return {(client.right - 3 * dot) / kIPAddrFields, dot, top, top + height};
     }
     void Paint()
     {
@@ -145,10 +147,9 @@ public:
         HGDIOBJ old = SelectObject(dc, Face());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
-        const int dot = metrics.dot;
-        const int width = (client.right - 3 * dot) / kIPAddrFields;
+        const int step = metrics.field + metrics.dot;
         for (int j = 0; j < 3; ++j) {
-            RECT r{width + j * (width + dot), metrics.top, width + j * (width + dot) + dot, metrics.bottom};
+            RECT r{metrics.field + j * step, metrics.top, metrics.field + j * step + metrics.dot, metrics.bottom};
             DrawTextW(dc, L".", 1, &r, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
         }
         SelectObject(dc, old);
