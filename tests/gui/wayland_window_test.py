@@ -63,8 +63,16 @@ class Desktop:
         self.folder = tempfile.mkdtemp(prefix="tessel-wayland-")
         os.chmod(self.folder, 0o700)
         self.procs = []
+        self.mutter = self.mutter_log = None
 
     def __enter__(self):
+        try:
+            return self.start_desktop()
+        except SystemExit:
+            self.__exit__(None, None, None)  # a skip before the desktop stood
+            raise
+
+    def start_desktop(self):
         read, write = os.pipe()
         self.xvfb = subprocess.Popen([XVFB, "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten",
                                       "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
@@ -138,7 +146,8 @@ class Desktop:
                     proc.wait(10)
                 except subprocess.TimeoutExpired:
                     proc.kill()
-        self.mutter_log.close()
+        if self.mutter_log:
+            self.mutter_log.close()
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
