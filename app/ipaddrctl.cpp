@@ -1,9 +1,11 @@
 #include "app/ipaddrctl.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QValidator>
 
@@ -176,7 +178,8 @@ void CIPAddrEdit::OnKeyDown(QKeyEvent* event)
 // Text from an input method or a drop would bypass the character rules of
 // the keys: both are switched off for the fields, and what still arrives is
 // dropped. Pasting stays, as the platform's edit field allows it, but only
-// for digits (the paste keys ask the rules; the field has no context menu).
+// for digits or a whole address (the paste keys and the menu's Paste ask the
+// rules).
 void CIPAddrEdit::inputMethodEvent(QInputMethodEvent* event)
 {
     event->ignore();
@@ -192,8 +195,37 @@ void CIPAddrEdit::dropEvent(QDropEvent* event)
     event->ignore();
 }
 
+// The menu's Paste fills the four fields with a whole address, as the paste
+// keys do; other text meets the digits validator as before.
+void CIPAddrEdit::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu* menu = createStandardContextMenu();
+    // Newer Qt names the menu's actions; the one here is known by its text.
+    const auto isPaste = [](const QAction* action) {
+        return action->objectName() == QLatin1String("edit-paste") ||
+               action->text().startsWith(QCoreApplication::translate("QLineEdit", "&Paste"));
+    };
+    const QList<QAction*> actions = menu->actions();
+    if (const auto found = std::find_if(actions.begin(), actions.end(), isPaste); found != actions.end()) {
+        QAction* paste = *found;
+        paste->setObjectName(QStringLiteral("edit-paste"));
+        disconnect(paste, &QAction::triggered, nullptr, nullptr);
+        connect(paste, &QAction::triggered, this, [this] {
+            const QClipboard* clipboard = QGuiApplication::clipboard();
+            const std::string text = clipboard ? clipboard->text().toStdString() : std::string();
+            if (PastedAddress(text))
+                m_pOwner->Rules().OnPaste(text);
+            else
+                QLineEdit::paste();
+        });
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
 void CIPAddrEdit::focusOutEvent(QFocusEvent* event)
 {
+    m_pOwner->Rules().OnFieldLeft(GetDlgCtrlID(this));
     if (hasSelectedText()) {
         m_nSavedSelStart = selectionStart();
         m_nSavedSelLength = static_cast<int>(selectedText().size());

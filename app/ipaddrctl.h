@@ -36,6 +36,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
@@ -90,6 +91,7 @@ private:
     void LeaveControl(bool backwards) override;
     void ReportBadValue(int textId, const std::string& value) override;
     void Beep() override;
+    bool Editable() const override { return !m_bReadOnly; }
 
     void LayOut();
 

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -136,6 +137,11 @@ void CTesselDlg::ConnectCommands()
     connect(altSpace, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
 }
 
+bool SystemMenuHasMove(const QString& platformName)
+{
+    return !platformName.startsWith(QLatin1String("wayland"));
+}
+
 // The system menu as the system gives a dialog with a minimise box that
 // keeps its size, then the About item after a separator.
 void CTesselDlg::BuildSystemMenu()
@@ -147,7 +153,11 @@ void CTesselDlg::BuildSystemMenu()
         return action;
     };
     QAction* restore = add(MenuItem::Restore, QStringLiteral("&Restore"));
-    QAction* move = add(MenuItem::Move, QStringLiteral("&Move"));
+    // A Wayland client cannot move its own window from a menu (the
+    // compositor moves it only while a button is held on it), so there is
+    // no Move there rather than one that does nothing.
+    QAction* move =
+        SystemMenuHasMove(QGuiApplication::platformName()) ? add(MenuItem::Move, QStringLiteral("&Move")) : nullptr;
     QAction* minimize = add(MenuItem::Minimize, QStringLiteral("Mi&nimize"));
     m_pSystemMenu->addSeparator();
     add(MenuItem::Close, QStringLiteral("&Close\tAlt+F4"));
@@ -157,7 +167,7 @@ void CTesselDlg::BuildSystemMenu()
     }
     connect(m_pSystemMenu, &QMenu::aboutToShow, this, [this, restore, move, minimize] {
         restore->setEnabled(isMinimized());
-        move->setEnabled(!isMinimized());
+        if (move) move->setEnabled(!isMinimized());
         minimize->setEnabled(!isMinimized());
     });
 }

@@ -26,6 +26,10 @@ class CIPAddrCtl;
 class CServerListModel;
 class CMainWindowView;
 
+// Whether the system menu offers Move on the Qt platform of that name: a
+// Wayland window cannot be moved from a menu.
+bool SystemMenuHasMove(const QString& platformName);
+
 // What the window takes from the computer it runs on; tests give their own.
 using DialogEnvironment = WindowEnvironment;
 

@@ -1,5 +1,6 @@
 #include "controls/ipaddr_rules.h"
 
+#include "engine/ipaddress.h"
 #include "resources/texts.h"
 
 namespace tessel {
@@ -20,6 +21,11 @@ bool IsDigit(int character)
     return character >= '0' && character <= '9';
 }
 
+bool IsBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 }  // namespace
 
 FieldCharAction ActionOfChar(int character)
@@ -35,7 +41,7 @@ FieldCharAction ActionOfChar(int character)
 int ParseFieldText(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -64,23 +70,33 @@ bool PasteAccepted(std::string_view text)
     return true;
 }
 
+std::optional<std::array<std::uint8_t, 4>> PastedAddress(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return ParseAddress(text);
+}
+
 CIPAddrRules::CIPAddrRules(IPAddrView& view, std::uint32_t style)
     : m_view(view), m_bNoValidate((style & IPAS_NOVALIDATE) != 0)
 {}
 
 bool CIPAddrRules::OnChar(int n, int character, bool shiftDown)
 {
+    const bool justSteppedInto = m_nSteppedInto == n;
+    m_nSteppedInto = 0;
     switch (ActionOfChar(character)) {
     case FieldCharAction::LeaveControl:
         m_view.LeaveControl(shiftDown);
         return false;
     case FieldCharAction::NextField:
-        NextField(n, true);
+        if (!justSteppedInto) NextField(n, true);
         return false;
     case FieldCharAction::Swallow:
     case FieldCharAction::ToWindow:
         return false;
     case FieldCharAction::Edit:
+        m_bDigitTyped = IsDigit(character);
         return true;
     case FieldCharAction::Refuse:
         m_view.Beep();
@@ -91,10 +107,12 @@ bool CIPAddrRules::OnChar(int n, int character, bool shiftDown)
 
 void CIPAddrRules::AfterEdit(int n)
 {
-    if (m_view.FieldText(n).size() == static_cast<std::size_t>(kIPAddrFieldChars)) FieldFull(n);
+    const bool digit = m_bDigitTyped;
+    m_bDigitTyped = false;
+    if (m_view.FieldText(n).size() == static_cast<std::size_t>(kIPAddrFieldChars)) FieldFull(n, digit);
 }
 
-void CIPAddrRules::FieldFull(int n)
+void CIPAddrRules::FieldFull(int n, bool digitTyped)
 {
     if (!m_bNoValidate) {
         const std::string text = m_view.FieldText(n);
@@ -105,10 +123,15 @@ void CIPAddrRules::FieldFull(int n)
         }
     }
     NextField(n, true);
+    // Only a digit that filled the field: a control character (Backspace,
+    // Ctrl+C) in a full field moves on too, but is not followed by a dot.
+    // Set after the move: the view reports the field left on the way.
+    if (digitTyped && n < kIPAddrFields) m_nSteppedInto = n + 1;
 }
 
 void CIPAddrRules::OnArrow(int n, bool right, int caret)
 {
+    m_nSteppedInto = 0;
     if (!right && caret == 0)
         PreviousField(n);
     else if (right && caret == static_cast<int>(m_view.FieldText(n).size()))
@@ -117,9 +140,20 @@ void CIPAddrRules::OnArrow(int n, bool right, int caret)
 
 bool CIPAddrRules::OnPaste(const std::string& text)
 {
+    m_nSteppedInto = 0;
+    if (const auto address = PastedAddress(text); address && m_view.Editable()) {
+        SetAddress(address->data());
+        m_view.FocusField(kIPAddrFields, true);
+        return false;
+    }
     if (PasteAccepted(text)) return true;
     m_view.Beep();
     return false;
+}
+
+void CIPAddrRules::OnFieldLeft(int n)
+{
+    if (m_nSteppedInto == n) m_nSteppedInto = 0;
 }
 
 void CIPAddrRules::NextField(int n, bool selectAll)
@@ -135,6 +169,7 @@ void CIPAddrRules::PreviousField(int n)
 int CIPAddrRules::GetAddress(bool report, IPAddrData* address)
 {
     if (!address) return 0;
+    m_nSteppedInto = 0;
     address->octets = {0, 0, 0, 0};
     address->badField = 0;
 
@@ -165,6 +200,7 @@ int CIPAddrRules::GetAddress(bool report, IPAddrData* address)
 int CIPAddrRules::SetAddress(const std::uint8_t* bytes)
 {
     if (!bytes) return 0;
+    m_nSteppedInto = 0;
     for (int n = 1; n <= kIPAddrFields; ++n) m_view.SetFieldText(n, std::to_string(bytes[n - 1]));
     return 1;
 }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,10 @@ int ReadFieldValue(std::string_view text);
 // Text that may be pasted into a field: only what typing could put there,
 // decimal digits (the field's length limit cuts it as it cuts typing).
 bool PasteAccepted(std::string_view text);
+// Pasted text that is a whole dotted address ("10.77.0.99", blanks and line
+// ends round it allowed, as a copy from a mail or a sheet brings them):
+// the four bytes; otherwise nothing.
+std::optional<std::array<std::uint8_t, 4>> PastedAddress(std::string_view text);
 
 // The control as the rules see it; field numbers run from 1 to 4.
 class IPAddrView {
@@ -76,6 +81,8 @@ public:
     // the text `textId` with "%1" replaced by `value`.
     virtual void ReportBadValue(int textId, const std::string& value) = 0;
     virtual void Beep() = 0;
+    // False while the fields are read-only.
+    virtual bool Editable() const = 0;
 };
 
 class CIPAddrRules {
@@ -86,6 +93,13 @@ public:
 
     // A character typed in field n. True when the field's own editing must
     // take it; the view then calls AfterEdit(n).
+    //
+    // A "." or blank typed in a field that the field-full step has just
+    // moved to after a digit filled the field before, with nothing else
+    // typed in between, is the separator the user types after every number
+    // and does nothing: the step already moved on. So "192.168.1.50" typed over a proposal is 192.168.1.50,
+    // not 192 with the proposal's second number kept and the rest a field
+    // late.
     bool OnChar(int n, int character, bool shiftDown);
     // After the field's own editing of a character: a field that now holds
     // three characters runs the field-full step.
@@ -96,8 +110,13 @@ public:
     // focus moves.
     void OnArrow(int n, bool right, int caret);
     // Text about to be pasted into a field: true when the field may take
-    // it; a refusal beeps, as a typed letter does.
+    // it; a refusal beeps, as a typed letter does. A whole dotted address
+    // fills the four fields instead (when they are editable), and the focus
+    // goes to field 4 with its text selected.
     bool OnPaste(const std::string& text);
+    // The view tells when field n has lost the focus: a field the step
+    // moved to and that the user then left is no longer just stepped into.
+    void OnFieldLeft(int n);
 
     // Reads and checks the four fields. 1 and the octets when all four hold
     // 0 to 255; otherwise 0, the first bad field in `badField`, with
@@ -111,10 +130,15 @@ public:
     void PreviousField(int n);
 
 private:
-    void FieldFull(int n);
+    void FieldFull(int n, bool digitTyped);
 
     IPAddrView& m_view;
     bool m_bNoValidate;
+    // The field the field-full step has just moved to while nothing was
+    // typed there yet; 0 for none.
+    int m_nSteppedInto = 0;
+    // The character the field is editing is a digit.
+    bool m_bDigitTyped = false;
 };
 
 }  // namespace tessel

@@ -68,6 +68,7 @@ public:
         ShowWin32Box(box);
     }
     void Beep() override { MessageBeep(MB_OK); }
+    bool Editable() const override { return !(GetWindowLongW(Field(1), GWL_STYLE) & ES_READONLY); }
 
     // Where each field goes for the control's size and face, left to right.
     std::array<RECT, kIPAddrFields> FieldRects() const
@@ -395,6 +396,9 @@ LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lPara
         if (ClipboardText(field, text) && !control->Rules().OnPaste(text)) return 0;
         break;
     }
+    case WM_KILLFOCUS:
+        control->Rules().OnFieldLeft(n);
+        break;
     case WM_GETOBJECT:
         if (const LRESULT object = FieldObject(field, n, wParam, lParam)) return object;
         break;

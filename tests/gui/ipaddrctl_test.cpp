@@ -1,6 +1,7 @@
 // The address control as the user types into it: real key events go to the
 // focused widget, boxes and beeps to the scripted service.
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QMimeData>
 #include <QPushButton>
@@ -148,12 +149,22 @@ private slots:
         QVERIFY(m_boxes->boxes().empty());
     }
 
-    void aThirdDigitMovesOnAndTheDotAfterItMovesAgain()
+    // The dot typed after a field that stepped on by itself is the
+    // separator: the address typed over the proposal is the one read.
+    void anAddressTypedOverTheProposalIsTheAddressRead()
     {
-        open(0);
-        type(QStringLiteral("192.168.1.10"));
-        QCOMPARE(texts(), (QStringList{"192", "", "168", "110"}));
-        QCOMPARE(focusedField(), 4);
+        open(IPAS_NOVALIDATE);
+        const std::array<std::uint8_t, 4> proposal{192, 77, 0, 150};
+        ctl()->SetAddress(proposal.data());
+        m_host->before->setFocus();
+        press(Qt::Key_Tab);  // into the control: field 1, its text selected
+        QCOMPARE(focusedField(), 1);
+        type(QStringLiteral("192.168.1.50"));
+        QCOMPARE(texts(), (QStringList{"192", "168", "1", "50"}));
+        IPAddrData data;
+        QCOMPARE(ctl()->GetAddress(true, &data), 1);
+        QCOMPARE(data.octets, (std::array<std::uint8_t, 4>{192, 168, 1, 50}));
+        QCOMPARE(m_boxes->beeps(), 0);
         QVERIFY(m_boxes->boxes().empty());
     }
 
@@ -197,17 +208,6 @@ private slots:
         QCOMPARE(texts(), (QStringList{"30", "", "", ""}));
         QCOMPARE(focusedField(), 2);
         QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
-    }
-
-    void theTextAsTypedIsQuotedWhenAFieldFills()
-    {
-        open(0);
-        // A paste fills a field as typing does, and the box quotes the text.
-        QGuiApplication::clipboard()->setText(QStringLiteral("999"));
-        press(Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(m_boxes->boxes().size(), std::size_t{1});
-        QCOMPARE(m_boxes->boxes().front().text, FormatString1(IDS_IPADDR_INVALID, QStringLiteral("999")));
-        QCOMPARE(focusedField(), 1);
     }
 
     void withoutValidationAFullFieldMovesOnAndTheErrorWaitsForTheRead()
@@ -291,14 +291,51 @@ private slots:
         QCOMPARE(focusedField(), 1);
     }
 
-    void pastedTextIsCutToThreeCharactersAndFillsTheField()
+    // Pastes the field takes: digits are cut to three and fill the field as
+    // typing does (the box quotes the text as pasted); a whole address fills
+    // the four fields, from either paste key or the field's menu.
+    void pastedTextThatIsTaken_data()
     {
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<int>("how");  // 0 Ctrl+V, 1 Shift+Insert, 2 the menu's Paste
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<QString>("box");
+        const QStringList none{"", "", "", ""};
+        QTest::newRow("digits") << "12345" << 0 << QStringList{"123", "", "", ""} << 2 << QString();
+        QTest::newRow("too big") << "999" << 0 << QStringList{"999", "", "", ""} << 1
+                                 << FormatString1(IDS_IPADDR_INVALID, QStringLiteral("999"));
+        const QStringList address{"10", "77", "0", "99"};
+        QTest::newRow("address, Ctrl+V") << "10.77.0.99" << 0 << address << 4 << QString();
+        QTest::newRow("address, Shift+Insert") << " 10.77.0.99\n" << 1 << address << 4 << QString();
+        QTest::newRow("address, menu") << "10.77.0.99" << 2 << address << 4 << QString();
+    }
+    void pastedTextThatIsTaken()
+    {
+        QFETCH(QString, clipboard);
+        QFETCH(int, how);
+        QFETCH(QStringList, fields);
+        QFETCH(int, focus);
+        QFETCH(QString, box);
         open(0);
-        QGuiApplication::clipboard()->setText(QStringLiteral("12345"));
-        press(Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(texts().front(), QStringLiteral("123"));
-        QCOMPARE(focusedField(), 2);
+        QGuiApplication::clipboard()->setText(clipboard);
+        if (how == 0) press(Qt::Key_V, Qt::ControlModifier);
+        if (how == 1) press(Qt::Key_Insert, Qt::ShiftModifier);
+        if (how == 2) {
+            CIPAddrEdit* first = ctl()->GetField(1);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(2, 2), first->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(first, &menuEvent);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            auto* paste = QApplication::activePopupWidget()->findChild<QAction*>(QStringLiteral("edit-paste"));
+            QVERIFY(paste);
+            paste->trigger();
+            QApplication::activePopupWidget()->close();
+        }
+        QCOMPARE(texts(), fields);
+        QCOMPARE(focusedField(), focus);
         QCOMPARE(m_boxes->beeps(), 0);
+        QCOMPARE(m_boxes->boxes().size(), std::size_t{box.isEmpty() ? 0u : 1u});
+        if (!box.isEmpty()) QCOMPARE(m_boxes->boxes().front().text, box);
     }
 
     void setThenGetGivesTheSameBytes()

@@ -12,7 +12,9 @@
 #include "app/browser.h"
 #include "app/commandline.h"
 #include "app/helpwindow.h"
+#include "app/tesseldlg.h"
 #include "app/registryaccess.h"
+#include "app/tesselapp.h"
 #include "tests/gui/gui_test_main.h"
 
 using namespace tessel;
@@ -38,6 +40,59 @@ class StartupTest final : public QObject {
     Q_OBJECT
 
 private slots:
+    // X11 on a Wayland desktop where the Qt runtime's Wayland client is
+    // older than the fix; what the user chose stands; no X11 to fall back
+    // on leaves the choice to Qt.
+    void theWindowingPlatformHandedToQt_data()
+    {
+        QTest::addColumn<QString>("qt");
+        QTest::addColumn<bool>("variableSet");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<bool>("wayland");
+        QTest::addColumn<bool>("x11");
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("6.4.2 on Wayland") << "6.4.2" << false << "" << true << true << "xcb";
+        QTest::newRow("6.6.0 on Wayland") << "6.6.0" << false << "" << true << true << "xcb";
+        QTest::newRow("6.6.1 on Wayland") << "6.6.1" << false << "" << true << true << "";
+        QTest::newRow("6.8 on Wayland") << "6.8" << false << "" << true << true << "";
+        QTest::newRow("QT_QPA_PLATFORM set") << "6.4.2" << true << "" << true << true << "";
+        QTest::newRow("-platform wayland") << "6.4.2" << false << "wayland" << true << true << "wayland";
+        QTest::newRow("-platform over the variable") << "6.4.2" << true << "offscreen" << true << true << "offscreen";
+        QTest::newRow("no X server beside Wayland") << "6.4.2" << false << "" << true << false << "";
+        QTest::newRow("X11 desktop") << "6.4.2" << false << "" << false << true << "";
+    }
+    void theWindowingPlatformHandedToQt()
+    {
+        QFETCH(QString, qt);
+        QFETCH(bool, variableSet);
+        QFETCH(QString, argument);
+        QFETCH(bool, wayland);
+        QFETCH(bool, x11);
+        QFETCH(QString, platform);
+        const PlatformSituation situation{QVersionNumber::fromString(qt), variableSet, argument.toStdString(), wayland,
+                                          x11};
+        QCOMPARE(QString::fromStdString(QtPlatformFor(situation)), platform);
+    }
+
+    void theSituationIsReadFromTheEnvironmentAndTheCommandLine()
+    {
+        const QByteArray saved[] = {qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY")};
+        qputenv("WAYLAND_DISPLAY", "wayland-9");
+        qputenv("DISPLAY", ":9");
+        std::string args[] = {"tessel", "ink", "-platform", "xcb"};
+        char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data()};
+        const PlatformSituation situation = CurrentPlatformSituation(4, argv);
+        for (const auto& [name, value] : {std::pair{"WAYLAND_DISPLAY", saved[0]}, std::pair{"DISPLAY", saved[1]}})
+            value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
+        QCOMPARE(situation.qtRuntime, QVersionNumber::fromString(QLatin1String(qVersion())));
+        QVERIFY(situation.platformVariableSet);  // the tests run offscreen
+        QCOMPARE(situation.platformArgument, std::string("xcb"));
+        QVERIFY(situation.waylandSession);
+        QVERIFY(situation.x11Display);
+        QVERIFY(SystemMenuHasMove(QStringLiteral("xcb")));
+        QVERIFY(!SystemMenuHasMove(QStringLiteral("wayland")));
+    }
+
     void inkwellModeIsTheExactParameterInk_data()
     {
         QTest::addColumn<QStringList>("args");

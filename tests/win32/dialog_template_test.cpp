@@ -164,6 +164,16 @@ HWND MakeMainDialog()
     return CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
 }
 
+// The dialog as the main window makes it (its table with the rows it
+// adjusts: step 2 disabled).
+HWND MakeMainWindow()
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (!RegisterIPAddrClass(instance)) return nullptr;
+    const std::vector<std::uint16_t> words = BuildMainWindowTemplate();
+    return CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+}
+
 TEST(Win32DialogGeometry, EveryControlIsWhereItsRowPutsIt)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
@@ -333,11 +343,7 @@ TEST(Win32DialogGeometry, TheListsColumnsShowTheirTextsWhole)
 TEST(Win32AddressControl, ThreeDigitsFitEveryFieldAndTheAddressRoundTrips)
 {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    ASSERT_TRUE(RegisterIPAddrClass(instance));
-    const std::vector<std::uint16_t> words = BuildMainWindowTemplate();
-    HWND window =
-        CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, QuietProc, 0);
+    HWND window = MakeMainWindow();
     ASSERT_NE(window, nullptr);
     HWND control = GetDlgItem(window, 1025);
     // The window makes the control disabled, its fields with it, until a
@@ -401,6 +407,61 @@ TEST(Win32AddressControl, EachFieldHasItsAccessibleName)
         SysFreeString(name);
         object->Release();
     }
+    DestroyWindow(window);
+}
+
+// Keys as the keyboard gives them (SendInput), through the window's own
+// loop: the dot typed after a field that stepped on by itself is the
+// separator, so the address typed over the proposal is the one read.
+TEST(Win32AddressControl, AnAddressTypedOverTheProposalIsTheAddressRead)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: Wine makes no window without one";
+    HWND window = MakeMainWindow();
+    ASSERT_NE(window, nullptr);
+    HWND control = GetDlgItem(window, IDC_IPADDRESS);
+    EnableWindow(control, TRUE);
+    const std::uint8_t proposal[4] = {192, 77, 0, 150};
+    SendMessageW(control, IPAM_SETADDRESS, 0, reinterpret_cast<LPARAM>(proposal));
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    // Runs the window's loop until the input sent so far is handled.
+    const auto pump = [window] {
+        for (int round = 0; round < 20; ++round) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (IsDialogMessageW(window, &msg)) continue;
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            Sleep(10);
+        }
+    };
+    pump();
+    // Into the control as Tab from the list does: field 1, its text selected.
+    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    pump();
+    ASSERT_EQ(GetFocus(), IPAddrField(control, 1));
+    for (const char c : std::string("192.168.1.50")) {
+        const WORD key = LOBYTE(VkKeyScanW(static_cast<wchar_t>(c)));
+        INPUT press[2]{};
+        for (INPUT& input : press) {
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = key;
+        }
+        press[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ASSERT_EQ(SendInput(2, press, sizeof(INPUT)), 2u) << c;
+        pump();
+    }
+    std::array<std::wstring, kIPAddrFields> texts;
+    for (int n = 1; n <= kIPAddrFields; ++n) {
+        wchar_t text[8] = {};
+        GetWindowTextW(IPAddrField(control, n), text, 8);
+        texts[static_cast<std::size_t>(n - 1)] = text;
+    }
+    EXPECT_EQ(texts, (std::array<std::wstring, kIPAddrFields>{L"192", L"168", L"1", L"50"}));
+    IPAddrData data;
+    EXPECT_EQ(SendMessageW(control, IPAM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&data)), 1);
+    EXPECT_EQ(data.octets, (std::array<std::uint8_t, 4>{192, 168, 1, 50}));
     DestroyWindow(window);
 }
 
