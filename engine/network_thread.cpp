@@ -37,7 +37,11 @@ public:
         if (!ShowStartupNote()) return Stop();
         for (;;) {
             if (m_shared.stopRequested.load()) return Stop();
+            // Lines reach the file before the receive may block; while the
+            // datagrams of a batch are handled they are written per batch.
+            if (!m_channel.HasBuffered()) EndBatch();
             const ReceiveStatus status = m_channel.Receive(m_message);
+            if (Logging()) BeginBatch();
             if (status == ReceiveStatus::Ok && !ArrivedOnChosenInterface()) {
                 // Not heard at all: no line, no listing, never answered.
                 m_shared.otherInterfaceRequests.fetch_add(1);
@@ -158,7 +162,10 @@ private:
             if (m_shared.printServersOnly) Log(EvPrintServer);
         }
         Log(EvCheckingList);
-        if (PauseServes(serial)) m_clock.sleepMs(kListingPauseMs);
+        if (PauseServes(serial)) {
+            EndBatch();  // every wait finds the lines on disk
+            m_clock.sleepMs(kListingPauseMs);
+        }
         ListIfNew(serial);
 
         std::string desired;
@@ -175,6 +182,7 @@ private:
                 m_shared.jobs->Route(serial, m_message, *m_env.procedure, m_channel, m_session);
             return AssignmentEnd::BackToListening;
         }
+        EndBatch();  // the assignment's waits and lines follow one by one
         AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
     }
@@ -223,6 +231,7 @@ private:
 
     int Stop()
     {
+        EndBatch();  // the jobs' lines during the wait for them go out one by one
         if (m_shared.jobs != nullptr) {
             // The jobs' procedures use the channel and the session: they end
             // (at their next safe step) before either goes.
@@ -237,6 +246,14 @@ private:
 
     void Log(int code, const std::string& value = {}) { LogEvent(m_shared.logFile, code, value); }
     bool Logging() const { return m_shared.logFile != nullptr && m_shared.logFile->IsEnabled(); }
+    void BeginBatch()
+    {
+        if (m_shared.logFile) m_shared.logFile->BeginBatch();
+    }
+    void EndBatch()
+    {
+        if (m_shared.logFile) m_shared.logFile->EndBatch();
+    }
     void NewLine()
     {
         if (m_shared.logFile) m_shared.logFile->WriteNewLine();

@@ -75,11 +75,17 @@ CLogfile::CLogfile(CLogfile& whole, const std::string& server)
     : m_whole(&whole), m_server("[" + server + "] "), m_bFailed(whole.m_bFailed), m_path(whole.m_path)
 {}
 
+// A batch of the receive loop (a few dozen datagrams of four lines, and
+// what other threads write meanwhile) fits many times over, so the stream
+// never writes a cut line of its own accord.
+constexpr std::size_t kStreamBuffer = 64 * 1024;
+
 void CLogfile::Open()
 {
     m_file = OpenExclusiveForWriting(m_path);
     m_bFailed = (m_file == nullptr);
     if (m_bFailed) return;
+    std::setvbuf(m_file, nullptr, _IOFBF, kStreamBuffer);
     WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
 }
 
@@ -115,8 +121,32 @@ void CLogfile::WriteLocked(const std::string& text, Gate gate)
     // The switch is read under the same lock as the switching line is
     // written, so no event line lands after "turned off".
     if (gate == Gate::WhileEnabled && m_bEnabled.load() == 0) return;
+    Put(text);
+}
+
+void CLogfile::Put(const std::string& text)
+{
     // After Close() a thread that is still finishing writes nothing.
-    if (m_file) std::fwrite(text.data(), 1, text.size(), m_file);
+    if (!m_file) return;
+    std::fwrite(text.data(), 1, text.size(), m_file);
+    if (!m_batch.load()) std::fflush(m_file);
+}
+
+void CLogfile::BeginBatch()
+{
+    if (m_whole) return m_whole->BeginBatch();
+    if (m_bFailed) return;
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_batch.store(true);
+}
+
+void CLogfile::EndBatch()
+{
+    if (m_whole) return m_whole->EndBatch();
+    if (m_bFailed || !m_batch.load()) return;
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_batch.store(false);
+    if (m_file) std::fflush(m_file);
 }
 
 void CLogfile::WriteTimestamp()
@@ -155,7 +185,7 @@ void CLogfile::SetEnabled(bool on)
                                 : "\r\n" + stamp + "Logfile writing turned off by user.\r\n";
     std::lock_guard<std::mutex> guard(m_writeLock);
     m_bEnabled.store(on ? 1 : 0);
-    if (m_file) std::fwrite(line.data(), 1, line.size(), m_file);
+    Put(line);
 }
 
 }  // namespace tessel
