@@ -21,12 +21,15 @@ constexpr int kNoteLongMs = 1400;
 constexpr int kNoteShortMs = 1000;
 // Pause between "Checking if already in list" and the listing.
 constexpr int kListingPauseMs = 140;
+// How often a bounded table looks for servers to forget, at most.
+constexpr std::int64_t kForgetSweepMs = 60 * 1000;
 
 class Loop {
 public:
     Loop(SharedState& shared, NetworkThreadEnv& env)
         : m_shared(shared), m_env(env), m_channel(*env.channel),
-          m_clock(shared.clock != nullptr ? *shared.clock : RealClock())
+          m_clock(shared.clock != nullptr ? *shared.clock : RealClock()),
+          m_bounded(shared.serverList != nullptr && shared.serverList->Bounded()), m_lastSweepMs(m_clock.nowMs())
     {}
 
     int Run()
@@ -205,7 +208,9 @@ private:
             std::lock_guard<std::mutex> guard(m_shared.stateLock);
             if (serial == m_shared.chosenSerial) return true;
             const ServerTable* table = m_shared.serverList;
-            if (m_shared.stage.load() == StageIdle && table != nullptr && table->Find(serial) < 0) return true;
+            if (m_shared.stage.load() == StageIdle && table != nullptr && table->Find(serial) < 0 &&
+                table->HasRoomFor(serial))
+                return true;
         }
         return !m_channel.HasPending();
     }
@@ -216,8 +221,23 @@ private:
     {
         std::lock_guard<std::mutex> guard(m_shared.stateLock);
         ServerTable* table = m_shared.serverList;
-        if (m_shared.stage.load() != StageIdle || table == nullptr || table->Find(serial) >= 0) return;
-        const int row = table->InsertServer(serial);
+        if (m_shared.stage.load() != StageIdle || table == nullptr) return;
+        std::int64_t now = 0;
+        if (m_bounded) {
+            now = m_clock.nowMs();
+            if (now - m_lastSweepMs >= kForgetSweepMs) {
+                table->Forget(now);
+                m_lastSweepMs = now;
+            }
+            if (table->FindHeard(serial, now) >= 0) return;
+            if (!table->HasRoomFor(serial)) {
+                m_shared.unlistedForRoom.fetch_add(1);
+                return;
+            }
+        } else if (table->Find(serial) >= 0) {
+            return;
+        }
+        const int row = table->InsertServer(serial, now);
         Log(EvNewServer);
         std::string current = FormatAddress(m_message.sourceAddress);
         if (current == kNoAddress) {
@@ -267,6 +287,8 @@ private:
     std::shared_ptr<InternetSession> m_session;
     Ipv4Bytes m_lastSource{};  // 0.0.0.0 until a datagram names its source
     bool m_firstRequestSeen = false;
+    const bool m_bounded;        // the table forgets or has a cap (fixed before the thread starts)
+    std::int64_t m_lastSweepMs;  // the last look for servers to forget
 };
 
 }  // namespace
