@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 
 #include "engine/ipaddress.h"
 #include "engine/job_board.h"
@@ -54,7 +55,7 @@ public:
             NewLine();
             // Formatted only for a line that will be written: with the
             // logfile off the loop should cost little more than the receive.
-            if (Logging()) Log(EvRequestReceived, FormatAddress(m_lastSource));
+            if (Logging()) m_shared.logFile->WriteEvent(EvRequestReceived, FormatAddress(m_lastSource));
             if (m_shared.stopRequested.load()) return Stop();
             if (status == ReceiveStatus::Error) {
                 Log(EvReceiveError);
@@ -139,12 +140,18 @@ private:
     AssignmentEnd HandleRequest()
     {
         if (m_message.buffer[bootp::kOp] != kBootRequest) return AssignmentEnd::BackToListening;
-        const std::string serial = FormatSerialNumber(m_message);
+        // The prefix is read from the bytes: a request that is dropped as
+        // another maker's needs its serial number as text only for the log.
+        SerialText text;
+        FormatSerialNumber(m_message, text);
+        const std::size_t prefixLength = std::strlen(kMakerPrefixA);
+        const bool maker = std::memcmp(text.data(), kMakerPrefixA, prefixLength) == 0 ||
+                           std::memcmp(text.data(), kMakerPrefixB, prefixLength) == 0;
+        const bool dropped = !maker && m_shared.onlyMerrow != nullptr && m_shared.onlyMerrow->load() != 0;
+        if (dropped && !Logging()) return AssignmentEnd::BackToListening;
+        const std::string serial(text.data(), text.size());
         Log(EvSerialNumber, serial);
-
-        const std::string prefix = serial.substr(0, 8);
-        const bool maker = prefix == kMakerPrefixA || prefix == kMakerPrefixB;
-        if (!maker && m_shared.onlyMerrow != nullptr && m_shared.onlyMerrow->load() != 0) {
+        if (dropped) {
             Log(EvNotMerrowServer);
             return AssignmentEnd::BackToListening;
         }
@@ -264,7 +271,11 @@ private:
         return kExitAfterStop;
     }
 
-    void Log(int code, const std::string& value = {}) { LogEvent(m_shared.logFile, code, value); }
+    // The value is copied only for a line that will be written.
+    void Log(int code, const std::string& value = {})
+    {
+        if (Logging()) m_shared.logFile->WriteEvent(code, value);
+    }
     bool Logging() const { return m_shared.logFile != nullptr && m_shared.logFile->IsEnabled(); }
     void BeginBatch()
     {

@@ -20,9 +20,11 @@ namespace tessel {
 
 // How long a server that is not kept may stay unheard before its row goes.
 inline constexpr std::int64_t kForgetUnheardMs = 60 * 60 * 1000;
-// Server rows of a bounded table: a site's servers many times over, and
-// still only some hundreds of kilobytes.
-inline constexpr std::size_t kBoundedTableRows = 4096;
+// Server rows of a bounded table, besides the kept ones: a site's other
+// servers several times over, about 100 kB. Each new row costs a 140 ms
+// listing pause, so a flood of made-up serial numbers pays at most this many
+// pauses (2.4 minutes) before the full table lets it through unpaused.
+inline constexpr std::size_t kBoundedTableRows = 1024;
 
 struct ServerRow {
     std::string serial;     // column 0: the serial number, or a note text

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tessel {
 
@@ -54,8 +55,8 @@ public:
     void WriteNewLine();
     void SetEnabled(bool on);
     // The receive loop's batch: from BeginBatch until EndBatch the lines of
-    // every thread stay in the stream's buffer; EndBatch writes them out
-    // and lines go to the file one by one again. The loop ends its batch
+    // every thread are gathered (whole, up to 64 KiB at a time); EndBatch
+    // writes them out and lines go to the file one by one again. The loop ends its batch
     // before each wait (a blocking receive, a pause, an assignment), so no
     // line waits longer than the handling of the datagrams already in hand.
     void BeginBatch();
@@ -79,10 +80,11 @@ public:
 private:
     void Open();
     enum class Gate { Always, WhileEnabled };
-    void WriteLocked(const std::string& text, Gate gate = Gate::Always);
-    // With m_writeLock held: the text into the stream, and on to the file
-    // unless a batch gathers it.
-    void Put(const std::string& text);
+    void WriteLocked(std::string_view text, Gate gate = Gate::Always);
+    // With m_writeLock held: the text to the file, or to the batch's lines
+    // while a batch gathers them; WriteOut writes those.
+    void Put(std::string_view text);
+    void WriteOut();
 
     CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
     std::string m_server;         // a job's view: "[SERIAL] " after the time
@@ -91,6 +93,7 @@ private:
     // Lines wait for EndBatch. Written under m_writeLock, and only by the
     // thread that batches, so it may look without the lock.
     std::atomic<bool> m_batch{false};
+    std::string m_pending;  // the batch's lines, under m_writeLock
     std::FILE* m_file = nullptr;
     std::string m_path;
     // Lines from the network thread and the dialog thread must not
