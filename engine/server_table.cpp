@@ -1,18 +1,25 @@
 #include "engine/server_table.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace tessel {
 
 namespace {
 
+// ASCII letters only, whatever the locale: serial numbers are hexadecimal,
+// and the search runs for every datagram.
+int Lower(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
+}
+
 int CompareIgnoringCase(const std::string& a, const std::string& b)
 {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        const int ca = Lower(a[i]);
+        const int cb = Lower(b[i]);
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -21,12 +28,6 @@ int CompareIgnoringCase(const std::string& a, const std::string& b)
 bool RowBefore(const ServerRow& a, const ServerRow& b)
 {
     return CompareIgnoringCase(a.serial, b.serial) < 0;
-}
-
-std::string Upper(std::string text)
-{
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace
@@ -134,17 +135,21 @@ bool ServerTable::Bounded() const
     return m_bounds.maxServers != 0 || m_bounds.forgetAfterMs != 0;
 }
 
+bool ServerTable::LessIgnoringCase::operator()(const std::string& a, const std::string& b) const
+{
+    return CompareIgnoringCase(a, b) < 0;
+}
+
 void ServerTable::SetKept(const std::vector<std::string>& serials)
 {
-    std::set<std::string> kept;
-    for (const std::string& serial : serials) kept.insert(Upper(serial));
+    std::set<std::string, LessIgnoringCase> kept(serials.begin(), serials.end());
     std::lock_guard<std::mutex> guard(m_lock);
     m_kept.swap(kept);
 }
 
 bool ServerTable::KeptLocked(const std::string& serial) const
 {
-    return !m_kept.empty() && m_kept.count(Upper(serial)) != 0;
+    return !m_kept.empty() && m_kept.count(serial) != 0;
 }
 
 int ServerTable::FindHeard(const std::string& serial, std::int64_t nowMs)

@@ -104,8 +104,11 @@ private:
     std::vector<ServerRow> m_rows;
     ServerTableObserver* m_observer = nullptr;
     ServerTableBounds m_bounds;
-    std::set<std::string> m_kept;  // upper case
-    std::size_t m_servers = 0;     // rows with isServer
+    struct LessIgnoringCase {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    std::set<std::string, LessIgnoringCase> m_kept;
+    std::size_t m_servers = 0;  // rows with isServer
 };
 
 }  // namespace tessel
