@@ -313,8 +313,7 @@ private:
 
 int RunPlan(const PlanArguments& plan, JobThreadStart start)
 {
-    PlanCheck check = ReadPlan(plan.file, plan.confirm);
-    for (std::string& error : NeverHeard(check.entries, plan.options)) check.errors.push_back(std::move(error));
+    const PlanCheck check = CheckPlanFile(plan.file, plan.confirm, plan.options, NetworkInterfaces());
     if (!check.errors.empty()) {
         for (const std::string& error : check.errors) std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
         std::fprintf(stderr, "tessel-cli: the plan was refused; nothing was started.\n");

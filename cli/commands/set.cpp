@@ -42,7 +42,7 @@ int RunSet(const std::vector<std::string>& args)
     const std::string address = FormatAddress(set.address);
     // Checked before anything listens, so nobody restarts a server for an
     // address that would be refused; the command checks again once heard.
-    if (const int box = RefusingBox(set.address, set.confirm)) {
+    if (const int box = RefusingBoxHere(set.address, set.confirm, NetworkInterfaces(), set.options.interfaceIndex)) {
         std::printf("%s\n", BoxTextForTerminal(box).c_str());
         std::fprintf(stderr, "tessel-cli: %s refused before listening%s.\n", address.c_str(),
                      box == IDS_RESERVED_ENDING ? " (give --yes to use it)" : "");
@@ -80,6 +80,7 @@ int RunSet(const std::vector<std::string>& args)
 
     TerminalFrontEnd ui(set.serial, set.address, set.confirm, stdout, set.unchecked);
     InterruptibleClock clock(headless.Shared());
+    ui.FollowStage([&clock] { return clock.HighestStage(); });
     CSetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), nullptr, false, {}});
     SetIpOutcome outcome;
     // Every wait of the command is the interruptible clock's: Ctrl+C or
