@@ -552,6 +552,27 @@ TEST(CliPlan, RefusalsInLineOrderWithTheSystemsReason)
 #endif
 }
 
+// The command's last wait after a confirmed store is only the final check:
+// the terminal does not say "Retrying..." after "Saving...".
+TEST(CliTerminal, NoRetryingAfterAConfirmedStore)
+{
+    for (const int highest : {StageVerified, StageStored}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        TerminalFrontEnd ui("0A-1B-2C-00-00-01", {10, 0, 0, 9}, false, out);
+        ui.FollowStage([highest] { return highest; });
+        ui.OpenStage(IDS_STAGE_RETRYING);
+        ui.Repaint();
+        ui.CloseStage();
+        std::rewind(out);
+        std::string text;
+        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+        std::fclose(out);
+        EXPECT_EQ(text, highest == StageStored ? "Checking that the server answers at 10.0.0.9...\n"
+                                               : StageHeadline(IDS_STAGE_RETRYING) + "\n");
+    }
+}
+
 // Box texts on a terminal: nothing that only a window can follow.
 TEST(CliTerminal, BoxesSayNothingOnlyAWindowCanFollow)
 {
