@@ -126,15 +126,15 @@ int Finish(Headless& headless, int status, int stopWaitMs, const std::function<v
 void TellLogfileNotOpened(const CLogfile& log)
 {
     if (!log.IsOpen())
-        std::fprintf(stderr, "tessel-cli: the logfile %s cannot be written: %s; the run goes on without it.\n",
+        std::fprintf(stderr, "tessel-cli: the logfile \"%s\" cannot be written: %s; the run goes on without it.\n",
                      ShownText(log.Path()).c_str(), log.Failure().c_str());
 }
 
 void TellLogfileNotWhole(const CLogfile& log)
 {
     if (log.IsOpen() && !log.Failure().empty())
-        std::fprintf(stderr, "tessel-cli: the logfile %s was not written whole: %s.\n", ShownText(log.Path()).c_str(),
-                     log.Failure().c_str());
+        std::fprintf(stderr, "tessel-cli: the logfile \"%s\" was not written whole: %s.\n",
+                     ShownText(log.Path()).c_str(), log.Failure().c_str());
 }
 
 std::string Headless::NetworkFailure() const

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/exit_status.h"
+#include "cli/headless.h"
 #include "engine/ipaddress.h"
 #include "log/logfile.h"
 
@@ -32,9 +33,19 @@ std::string ParseStep(const std::string& command, const std::vector<std::string>
     return {};
 }
 
-std::unique_ptr<CLogfile> OpenStepLogfile(const StepArguments& step)
+void StepLogfileEnd::operator()(CLogfile* log) const
 {
-    return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath}) : nullptr;
+    log->Close();
+    TellLogfileNotWhole(*log);
+    delete log;
+}
+
+StepLogfile OpenStepLogfile(const StepArguments& step)
+{
+    if (!step.logfilePath) return nullptr;
+    StepLogfile log(new CLogfile(LogfilePath{*step.logfilePath}));
+    TellLogfileNotOpened(*log);
+    return log;
 }
 
 int TellStep(bool answered, const std::string& yes, const std::string& no)
