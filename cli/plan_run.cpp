@@ -94,10 +94,10 @@ public:
         JobBoard& board = *headless.Engine().Jobs();
         std::fprintf(
             stderr,
-            "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note has ended (about 9 s); restart the "
-            "servers (power them off and on) so that they ask for an address.\n",
+            "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note "
+            "has ended (about 9 s); restart the servers (power them off and on) so that they ask for an address.\n",
             FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
-            m_args.file.c_str(), m_args.parallel, m_args.seconds);
+            ShownText(m_args.file).c_str(), m_args.parallel, m_args.seconds);
         headless.HearFor(m_args.seconds);
         std::string ended = "done";
         for (;;) {
