@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/report.h"
 #include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -20,6 +21,7 @@ Headless::Headless(const HeadlessOptions& options)
     EngineSetup setup;
     setup.logfile = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
                                         : std::make_unique<CLogfile>("Temp", "IP.log");
+    TellLogfileNotOpened(*setup.logfile);
     if (options.logfileOff) setup.logfile->SetEnabled(false);
     setup.onlyMaker = options.onlyMaker;
     setup.printServersOnly = options.printServersOnly;
@@ -60,9 +62,34 @@ bool Headless::WaitUntilListening()
     return m_engine->WaitUntilListening();
 }
 
+bool Headless::StartListening()
+{
+    Start();
+    if (WaitUntilListening()) return true;
+    std::fprintf(stderr, "tessel-cli: %s\n", NetworkFailure().c_str());
+    return false;
+}
+
+std::int64_t Headless::HearingLeftMs()
+{
+    const std::int64_t now = RealClock().nowMs();
+    if (m_hearingSince < 0 && Shared().hearing.load()) m_hearingSince = now;
+    return m_hearingSince < 0 ? m_hearMs : m_hearMs - (now - m_hearingSince);
+}
+
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
     const std::int64_t end = RealClock().nowMs() + timeoutMs;
+    return NextBefore([end] { return end - RealClock().nowMs(); });
+}
+
+HeadlessEvent Headless::NextWhileHearing()
+{
+    return NextBefore([this] { return HearingLeftMs(); });
+}
+
+HeadlessEvent Headless::NextBefore(const std::function<std::int64_t()>& leftMs)
+{
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(m_lock);
@@ -73,7 +100,7 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
             }
         }
         if (Shared().stage.load() == StageNetworkFailed) return {HeadlessEvent::NetworkFailed, {}, {}};
-        const std::int64_t left = end - RealClock().nowMs();
+        const std::int64_t left = leftMs();
         if (left <= 0) return {HeadlessEvent::TimedOut, {}, {}};
         const std::int64_t step = left < kLookMs ? left : kLookMs;
         if (WaitForInterrupt(static_cast<int>(step))) return {HeadlessEvent::Interrupted, {}, {}};
@@ -90,9 +117,24 @@ int Finish(Headless& headless, int status, int stopWaitMs, const std::function<v
     const bool stopped = headless.Stop(stopWaitMs);
     if (tell) tell();
     headless.CloseLogfile();
+    TellLogfileNotWhole(headless.Log());
     std::fflush(nullptr);
     if (!stopped) std::_Exit(status);
     return status;
+}
+
+void TellLogfileNotOpened(const CLogfile& log)
+{
+    if (!log.IsOpen())
+        std::fprintf(stderr, "tessel-cli: the logfile \"%s\" cannot be written: %s; the run goes on without it.\n",
+                     ShownText(log.Path()).c_str(), log.Failure().c_str());
+}
+
+void TellLogfileNotWhole(const CLogfile& log)
+{
+    if (log.IsOpen() && !log.Failure().empty())
+        std::fprintf(stderr, "tessel-cli: the logfile \"%s\" was not written whole: %s.\n",
+                     ShownText(log.Path()).c_str(), log.Failure().c_str());
 }
 
 std::string Headless::NetworkFailure() const

@@ -44,9 +44,20 @@ public:
 
     // Waits until port 67 is held (true) or could not be taken (false).
     bool WaitUntilListening();
+    // Start() and WaitUntilListening(); says on stderr why port 67 could
+    // not be taken.
+    bool StartListening();
 
     // Waits up to timeoutMs (real time) for the next thing to tell.
     HeadlessEvent Next(std::int64_t timeoutMs);
+
+    // --seconds: how long the run hears. The time counts from when the
+    // network thread hears, after its start-up note (about 8.9 s).
+    void HearFor(int seconds) { m_hearMs = static_cast<std::int64_t>(seconds) * 1000; }
+    // What is left of it; the whole while the thread does not hear yet.
+    std::int64_t HearingLeftMs();
+    // Next(), timed out only when the hearing time is over.
+    HeadlessEvent NextWhileHearing();
 
     // Asks the thread to stop and waits for it up to timeoutMs. False when
     // it was still busy: what it uses is then kept to the end of the process.
@@ -70,11 +81,21 @@ private:
     void OnRowChanged(int index, const ServerRow& row) override;
     void OnRowDeleted(int) override {}
 
+    HeadlessEvent NextBefore(const std::function<std::int64_t()>& leftMs);
+
     std::unique_ptr<EngineHost> m_engine;
+    std::int64_t m_hearMs = 0;
+    std::int64_t m_hearingSince = -1;  // real time; below 0 while not hearing
 
     std::mutex m_lock;
     std::deque<std::pair<std::string, std::string>> m_listed;
 };
+
+// Says on stderr, once, that the logfile could not be opened, with its
+// path and the system's reason; the run goes on without it.
+void TellLogfileNotOpened(const CLogfile& log);
+// After its close: says when what was written did not all reach the file.
+void TellLogfileNotWhole(const CLogfile& log);
 
 // Once a reply is out, a Ctrl+C waits for the network thread's next safe
 // step: the end of its current wait or transfer (an FTP transfer is bounded

@@ -54,6 +54,8 @@ std::string PlanOutcome(const PlanRow& row)
         return "address in use";
     case kExitNotChecked:
         return "not checked";
+    case kExitNotSent:
+        return "not checked (not sent)";
     case kExitNoThread:
         return "not started (no thread)";
     default:
@@ -79,9 +81,12 @@ std::string PlanJsonLine(const PlanRow& row)
 std::string PlanJsonSummary(const std::vector<PlanRow>& rows, int unlisted, int otherInterface,
                             const std::string& ended, int status)
 {
+    // As the table counts them: "interrupted, stored" is stored too.
     int stored = 0;
     for (const PlanRow& row : rows)
-        if (row.state == PlanRow::Ended && row.status == kExitOk) ++stored;
+        if ((row.state == PlanRow::Ended && row.status == kExitOk) ||
+            (row.state == PlanRow::Interrupted && row.stage >= StageStored))
+            ++stored;
     return "{\"summary\":{\"servers\":" + std::to_string(rows.size()) + ",\"stored\":" + std::to_string(stored) +
            ",\"unlisted\":" + std::to_string(unlisted) + ",\"other_interface\":" + std::to_string(otherInterface) +
            ",\"ended\":" + JsonText(ended) + ",\"status\":" + std::to_string(status) + "}}";
@@ -103,8 +108,9 @@ std::string PlanTable(const std::vector<PlanRow>& rows)
 
 int PlanExitStatus(const std::vector<PlanRow>& rows)
 {
-    static constexpr int kWorstFirst[] = {kExitNoThread,  kExitNotChecked,   kExitRefused,     kExitNotVerified,
-                                          kExitNoRequest, kExitUntilRestart, kExitUnconfirmed, kExitAlreadySet};
+    static constexpr int kWorstFirst[] = {kExitNoThread,     kExitNotChecked,  kExitNotSent,
+                                          kExitRefused,      kExitNotVerified, kExitNoRequest,
+                                          kExitUntilRestart, kExitUnconfirmed, kExitAlreadySet};
     bool seen[256] = {};
     // A server that never got its job did not ask in time, as set says it.
     for (const PlanRow& row : rows) seen[row.state == PlanRow::Ended ? row.status & 0xFF : kExitNoRequest] = true;

@@ -90,22 +90,19 @@ public:
         HeadlessOptions options = m_args.options;
         options.severalJobs = true;
         Headless headless(options);
-        headless.Start();
-        if (!headless.WaitUntilListening()) {
-            std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
-            return kExitPortUnavailable;
-        }
+        if (!headless.StartListening()) return kExitPortUnavailable;
         JobBoard& board = *headless.Engine().Jobs();
-        std::fprintf(stderr,
-                     "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s; restart the "
-                     "servers (power them off and on) so that they ask for an address.\n",
-                     FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
-                     m_args.file.c_str(), m_args.parallel, m_args.seconds);
-        const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(m_args.seconds) * 1000;
+        std::fprintf(
+            stderr,
+            "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note "
+            "has ended (about 9 s); restart the servers (power them off and on) so that they ask for an address.\n",
+            FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
+            ShownText(m_args.file).c_str(), m_args.parallel, m_args.seconds);
+        headless.HearFor(m_args.seconds);
         std::string ended = "done";
         for (;;) {
             CollectFinished();
-            const bool timeUp = RealClock().nowMs() >= end;
+            const bool timeUp = headless.HearingLeftMs() <= 0;
             // --seconds bounds the hearing only: a server heard in time gets
             // its job once a slot is free, however late that is.
             StartWaiting(board);
@@ -115,7 +112,7 @@ public:
             }
             const HeadlessEvent event = headless.Next(kLookMs);
             if (event.kind == HeadlessEvent::Listed) {
-                if (RealClock().nowMs() < end) Heard(event.serial, event.address);
+                if (headless.HearingLeftMs() > 0) Heard(event.serial, event.address);
             } else if (event.kind == HeadlessEvent::NetworkFailed) {
                 std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
                 StopJobs(headless);
@@ -262,7 +259,7 @@ private:
         bool replied = false;
         for (const PlanRow& row : m_rows)
             replied = replied || (row.state == PlanRow::Interrupted && row.stage >= StageReplied);
-        std::fprintf(stdout, "\n");
+        if (!m_args.json) std::fprintf(stdout, "\n");
         if (replied) std::fprintf(stderr, "tessel-cli: interrupted; letting the jobs reach a safe step...\n");
         const int status = InterruptExitStatus();
         m_other = headless.OtherInterfaceRequests();
@@ -277,10 +274,18 @@ private:
     void TellEnd(const std::string& ended, int status)
     {
         if (m_args.json) {
-            std::fputs(PlanTable(m_rows).c_str(), stderr);
+            // Every planned server has its object: those whose job did not
+            // end (not heard, not started, interrupted) get theirs now.
+            for (const PlanRow& row : m_rows)
+                if (row.state != PlanRow::Ended) std::printf("%s\n", PlanJsonLine(row).c_str());
             std::printf("%s\n", PlanJsonSummary(m_rows, m_unlisted, m_other, ended, status).c_str());
+            std::fputs(PlanTable(m_rows).c_str(), stderr);
         } else {
             std::printf("\n%s", PlanTable(m_rows).c_str());
+            std::fflush(stdout);
+            // The reader went away (a closed pipe): the table still tells
+            // where each server stands.
+            if (std::ferror(stdout)) std::fprintf(stderr, "\n%s", PlanTable(m_rows).c_str());
         }
         std::fprintf(stderr, "%d server%s heard that %s not in the plan.\n", m_unlisted, m_unlisted == 1 ? "" : "s",
                      m_unlisted == 1 ? "is" : "are");
@@ -308,8 +313,7 @@ private:
 
 int RunPlan(const PlanArguments& plan, JobThreadStart start)
 {
-    PlanCheck check = ReadPlan(plan.file, plan.confirm);
-    for (std::string& error : NeverHeard(check.entries, plan.options)) check.errors.push_back(std::move(error));
+    const PlanCheck check = CheckPlanFile(plan.file, plan.confirm, plan.options, NetworkInterfaces());
     if (!check.errors.empty()) {
         for (const std::string& error : check.errors) std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
         std::fprintf(stderr, "tessel-cli: the plan was refused; nothing was started.\n");

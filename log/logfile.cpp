@@ -1,6 +1,8 @@
 #include "log/logfile.h"
 
+#include <cerrno>
 #include <ctime>
+#include <system_error>
 
 #include "log/events.h"
 #include "platform/exclusive_file.h"
@@ -86,9 +88,13 @@ constexpr std::size_t kBatchLimit = 64 * 1024;
 
 void CLogfile::Open()
 {
+    errno = 0;
     m_file = OpenExclusiveForWriting(m_path);
     m_bFailed = (m_file == nullptr);
-    if (m_bFailed) return;
+    if (m_bFailed) {
+        m_failure = errno != 0 ? errno : -1;
+        return;
+    }
     // The object gathers a batch itself; the stream hands each write on.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
     WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
@@ -107,9 +113,17 @@ void CLogfile::Close()
     WriteOut();
     // The footer is written even while the user has switched writing off.
     const std::string footer = "\r\n\r\n" + Timestamp() + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
-    std::fwrite(footer.data(), 1, footer.size(), m_file);
-    std::fclose(m_file);
+    WriteToFile(footer);
+    errno = 0;
+    if (std::fclose(m_file) != 0 && m_failure == 0) m_failure = errno != 0 ? errno : -1;
     m_file = nullptr;
+}
+
+std::string CLogfile::Failure() const
+{
+    if (m_whole) return m_whole->Failure();
+    if (m_failure == 0) return {};
+    return m_failure > 0 ? std::generic_category().message(m_failure) : "the system gave no reason";
 }
 
 void CLogfile::Release()
@@ -136,7 +150,7 @@ void CLogfile::Put(std::string_view text)
     // After Close() a thread that is still finishing writes nothing.
     if (!m_file) return;
     if (!m_batch.load()) {
-        std::fwrite(text.data(), 1, text.size(), m_file);
+        WriteToFile(text);
         return;
     }
     m_pending.append(text);
@@ -146,8 +160,18 @@ void CLogfile::Put(std::string_view text)
 void CLogfile::WriteOut()
 {
     if (m_pending.empty() || !m_file) return;
-    std::fwrite(m_pending.data(), 1, m_pending.size(), m_file);
+    WriteToFile(m_pending);
     m_pending.clear();
+}
+
+// The stream is unbuffered, so a write that fails fails here, with the
+// system's reason (a full disk, /dev/full); the first one is kept for the
+// line that tells of it at the end.
+void CLogfile::WriteToFile(std::string_view text)
+{
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() && m_failure == 0)
+        m_failure = errno != 0 ? errno : -1;
 }
 
 void CLogfile::BeginBatch()
