@@ -96,11 +96,8 @@ int Probe(const std::vector<std::string>& args)
         case IcmpAnswer::NoAnswer:
             break;
         case IcmpAnswer::NotPermitted:
-            std::printf(
-                "%s was not checked: this program is not permitted to send ICMP echo requests here.\n"
-                "Give the program its capabilities (as root: setcap %s+ep %s), or let its group use "
-                "ping sockets (sysctl net.ipv4.ping_group_range).\n",
-                step.address.c_str(), kNeededCapabilities, RunningProgramPath("tessel-cli").c_str());
+            std::printf("%s was not checked: this program is not permitted to send ICMP echo requests here.\n%s\n",
+                        step.address.c_str(), CapabilitiesAdvice(RunningProgramPath("tessel-cli")).c_str());
             return kExitNotChecked;
         case IcmpAnswer::NotSent:
             std::printf("%s was not checked: the ICMP echo request could not be sent.\n", step.address.c_str());

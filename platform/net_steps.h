@@ -34,9 +34,15 @@ IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind ki
 
 // AddOwnNeighbour and RemoveOwnNeighbours in this process, with this
 // process's record of its own entries (neighbour_table.h).
+// A refusal's reason goes to `why` where given.
 NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std::uint8_t, 6>& hardware,
-                                const std::string& device);
+                                const std::string& device, std::string* why = nullptr);
 NeighbourResult RemoveOwnNeighbours(const std::string& address);
+
+// Removes the entries of the record older than kOwnNeighbourLifetimeMs.
+void RemoveExpiredOwnNeighbours();
+// Milliseconds until the oldest entry of the record expires; -1 for none.
+int MsUntilOwnNeighbourExpires();
 
 // Removes every entry of the record that is still as it was made; the
 // helper's last step when its parent has gone. Done, or the first failure.

@@ -34,6 +34,10 @@ enum class NetworkRight {
 // Windows, which has no such rights.
 void LowerNetworkRights();
 
+// Takes one network capability out of the calling thread's permitted and
+// effective sets for good (the helper, before it serves its role).
+void DropNetworkRight(NetworkRight right);
+
 // Makes one permitted network capability effective on the calling thread
 // for the lifetime of the object, around the one call that needs it. Where
 // the program does not hold it, nothing changes and the call is refused as

@@ -1,0 +1,71 @@
+#include "netd/sandbox.h"
+
+#include <seccomp.h>
+#include <sys/socket.h>
+
+#include "platform/privileges.h"
+
+namespace tessel::nethelper {
+
+namespace {
+
+// Every helper: its socket to the program (recvmsg, sendmsg, ppoll), the
+// memory the C++ library asks for, the capability calls around each step,
+// the clock of the checks' pacing and of the entries' lifetime, and its end.
+constexpr const char* kCommonCalls[] = {
+    "recvmsg",      "sendmsg",        "ppoll",           "poll",      "close", "brk",
+    "mmap",         "munmap",         "mremap",          "madvise",   "futex", "capget",
+    "capset",       "clock_gettime",  "clock_nanosleep", "nanosleep", "exit",  "exit_group",
+    "rt_sigreturn", "rt_sigprocmask", "restart_syscall",
+};
+// echo: one datagram or raw ICMP socket per check (its identifier is the pid).
+constexpr const char* kCheckCalls[] = {"socket", "setsockopt", "sendto", "recvfrom", "getpid"};
+// bind-server-port and the neighbour table over rtnetlink.
+constexpr const char* kTableCalls[] = {"socket", "setsockopt", "bind", "getsockname", "sendto", "time"};
+
+}  // namespace
+
+void KeepRoleRights(Role role)
+{
+    if (role == Role::Check) {
+        DropNetworkRight(NetworkRight::BindPort);
+        DropNetworkRight(NetworkRight::NeighbourTable);
+    } else {
+        DropNetworkRight(NetworkRight::RawSocket);
+    }
+}
+
+std::vector<std::string> AllowedSystemCalls(Role role)
+{
+    std::vector<std::string> calls(std::begin(kCommonCalls), std::end(kCommonCalls));
+    if (role == Role::Check)
+        calls.insert(calls.end(), std::begin(kCheckCalls), std::end(kCheckCalls));
+    else
+        calls.insert(calls.end(), std::begin(kTableCalls), std::end(kTableCalls));
+    return calls;
+}
+
+bool InstallSystemCallFilter(Role role)
+{
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
+    if (filter == nullptr) return false;
+    bool ok = true;
+    for (const std::string& name : AllowedSystemCalls(role)) {
+        const int call = seccomp_syscall_resolve_name(name.c_str());
+        if (call == __NR_SCMP_ERROR) continue;  // not a call of this architecture
+        if (name == "socket") {
+            // Sockets of the role's families only: IPv4 for the port and the
+            // checks, rtnetlink for the neighbour table.
+            ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, AF_INET)) == 0;
+            if (role == Role::Table)
+                ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, AF_NETLINK)) == 0;
+        } else {
+            ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+        }
+    }
+    ok = ok && seccomp_load(filter) == 0;
+    seccomp_release(filter);
+    return ok;
+}
+
+}  // namespace tessel::nethelper
