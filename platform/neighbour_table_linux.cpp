@@ -235,11 +235,13 @@ bool SameAddress(const in_addr& a, const in_addr& b)
 
 // The entry is still the one we wrote: nobody replaced it meanwhile. The
 // kernel keeps the originator's number when another program or an
-// administrator replaces the entry; ours are never permanent.
+// administrator replaces the entry; ours are never permanent. One that the
+// kernel found unanswered (FAILED) shows no hardware address and holds
+// nothing anyone relies on: still ours to remove.
 bool IsStillOurs(const FoundEntry* entry, const Hardware& hardware)
 {
     return entry != nullptr && entry->protocol == kNeighbourProtocol && (entry->state & NUD_PERMANENT) == 0 &&
-           entry->hardware == hardware;
+           (entry->hardware == hardware || (!entry->hardware && (entry->state & NUD_FAILED) != 0));
 }
 
 // The request itself, with cap_net_admin effective for it alone.
@@ -492,7 +494,7 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hard
     back.wanted = search.wanted;
     const int readError = FindEntries(socket, back);
     const FoundEntry* made = EntryOn(back, interfaceIndex);
-    if (readError != 0 || !IsStillOurs(made, hardware)) {
+    if (readError != 0 || made == nullptr || !IsStillOurs(made, hardware) || made->hardware != hardware) {
         if (made == nullptr || made->protocol == kNeighbourProtocol) {
             NeighbourRequest undo(RTM_DELNEIGH, NLM_F_ACK, interfaceIndex, &search.wanted);
             ChangeTable(socket, undo);

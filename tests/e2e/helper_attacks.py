@@ -112,7 +112,13 @@ class Member:
         return json.loads(line)
 
     def start(self, role):
-        return self(start=role)["pid"]
+        """The helper's pid, once it has given up its role's other rights and
+        installed its filter (the last step before it answers)."""
+        pid = self(start=role)["pid"]
+        deadline = time.monotonic() + 5
+        while status_field(pid, "Seccomp") != "2" and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return pid
 
     def ask(self, *texts, fds=0):
         return self(asks=list(texts), fds=fds)["replies"]
