@@ -100,12 +100,13 @@ int main(int argc, char** argv)
         const nh::Answer answer =
             server.Handle(received, std::string_view(buffer, static_cast<std::size_t>(received.size)));
         if (received.fd >= 0) ::close(received.fd);
-        const bool sent = nh::SendMessage(kParentSocket, nh::FormatReply(answer.reply), answer.fd);
-        if (answer.fd >= 0) ::close(answer.fd);
+        // The port is bound: its right goes before the program hears so.
         if (portRightHeld && server.PortHandedOver()) {
             DropNetworkRight(NetworkRight::BindPort);
             portRightHeld = false;
         }
+        const bool sent = nh::SendMessage(kParentSocket, nh::FormatReply(answer.reply), answer.fd);
+        if (answer.fd >= 0) ::close(answer.fd);
         if (!sent) break;
         server.RemoveExpired();
     }
