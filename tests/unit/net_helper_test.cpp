@@ -136,7 +136,7 @@ TEST(NetHelperSandbox, ACallOutsideTheListEndsTheProcess)
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         if (c.signal == 0)
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << std::hex << status;
         else
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
     }
