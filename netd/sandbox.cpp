@@ -78,9 +78,11 @@ bool InstallSystemCallFilter(Role role)
         if (name == "socket") {
             // Sockets of the role's families only: IPv4 for the port and the
             // checks, rtnetlink for the neighbour table.
-            ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, AF_INET)) == 0;
-            if (role == Role::Table)
-                ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, AF_NETLINK)) == 0;
+            for (const int family : {AF_INET, AF_NETLINK}) {
+                if (family == AF_NETLINK && role != Role::Table) continue;
+                const scmp_arg_cmp first{0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(family), 0};
+                ok = ok && seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, call, 1, &first) == 0;
+            }
         } else {
             ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
         }
