@@ -1,6 +1,6 @@
 // This computer's address-resolution (neighbour) table, changed over
 // rtnetlink by the network helper tessel-net (or by the program itself as
-// root: platform/privileged_steps.h), and every change tells whether it was
+// root: netd/privileged_steps.h), and every change tells whether it was
 // made. Only entries of its own are written: an entry that an administrator,
 // the kernel or another program put there is never replaced nor removed.
 #pragma once

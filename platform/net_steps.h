@@ -1,7 +1,7 @@
 // The three privileged network steps done in the calling process itself,
 // each with its capability effective around the one call that needs it.
 // The network helper (netd/) does them for the programs; the programs do
-// them here only where they may (platform/privileged_steps.h decides).
+// them here only where they may (netd/privileged_steps.h decides).
 // Linux only: Windows has no such rights and no helper.
 #pragma once
 
