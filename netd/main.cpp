@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "netd/protocol.h"
 #include "netd/sandbox.h"
 #include "netd/server.h"
+#include "platform/net_steps.h"
 #include "platform/privileges.h"
 
 namespace {
@@ -77,6 +79,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     nh::KeepRoleRights(*role);
+    if (*role == nh::Role::Table) here::KeepNeighbourSocket();
     sigset_t whileWaiting;
     CatchEndSignals(whileWaiting);
     if (!nh::InstallSystemCallFilter(*role)) {
@@ -91,6 +94,9 @@ int main(int argc, char** argv)
         timespec wait{due / 1000, (due % 1000) * 1000000L};
         pollfd ready{kParentSocket, POLLIN, 0};
         const int got = ::ppoll(&ready, 1, due < 0 ? nullptr : &wait, &whileWaiting);
+        // No wait at all (a limit on descriptors below one makes ppoll
+        // refuse): the helper cannot serve, so it ends, with its clean-up.
+        if (got < 0 && errno != EINTR) break;
         if (got <= 0) {
             server.RemoveExpired();
             continue;  // a timeout, or a signal (g_ending says which)

@@ -227,6 +227,21 @@ struct OwnEntry {
 std::mutex g_ownLock;
 std::vector<OwnEntry> g_own;
 void (*g_afterNeighbourRead)() = nullptr;
+// The helper's socket, opened at its start and kept: a limit on its
+// descriptors set later (its user may) cannot keep it from removing its
+// entries. Used under g_ownLock.
+std::unique_ptr<RouteSocket> g_kept;
+
+// `work` with the kept socket, or with one of its own. Called with
+// g_ownLock held.
+template <typename Work>
+NeighbourResult WithSocket(Work work)
+{
+    if (g_kept) return work(*g_kept);
+    RouteSocket socket;
+    if (socket.OpenError() != 0) return FromError(socket.OpenError());
+    return work(socket);
+}
 
 bool SameAddress(const in_addr& a, const in_addr& b)
 {
@@ -395,6 +410,8 @@ bool Expired(const OwnEntry& own, Clock::time_point now)
 }
 
 NeighbourResult RemoveExpiredLocked(Clock::time_point now);
+NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardware& hardware, const std::string& device,
+                          std::string* why);
 
 NeighbourResult Refuse(std::string reason, std::string* why)
 {
@@ -444,19 +461,24 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hard
 {
     EntrySearch search;
     if (::inet_pton(AF_INET, address.c_str(), &search.wanted) != 1) return NeighbourResult::Failed;
-    RouteSocket socket;
-    if (socket.OpenError() != 0) return FromError(socket.OpenError());
+    // The table is read and changed under the one lock, so that no other
+    // call of this process changes the entry or our record in between.
+    std::lock_guard lock(g_ownLock);
+    RemoveExpiredLocked(Clock::now());
+    return WithSocket([&](RouteSocket& socket) { return AddLocked(socket, search, hardware, device, why); });
+}
+
+namespace {
+
+NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardware& hardware, const std::string& device,
+                          std::string* why)
+{
     FactsSearch facts;
     facts.device = device;
     if (const int error = ReadFacts(socket, facts); error != 0) return FromError(error);
     if (std::string reason = NeighbourRefusal(facts.facts, ntohl(search.wanted.s_addr)); !reason.empty())
         return Refuse(std::move(reason), why);
     const int interfaceIndex = facts.interfaceIndex;
-
-    // The table is read and changed under the one lock, so that no other
-    // call of this process changes the entry or our record in between.
-    std::lock_guard lock(g_ownLock);
-    RemoveExpiredLocked(Clock::now());
     if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
     if (g_afterNeighbourRead != nullptr) g_afterNeighbourRead();
     const auto own = std::find_if(g_own.begin(), g_own.end(), [&](const OwnEntry& e) {
@@ -511,8 +533,6 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const Hardware& hard
     return NeighbourResult::Done;
 }
 
-namespace {
-
 // Removes the recorded entries that `chosen` selects, each only where it
 // is still as it was made. Called with g_ownLock held.
 template <typename Chosen>
@@ -557,9 +577,7 @@ NeighbourResult RemoveExpiredLocked(Clock::time_point now)
 {
     const auto expired = [now](const OwnEntry& e) { return Expired(e, now); };
     if (std::none_of(g_own.begin(), g_own.end(), expired)) return NeighbourResult::Done;
-    RouteSocket socket;
-    if (socket.OpenError() != 0) return FromError(socket.OpenError());
-    return RemoveRecorded(socket, expired);
+    return WithSocket([&](RouteSocket& socket) { return RemoveRecorded(socket, expired); });
 }
 
 }  // namespace
@@ -573,18 +591,21 @@ NeighbourResult RemoveOwnNeighbours(const std::string& address)
     const auto ours = [&](const OwnEntry& e) { return SameAddress(e.address, wanted); };
     // Nothing of ours for the address: nothing to ask the kernel.
     if (std::none_of(g_own.begin(), g_own.end(), ours)) return NeighbourResult::Done;
-    RouteSocket socket;
-    if (socket.OpenError() != 0) return FromError(socket.OpenError());
-    return RemoveRecorded(socket, ours);
+    return WithSocket([&](RouteSocket& socket) { return RemoveRecorded(socket, ours); });
 }
 
 NeighbourResult RemoveEveryOwnNeighbour()
 {
     std::lock_guard lock(g_ownLock);
     if (g_own.empty()) return NeighbourResult::Done;
-    RouteSocket socket;
-    if (socket.OpenError() != 0) return FromError(socket.OpenError());
-    return RemoveRecorded(socket, [](const OwnEntry&) { return true; });
+    return WithSocket([](RouteSocket& socket) { return RemoveRecorded(socket, [](const OwnEntry&) { return true; }); });
+}
+
+void KeepNeighbourSocket()
+{
+    std::lock_guard lock(g_ownLock);
+    auto socket = std::make_unique<RouteSocket>();
+    if (!g_kept && socket->OpenError() == 0) g_kept = std::move(socket);
 }
 
 void RemoveExpiredOwnNeighbours()

@@ -39,6 +39,11 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std
                                 const std::string& device, std::string* why = nullptr);
 NeighbourResult RemoveOwnNeighbours(const std::string& address);
 
+// Opens the rtnetlink socket of every later table change and keeps it (the
+// helper, at its start): a limit on descriptors set later cannot keep the
+// process from removing its entries.
+void KeepNeighbourSocket();
+
 // Removes the entries of the record older than kOwnNeighbourLifetimeMs.
 void RemoveExpiredOwnNeighbours();
 // Milliseconds until the oldest entry of the record expires; -1 for none.

@@ -9,8 +9,9 @@ program's namespace of a test bed:
 
 Each case is one way of misusing the helper: the loopback device's shared
 entry, a gateway's or the network's own addresses, entries without end or
-without number, signals, empty messages, descriptors sent along, checks at
-flood rate, and the rights and system calls each helper keeps.
+without number, signals, a limit on its descriptors, empty messages,
+descriptors sent along, checks at flood rate, and the rights and system
+calls each helper keeps.
 Exit status 0 passed, 1 failed, 77 skipped (no root, namespaces, setcap or
 setpriv).
 
@@ -22,6 +23,7 @@ import array
 import fcntl
 import json
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -81,6 +83,8 @@ def drive(helper):
             answer = {"replies": replies, "elapsed": time.monotonic() - started}
         elif "signal" in command:
             os.kill(process.pid, command["signal"])
+        elif "nofile" in command:
+            resource.prlimit(process.pid, resource.RLIMIT_NOFILE, (command["nofile"], command["nofile"]))
         elif "close" in command:
             sock.close()
         if "wait" in command:
@@ -89,6 +93,14 @@ def drive(helper):
             except subprocess.TimeoutExpired:
                 answer["status"] = None
         print(json.dumps(answer), flush=True)
+    # The test is over: a helper that did not end with its socket ends now.
+    if process is not None and process.poll() is None:
+        sock.close()
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 # --- the test's side ---------------------------------------------------------
@@ -225,6 +237,13 @@ def scenario_helper_attacks(bed, helper):
             check(status == 0, f"{signal_number.name}: exit {status}")
             check(not neighbours(prog, address), f"{signal_number.name}: left {neighbours(prog, address)!r}")
             member(close=True)
+        # Its user takes away its descriptors: it still removes its entry.
+        member.start("table")
+        check(member.ask(f"add-neighbour 10.77.0.63 eth0 {HARDWARE}") == ["ok"], "refused")
+        member(nofile=0)
+        status = member(close=True, wait=5)["status"]
+        check(status == 0 and not neighbours(prog, "10.77.0.63"),
+              f"with no descriptors left: exit {status}, left {neighbours(prog, '10.77.0.63')!r}")
 
     def messages(case_bed):
         _prog, member = network(case_bed)
