@@ -320,6 +320,8 @@ def scenario_unprivileged(bed, cli, peer, helper):
         check(refused[0] == EXIT_NOT_CHECKED and
               refused[1].startswith("10.77.0.60 was not checked: this program is not permitted")
               and refused[2] < 2, f"without cap_net_raw: {refused}")
+        # The advice of every command: never a capability for tessel-cli.
+        check(no_raw not in refused[1] and "network helper" in refused[1], f"the advice: {refused[1]}")
         check(ping_socket[0] == 0, f"ping sockets permitted to nobody, no cap_net_raw: {ping_socket}")
 
     def unchecked_refused(case_bed):
