@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/net_helper_channel.h"
+#include "netd/channel.h"
 
 namespace {
 
@@ -35,16 +35,15 @@ bool OneStart(const char* path, double& answered, double& ended)
     int error = 0;
     pid_t pid = -1;
     const auto start = Clock::now();
-    const int socket = nh::StartHelper(path, pid, error);
+    const int socket = nh::StartHelper(path, nh::Role::Table, pid, error);
     if (socket < 0) {
         std::fprintf(stderr, "bench_helper_start: %s: %s\n", path, std::strerror(error));
         return false;
     }
     // A request that changes nothing: no entry of its own to remove.
     char reply[256];
-    int fd = -1;
     const bool ok = nh::SendMessage(socket, "remove-neighbour 192.0.2.1") &&
-                    nh::ReceiveMessage(socket, reply, sizeof reply, fd) == 2 && std::memcmp(reply, "ok", 2) == 0;
+                    nh::ReceiveMessage(socket, reply, sizeof reply).size == 2 && std::memcmp(reply, "ok", 2) == 0;
     answered = Micros(Clock::now() - start);
     ::close(socket);
     ::waitpid(pid, nullptr, 0);

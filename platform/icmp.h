@@ -31,4 +31,16 @@ enum class IcmpAnswer : std::int32_t {
 // from that address.
 IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind kind = IcmpSocketKind::Automatic);
 
+// Held by each job for as long as it runs: where the checks go to check
+// helpers (an ordinary user on Linux), the program starts no more of them
+// than allowances are held (at least one), and a check beyond that waits
+// for a helper to be free. Nothing to do on Windows.
+class EchoHelperAllowance {
+public:
+    EchoHelperAllowance();
+    ~EchoHelperAllowance();
+    EchoHelperAllowance(const EchoHelperAllowance&) = delete;
+    EchoHelperAllowance& operator=(const EchoHelperAllowance&) = delete;
+};
+
 }  // namespace tessel

@@ -83,4 +83,7 @@ IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind)
     return first.Status == IP_SUCCESS && first.Address == target.s_addr ? IcmpAnswer::Answered : IcmpAnswer::NoAnswer;
 }
 
+EchoHelperAllowance::EchoHelperAllowance() = default;
+EchoHelperAllowance::~EchoHelperAllowance() = default;
+
 }  // namespace tessel

@@ -1,6 +1,6 @@
 // This computer's address-resolution (neighbour) table, changed over
 // rtnetlink by the network helper tessel-net (or by the program itself as
-// root: platform/privileged_steps.h), and every change tells whether it was
+// root: netd/privileged_steps.h), and every change tells whether it was
 // made. Only entries of its own are written: an entry that an administrator,
 // the kernel or another program put there is never replaced nor removed.
 #pragma once
@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessel {
 
@@ -16,10 +17,49 @@ enum class NeighbourResult {
     Kept,          // another's entry holds the address there: left as it is
     NotPermitted,  // the program lacks cap_net_admin (or root)
     Failed,        // no such interface, a bad address, the kernel refused
+    Refused,       // the rules below do not allow this entry (the reason says why)
 };
 
-// "arp -s": a permanent entry `address` -> `hardware` on the interface
-// `device` (its name). Made only where the table knows no hardware address
+// The number every entry of Tessel's carries as its originator
+// (NDA_PROTOCOL), so that `ip neigh show proto 116` lists them and
+// `ip neigh flush proto 116` removes them whatever became of the program.
+inline constexpr std::uint8_t kNeighbourProtocol = 116;
+// How long an entry of ours stays: the fallback's check takes about 15 s.
+// Older entries are removed by the helper (or, where the program makes
+// the step itself, at its next table change).
+inline constexpr int kOwnNeighbourLifetimeMs = 30000;
+// At most this many entries of ours at once, per helper (or program).
+inline constexpr std::size_t kMaxOwnNeighbours = 8;
+
+// What the rules of an entry look at, read from the kernel: the named
+// device, its own IPv4 networks, every address of this computer and every
+// gateway of every routing table. Addresses in host byte order.
+struct NeighbourFacts {
+    bool found = false;      // a device of that name exists
+    std::uint16_t type = 0;  // ARPHRD_*
+    unsigned flags = 0;      // IFF_*
+    struct Network {
+        std::uint32_t address = 0;
+        int prefix = 32;
+        std::uint32_t broadcast = 0;  // IFA_BROADCAST, 0 where none
+    };
+    std::vector<Network> networks;  // the device's own
+    std::vector<std::uint32_t> hostAddresses;
+    std::vector<std::uint32_t> gateways;
+};
+
+// Why an entry for `address` on the device of `facts` is refused; "" when
+// it is allowed: an Ethernet-type device that is up and does ARP (not
+// loopback, point-to-point or NOARP), an address inside one of its own
+// networks, neither an address of this computer, the network's own or
+// broadcast address, nor any route's gateway. Pure, for the tests.
+std::string NeighbourRefusal(const NeighbourFacts& facts, std::uint32_t address);
+
+// "arp -s": an entry `address` -> `hardware` on the interface `device`
+// (its name), under NeighbourRefusal's rules, in the state STALE so that
+// the kernel checks it again before it relies on it (the real owner's
+// answer corrects it), tagged kNeighbourProtocol, read back after the
+// change and undone unless it is exactly the one asked for. Made only where the table knows no hardware address
 // for `address` on that interface (no entry, or one still unresolved) or
 // where the entry there is one this program made; any other entry, static
 // or learned, is Kept. Done without a change when the entry there already
@@ -28,8 +68,8 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std
                                 const std::string& device);
 
 // "arp -d": removes the entries for `address` (dotted decimal) that this
-// program made and that are still as it made them (permanent, its hardware
-// address, its interface). Every other entry is left alone. Done as well
+// program made and that are still as it made them (our protocol, its
+// hardware address, its interface). Every other entry is left alone. Done as well
 // when there is none of ours.
 NeighbourResult RemoveOwnNeighbours(const std::string& address);
 

@@ -15,8 +15,11 @@ inline constexpr const char* kNeededCapabilities = "cap_net_bind_service,cap_net
 // `fallback` when the system does not tell.
 std::string RunningProgramPath(const std::string& fallback);
 
-// Lines (joined by "\n", no line feed at the end) that name each needed
-// capability with what it is for, and the setcap command for `program`.
+// Lines (joined by "\n", no line feed at the end) for a user who may not
+// make the network steps, the same from every command (`program` names the
+// command): on Linux how to join the group tessel, or that the helper is
+// missing, or the setcap command for the helper with each capability and
+// what it is for; never a capability for the program itself.
 std::string CapabilitiesAdvice(const std::string& program);
 
 // The three network rights, each needed by one kind of call.
@@ -33,6 +36,10 @@ enum class NetworkRight {
 // and every thread started afterwards takes the caller's sets. A no-op on
 // Windows, which has no such rights.
 void LowerNetworkRights();
+
+// Takes one network capability out of the calling thread's permitted and
+// effective sets for good (the helper, before it serves its role).
+void DropNetworkRight(NetworkRight right);
 
 // Makes one permitted network capability effective on the calling thread
 // for the lifetime of the object, around the one call that needs it. Where

@@ -76,6 +76,16 @@ void LowerNetworkRights()
     ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
 }
 
+void DropNetworkRight(NetworkRight right)
+{
+    const int capability = CapabilityOf(right);
+    ThreadSets sets;
+    if (!sets.Read()) return;
+    sets.SetEffective(capability, false);
+    sets.data[capability / 32].permitted &= ~ThreadSets::Bit(capability);
+    sets.Write();
+}
+
 RaisedRight::RaisedRight(NetworkRight right)
 {
     const int capability = CapabilityOf(right);

@@ -29,6 +29,9 @@ std::string CapabilitiesAdvice(const std::string& program)
 void LowerNetworkRights()
 {}
 
+void DropNetworkRight(NetworkRight)
+{}
+
 RaisedRight::RaisedRight(NetworkRight)
 {}
 

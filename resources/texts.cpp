@@ -165,6 +165,25 @@ constexpr std::array kTexts{
           "network, so no server can be reached at it.   \n"
           "\n"
           "Please enter another IP address and retry.   "},
+    Entry{IDS_ADVICE_NO_ACCESS,
+          "%1: you may not use Tessel on this computer yet.\n"
+          "Tessel gives print servers their addresses with network rights that only root and\n"
+          "the members of the group tessel have here.\n"},
+    Entry{IDS_ADVICE_LOG_IN_AGAIN,
+          "You are a member of the group tessel, but this session began before you were added:\n"
+          "log out and log in again."},
+    Entry{IDS_ADVICE_JOIN_GROUP,
+          "An administrator gives you access with\n"
+          "  sudo usermod -aG tessel %1\n"
+          "and you then log out and log in again."},
+    Entry{IDS_ADVICE_HELPER_MISSING, "The network helper %1 is missing: reinstall Tessel."},
+    Entry{IDS_ADVICE_HELPER_RIGHTS,
+          "Run it as root, or give its network helper three capabilities once (as root):\n"
+          "  setcap cap_net_bind_service,cap_net_raw,cap_net_admin+p %1\n"
+          "cap_net_bind_service: to listen on UDP port 67, where servers ask for an address;\n"
+          "cap_net_raw: to send the ICMP echo request that checks whether another device has an address;\n"
+          "cap_net_admin: to write a server's entry into this computer's ARP table.\n"
+          "The Debian package grants them to the members of the group tessel (dpkg-reconfigure tessel)."},
     Entry{IDS_IPADDR_INVALID,
           "Sorry, but %1 is an invalid IP address entry!   \n"
           "Please specify a value between 0 and 255 for this field.   "},

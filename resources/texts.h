@@ -61,6 +61,14 @@ enum TextId : int {
     // Our own box: the network address or the broadcast address of the
     // network where servers are heard; no server can have either.
     IDS_NETWORK_EDGE_ADDRESS = 146,
+    // Our own advice to a user who may not make the network steps, the
+    // same from every command. "%1": the command's name (150), the user's
+    // name (152), the helper's path (153, 154).
+    IDS_ADVICE_NO_ACCESS = 150,
+    IDS_ADVICE_LOG_IN_AGAIN = 151,
+    IDS_ADVICE_JOIN_GROUP = 152,
+    IDS_ADVICE_HELPER_MISSING = 153,
+    IDS_ADVICE_HELPER_RIGHTS = 154,
     IDS_IPADDR_INVALID = 32772,  // "%1" is the offending value
     IDS_IPADDR_MISSING = 32773,
     IDS_IPADDR_CAPTION = 32774,

@@ -123,6 +123,8 @@ bool CSetIpCommand::StartProbe(const std::shared_ptr<ProbeRequest>& request)
 
 SetIpOutcome CSetIpCommand::OnSetIpAddress()
 {
+    // One job: at most one more helper for its checks.
+    const EchoHelperAllowance checks;
     SharedState& shared = m_ctx.shared;
     SetIpOutcome outcome;
     m_lastBox = 0;
@@ -349,21 +351,24 @@ int CSetIpCommand::RunFallback(int stage)
     const std::string host = m_ctx.shared.hostAddress;
     SystemCommands& commands = m_ctx.commands;
 
+    const bool taught = stage != StageVerified && stage <= StageVerifying;
     if (stage == StageVerified) {
         commands.PingOnce(desired);
-    } else if (stage <= StageVerifying) {
+    } else if (taught) {
         // Not confirmed yet: teach this computer the server's hardware
         // address by hand and ping it at the new address.
         const std::string broadcast = DirectedBroadcast(host);
         if (!broadcast.empty()) commands.PingBroadcast(broadcast);
         if (!commands.SetStaticNeighbour(desired, serial, host)) LogNeighbourFailure(desired);
         commands.PingOnce(desired);
-        DeleteNeighbour(desired);
     }
     auto probe = std::make_shared<ProbeRequest>(desired);
     StartProbe(probe);
     RunRetryingProgress();
     const bool answered = probe->Abandon() != 0;
+    // The entry serves the ping and the final check alike: removed only
+    // once the check has its answer.
+    if (taught) DeleteNeighbour(desired);
     m_bFinalAnswered = answered;
     // Only the server's own word makes an address permanent. One that
     // answers without a confirmed store holds until the server restarts,

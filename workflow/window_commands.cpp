@@ -18,8 +18,8 @@ namespace {
 
 // The message of a port 67 that this program may not take: there is no
 // other program to close, the user must start this one differently. The
-// advice is the one tessel-cli gives: each capability, what it is for, and
-// the setcap command for this very program.
+// advice is the one every command gives: how to join the group tessel, or
+// the helper's path with each capability and what it is for.
 std::string PortNotPermittedText()
 {
     return "Network startup failed!   \n\n"

@@ -27,7 +27,10 @@ join it; in the group, `set` stores a peer's address with the ICMP check
 through the helper, while tessel-cli's permitted set is empty and the
 helper's capabilities are permitted but not effective; and when tessel-cli
 is killed with SIGKILL while the fallback's neighbour entry is in the table,
-the helper removes the entry and ends.
+the helper removes the entry and ends; with a real network stack as the
+server (dhclient takes the reply; no web server, no answer to ARP
+requests), the fallback reaches it through its self-healing entry, which
+goes only after the final check.
 Exit status 0 passed, 1 failed, 77 skipped (no root, namespaces, setcap or
 setpriv).
 """
@@ -40,13 +43,15 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import tessel_log  # noqa: E402
-from assign_scenarios import (BOX_STORED, EXIT_NOT_VERIFIED, EXIT_STORED, SELECTED,  # noqa: E402
-                              SetRun, assignment_events, run_cases)
+from assign_scenarios import (BOX_STORED, EXIT_NOT_VERIFIED, EXIT_STORED, EXIT_UNCONFIRMED,  # noqa: E402
+                              EXIT_UNTIL_RESTART, SELECTED, SET_LIMIT_SECONDS, SetRun, assignment_events,
+                              run_cases)
 from testbed import IP, PROGRAM_ADDRESS, SETPRIV, SYSCTL, Skip, as_user, check, main, run  # noqa: E402
 
 SETCAP = "/usr/sbin/setcap" if os.path.exists("/usr/sbin/setcap") else "/sbin/setcap"
 GETCAP = "/usr/sbin/getcap" if os.path.exists("/usr/sbin/getcap") else "/sbin/getcap"
 NOBODY = 65534
+DHCLIENT = "/usr/sbin/dhclient"
 ALL_CAPS = "cap_net_bind_service,cap_net_raw,cap_net_admin"
 EXIT_PORT_UNAVAILABLE, EXIT_NOT_CHECKED = 69, 77
 BOX_NOT_VERIFIED = ["Time out occurred, while trying to reach the server for verification.",
@@ -137,15 +142,25 @@ def start_peer(node, peer, serial, *args):
                       + list(args) + ["--server", serial], name="tessel-peer")
 
 
-def helper_of(process):
-    """The pid of the program's helper child, tessel-net; None if none."""
+def helper_of(process, role="table"):
+    """The pid of the program's helper child tessel-net of that role (table:
+    port and neighbour table; check: ICMP); None if none."""
     for task in os.listdir(f"/proc/{process.pid}/task"):
         with open(f"/proc/{process.pid}/task/{task}/children") as children:
             for pid in children.read().split():
-                with open(f"/proc/{pid}/comm") as comm:
-                    if comm.read().strip() == "tessel-net":
-                        return int(pid)
+                try:
+                    with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                        words = cmdline.read().split(b"\0")
+                except FileNotFoundError:
+                    continue
+                if os.path.basename(words[0]) == b"tessel-net" and role.encode() in words[1:]:
+                    return int(pid)
     return None
+
+
+# The table helper gives up cap_net_bind_service once it has handed the
+# port over: what it holds while the program listens.
+TABLE_HELPER_CAPS = "cap_net_admin"
 
 
 def ended(pid, timeout=5):
@@ -198,7 +213,7 @@ def scenario_unprivileged(bed, cli, peer, helper):
                             cwd=folder, name="tessel-cli")
         check(lister.wait_udp_bound(67), f"list did not bind port 67:\n{lister.describe()}")
         check_runs_as_nobody(lister, "")
-        check_runs_as_nobody(lister, ALL_CAPS, pid=helper_of(lister))
+        check_runs_as_nobody(lister, TABLE_HELPER_CAPS, pid=helper_of(lister))
         start_peer(srv, peer, serial)
         check(lister.wait(30) == 0, f"list: exit {lister.popen.returncode}")
         check(f"{serial} 0.0.0.0" in lister.stdout.text().splitlines(),
@@ -210,8 +225,9 @@ def scenario_unprivileged(bed, cli, peer, helper):
 
     def fallback(serial, address, capabilities, entry_written, admin_entry=None):
         """A peer that hears the reply but never restarts: the fallback's
-        ARP method writes a permanent entry with the serial (and removes it
-        right after), seen by `ip monitor neigh` in the program's namespace.
+        ARP method writes a self-healing entry with the serial (STALE,
+        proto 116) and removes it after the final check, seen by
+        `ip monitor neigh` in the program's namespace.
         With `admin_entry` (a hardware address) an administrator's static
         entry for the address is there first, and stays as it was. The
         fallback's pings are a stand-in that records its own capabilities."""
@@ -245,7 +261,7 @@ def scenario_unprivileged(bed, cli, peer, helper):
             time.sleep(0.5)
             events = [line.strip() for line in monitors[0].stdout.text().splitlines()]
             hardware = serial.lower().replace("-", ":")
-            entry = f"{address} dev eth0 lladdr {hardware} PERMANENT"
+            entry = f"{address} dev eth0 lladdr {hardware} STALE proto 116"
             failures = [line for line in setrun.log if line.startswith(ARP_FAILED)]
             records = [name for name in os.listdir(commands) if name.startswith("caps.")]
             check(len(records) >= 2, f"the fallback's pings did not run: {records}")
@@ -263,14 +279,15 @@ def scenario_unprivileged(bed, cli, peer, helper):
                 check(ARP_FAILED + address + "." in failures,
                       f"the entry left alone was not logged: {failures}")
             elif entry_written:
-                # The kernel marks an entry FAILED before it deletes it.
-                check(entry in events and f"Deleted {address} dev eth0 FAILED" in
-                      events[events.index(entry):], f"the permanent entry was not written and "
-                      f"removed: {events}")
+                # The peer never answers ARP at the address: the kernel
+                # finds the entry unanswered (FAILED) before it is removed.
+                check(entry in events and [line for line in events[events.index(entry):]
+                                           if line.startswith(f"Deleted {address} dev eth0 ")],
+                      f"the entry was not written and removed: {events}")
                 check(not failures, f"neighbour table failures logged: {failures}")
             else:
-                check(not [line for line in events if "PERMANENT" in line],
-                      f"a permanent entry appeared without cap_net_admin: {events}")
+                check(not [line for line in events if "proto 116" in line],
+                      f"an entry appeared without cap_net_admin: {events}")
                 check(ARP_FAILED + address + "." in failures,
                       f"the refused entry was not logged: {failures}")
         return body
@@ -301,6 +318,8 @@ def scenario_unprivileged(bed, cli, peer, helper):
         check(refused[0] == EXIT_NOT_CHECKED and
               refused[1].startswith("10.77.0.60 was not checked: this program is not permitted")
               and refused[2] < 2, f"without cap_net_raw: {refused}")
+        # The advice of every command: never a capability for tessel-cli.
+        check(no_raw not in refused[1] and "network helper" in refused[1], f"the advice: {refused[1]}")
         check(ping_socket[0] == 0, f"ping sockets permitted to nobody, no cap_net_raw: {ping_socket}")
 
     def unchecked_refused(case_bed):
@@ -376,12 +395,13 @@ def scenario_member(bed, cli, peer, helper, hold):
         copy = member_programs(case_bed, cli, helper, gid)
         setrun = SetRun(case_bed, copy, peer, serial, address, prepare=close_ping_sockets, user=NOBODY,
                         groups=(gid,))
-        # The program holds nothing; its helper holds the three, permitted
-        # only, and ran the ICMP check (no ping sockets here).
+        # The program holds nothing; its table helper holds cap_net_admin,
+        # permitted only, once the port is bound; a check helper made the
+        # ICMP check (no ping sockets here).
         check_runs_as_nobody(setrun.tessel, "")
         child = helper_of(setrun.tessel)
         check(child is not None, "no helper runs beside tessel-cli")
-        check_runs_as_nobody(setrun.tessel, ALL_CAPS, pid=child)
+        check_runs_as_nobody(setrun.tessel, TABLE_HELPER_CAPS, pid=child)
         setrun.finish()
         setrun.check_outcome(EXIT_STORED, BOX_STORED)
         setrun.check_one_reply()
@@ -403,26 +423,77 @@ def scenario_member(bed, cli, peer, helper, hold):
                         prepare=close_ping_sockets, user=NOBODY, groups=(gid,))
         child = helper_of(setrun.tessel)
         check(child is not None, "no helper runs beside tessel-cli")
-        deadline = time.monotonic() + 60
+        # The fallback asks for the removal once its final check has its
+        # answer, about 45 s after the start.
+        deadline = time.monotonic() + 90
         while not os.path.exists(mark) and time.monotonic() < deadline and setrun.tessel.running():
             time.sleep(0.2)
         check(os.path.exists(mark), f"the fallback never asked to remove its entry:\n"
               f"{setrun.tessel.describe()}")
-        hardware = serial.lower().replace("-", ":")
         table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
-        check(table == f"{address} dev eth0 lladdr {hardware} PERMANENT",
+        check(table.startswith(f"{address} dev eth0 ") and table.endswith(" proto 116"),
               f"the helper's entry is not in the table: {table!r}")
         setrun.tessel.signal(9)
         check(setrun.tessel.wait(5) is not None, "tessel-cli outlived SIGKILL")
         check(ended(child), "the helper outlived its parent")
         table = setrun.prog.run([IP, "neigh", "show", "to", address]).stdout.strip()
-        check(hardware not in table and "PERMANENT" not in table,
-              f"the helper left its entry behind: {table!r}")
+        check("proto 116" not in table, f"the helper left its entry behind: {table!r}")
+
+    def fallback_real_device(case_bed):
+        """A real network stack as the server: dhclient takes the BOOTP reply
+        and gives its interface the address, as a host route (/32) that
+        answers no ARP request of the program's network (arp_ignore 2), and
+        no web server: this computer never learns its hardware address, so
+        the first packet that reaches it is the fallback's ping through the
+        fallback's entry (STALE, proto 116). The final check is answered
+        through it, and the entry goes only after that."""
+        if not os.path.exists(DHCLIENT):
+            raise Skip(f"{DHCLIENT} is not installed")
+        serial, address = "0A-1B-2C-00-05-09", "10.77.0.59"
+        hardware = serial.lower().replace("-", ":")
+        prog = program_node(case_bed)
+        monitor = prog.start([IP, "monitor", "neigh"], name="ip-monitor")
+        device = case_bed.add_node("dev", [])
+        for step in (["down"], ["address", hardware], ["up"]):
+            device.run([IP, "link", "set", "eth0"] + step)
+        device.run([SYSCTL, "-q", "-w", "net.ipv4.conf.all.arp_ignore=2", "net.ipv4.conf.eth0.arp_ignore=2"])
+        folder = user_folder(case_bed)
+        copy = member_programs(case_bed, cli, helper, gid)
+        tessel = prog.start(as_user(NOBODY, (gid,)) + [copy, "set", serial, address, "--logfile",
+                                                         os.path.join(folder, "set.log")],
+                            cwd=folder, name="tessel-cli")
+        check(tessel.wait_udp_bound(67, timeout=10), f"set did not bind port 67:\n{tessel.describe()}")
+        files = case_bed.make_folder()
+        script, config = os.path.join(files, "bound"), os.path.join(files, "dhclient.conf")
+        with open(script, "w") as out:
+            out.write("#!/bin/sh\ncase \"$reason\" in BOUND|RENEW|REBIND|REBOOT)\n"
+                      f"  {IP} addr add \"$new_ip_address/32\" dev \"$interface\"\n"
+                      f"  {IP} route add 10.77.0.0/24 dev \"$interface\";;\n"
+                      "esac\n")
+        os.chmod(script, 0o755)
+        open(config, "w").close()
+        device.start([DHCLIENT, "-4", "-d", "-cf", config, "-sf", script, "-lf", os.path.join(files, "lease"),
+                      "-pf", os.path.join(files, "pid"), "eth0"], name="dhclient")
+        code = tessel.wait(SET_LIMIT_SECONDS)
+        check(address in device.run([IP, "-4", "addr", "show", "dev", "eth0"]).stdout,
+              f"dhclient did not take the address:\n{tessel.describe()}")
+        check(code in (EXIT_UNTIL_RESTART, EXIT_UNCONFIRMED),
+              f"set through the fallback: exit {code}:\n{tessel.describe()}")
+        time.sleep(0.5)
+        events = [line.strip() for line in monitor.stdout.text().splitlines()
+                  if line.startswith((address + " ", "Deleted " + address + " "))]
+        written = f"{address} dev eth0 lladdr {hardware} STALE proto 116"
+        check(written in events, f"the fallback's entry was not written: {events}")
+        check(not [line for line in events[:events.index(written)] if hardware in line],
+              f"the device's address was known before the fallback: {events}")
+        check([line for line in events[events.index(written):] if line.startswith(f"Deleted {address} ")],
+              f"the entry was not removed: {events}")
 
     run_cases(bed, [
         ("outside_the_group", outside),
         ("member_set_stored", member_set),
         ("helper_ends_with_killed_parent", killed_during_fallback),
+        ("fallback_real_device", fallback_real_device),
     ])
 
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/net_helper_protocol.h"
+#include "netd/protocol.h"
 #include "tests/fuzz/fuzz_require.h"
 
 namespace nh = tessel::nethelper;

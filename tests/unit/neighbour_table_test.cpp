@@ -20,7 +20,8 @@ using test::TestNamespace;
 
 constexpr std::array<std::uint8_t, 6> kServer{0x0A, 0x1B, 0x2C, 0x01, 0x02, 0xFE};
 constexpr std::array<std::uint8_t, 6> kOther{0x0A, 0x1B, 0x2C, 0x00, 0x00, 0x01};
-constexpr const char* kServerText = "lladdr 0a:1b:2c:01:02:fe PERMANENT";
+// Ours: for the kernel to check again, tagged with Tessel's number.
+constexpr const char* kServerText = "lladdr 0a:1b:2c:01:02:fe STALE proto 116";
 
 // Two links of the namespace's own, each with an address, so that one
 // address can have an entry on both.
@@ -109,7 +110,9 @@ TEST(NeighbourTable, EntriesOfOthersForTheSameAddressAreLeftAlone)
     EXPECT_EQ(afterFirst, "192.0.2.9 dev nb1 lladdr 0a:1b:2c:00:00:01 PERMANENT \n");
     EXPECT_EQ(secondAdded, NeighbourResult::Done);
     EXPECT_EQ(secondRemoved, NeighbourResult::Done);
-    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.10"), "192.0.2.10 dev nb0 lladdr 0a:1b:2c:00:00:01 PERMANENT \n");
+    // The kernel keeps the originator's number when another replaces the entry.
+    EXPECT_EQ(ns.Output("ip neigh show to 192.0.2.10"),
+              "192.0.2.10 dev nb0 lladdr 0a:1b:2c:00:00:01 PERMANENT proto 116 \n");
 }
 
 TEST(NeighbourTable, WithoutCapNetAdminNothingChangesAndTheCallSaysSo)
@@ -134,7 +137,7 @@ TEST(NeighbourTable, WithoutCapNetAdminNothingChangesAndTheCallSaysSo)
     // A refused removal is remembered: a later "arp -d" with the right works.
     ASSERT_TRUE(ns.RunInside([&] { later = RemoveOwnNeighbours("192.0.2.12"); }));
     ASSERT_TRUE(dropped);
-    EXPECT_EQ(unknownDevice, NeighbourResult::Failed);
+    EXPECT_EQ(unknownDevice, NeighbourResult::Refused);
     EXPECT_EQ(badAddress, NeighbourResult::Failed);
     EXPECT_EQ(ours, NeighbourResult::Done);
     EXPECT_EQ(add, NeighbourResult::NotPermitted);
@@ -200,6 +203,47 @@ TEST(NeighbourTable, CapNetAdminIsEffectiveOnlyDuringTheRequest)
     EXPECT_FALSE(Holds(raised, CAP_NET_RAW));
     EXPECT_EQ(added, NeighbourResult::Done);
     EXPECT_EQ(removed, NeighbourResult::Done);
+}
+
+TEST(NeighbourTable, OnlyAnotherHostOfTheInterfacesOwnNetworkGetsAnEntry)
+{
+    NeighbourFacts facts;
+    facts.found = true;
+    facts.type = 1;        // ARPHRD_ETHER
+    facts.flags = 0x1043;  // IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST
+    facts.networks = {{0xC0000201, 24, 0xC00002FF}, {0x0A000001, 30, 0}, {0x0B000001, 32, 0}};
+    facts.hostAddresses = {0xC0000201, 0x0A000001, 0x0B000001, 0xC6336401};
+    facts.gateways = {0xC00002FE, 0xC00002FD};
+    struct Case {
+        std::uint32_t address;
+        unsigned flags;
+        std::uint16_t type;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {0xC0000207, 0x1043, 1, ""},
+        {0x0A000002, 0x1043, 1, ""},
+        {0xC0000207, 0x1049, 1, "loopback interface"},  // IFF_LOOPBACK
+        {0xC0000207, 0x1053, 1, "point-to-point interface"},
+        {0xC0000207, 0x10C3, 1, "interface without ARP"},
+        {0xC0000207, 0x1043, 772, "not an Ethernet interface"},
+        {0xC0000207, 0x1042, 1, "interface down"},
+        {0xC0000200, 0x1043, 1, "the network's own address"},
+        {0xC00002FF, 0x1043, 1, "the network's broadcast address"},
+        {0x0A000003, 0x1043, 1, "the network's broadcast address"},
+        {0x0B000002, 0x1043, 1, "not in a network of the interface"},  // a /32 has no other host
+        {0xC6336402, 0x1043, 1, "not in a network of the interface"},
+        {0xC0000201, 0x1043, 1, "an address of this computer"},
+        {0xC00002FE, 0x1043, 1, "a gateway of a route"},
+        {0xC00002FD, 0x1043, 1, "a gateway of a route"},
+    };
+    for (const Case& c : cases) {
+        facts.flags = c.flags;
+        facts.type = c.type;
+        EXPECT_EQ(NeighbourRefusal(facts, c.address), c.refusal) << std::hex << c.address << " " << c.flags;
+    }
+    facts.found = false;
+    EXPECT_EQ(NeighbourRefusal(facts, 0xC0000207), "no such interface");
 }
 
 TEST(NeighbourTable, SerialNumbersAsHardwareAddresses)

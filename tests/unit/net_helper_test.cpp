@@ -3,18 +3,22 @@
 // the helper, and the built tessel-net itself in a network namespace of
 // the test's own: refusals leave it running, the port comes back bound,
 // and the end of its socket removes exactly the entries it still owns.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 
-#include "platform/net_helper_channel.h"
-#include "platform/net_helper_protocol.h"
-#include "platform/privileged_steps.h"
+#include "netd/channel.h"
+#include "netd/protocol.h"
+#include "netd/sandbox.h"
+#include "netd/privileged_steps.h"
 #include "test_namespace.h"
 
 namespace tessel {
@@ -27,7 +31,7 @@ TEST(NetHelperRequests, WellFormedRequestsComeBackAsWritten)
     const char* texts[] = {
         "bind-server-port",
         "echo 192.0.2.7 4000",
-        "echo 223.255.255.254 1",
+        "echo 223.255.255.254 1000",
         "echo 1.0.0.1 10000",
         "add-neighbour 192.0.2.7 eth0 0a:1b:2c:01:02:fe",
         "add-neighbour 10.1.2.3 enp0s31f6.100 02:00:00:00:00:01",
@@ -52,7 +56,8 @@ TEST(NetHelperRequests, RefusedAndMalformedRequestsAreNoRequest)
         "echo 192.0.2 100", "echo 192.0.2.256 100", "echo 192.0.02.7 100", "echo 192.0.2.7. 100", "echo 192.0.2.-7 100",
         "echo 3221225991 100", "echo 192.0.2.7x 100",
         // timeouts
-        "echo 192.0.2.7 0", "echo 192.0.2.7 10001", "echo 192.0.2.7 0100", "echo 192.0.2.7", "echo 192.0.2.7 1 2",
+        "echo 192.0.2.7 0", "echo 192.0.2.7 999", "echo 192.0.2.7 10001", "echo 192.0.2.7 0100", "echo 192.0.2.7",
+        "echo 192.0.2.7 1 2",
         // interface names and hardware addresses
         "add-neighbour 192.0.2.7 ../x 0a:1b:2c:01:02:fe", "add-neighbour 192.0.2.7 eth0:1 0a:1b:2c:01:02:fe",
         "add-neighbour 192.0.2.7 abcdefghijklmnop 0a:1b:2c:01:02:fe", "add-neighbour 192.0.2.7 eth0 0a:1b:2c:01:02",
@@ -82,6 +87,59 @@ TEST(NetHelperRequests, RepliesComeBackAsWritten)
     }
     EXPECT_FALSE(nh::ParseReply("okay"));
     EXPECT_FALSE(nh::ParseReply(""));
+}
+
+TEST(NetHelperRequests, EachOutcomeComesBackFromItsReply)
+{
+    for (const NeighbourResult result : {NeighbourResult::Done, NeighbourResult::Kept, NeighbourResult::NotPermitted,
+                                         NeighbourResult::Failed, NeighbourResult::Refused})
+        EXPECT_EQ(nh::NeighbourResultOf(nh::ParseReply(nh::FormatReply(nh::ReplyOf(result, "why")))), result);
+    for (const IcmpAnswer answer :
+         {IcmpAnswer::Answered, IcmpAnswer::NoAnswer, IcmpAnswer::NotPermitted, IcmpAnswer::NotSent})
+        EXPECT_EQ(nh::IcmpAnswerOf(nh::ParseReply(nh::FormatReply(nh::ReplyOf(answer)))), answer);
+    for (const int error : {0, EADDRINUSE, EACCES, EIO})
+        EXPECT_EQ(nh::BindErrorOf(nh::ParseReply(nh::FormatReply(nh::BindReplyOf(error)))), error);
+    EXPECT_EQ(nh::BindErrorOf(nh::BindReplyOf(EPERM)), EACCES);
+    EXPECT_EQ(nh::BindErrorOf(nh::BindReplyOf(ENOBUFS)), EIO);
+    // No helper, no step: not permitted, never "no answer" or "in use".
+    EXPECT_EQ(nh::NeighbourResultOf(std::nullopt), NeighbourResult::NotPermitted);
+    EXPECT_EQ(nh::IcmpAnswerOf(std::nullopt), IcmpAnswer::NotPermitted);
+    EXPECT_EQ(nh::BindErrorOf(std::nullopt), EACCES);
+}
+
+// The helper's own filter, installed in a child of the test: the calls of
+// its role pass, any other ends the process with SIGSYS.
+TEST(NetHelperSandbox, ACallOutsideTheListEndsTheProcess)
+{
+    struct Case {
+        nh::Role role;
+        int (*call)();
+        int signal;  // 0: the child ends with status 7
+    };
+    const Case cases[] = {
+        {nh::Role::Check, [] { return static_cast<int>(::getpid()); }, 0},
+        {nh::Role::Check, [] { return ::open("/etc/passwd", O_RDONLY); }, SIGSYS},
+        {nh::Role::Check, [] { return ::socket(AF_NETLINK, SOCK_RAW, 0); }, SIGSYS},
+        {nh::Role::Table, [] { return ::socket(AF_NETLINK, SOCK_RAW, 0); }, 0},
+        {nh::Role::Table, [] { return ::socket(AF_UNIX, SOCK_STREAM, 0); }, SIGSYS},
+        {nh::Role::Table, [] { return static_cast<int>(::fork()); }, SIGSYS},
+        {nh::Role::Table, [] { return static_cast<int>(::getuid()); }, SIGSYS},
+    };
+    for (const Case& c : cases) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (!nh::InstallSystemCallFilter(c.role)) ::_exit(1);
+            c.call();
+            ::_exit(7);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (c.signal == 0)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << std::hex << status;
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+    }
 }
 
 TEST(PrivilegedSteps, TheProgramAsksTheHelperOnlyWhereItMayNotMakeTheStepItself)
@@ -120,7 +178,7 @@ public:
     Helper()
     {
         int error = 0;
-        m_socket = nh::StartHelper(TESSEL_NET_HELPER_BUILT, m_pid, error);
+        m_socket = nh::StartHelper(TESSEL_NET_HELPER_BUILT, nh::Role::Table, m_pid, error);
     }
     ~Helper() { Close(); }
 
@@ -130,13 +188,12 @@ public:
     {
         if (!nh::SendMessage(m_socket, text)) return "(not sent)";
         char buffer[256];
-        int received = -1;
-        const ssize_t got = nh::ReceiveMessage(m_socket, buffer, sizeof buffer, received);
+        const nh::Received got = nh::ReceiveMessage(m_socket, buffer, sizeof buffer);
         if (fd != nullptr)
-            *fd = received;
-        else if (received >= 0)
-            ::close(received);
-        return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "(no reply)";
+            *fd = got.fd;
+        else if (got.fd >= 0)
+            ::close(got.fd);
+        return got.size > 0 ? std::string(buffer, static_cast<std::size_t>(got.size)) : "(no reply)";
     }
 
     // Closes our end, as a parent that ends does; the helper's exit status.

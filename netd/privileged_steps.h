@@ -2,9 +2,10 @@
 // UDP port 67, an ICMP echo check, a change of the neighbour table): the
 // program itself where it may (as root, with the capability, or where the
 // system asks for none), otherwise the network helper tessel-net, started
-// as a child over a socket pair (docs/privileges.md). udp::Bind, IcmpEcho,
-// AddOwnNeighbour and RemoveOwnNeighbours go through it, so that nobody
-// above the platform layer knows which. Linux only: Windows has no helper.
+// as a child over a socket pair (docs/privileges.md). The platform's
+// udp::Bind, IcmpEcho, AddOwnNeighbour and RemoveOwnNeighbours are defined
+// here on Linux, so that nobody above the platform layer knows which.
+// Linux only: Windows has no helper.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
-#include "platform/net_helper_channel.h"
+#include "netd/channel.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -11,7 +12,7 @@
 
 namespace tessel::nethelper {
 
-int StartHelper(const std::string& path, pid_t& pid, int& error)
+int StartHelper(const std::string& path, Role role, pid_t& pid, int& error)
 {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
@@ -39,7 +40,8 @@ int StartHelper(const std::string& path, pid_t& pid, int& error)
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     char name[] = "tessel-net";
-    char* argv[] = {name, nullptr};
+    std::string roleName(RoleName(role));
+    char* argv[] = {name, roleName.data(), nullptr};
     char* environment[] = {nullptr};  // it reads none
     error = pair[1] < 0 ? EMFILE : ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environment);
     posix_spawn_file_actions_destroy(&actions);
@@ -73,24 +75,50 @@ bool SendMessage(int socket, std::string_view text, int fd)
     return sent == static_cast<ssize_t>(text.size());
 }
 
-ssize_t ReceiveMessage(int socket, char* buffer, std::size_t size, int& fd)
+Received ReceiveMessage(int socket, char* buffer, std::size_t size)
 {
-    fd = -1;
+    Received received;
     iovec io{buffer, size};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    // Room for the most descriptors one block can carry (the kernel's
+    // SCM_MAX_FD): whatever comes is taken in and closed, never left open.
+    constexpr std::size_t kMostDescriptors = 253;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMostDescriptors)];
     msghdr message{};
     message.msg_iov = &io;
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    ssize_t got;
     do {
-        got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
-    } while (got < 0 && errno == EINTR);
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && c->cmsg_len >= CMSG_LEN(sizeof(int)))
-            std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-    return got;
+        received.size = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    } while (received.size < 0 && errno == EINTR);
+    if (received.size < 0) return received;
+    int count = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) {
+            received.otherControl = true;
+            continue;
+        }
+        const std::size_t fds = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < fds; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+            if (++count == 1)
+                received.fd = fd;
+            else
+                ::close(fd);
+        }
+    }
+    if (count > 1 || (message.msg_flags & MSG_CTRUNC) != 0) received.otherControl = true;
+    if (received.otherControl && received.fd >= 0) {
+        ::close(received.fd);
+        received.fd = -1;
+    }
+    if (received.size == 0 && count == 0) {
+        // Nothing read: the end of the socket, or a message of no bytes.
+        pollfd hangup{socket, 0, 0};
+        received.ended = ::poll(&hangup, 1, 0) > 0 && (hangup.revents & POLLHUP) != 0;
+    }
+    return received;
 }
 
 }  // namespace tessel::nethelper

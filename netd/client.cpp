@@ -1,9 +1,7 @@
 // The seam of privileged_steps.h and the client side of the network helper.
-#include "platform/privileged_steps.h"
+#include "netd/privileged_steps.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -11,14 +9,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <fstream>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
-#include "platform/net_helper_channel.h"
-#include "platform/net_helper_protocol.h"
+#include "netd/channel.h"
+#include "netd/protocol.h"
+#include "platform/icmp.h"
 #include "platform/net_steps.h"
 #include "platform/privileges.h"
 #include "platform/udp_socket.h"
@@ -34,11 +34,6 @@ namespace nh = nethelper;
 // end of its socket, removes its entries and ends).
 constexpr time_t kAnswerLimitSeconds = 15;
 
-std::string Basename(const std::string& path)
-{
-    return path.substr(path.rfind('/') + 1);
-}
-
 bool Exists(const std::string& path)
 {
     return !path.empty() && ::access(path.c_str(), F_OK) == 0;
@@ -47,6 +42,7 @@ bool Exists(const std::string& path)
 // One started helper and its socket; one request at a time.
 class Channel {
 public:
+    explicit Channel(nh::Role role) : m_role(role) {}
     ~Channel() { Forget(); }
 
     bool Running() const { return m_socket >= 0; }
@@ -63,10 +59,11 @@ public:
             return std::nullopt;
         }
         char buffer[nh::kMaxMessage + 1];
-        int fd = -1;
-        const ssize_t got = nh::ReceiveMessage(m_socket, buffer, sizeof buffer, fd);
-        const auto reply =
-            got > 0 ? nh::ParseReply(std::string_view(buffer, static_cast<std::size_t>(got))) : std::nullopt;
+        const nh::Received got = nh::ReceiveMessage(m_socket, buffer, sizeof buffer);
+        const int fd = got.fd;
+        const auto reply = got.size > 0 && !got.otherControl
+                               ? nh::ParseReply(std::string_view(buffer, static_cast<std::size_t>(got.size)))
+                               : std::nullopt;
         if (!reply) {
             if (fd >= 0) ::close(fd);
             Forget();
@@ -86,7 +83,7 @@ private:
     {
         int error = 0;
         pid_t pid = -1;
-        const int socket = nh::StartHelper(NetHelperPath(), pid, error);
+        const int socket = nh::StartHelper(NetHelperPath(), m_role, pid, error);
         if (socket < 0) {
             state = error == EACCES || error == EPERM ? HelperStart::NoAccess
                     : error == ENOENT                 ? HelperStart::Missing
@@ -111,15 +108,17 @@ private:
         m_pid = -1;
     }
 
+    nh::Role m_role;
     int m_socket = -1;
     pid_t m_pid = -1;
 };
 
 // The helpers of this process. The port and the neighbour table go to one
 // helper, which keeps the record of its entries; echo checks, which wait
-// up to seconds for an answer, go to helpers of their own, one per check
-// running at the same time, so that they never hold up the network thread's
-// table changes nor each other.
+// up to seconds for an answer, go to helpers of their own, so that they
+// never hold up the network thread's table changes nor each other: one per
+// check running at the same time, and never more than the jobs running
+// (EchoHelperAllowance); a check beyond that waits for one to be free.
 class HelperClient {
 public:
     static HelperClient& Instance()
@@ -148,33 +147,69 @@ public:
         std::unique_lock lock = echo ? std::unique_lock(channel.lock, std::adopt_lock) : std::unique_lock(channel.lock);
         HelperStart state = HelperStart::Running;
         auto reply = channel.Ask(request, received, state);
-        if (!reply) {
+        {
             std::lock_guard stateLock(m_stateLock);
-            m_state = state == HelperStart::Running ? HelperStart::Failed : state;
-        } else {
-            std::lock_guard stateLock(m_stateLock);
-            m_state = HelperStart::Running;
+            m_state = reply ? HelperStart::Running : state == HelperStart::Running ? HelperStart::Failed : state;
+        }
+        if (echo) {
+            lock.unlock();
+            ReleaseEchoChannel();
         }
         return reply;
+    }
+
+    void Allow(int change)
+    {
+        {
+            std::lock_guard lock(m_poolLock);
+            m_allowed += change;
+            // Helpers beyond what the jobs still running may use end now.
+            for (auto it = m_echo.begin(); it != m_echo.end() && m_echo.size() > Allowed();) {
+                if ((*it)->lock.try_lock()) {
+                    (*it)->lock.unlock();
+                    it = m_echo.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        m_freed.notify_all();
     }
 
 private:
     HelperClient() = default;
 
-    // An echo channel that no check uses, locked; a new one where all are busy.
+    std::size_t Allowed() const { return static_cast<std::size_t>(std::max(1, m_allowed)); }
+
+    // An echo channel that no check uses, locked: an idle one, a new one
+    // while fewer than allowed run, else the first to be free.
     Channel& IdleEchoChannel()
     {
-        std::lock_guard lock(m_poolLock);
-        for (const auto& channel : m_echo)
-            if (channel->lock.try_lock()) return *channel;
-        m_echo.push_back(std::make_unique<Channel>());
+        std::unique_lock lock(m_poolLock);
+        for (;;) {
+            for (const auto& channel : m_echo)
+                if (channel->lock.try_lock()) return *channel;
+            if (m_echo.size() < Allowed()) break;
+            m_freed.wait(lock);
+        }
+        m_echo.push_back(std::make_unique<Channel>(nh::Role::Check));
         m_echo.back()->lock.lock();
         return *m_echo.back();
     }
 
-    Channel m_table;
+    void ReleaseEchoChannel()
+    {
+        {
+            std::lock_guard lock(m_poolLock);
+        }
+        m_freed.notify_one();
+    }
+
+    Channel m_table{nh::Role::Table};
     std::mutex m_poolLock;
+    std::condition_variable m_freed;
     std::vector<std::unique_ptr<Channel>> m_echo;
+    int m_allowed = 0;
     std::mutex m_stateLock;
     HelperStart m_state = HelperStart::NotTried;
 };
@@ -227,46 +262,14 @@ std::string NetHelperPath()
     return TESSEL_NET_HELPER_INSTALLED;
 }
 
-std::string GroupAccessAdvice(const std::string& program)
+EchoHelperAllowance::EchoHelperAllowance()
 {
-    const passwd* account = ::getpwuid(::getuid());
-    const std::string user = account != nullptr ? account->pw_name : "USER";
-    bool listed = false;
-    if (const group* entry = ::getgrnam("tessel"); entry != nullptr)
-        for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member)
-            listed = listed || user == *member;
-    std::string text = Basename(program) + ": you may not use Tessel on this computer yet.\n";
-    text +=
-        "Tessel gives print servers their addresses with network rights that only root and\n"
-        "the members of the group tessel have here.\n";
-    if (listed)
-        return text +
-               "You are a member of the group tessel, but this session began before you were added:\n"
-               "log out and log in again.";
-    return text + "An administrator gives you access with\n  sudo usermod -aG tessel " + user +
-           "\nand you then log out and log in again.";
+    HelperClient::Instance().Allow(1);
 }
 
-std::string CapabilitiesAdvice(const std::string& program)
+EchoHelperAllowance::~EchoHelperAllowance()
 {
-    switch (NetHelperState()) {
-    case HelperStart::NoAccess:
-        return GroupAccessAdvice(program);
-    case HelperStart::Missing:
-        return "The network helper " + NetHelperPath() + " is missing: reinstall Tessel.";
-    default:
-        break;
-    }
-    const std::string helper = NetHelperPath();
-    return std::string(
-               "Run it as root, or give its network helper three capabilities once (as root):\n"
-               "  setcap ") +
-           kNeededCapabilities + "+p " + helper +
-           "\n"
-           "cap_net_bind_service: to listen on UDP port 67, where servers ask for an address;\n"
-           "cap_net_raw: to send the ICMP echo request that checks whether another device has an address;\n"
-           "cap_net_admin: to write a server's entry into this computer's ARP table.\n"
-           "The Debian package grants them to the members of the group tessel (dpkg-reconfigure tessel).";
+    HelperClient::Instance().Allow(-1);
 }
 
 namespace udp {
@@ -283,18 +286,12 @@ BindResult Bind(Handle socket, std::uint16_t port)
     } else {
         int bound = -1;
         const auto reply = HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::BindServerPort), &bound);
-        if (reply && reply->code == nh::ReplyCode::Ok && bound >= 0) {
-            // The helper's socket takes the place of the caller's, which
-            // keeps its number: broadcast and arrival interface are on.
-            error = ::dup3(bound, fd, O_CLOEXEC) < 0 ? errno : 0;
-            ::close(bound);
-        } else {
-            if (bound >= 0) ::close(bound);
-            error = !reply                                       ? EACCES
-                    : reply->code == nh::ReplyCode::InUse        ? EADDRINUSE
-                    : reply->code == nh::ReplyCode::NotPermitted ? EACCES
-                                                                 : EIO;
-        }
+        error = nh::BindErrorOf(reply);
+        if (error == 0 && bound < 0) error = EIO;
+        // The helper's socket takes the place of the caller's, which keeps
+        // its number: broadcast and arrival interface are on.
+        if (error == 0) error = ::dup3(bound, fd, O_CLOEXEC) < 0 ? errno : 0;
+        if (bound >= 0) ::close(bound);
     }
     switch (error) {
     case 0:
@@ -323,37 +320,11 @@ IcmpAnswer IcmpEcho(const std::string& address, int timeoutMs, IcmpSocketKind ki
     const auto target = nh::ParseAddress(address);
     if (!target || !nh::RefusedAddress(*target).empty()) return IcmpAnswer::NotSent;
     nh::Request request = nh::MakeRequest(nh::RequestKind::Echo, *target);
-    request.timeoutMs = std::clamp(timeoutMs, 1, nh::kMaxEchoTimeoutMs);
-    const auto reply = HelperClient::Instance().Ask(request);
-    if (!reply) return IcmpAnswer::NotPermitted;
-    switch (reply->code) {
-    case nh::ReplyCode::Answered:
-        return IcmpAnswer::Answered;
-    case nh::ReplyCode::NoAnswer:
-        return IcmpAnswer::NoAnswer;
-    case nh::ReplyCode::NotPermitted:
-        return IcmpAnswer::NotPermitted;
-    default:
-        return IcmpAnswer::NotSent;
-    }
+    request.timeoutMs = std::clamp(timeoutMs, nh::kMinEchoTimeoutMs, nh::kMaxEchoTimeoutMs);
+    return nh::IcmpAnswerOf(HelperClient::Instance().Ask(request));
 }
 
 namespace {
-
-NeighbourResult FromReply(const std::optional<nh::Reply>& reply)
-{
-    if (!reply) return NeighbourResult::NotPermitted;
-    switch (reply->code) {
-    case nh::ReplyCode::Ok:
-        return NeighbourResult::Done;
-    case nh::ReplyCode::Kept:
-        return NeighbourResult::Kept;
-    case nh::ReplyCode::NotPermitted:
-        return NeighbourResult::NotPermitted;
-    default:
-        return NeighbourResult::Failed;
-    }
-}
 
 bool NeighbourHere()
 {
@@ -371,7 +342,7 @@ NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std
     nh::Request request = nh::MakeRequest(nh::RequestKind::AddNeighbour, *target);
     request.device = device;
     request.hardware = hardware;
-    return FromReply(HelperClient::Instance().Ask(request));
+    return nh::NeighbourResultOf(HelperClient::Instance().Ask(request));
 }
 
 NeighbourResult RemoveOwnNeighbours(const std::string& address)
@@ -382,7 +353,8 @@ NeighbourResult RemoveOwnNeighbours(const std::string& address)
     if (!nh::RefusedAddress(*target).empty()) return NeighbourResult::Done;  // never one of the helper's
     // Every entry of ours is the helper's; with no helper there is none.
     if (!HelperClient::Instance().TableHelperRunning()) return NeighbourResult::Done;
-    return FromReply(HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::RemoveNeighbour, *target)));
+    return nh::NeighbourResultOf(
+        HelperClient::Instance().Ask(nh::MakeRequest(nh::RequestKind::RemoveNeighbour, *target)));
 }
 
 }  // namespace tessel

@@ -1,5 +1,7 @@
-#include "platform/net_helper_protocol.h"
+#include "netd/protocol.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace tessel::nethelper {
@@ -142,6 +144,7 @@ std::string RefusedAddress(const Address& address)
 Parsed ParseRequest(std::string_view bytes)
 {
     if (bytes.size() > kMaxMessage) return Error("request too long");
+    if (bytes.empty()) return Error("empty request");
     const auto words = Words(bytes);
     if (!words) return Error("malformed request");
     const std::string_view verb = (*words)[0];
@@ -157,7 +160,8 @@ Parsed ParseRequest(std::string_view bytes)
         const auto address = RequestAddress((*words)[1], error);
         if (!address) return Error(error);
         const auto timeout = ParseNumber((*words)[2], kMaxEchoTimeoutMs);
-        if (!timeout || *timeout == 0) return Error("malformed timeout");
+        if (!timeout) return Error("malformed timeout");
+        if (*timeout < kMinEchoTimeoutMs) return Error("timeout below " + std::to_string(kMinEchoTimeoutMs) + " ms");
         request.address = *address;
         request.timeoutMs = *timeout;
         return Parsed{request, ""};
@@ -230,6 +234,107 @@ std::optional<Reply> ParseReply(std::string_view bytes)
         if (word == name)
             return Reply{code, space == std::string_view::npos ? std::string() : std::string(bytes.substr(space + 1))};
     return std::nullopt;
+}
+
+std::string_view RoleName(Role role)
+{
+    return role == Role::Table ? "table" : "check";
+}
+
+std::optional<Role> ParseRole(std::string_view name)
+{
+    for (const Role role : {Role::Table, Role::Check})
+        if (name == RoleName(role)) return role;
+    return std::nullopt;
+}
+
+bool RoleServes(Role role, RequestKind kind)
+{
+    return (kind == RequestKind::Echo) == (role == Role::Check);
+}
+
+namespace {
+
+template <typename Outcome, std::size_t N>
+ReplyCode CodeOf(const std::pair<Outcome, ReplyCode> (&table)[N], Outcome outcome)
+{
+    for (const auto& [known, code] : table)
+        if (known == outcome) return code;
+    return ReplyCode::Failed;
+}
+
+template <typename Outcome, std::size_t N>
+Outcome OutcomeOf(const std::pair<Outcome, ReplyCode> (&table)[N], const std::optional<Reply>& reply, Outcome none,
+                  Outcome otherwise)
+{
+    if (!reply) return none;
+    for (const auto& [outcome, code] : table)
+        if (code == reply->code) return outcome;
+    return otherwise;
+}
+
+constexpr std::pair<NeighbourResult, ReplyCode> kNeighbourReplies[] = {
+    {NeighbourResult::Done, ReplyCode::Ok},
+    {NeighbourResult::Kept, ReplyCode::Kept},
+    {NeighbourResult::NotPermitted, ReplyCode::NotPermitted},
+    {NeighbourResult::Refused, ReplyCode::Refused},
+    {NeighbourResult::Failed, ReplyCode::Failed},
+};
+
+constexpr std::pair<IcmpAnswer, ReplyCode> kEchoReplies[] = {
+    {IcmpAnswer::Answered, ReplyCode::Answered},
+    {IcmpAnswer::NoAnswer, ReplyCode::NoAnswer},
+    {IcmpAnswer::NotPermitted, ReplyCode::NotPermitted},
+    {IcmpAnswer::NotSent, ReplyCode::Failed},
+};
+
+constexpr std::pair<int, ReplyCode> kBindReplies[] = {
+    {0, ReplyCode::Ok},
+    {EADDRINUSE, ReplyCode::InUse},
+    {EACCES, ReplyCode::NotPermitted},
+    {EIO, ReplyCode::Failed},
+};
+
+}  // namespace
+
+Reply ReplyOf(NeighbourResult result, const std::string& detail)
+{
+    const ReplyCode code = CodeOf(kNeighbourReplies, result);
+    return Reply{code, !detail.empty()                   ? detail
+                       : code == ReplyCode::NotPermitted ? "cap_net_admin"
+                       : code == ReplyCode::Failed       ? "neighbour table not changed"
+                                                         : ""};
+}
+
+NeighbourResult NeighbourResultOf(const std::optional<Reply>& reply)
+{
+    return OutcomeOf(kNeighbourReplies, reply, NeighbourResult::NotPermitted, NeighbourResult::Failed);
+}
+
+Reply ReplyOf(IcmpAnswer answer)
+{
+    const ReplyCode code = CodeOf(kEchoReplies, answer);
+    return Reply{code, code == ReplyCode::NotPermitted ? "cap_net_raw"
+                       : code == ReplyCode::Failed     ? "echo request not sent"
+                                                       : ""};
+}
+
+IcmpAnswer IcmpAnswerOf(const std::optional<Reply>& reply)
+{
+    return OutcomeOf(kEchoReplies, reply, IcmpAnswer::NotPermitted, IcmpAnswer::NotSent);
+}
+
+Reply BindReplyOf(int error)
+{
+    const ReplyCode code = CodeOf(kBindReplies, error == EPERM ? EACCES : error);
+    return Reply{code, code == ReplyCode::NotPermitted ? "cap_net_bind_service"
+                       : code == ReplyCode::Failed     ? std::strerror(error)
+                                                       : ""};
+}
+
+int BindErrorOf(const std::optional<Reply>& reply)
+{
+    return OutcomeOf(kBindReplies, reply, EACCES, EIO);
 }
 
 }  // namespace tessel::nethelper

@@ -1,13 +1,14 @@
-// The requests the network helper (netd/, tessel-net) answers and its
-// replies: one request or reply per message of a sequenced-packet socket,
-// in plain ASCII words separated by single spaces. The set is closed: a
-// message that is not exactly one of these is refused before anything is
-// done (docs/privileges.md).
+// The requests the network helper (tessel-net) answers and its replies:
+// one request or reply per message of a sequenced-packet socket, in plain
+// ASCII words separated by single spaces, and nothing else (a message that
+// carries descriptors or other control data is refused). The set is
+// closed: a message that is not exactly one of these is refused before
+// anything is done (docs/privileges.md).
 //
-//   bind-server-port                         UDP port 67, handed back as a descriptor
-//   echo A.B.C.D MS                          one ICMP echo check, MS 1..10000
-//   add-neighbour A.B.C.D DEVICE HH:HH:HH:HH:HH:HH
-//   remove-neighbour A.B.C.D                 only the entries the helper made
+//   bind-server-port                         UDP port 67, handed back as a descriptor (table helper, once)
+//   echo A.B.C.D MS                          one ICMP echo check, MS 1000..10000 (check helper)
+//   add-neighbour A.B.C.D DEVICE HH:HH:HH:HH:HH:HH   (table helper)
+//   remove-neighbour A.B.C.D                 only the entries the helper made (table helper)
 //
 // Replies: a code word, then a space and a detail for some codes.
 #pragma once
@@ -19,14 +20,32 @@
 #include <string>
 #include <string_view>
 
+#include "platform/icmp.h"
+#include "platform/neighbour_table.h"
+
 namespace tessel::nethelper {
 
 // The longest message either side sends or accepts.
 inline constexpr std::size_t kMaxMessage = 128;
 // The longest wait for one echo reply that a request may ask for.
 inline constexpr int kMaxEchoTimeoutMs = 10000;
+// The shortest: the programs wait 4 s; a shorter wait only makes checks
+// faster than anyone needs.
+inline constexpr int kMinEchoTimeoutMs = 1000;
+// Checks of one helper start at least this far apart.
+inline constexpr int kMinEchoIntervalMs = 100;
 
 enum class RequestKind { BindServerPort, Echo, AddNeighbour, RemoveNeighbour };
+
+// What a helper is started for, named as its one argument: a table helper
+// binds the port once and writes the neighbour table (cap_net_bind_service
+// until the port is bound, cap_net_admin); a check helper makes echo
+// checks (cap_net_raw). Each keeps only its role's capabilities.
+enum class Role { Table, Check };
+std::string_view RoleName(Role role);
+std::optional<Role> ParseRole(std::string_view name);
+// Whether a helper of `role` answers requests of `kind`.
+bool RoleServes(Role role, RequestKind kind);
 
 using Address = std::array<std::uint8_t, 4>;
 using Hardware = std::array<std::uint8_t, 6>;
@@ -88,5 +107,17 @@ struct Reply {
 
 std::string FormatReply(const Reply& reply);
 std::optional<Reply> ParseReply(std::string_view bytes);
+
+// The one mapping between a step's outcome and its reply, read one way by
+// the helper and the other way by the programs. No reply (the helper could
+// not be started, or went away) reads as not permitted: the step was not
+// made for want of the right.
+Reply ReplyOf(NeighbourResult result, const std::string& detail = "");
+NeighbourResult NeighbourResultOf(const std::optional<Reply>& reply);
+Reply ReplyOf(IcmpAnswer answer);
+IcmpAnswer IcmpAnswerOf(const std::optional<Reply>& reply);
+// bind-server-port: an errno value of bind() (0 for done) and back.
+Reply BindReplyOf(int error);
+int BindErrorOf(const std::optional<Reply>& reply);
 
 }  // namespace tessel::nethelper
