@@ -592,7 +592,7 @@ TEST(CliTerminal, BoxesSayNothingOnlyAWindowCanFollow)
 
 #ifndef _WIN32
 // A logfile that cannot be written is told with the system's reason: at
-// the open, or, when the writes fail, at the close.
+// the open, or, when the writes fail, by the close at the latest.
 TEST(CliLogfile, FailuresAreToldWithTheSystemsReason)
 {
     struct Case {
@@ -610,7 +610,6 @@ TEST(CliLogfile, FailuresAreToldWithTheSystemsReason)
         CLogfile log(LogfilePath{c.path});
         EXPECT_EQ(log.IsOpen(), c.opens) << c.path;
         if (c.opens) {
-            EXPECT_EQ(log.Failure(), "") << c.path;
             log.WriteEvent(1);
             log.Close();
         }
