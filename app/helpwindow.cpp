@@ -15,7 +15,7 @@
 namespace tessel {
 namespace {
 
-QPointer<CHelpWindow> g_helpWindow;
+QPointer<HelpViewer> g_helpWindow;
 
 QString TopicPath(int helpContext)
 {
@@ -24,7 +24,7 @@ QString TopicPath(int helpContext)
 
 }  // namespace
 
-CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent), m_pBrowser(new QTextBrowser(this))
+HelpViewer::HelpViewer(QWidget* parent) : QDialog(parent), m_pBrowser(new QTextBrowser(this))
 {
     setWindowTitle(QStringLiteral("%1 Help").arg(LoadString(IDS_PROGRAM_TITLE)));
     setWindowIcon(LoadIcon(IDR_MAINFRAME));
@@ -55,18 +55,18 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent), m_pBrowser(new QTex
     resize(560, 480);
 }
 
-QUrl CHelpWindow::TopicUrl(int helpContext)
+QUrl HelpViewer::TopicUrl(int helpContext)
 {
     const QString path = TopicPath(helpContext);
     return QFile::exists(path) ? QUrl(QStringLiteral("qrc") + path) : ContentsUrl();
 }
 
-QUrl CHelpWindow::ContentsUrl()
+QUrl HelpViewer::ContentsUrl()
 {
     return QUrl(QStringLiteral("qrc:/tessel/help/contents.html"));
 }
 
-void CHelpWindow::ShowTopic(int helpContext)
+void HelpViewer::ShowTopic(int helpContext)
 {
     m_pBrowser->setSource(TopicUrl(helpContext));
     show();
@@ -82,11 +82,11 @@ void ShowHelp(int helpContext)
     // scrolled while a box waits for its answer; it goes with that window.
     QWidget* owner = QApplication::activeModalWidget();
     if (g_helpWindow && g_helpWindow->parentWidget() != owner) delete g_helpWindow.data();
-    if (!g_helpWindow) g_helpWindow = new CHelpWindow(owner);
+    if (!g_helpWindow) g_helpWindow = new HelpViewer(owner);
     g_helpWindow->ShowTopic(helpContext);
 }
 
-CHelpWindow* HelpWindow()
+HelpViewer* HelpWindow()
 {
     return g_helpWindow.data();
 }

@@ -10,10 +10,10 @@ class QTextBrowser;
 
 namespace tessel {
 
-class CHelpWindow final : public QDialog {
+class HelpViewer final : public QDialog {
     Q_OBJECT
 public:
-    explicit CHelpWindow(QWidget* parent = nullptr);
+    explicit HelpViewer(QWidget* parent = nullptr);
 
     void ShowTopic(int helpContext);
     QTextBrowser* Browser() const { return m_pBrowser; }
@@ -29,6 +29,6 @@ private:
 
 // Opens the topic in the program's one help window, making it on first use.
 void ShowHelp(int helpContext);
-CHelpWindow* HelpWindow();  // null until help was first shown
+HelpViewer* HelpWindow();  // null until help was first shown
 
 }  // namespace tessel

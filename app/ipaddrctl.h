@@ -68,7 +68,7 @@ public:
 
     CIPAddrEdit* GetField(int n) const;  // n = 1 to 4, else null
 
-    CIPAddrRules& Rules() { return m_rules; }
+    IpAddrRules& Rules() { return m_rules; }
 
     bool IsReadOnly() const { return m_bReadOnly; }
     bool IsNoValidate() const { return m_rules.NoValidate(); }
@@ -100,7 +100,7 @@ private:
     std::array<QRect, 3> m_rcDots{};
     bool m_bEnabled = true;
     bool m_bReadOnly = false;
-    CIPAddrRules m_rules;
+    IpAddrRules m_rules;
 };
 
 }  // namespace tessel

@@ -21,24 +21,24 @@
 
 namespace tessel {
 
-CMainWindowView::CMainWindowView(Controls controls, Clock& base,
-                                 std::function<void(const std::string&)> registerNewServer)
+QtMainWindowView::QtMainWindowView(Controls controls, Clock& base,
+                                   std::function<void(const std::string&)> registerNewServer)
     : m_controls(controls), m_clock(base), m_registerNewServer(std::move(registerNewServer)),
       m_context(std::make_unique<QObject>())
 {}
 
-CMainWindowView::~CMainWindowView()
+QtMainWindowView::~QtMainWindowView()
 {
     while (m_waitCursors > 0) SetWaitCursor(false);
 }
 
-int CMainWindowView::RowCount() const
+int QtMainWindowView::RowCount() const
 {
     const QAbstractItemModel* model = m_controls.list ? m_controls.list->model() : nullptr;
     return model ? model->rowCount() : 0;
 }
 
-int CMainWindowView::FirstSelectedRow() const
+int QtMainWindowView::FirstSelectedRow() const
 {
     const QItemSelectionModel* selection = m_controls.list ? m_controls.list->selectionModel() : nullptr;
     if (!selection) return -1;
@@ -48,7 +48,7 @@ int CMainWindowView::FirstSelectedRow() const
     return first;
 }
 
-bool CMainWindowView::RowTexts(int row, std::string& serial, std::string& address) const
+bool QtMainWindowView::RowTexts(int row, std::string& serial, std::string& address) const
 {
     const QAbstractItemModel* model = m_controls.list ? m_controls.list->model() : nullptr;
     if (!model || row < 0 || row >= model->rowCount()) return false;
@@ -57,7 +57,7 @@ bool CMainWindowView::RowTexts(int row, std::string& serial, std::string& addres
     return true;
 }
 
-void CMainWindowView::FollowServerTable(ServerTable* table)
+void QtMainWindowView::FollowServerTable(ServerTable* table)
 {
     if (!m_controls.model) return;
     if (table)
@@ -66,34 +66,34 @@ void CMainWindowView::FollowServerTable(ServerTable* table)
         m_controls.model->Detach();
 }
 
-void CMainWindowView::FocusServerList()
+void QtMainWindowView::FocusServerList()
 {
     if (m_controls.list) m_controls.list->setFocus();
 }
 
-void CMainWindowView::SetStatusText(const std::string& text)
+void QtMainWindowView::SetStatusText(const std::string& text)
 {
     if (m_controls.statusLine) m_controls.statusLine->setText(QString::fromStdString(text));
 }
 
-void CMainWindowView::EnableAddressInputs(bool enable)
+void QtMainWindowView::EnableAddressInputs(bool enable)
 {
     for (QWidget* control : {m_controls.step2Text, static_cast<QWidget*>(m_controls.address),
                              static_cast<QWidget*>(m_controls.setIpButton)})
         if (control) control->setEnabled(enable);
 }
 
-void CMainWindowView::EnableCloseButton(bool enable)
+void QtMainWindowView::EnableCloseButton(bool enable)
 {
     if (m_controls.closeButton) m_controls.closeButton->setEnabled(enable);
 }
 
-void CMainWindowView::LockInput(bool locked)
+void QtMainWindowView::LockInput(bool locked)
 {
     m_clock.LockWindow(locked ? m_controls.window : nullptr);
 }
 
-void CMainWindowView::SetWaitCursor(bool on)
+void QtMainWindowView::SetWaitCursor(bool on)
 {
     if (on) {
         ++m_waitCursors;
@@ -104,19 +104,19 @@ void CMainWindowView::SetWaitCursor(bool on)
     }
 }
 
-void CMainWindowView::StartAnimation()
+void QtMainWindowView::StartAnimation()
 {
     if (m_controls.animation && m_controls.animation->Open(IDR_ANIMATION))
         m_controls.animation->Play(kAnimationFirstFrame, kAnimationLastFrame, CAnimateCtrl::kRepeatWithoutEnd);
 }
 
-void CMainWindowView::SetSwitches(bool logfile, bool onlyMerrow)
+void QtMainWindowView::SetSwitches(bool logfile, bool onlyMerrow)
 {
     if (m_controls.logfileCheck) m_controls.logfileCheck->setChecked(logfile);
     if (m_controls.onlyMerrowCheck) m_controls.onlyMerrowCheck->setChecked(onlyMerrow);
 }
 
-void CMainWindowView::HideInstallerControls()
+void QtMainWindowView::HideInstallerControls()
 {
     const std::initializer_list<QWidget*> controls{m_controls.merrowWebButton, m_controls.homePageButton,
                                                    m_controls.logfileCheck, m_controls.onlyMerrowCheck};
@@ -126,26 +126,26 @@ void CMainWindowView::HideInstallerControls()
         if (control) control->setVisible(false);
 }
 
-void CMainWindowView::StopAnimation()
+void QtMainWindowView::StopAnimation()
 {
     if (!m_controls.animation) return;
     m_controls.animation->Stop();
     m_controls.animation->Close();
 }
 
-void CMainWindowView::SetAddress(const Ipv4Bytes& bytes)
+void QtMainWindowView::SetAddress(const Ipv4Bytes& bytes)
 {
     if (m_controls.address) m_controls.address->SetAddress(bytes.data());
 }
 
-std::optional<Ipv4Bytes> CMainWindowView::ReadAddress()
+std::optional<Ipv4Bytes> QtMainWindowView::ReadAddress()
 {
     IPAddrData data;
     if (!m_controls.address || m_controls.address->GetAddress(true, &data) == 0) return std::nullopt;
     return data.octets;
 }
 
-void CMainWindowView::FocusAddressField(int field)
+void QtMainWindowView::FocusAddressField(int field)
 {
     CIPAddrEdit* edit = m_controls.address ? m_controls.address->GetField(field) : nullptr;
     if (!edit) return;
@@ -154,12 +154,12 @@ void CMainWindowView::FocusAddressField(int field)
     edit->selectAll();
 }
 
-MsgAnswer CMainWindowView::ShowBox(const BoxStyle& box)
+MsgAnswer QtMainWindowView::ShowBox(const BoxStyle& box)
 {
     return ShowMessageBox(m_controls.window, box.id, box.buttons, box.icon, box.defaultButton);
 }
 
-void CMainWindowView::ShowTextBox(const std::string& text, MsgIcon icon)
+void QtMainWindowView::ShowTextBox(const std::string& text, MsgIcon icon)
 {
     MessageBoxRequest request;
     request.owner = m_controls.window;
@@ -168,71 +168,71 @@ void CMainWindowView::ShowTextBox(const std::string& text, MsgIcon icon)
     ShowMessageBox(std::move(request));
 }
 
-void CMainWindowView::OpenValidating()
+void QtMainWindowView::OpenValidating()
 {
-    m_validating = std::make_unique<CProgressWindow>(ValidatingTemplate(), m_controls.window);
+    m_validating = std::make_unique<ProgressWindow>(ValidatingTemplate(), m_controls.window);
     m_validating->ShowNow();
 }
 
-void CMainWindowView::CloseValidating()
+void QtMainWindowView::CloseValidating()
 {
     if (m_validating) m_validating->close();
     m_validating.reset();
 }
 
-void CMainWindowView::OpenStage(int textId)
+void QtMainWindowView::OpenStage(int textId)
 {
     m_stage = std::make_unique<CStageDlg>(m_controls.window);
     m_stage->SetStageText(textId);
     m_stage->ShowNow();
 }
 
-void CMainWindowView::SetStageText(int textId)
+void QtMainWindowView::SetStageText(int textId)
 {
     if (m_stage) m_stage->SetStageText(textId);
 }
 
-void CMainWindowView::SetBar(int position)
+void QtMainWindowView::SetBar(int position)
 {
     if (m_stage) m_stage->SetBar(position);
 }
 
-void CMainWindowView::CloseStage()
+void QtMainWindowView::CloseStage()
 {
     if (m_stage) m_stage->close();
     m_stage.reset();
 }
 
-void CMainWindowView::OpenShutdownNotice()
+void QtMainWindowView::OpenShutdownNotice()
 {
-    m_notice = std::make_unique<CProgressWindow>(ShutdownNoticeTemplate(), m_controls.window);
+    m_notice = std::make_unique<ProgressWindow>(ShutdownNoticeTemplate(), m_controls.window);
     m_notice->ShowNow();
 }
 
-void CMainWindowView::CloseShutdownNotice()
+void QtMainWindowView::CloseShutdownNotice()
 {
     if (m_notice) m_notice->close();
     m_notice.reset();
 }
 
-void CMainWindowView::Repaint()
+void QtMainWindowView::Repaint()
 {
     if (m_controls.window) m_controls.window->repaint();
     if (m_stage) m_stage->repaint();
 }
 
-bool CMainWindowView::OpenUrl(const std::string& url)
+bool QtMainWindowView::OpenUrl(const std::string& url)
 {
     const UrlOpener& opener = CurrentUrlOpener();
     return opener ? opener(url) : OpenInBrowser(url);
 }
 
-void CMainWindowView::RegisterNewServer(const std::string& address)
+void QtMainWindowView::RegisterNewServer(const std::string& address)
 {
     if (m_registerNewServer) m_registerNewServer(address);
 }
 
-std::optional<std::string> CMainWindowView::ReadTesselPath()
+std::optional<std::string> QtMainWindowView::ReadTesselPath()
 {
     QString path;
     if (!CRegistryAccess().ReadString(QString::fromLatin1(kInkwellKey), kTesselPathValue, &path,
@@ -241,7 +241,7 @@ std::optional<std::string> CMainWindowView::ReadTesselPath()
     return path.toStdString();
 }
 
-void CMainWindowView::EndDialog()
+void QtMainWindowView::EndDialog()
 {
     // The dialog's own end sends it a close event, which a locked window
     // would refuse.
@@ -249,7 +249,7 @@ void CMainWindowView::EndDialog()
     if (m_controls.window) m_controls.window->done(QDialog::Rejected);
 }
 
-void CMainWindowView::Post(std::function<void()> call)
+void QtMainWindowView::Post(std::function<void()> call)
 {
     QMetaObject::invokeMethod(m_context.get(), std::move(call), Qt::QueuedConnection);
 }

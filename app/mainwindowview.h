@@ -23,11 +23,11 @@ namespace tessel {
 
 class CAnimateCtrl;
 class CIPAddrCtl;
-class CProgressWindow;
-class CServerListModel;
+class ProgressWindow;
+class ServerListItemModel;
 class CStageDlg;
 
-class CMainWindowView final : public MainWindowView {
+class QtMainWindowView final : public MainWindowView {
 public:
     struct Controls {
         QDialog* window = nullptr;
@@ -38,7 +38,7 @@ public:
         QPushButton* setIpButton = nullptr;
         QPushButton* closeButton = nullptr;
         CAnimateCtrl* animation = nullptr;
-        CServerListModel* model = nullptr;  // the list's, when it follows an engine
+        ServerListItemModel* model = nullptr;  // the list's, when it follows an engine
         QCheckBox* logfileCheck = nullptr;
         QCheckBox* onlyMerrowCheck = nullptr;
         // Hidden in the installer's run, with the two check boxes.
@@ -47,8 +47,8 @@ public:
     };
     // `base`: the time of the window's waits (the steady clock in the
     // program, virtual time in tests).
-    CMainWindowView(Controls controls, Clock& base, std::function<void(const std::string&)> registerNewServer);
-    ~CMainWindowView() override;
+    QtMainWindowView(Controls controls, Clock& base, std::function<void(const std::string&)> registerNewServer);
+    ~QtMainWindowView() override;
 
     int RowCount() const override;
     int FirstSelectedRow() const override;
@@ -87,8 +87,8 @@ public:
 
     // The progress windows while they are up, for tests that look at them.
     CStageDlg* Stage() const { return m_stage.get(); }
-    CProgressWindow* Validating() const { return m_validating.get(); }
-    CProgressWindow* Notice() const { return m_notice.get(); }
+    ProgressWindow* Validating() const { return m_validating.get(); }
+    ProgressWindow* Notice() const { return m_notice.get(); }
 
 private:
     Controls m_controls;
@@ -97,9 +97,9 @@ private:
     // Posted calls land on this object, on the window's thread; they go
     // with it.
     std::unique_ptr<QObject> m_context;
-    std::unique_ptr<CProgressWindow> m_validating;
+    std::unique_ptr<ProgressWindow> m_validating;
     std::unique_ptr<CStageDlg> m_stage;
-    std::unique_ptr<CProgressWindow> m_notice;
+    std::unique_ptr<ProgressWindow> m_notice;
     int m_waitCursors = 0;
 };
 

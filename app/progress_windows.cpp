@@ -32,16 +32,16 @@ void RegisterProgressClass()
 
 }  // namespace
 
-CProgressWindow::CProgressWindow(const DialogTemplate& tmpl, QWidget* parent) : QDialog(parent)
+ProgressWindow::ProgressWindow(const DialogTemplate& tmpl, QWidget* parent) : QDialog(parent)
 {
     RegisterProgressClass();
     BuildDialog(*this, tmpl);
     // A frame of its own: without a caption the window manager draws none.
-    setStyleSheet(QStringLiteral("tessel--CProgressWindow, tessel--CStageDlg { border: 1px solid palette(dark); }"));
+    setStyleSheet(QStringLiteral("tessel--ProgressWindow, tessel--CStageDlg { border: 1px solid palette(dark); }"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
-void CProgressWindow::ShowNow()
+void ProgressWindow::ShowNow()
 {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), size());
@@ -52,7 +52,7 @@ void CProgressWindow::ShowNow()
     repaint();
 }
 
-void CProgressWindow::closeEvent(QCloseEvent* event)
+void ProgressWindow::closeEvent(QCloseEvent* event)
 {
     // Only the owner's own close (not spontaneous) ends it.
     if (event->spontaneous())
@@ -61,7 +61,7 @@ void CProgressWindow::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
 }
 
-CStageDlg::CStageDlg(QWidget* parent) : CProgressWindow(StageTemplate(), parent)
+CStageDlg::CStageDlg(QWidget* parent) : ProgressWindow(StageTemplate(), parent)
 {
     m_progress = qobject_cast<QProgressBar*>(GetDlgItem(this, IDC_STAGE_PROGRESS));
     m_stageText = qobject_cast<QLabel*>(GetDlgItem(this, IDC_STAGE_TEXT));

@@ -17,10 +17,10 @@ namespace tessel {
 
 // A window made from one of the templates above, centred on the screen. It
 // never closes by a key or the window manager: only its owner closes it.
-class CProgressWindow : public QDialog {
+class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    CProgressWindow(const DialogTemplate& tmpl, QWidget* parent);
+    ProgressWindow(const DialogTemplate& tmpl, QWidget* parent);
     // Shows it centred and paints it at once.
     void ShowNow();
 
@@ -29,7 +29,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 };
 
-class CStageDlg final : public CProgressWindow {
+class CStageDlg final : public ProgressWindow {
     Q_OBJECT
 public:
     explicit CStageDlg(QWidget* parent = nullptr);

@@ -2,10 +2,10 @@
 
 namespace tessel {
 
-CServerListModel::CServerListModel(QObject* parent) : QAbstractTableModel(parent)
+ServerListItemModel::ServerListItemModel(QObject* parent) : QAbstractTableModel(parent)
 {}
 
-void CServerListModel::Attach(ServerTable& table)
+void ServerListItemModel::Attach(ServerTable& table)
 {
     Detach();
     beginResetModel();
@@ -16,43 +16,43 @@ void CServerListModel::Attach(ServerTable& table)
     table.SetObserver(this);
 }
 
-void CServerListModel::Detach()
+void ServerListItemModel::Detach()
 {
     if (m_pTable) m_pTable->SetObserver(nullptr);
     m_pTable = nullptr;
 }
 
-void CServerListModel::SetHeader(int column, const QString& text)
+void ServerListItemModel::SetHeader(int column, const QString& text)
 {
     if (column < 0 || column >= static_cast<int>(m_headers.size())) return;
     m_headers[static_cast<std::size_t>(column)] = text;
     emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
-QString CServerListModel::Text(int row, int column) const
+QString ServerListItemModel::Text(int row, int column) const
 {
     if (row < 0 || row >= rowCount()) return {};
     const Row& r = m_rows[static_cast<std::size_t>(row)];
     return column == 0 ? r.serial : column == 1 ? r.address : QString();
 }
 
-int CServerListModel::rowCount(const QModelIndex& parent) const
+int ServerListItemModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int CServerListModel::columnCount(const QModelIndex& parent) const
+int ServerListItemModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
 }
 
-QVariant CServerListModel::data(const QModelIndex& index, int role) const
+QVariant ServerListItemModel::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid()) return {};
     return Text(index.row(), index.column());
 }
 
-QVariant CServerListModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant ServerListItemModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_headers.size())) return {};
     if (role == Qt::DisplayRole) return m_headers[static_cast<std::size_t>(section)];
@@ -60,30 +60,30 @@ QVariant CServerListModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-CServerListModel::Row CServerListModel::RowOf(const ServerRow& row)
+ServerListItemModel::Row ServerListItemModel::RowOf(const ServerRow& row)
 {
     return {QString::fromStdString(row.serial), QString::fromStdString(row.address)};
 }
 
-void CServerListModel::OnRowInserted(int index, const ServerRow& row)
+void ServerListItemModel::OnRowInserted(int index, const ServerRow& row)
 {
     QMetaObject::invokeMethod(
         this, [this, index, r = RowOf(row)] { ApplyInsert(index, r); }, Qt::QueuedConnection);
 }
 
-void CServerListModel::OnRowChanged(int index, const ServerRow& row)
+void ServerListItemModel::OnRowChanged(int index, const ServerRow& row)
 {
     QMetaObject::invokeMethod(
         this, [this, index, r = RowOf(row)] { ApplyChange(index, r); }, Qt::QueuedConnection);
 }
 
-void CServerListModel::OnRowDeleted(int index)
+void ServerListItemModel::OnRowDeleted(int index)
 {
     QMetaObject::invokeMethod(
         this, [this, index] { ApplyDelete(index); }, Qt::QueuedConnection);
 }
 
-void CServerListModel::ApplyInsert(int index, const Row& row)
+void ServerListItemModel::ApplyInsert(int index, const Row& row)
 {
     if (index < 0 || index > rowCount()) return;
     beginInsertRows({}, index, index);
@@ -91,14 +91,14 @@ void CServerListModel::ApplyInsert(int index, const Row& row)
     endInsertRows();
 }
 
-void CServerListModel::ApplyChange(int index, const Row& row)
+void ServerListItemModel::ApplyChange(int index, const Row& row)
 {
     if (index < 0 || index >= rowCount()) return;
     m_rows[static_cast<std::size_t>(index)] = row;
     emit dataChanged(this->index(index, 0), this->index(index, 1));
 }
 
-void CServerListModel::ApplyDelete(int index)
+void ServerListItemModel::ApplyDelete(int index)
 {
     if (index < 0 || index >= rowCount()) return;
     beginRemoveRows({}, index, index);

@@ -14,10 +14,10 @@
 
 namespace tessel {
 
-class CServerListModel final : public QAbstractTableModel, public ServerTableObserver {
+class ServerListItemModel final : public QAbstractTableModel, public ServerTableObserver {
     Q_OBJECT
 public:
-    explicit CServerListModel(QObject* parent = nullptr);
+    explicit ServerListItemModel(QObject* parent = nullptr);
 
     // Takes the table's rows as they are and follows its changes from then
     // on. Call before any other thread changes the table; Detach() before

@@ -48,24 +48,24 @@ CTesselDlg::CTesselDlg(bool inkwellMode, DialogEnvironment environment, QWidget*
     BuildDialog(*this, MainDialogTemplate());
     BindControls();
 
-    m_pServerListModel = new CServerListModel(this);
+    m_pServerListModel = new ServerListItemModel(this);
     m_serverList->setModel(m_pServerListModel);
     m_serverList->installEventFilter(this);
     m_serverList->viewport()->installEventFilter(this);
 
-    CMainWindowView::Controls controls{this,        m_serverList,  m_pIPAddrCtl,  m_statusLine,
-                                       m_step2Text, m_setIpButton, m_closeButton, m_animation};
+    QtMainWindowView::Controls controls{this,        m_serverList,  m_pIPAddrCtl,  m_statusLine,
+                                        m_step2Text, m_setIpButton, m_closeButton, m_animation};
     controls.model = m_pServerListModel;
     controls.logfileCheck = m_logfileCheck;
     controls.onlyMerrowCheck = m_onlyMerrowCheck;
     controls.merrowWebButton = m_merrowWebButton;
     controls.homePageButton = m_homePageButton;
-    m_pView = std::make_unique<CMainWindowView>(
+    m_pView = std::make_unique<QtMainWindowView>(
         controls, environment.clock ? *environment.clock : RealClock(), [](const std::string& address) {
             CRegistryAccess().WriteString(QString::fromLatin1(kInkwellKey), kNewServerValue,
                                           QString::fromStdString(address), RegistryRoot::CurrentUser);
         });
-    m_pWindow = std::make_unique<CMainWindow>(*m_pView, inkwellMode, std::move(environment));
+    m_pWindow = std::make_unique<MainWindowLogic>(*m_pView, inkwellMode, std::move(environment));
     ConnectCommands();
     BuildSystemMenu();
 }
@@ -111,14 +111,14 @@ void CTesselDlg::ConnectCommands()
 {
     // The commands exist once the window has initialised; before that a
     // press does nothing.
-    auto command = [this](void (CWindowCommands::*handler)()) {
+    auto command = [this](void (WindowCommands::*handler)()) {
         return [this, handler] {
-            if (CWindowCommands* commands = Commands()) (commands->*handler)();
+            if (WindowCommands* commands = Commands()) (commands->*handler)();
         };
     };
-    connect(m_setIpButton, &QPushButton::clicked, this, command(&CWindowCommands::OnSetIpAddress));
-    connect(m_homePageButton, &QPushButton::clicked, this, command(&CWindowCommands::OnHomePageOfSelected));
-    connect(m_merrowWebButton, &QPushButton::clicked, this, command(&CWindowCommands::OnMerrowHomePage));
+    connect(m_setIpButton, &QPushButton::clicked, this, command(&WindowCommands::OnSetIpAddress));
+    connect(m_homePageButton, &QPushButton::clicked, this, command(&WindowCommands::OnHomePageOfSelected));
+    connect(m_merrowWebButton, &QPushButton::clicked, this, command(&WindowCommands::OnMerrowHomePage));
     connect(m_onlyMerrowCheck, &QCheckBox::clicked, this, [this](bool on) { m_pWindow->OnOnlyMerrowSwitch(on); });
     connect(m_logfileCheck, &QCheckBox::clicked, this, [this](bool on) { m_pWindow->OnLogfileSwitch(on); });
     connect(m_closeButton, &QPushButton::clicked, this, &CTesselDlg::reject);
@@ -278,7 +278,7 @@ ListKey ListKeyOf(int key)
 
 bool CTesselDlg::eventFilter(QObject* watched, QEvent* event)
 {
-    CWindowCommands* commands = m_pWindow ? Commands() : nullptr;
+    WindowCommands* commands = m_pWindow ? Commands() : nullptr;
     if (commands && watched == m_serverList && event->type() == QEvent::KeyPress) {
         commands->OnServerListKeyDown(ListKeyOf(static_cast<QKeyEvent*>(event)->key()));
     } else if (commands && watched == m_serverList->viewport() && event->type() == QEvent::MouseButtonRelease) {
@@ -290,7 +290,7 @@ bool CTesselDlg::eventFilter(QObject* watched, QEvent* event)
 
 void CTesselDlg::reject()
 {
-    if (CWindowCommands* commands = Commands()) {
+    if (WindowCommands* commands = Commands()) {
         commands->OnClose();
         return;
     }

@@ -1,7 +1,7 @@
 // The main window in Qt: the two steps of the job (pick a server from the
 // list, type its address and set it), laid out by its template. It owns
-// the controls and their view (CMainWindowView); the window's whole logic,
-// its start-up included, is CMainWindow's, which the dialog starts when it
+// the controls and their view (QtMainWindowView); the window's whole logic,
+// its start-up included, is MainWindowLogic's, which the dialog starts when it
 // is first shown.
 #pragma once
 
@@ -23,8 +23,8 @@ namespace tessel {
 
 class CAnimateCtrl;
 class CIPAddrCtl;
-class CServerListModel;
-class CMainWindowView;
+class ServerListItemModel;
+class QtMainWindowView;
 
 // Whether the system menu offers Move on the Qt platform of that name: a
 // Wayland window cannot be moved from a menu.
@@ -42,15 +42,15 @@ public:
 
     // The engine; null until the window has initialised.
     EngineHost* Engine() const { return m_pWindow->Engine(); }
-    CServerListModel& ServerListModel() const { return *m_pServerListModel; }
+    ServerListItemModel& ServerListModel() const { return *m_pServerListModel; }
     QMenu* SystemMenu() const { return m_pSystemMenu; }
     HelpContext& Help() { return m_pWindow->Help(); }
     bool InkwellMode() const { return m_pWindow->InkwellMode(); }
     const std::string& HostAddress() const { return m_pWindow->Host().address; }
     // What the window's list, buttons and close do; null until the window
     // has initialised.
-    CWindowCommands* Commands() const { return m_pWindow->Commands(); }
-    CMainWindowView& View() const { return *m_pView; }
+    WindowCommands* Commands() const { return m_pWindow->Commands(); }
+    QtMainWindowView& View() const { return *m_pView; }
 
     // Opens the topic of the current help context.
     void OnHelp();
@@ -96,12 +96,12 @@ private:
     void SetUpServerList();
     void ShowSystemMenu(const QPoint& at);
 
-    CServerListModel* m_pServerListModel = nullptr;
+    ServerListItemModel* m_pServerListModel = nullptr;
     QMenu* m_pSystemMenu = nullptr;
     bool m_bInitialised = false;
-    std::unique_ptr<CMainWindowView> m_pView;
+    std::unique_ptr<QtMainWindowView> m_pView;
     // The window's logic: goes before the view it uses.
-    std::unique_ptr<CMainWindow> m_pWindow;
+    std::unique_ptr<MainWindowLogic> m_pWindow;
 };
 
 // The About box: the icon, the program's name and version, and OK.

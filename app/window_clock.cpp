@@ -99,17 +99,17 @@ void WindowClock::LockWindow(QWidget* window)
     m_gate->locked = window;
 }
 
-void WindowClock::sleepMs(std::int64_t ms)
+void WindowClock::SleepMs(std::int64_t ms)
 {
     if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
-        m_base.sleepMs(ms);
+        m_base.SleepMs(ms);
         return;
     }
     ++m_gate->depth;
-    const std::int64_t deadline = m_base.nowMs() + std::max<std::int64_t>(ms, 0);
+    const std::int64_t deadline = m_base.NowMs() + std::max<std::int64_t>(ms, 0);
     QCoreApplication::processEvents();
-    for (std::int64_t left = deadline - m_base.nowMs(); left > 0; left = deadline - m_base.nowMs()) {
-        m_base.sleepMs(std::min(left, kWindowPaintSliceMs));
+    for (std::int64_t left = deadline - m_base.NowMs(); left > 0; left = deadline - m_base.NowMs()) {
+        m_base.SleepMs(std::min(left, kWindowPaintSliceMs));
         QCoreApplication::processEvents();
     }
     --m_gate->depth;

@@ -27,10 +27,10 @@ public:
     WindowClock(const WindowClock&) = delete;
     WindowClock& operator=(const WindowClock&) = delete;
 
-    std::int64_t nowMs() override { return m_base.nowMs(); }
+    std::int64_t NowMs() override { return m_base.NowMs(); }
     // On the user-interface thread: waits with the window painting and its
     // input dropped. Any other thread simply sleeps on the base clock.
-    void sleepMs(std::int64_t ms) override;
+    void SleepMs(std::int64_t ms) override;
 
     Clock& Base() { return m_base; }
 

@@ -64,13 +64,13 @@ constexpr const char* kPlannedSerial = "0A-1B-2D-00-00-01";
 
 class BenchClock final : public Clock {
 public:
-    std::int64_t nowMs() override
+    std::int64_t NowMs() override
     {
         const auto real = std::chrono::steady_clock::now() - m_origin;
         return m_slept.load() +
                static_cast<std::int64_t>(std::chrono::duration<double, std::milli>(real).count() * kClockFactor);
     }
-    void sleepMs(std::int64_t ms) override
+    void SleepMs(std::int64_t ms) override
     {
         if (ms > 0) m_slept.fetch_add(ms);
     }

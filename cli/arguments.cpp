@@ -27,11 +27,11 @@ bool SharedOption(const std::vector<std::string>& args, std::size_t& i, Headless
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == "--all") {
-        options.onlyMaker = false;
+        options.onlyMerrow = false;
     } else if (a == "--print-servers-only") {
         // As in the installer's mode: the class decides, not the maker.
         options.printServersOnly = true;
-        options.onlyMaker = false;
+        options.onlyMerrow = false;
     } else if (a == "--seconds" && hasValue) {
         if (!ParseSeconds(args[++i], seconds))
             error = "--seconds needs a whole number of seconds from 1 to " + std::to_string(kMaxSeconds);
@@ -170,7 +170,7 @@ std::string ChooseInterface(HeadlessOptions& options, const std::vector<NetworkI
 
 bool HeardWith(const std::string& serial, const HeadlessOptions& options)
 {
-    if (!options.onlyMaker) return true;
+    if (!options.onlyMerrow) return true;
     const std::string prefix = serial.substr(0, 8);
     return prefix == kMakerPrefixA || prefix == kMakerPrefixB;
 }
@@ -180,7 +180,7 @@ std::string FilterDescription(const HeadlessOptions& options)
     std::string text;
     if (options.printServersOnly)
         text = "Hearing print servers only (class \"PS\"), of every maker.";
-    else if (!options.onlyMaker)
+    else if (!options.onlyMerrow)
         text = "Hearing servers of every maker (--all).";
     else
         text = "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";

@@ -23,7 +23,7 @@ Headless::Headless(const HeadlessOptions& options)
                                         : std::make_unique<CLogfile>("Temp", "IP.log");
     TellLogfileNotOpened(*setup.logfile);
     if (options.logfileOff) setup.logfile->SetEnabled(false);
-    setup.onlyMaker = options.onlyMaker;
+    setup.onlyMerrow = options.onlyMerrow;
     setup.printServersOnly = options.printServersOnly;
     setup.severalJobs = options.severalJobs;
     const HostIdentity host = LookUpHost();
@@ -72,15 +72,15 @@ bool Headless::StartListening()
 
 std::int64_t Headless::HearingLeftMs()
 {
-    const std::int64_t now = RealClock().nowMs();
+    const std::int64_t now = RealClock().NowMs();
     if (m_hearingSince < 0 && Shared().hearing.load()) m_hearingSince = now;
     return m_hearingSince < 0 ? m_hearMs : m_hearMs - (now - m_hearingSince);
 }
 
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
-    const std::int64_t end = RealClock().nowMs() + timeoutMs;
-    return NextBefore([end] { return end - RealClock().nowMs(); });
+    const std::int64_t end = RealClock().NowMs() + timeoutMs;
+    return NextBefore([end] { return end - RealClock().NowMs(); });
 }
 
 HeadlessEvent Headless::NextWhileHearing()

@@ -17,7 +17,7 @@
 namespace tessel::cli {
 
 struct HeadlessOptions {
-    bool onlyMaker = true;
+    bool onlyMerrow = true;
     bool printServersOnly = false;
     std::optional<std::string> logfilePath;    // default: the window's default logfile
     bool logfileOff = false;                   // switched off at once, as the window's check box does

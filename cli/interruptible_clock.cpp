@@ -11,9 +11,9 @@ namespace {
 constexpr std::int64_t kSliceMs = 50;
 }  // namespace
 
-std::int64_t InterruptibleClock::nowMs()
+std::int64_t InterruptibleClock::NowMs()
 {
-    return RealClock().nowMs();
+    return RealClock().NowMs();
 }
 
 void InterruptibleClock::Note()
@@ -21,12 +21,12 @@ void InterruptibleClock::Note()
     m_highest.store(std::max(m_highest.load(), m_shared.stage.load()));
 }
 
-void InterruptibleClock::sleepMs(std::int64_t ms)
+void InterruptibleClock::SleepMs(std::int64_t ms)
 {
     // Whole waits keep their length: the slices end at the same moment.
-    const std::int64_t end = nowMs() + ms;
+    const std::int64_t end = NowMs() + ms;
     Note();
-    for (std::int64_t left = ms; left > 0; left = end - nowMs()) {
+    for (std::int64_t left = ms; left > 0; left = end - NowMs()) {
         if (WaitForInterrupt(static_cast<int>(std::min(left, kSliceMs)))) throw RunInterrupted{};
         Note();
     }

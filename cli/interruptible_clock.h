@@ -21,8 +21,8 @@ public:
     // Notes the highest stage of `shared` at every slice, so that the state
     // of the server can be told after an interrupt.
     explicit InterruptibleClock(SharedState& shared) : m_shared(shared) {}
-    std::int64_t nowMs() override;
-    void sleepMs(std::int64_t ms) override;
+    std::int64_t NowMs() override;
+    void SleepMs(std::int64_t ms) override;
     int HighestStage() const { return m_highest.load(); }
 
 private:

@@ -160,7 +160,7 @@ private:
             job->row = index;
             job->engineJob = board.Add(row.serial, m_heardAddress[index]);
             job->clock = std::make_unique<InterruptibleClock>(job->engineJob->shared);
-            job->startMs = RealClock().nowMs();
+            job->startMs = RealClock().NowMs();
             Job& j = *job;
             const PlanEntry entry = m_entries[index];
             std::function<void()> work = [this, &j, entry] { RunJob(j, entry); };
@@ -192,8 +192,7 @@ private:
     void RunJob(Job& job, const PlanEntry& entry)
     {
         QuietFrontEnd ui(entry.serial, entry.address, m_args.confirm, m_args.unchecked);
-        CSetIpCommand command(
-            SetIpContext{job.engineJob->shared, ui, *job.clock, HiddenCommands(), nullptr, false, {}});
+        SetIpCommand command(SetIpContext{job.engineJob->shared, ui, *job.clock, HiddenCommands(), nullptr, false, {}});
         Finished done{job.row, false, {}};
         // Each of the command's waits is the job's interruptible clock:
         // Ctrl+C or termination throws RunInterrupted out of any of them.
@@ -221,7 +220,7 @@ private:
             Job& job = **it;
             job.thread.join();
             PlanRow& row = m_rows[done.row];
-            row.seconds = static_cast<double>(RealClock().nowMs() - job.startMs) / 1000.0;
+            row.seconds = static_cast<double>(RealClock().NowMs() - job.startMs) / 1000.0;
             if (done.interrupted) {
                 row.state = PlanRow::Interrupted;
                 row.stage = std::max(row.stage, job.clock->HighestStage());

@@ -77,11 +77,11 @@ std::optional<std::array<std::uint8_t, 4>> PastedAddress(std::string_view text)
     return ParseAddress(text);
 }
 
-CIPAddrRules::CIPAddrRules(IPAddrView& view, std::uint32_t style)
+IpAddrRules::IpAddrRules(IPAddrView& view, std::uint32_t style)
     : m_view(view), m_bNoValidate((style & IPAS_NOVALIDATE) != 0)
 {}
 
-bool CIPAddrRules::OnChar(int n, int character, bool shiftDown)
+bool IpAddrRules::OnChar(int n, int character, bool shiftDown)
 {
     const bool justSteppedInto = m_nSteppedInto == n;
     m_nSteppedInto = 0;
@@ -105,14 +105,14 @@ bool CIPAddrRules::OnChar(int n, int character, bool shiftDown)
     return false;
 }
 
-void CIPAddrRules::AfterEdit(int n)
+void IpAddrRules::AfterEdit(int n)
 {
     const bool digit = m_bDigitTyped;
     m_bDigitTyped = false;
     if (m_view.FieldText(n).size() == static_cast<std::size_t>(kIPAddrFieldChars)) FieldFull(n, digit);
 }
 
-void CIPAddrRules::FieldFull(int n, bool digitTyped)
+void IpAddrRules::FieldFull(int n, bool digitTyped)
 {
     if (!m_bNoValidate) {
         const std::string text = m_view.FieldText(n);
@@ -129,7 +129,7 @@ void CIPAddrRules::FieldFull(int n, bool digitTyped)
     if (digitTyped && n < kIPAddrFields) m_nSteppedInto = n + 1;
 }
 
-void CIPAddrRules::OnArrow(int n, bool right, int caret)
+void IpAddrRules::OnArrow(int n, bool right, int caret)
 {
     m_nSteppedInto = 0;
     if (!right && caret == 0)
@@ -138,7 +138,7 @@ void CIPAddrRules::OnArrow(int n, bool right, int caret)
         NextField(n, false);
 }
 
-bool CIPAddrRules::OnPaste(const std::string& text)
+bool IpAddrRules::OnPaste(const std::string& text)
 {
     m_nSteppedInto = 0;
     if (const auto address = PastedAddress(text); address && m_view.Editable()) {
@@ -151,22 +151,22 @@ bool CIPAddrRules::OnPaste(const std::string& text)
     return false;
 }
 
-void CIPAddrRules::OnFieldLeft(int n)
+void IpAddrRules::OnFieldLeft(int n)
 {
     if (m_nSteppedInto == n) m_nSteppedInto = 0;
 }
 
-void CIPAddrRules::NextField(int n, bool selectAll)
+void IpAddrRules::NextField(int n, bool selectAll)
 {
     if (n >= 1 && n < kIPAddrFields) m_view.FocusField(n + 1, selectAll);
 }
 
-void CIPAddrRules::PreviousField(int n)
+void IpAddrRules::PreviousField(int n)
 {
     if (n > 1 && n <= kIPAddrFields) m_view.FocusField(n - 1, false);
 }
 
-int CIPAddrRules::GetAddress(bool report, IPAddrData* address)
+int IpAddrRules::GetAddress(bool report, IPAddrData* address)
 {
     if (!address) return 0;
     m_nSteppedInto = 0;
@@ -197,7 +197,7 @@ int CIPAddrRules::GetAddress(bool report, IPAddrData* address)
     return 0;
 }
 
-int CIPAddrRules::SetAddress(const std::uint8_t* bytes)
+int IpAddrRules::SetAddress(const std::uint8_t* bytes)
 {
     if (!bytes) return 0;
     m_nSteppedInto = 0;

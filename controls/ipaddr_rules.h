@@ -85,9 +85,9 @@ public:
     virtual bool Editable() const = 0;
 };
 
-class CIPAddrRules {
+class IpAddrRules {
 public:
-    CIPAddrRules(IPAddrView& view, std::uint32_t style);
+    IpAddrRules(IPAddrView& view, std::uint32_t style);
 
     bool NoValidate() const { return m_bNoValidate; }
 

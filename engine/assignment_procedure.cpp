@@ -102,9 +102,9 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
         return AssignmentEnd::BackToListening;
     }
 
-    clock.sleepMs(kRestartWaitMs);
+    clock.SleepMs(kRestartWaitMs);
     if (!RaiseStage(shared, StageRestarting)) return AssignmentEnd::BackToListening;
-    clock.sleepMs(kRestartExtraWaitMs);
+    clock.SleepMs(kRestartExtraWaitMs);
     log(EvRestartWaitFinished);
     if (!RaiseStage(shared, StageVerifying)) return AssignmentEnd::BackToListening;
 

@@ -58,7 +58,7 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
 {
     Parts& p = *m_parts;
     p.log = std::move(setup.logfile);
-    p.onlyMerrow.store(setup.onlyMaker ? 1 : 0);
+    p.onlyMerrow.store(setup.onlyMerrow ? 1 : 0);
     p.hostName = setup.hostName.substr(0, kHostNameMax);
     p.procedure = setup.procedure ? std::move(setup.procedure) : std::make_unique<AddressAssignment>();
     p.channel = std::move(setup.channel);

@@ -29,7 +29,7 @@ inline constexpr std::size_t kHostNameMax = 99;
 struct EngineSetup {
     std::unique_ptr<CLogfile> logfile;  // required: the engine logs every step
     bool printServersOnly = false;      // Inkwell mode
-    bool onlyMaker = true;              // list only the maker's two prefixes
+    bool onlyMerrow = true;             // list only the maker's two prefixes
     std::string hostName;               // cut to kHostNameMax characters
     std::string hostAddress;            // dotted decimal, or empty
     Clock* clock = nullptr;             // null: the real clock

@@ -30,7 +30,7 @@ public:
     Loop(SharedState& shared, NetworkThreadEnv& env)
         : m_shared(shared), m_env(env), m_channel(*env.channel),
           m_clock(shared.clock != nullptr ? *shared.clock : RealClock()),
-          m_bounded(shared.serverList != nullptr && shared.serverList->Bounded()), m_lastSweepMs(m_clock.nowMs())
+          m_bounded(shared.serverList != nullptr && shared.serverList->Bounded()), m_lastSweepMs(m_clock.NowMs())
     {}
 
     int Run()
@@ -111,7 +111,7 @@ private:
     // keeping the closing program waiting for.
     bool Pause(int ms)
     {
-        m_clock.sleepMs(ms);
+        m_clock.SleepMs(ms);
         return !m_shared.stopRequested.load();
     }
 
@@ -175,7 +175,7 @@ private:
         Log(EvCheckingList);
         if (PauseServes(serial)) {
             EndBatch();  // every wait finds the lines on disk
-            m_clock.sleepMs(kListingPauseMs);
+            m_clock.SleepMs(kListingPauseMs);
         }
         ListIfNew(serial);
 
@@ -232,7 +232,7 @@ private:
         if (m_shared.stage.load() != StageIdle || table == nullptr) return;
         std::int64_t now = 0;
         if (m_bounded) {
-            now = m_clock.nowMs();
+            now = m_clock.NowMs();
             if (now - m_lastSweepMs >= kForgetSweepMs) {
                 table->Forget(now);
                 m_lastSweepMs = now;

@@ -60,7 +60,7 @@ int ServerTable::InsertLocked(ServerRow row)
     return index;
 }
 
-int ServerTable::InsertServer(const std::string& serial, std::int64_t nowMs)
+int ServerTable::InsertServer(const std::string& serial, std::int64_t NowMs)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bounds.maxServers != 0 && m_servers >= m_bounds.maxServers) {
@@ -73,7 +73,7 @@ int ServerTable::InsertServer(const std::string& serial, std::int64_t nowMs)
         }
         if (oldest < m_rows.size()) DeleteLocked(oldest);
     }
-    return InsertLocked(ServerRow{serial, "", true, nowMs});
+    return InsertLocked(ServerRow{serial, "", true, NowMs});
 }
 
 int ServerTable::InsertNote(const std::string& text)
@@ -152,11 +152,11 @@ bool ServerTable::KeptLocked(const std::string& serial) const
     return !m_kept.empty() && m_kept.count(serial) != 0;
 }
 
-int ServerTable::FindHeard(const std::string& serial, std::int64_t nowMs)
+int ServerTable::FindHeard(const std::string& serial, std::int64_t NowMs)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const int index = FindLocked(serial);
-    if (index >= 0) m_rows[static_cast<std::size_t>(index)].heardMs = nowMs;
+    if (index >= 0) m_rows[static_cast<std::size_t>(index)].heardMs = NowMs;
     return index;
 }
 
@@ -166,12 +166,12 @@ bool ServerTable::HasRoomFor(const std::string& serial) const
     return m_bounds.maxServers == 0 || m_servers < m_bounds.maxServers || KeptLocked(serial);
 }
 
-int ServerTable::Forget(std::int64_t nowMs)
+int ServerTable::Forget(std::int64_t NowMs)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_bounds.forgetAfterMs == 0) return 0;
-    auto stale = [this, nowMs](const ServerRow& row) {
-        return row.isServer && nowMs - row.heardMs >= m_bounds.forgetAfterMs && !KeptLocked(row.serial);
+    auto stale = [this, NowMs](const ServerRow& row) {
+        return row.isServer && NowMs - row.heardMs >= m_bounds.forgetAfterMs && !KeptLocked(row.serial);
     };
     // Told from the last row up, so each index is still right when told; the
     // rows themselves go in one pass.

@@ -63,7 +63,7 @@ public:
     // Inserts a row at its sorted place (first column, ignoring case) and
     // returns that index. A bounded table that is full first lets the least
     // recently heard server that is not kept go (see HasRoomFor).
-    int InsertServer(const std::string& serial, std::int64_t nowMs = 0);
+    int InsertServer(const std::string& serial, std::int64_t NowMs = 0);
     int InsertNote(const std::string& text);
     // Sets column 1 of a row; false for an index that is not there.
     bool SetAddress(int index, const std::string& address);
@@ -78,17 +78,17 @@ public:
     // The servers that are never forgotten and always get a row (the plan):
     // serial numbers in any case. May be replaced at any time (a reload).
     void SetKept(const std::vector<std::string>& serials);
-    // Find, and a server found there was heard at nowMs: it is not
+    // Find, and a server found there was heard at NowMs: it is not
     // forgotten before forgetAfterMs from then.
-    int FindHeard(const std::string& serial, std::int64_t nowMs);
+    int FindHeard(const std::string& serial, std::int64_t NowMs);
     // Whether InsertServer would list this server: always in an unbounded
     // table, below the cap, and for a kept server (a row that is not kept
     // then makes room). A server refused here is simply not listed.
     bool HasRoomFor(const std::string& serial) const;
     // Deletes every server row that is not kept and was last heard
-    // forgetAfterMs or more before nowMs, each with its notification (from
+    // forgetAfterMs or more before NowMs, each with its notification (from
     // the last row up, so every index is valid when told). Answers how many.
-    int Forget(std::int64_t nowMs);
+    int Forget(std::int64_t NowMs);
 
     std::vector<ServerRow> Rows() const;
     int Count() const;

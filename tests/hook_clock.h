@@ -13,8 +13,8 @@ namespace tessel::testing {
 
 class HookClock final : public Clock {
 public:
-    std::int64_t nowMs() override { return m_now.load(); }
-    void sleepMs(std::int64_t ms) override
+    std::int64_t NowMs() override { return m_now.load(); }
+    void SleepMs(std::int64_t ms) override
     {
         if (ms > 0) m_now.fetch_add(ms);
         if (afterSleep) afterSleep(m_now.load());

@@ -31,7 +31,7 @@ public:
     {
         return n >= 1 && n <= kIPAddrFields ? m_fields[static_cast<std::size_t>(n - 1)] : nullptr;
     }
-    CIPAddrRules& Rules() { return m_rules; }
+    IpAddrRules& Rules() { return m_rules; }
     HFONT m_font = nullptr;
     std::array<HWND, kIPAddrFields> m_fields{};
 
@@ -159,7 +159,7 @@ public:
 
 private:
     HWND m_hwnd;
-    CIPAddrRules m_rules;
+    IpAddrRules m_rules;
 };
 
 CIPAddrWin* ControlOf(HWND hwnd)
@@ -216,9 +216,9 @@ const AccessibilityApi* Accessibility()
 // the system's own object for an edit field, with the field's name. A
 // field has no label of its own (the step text names the whole control),
 // so without this a reader says "edit" four times.
-class CFieldAccessible final : public IAccessible {
+class FieldAccessible final : public IAccessible {
 public:
-    CFieldAccessible(IAccessible* inner, int n) : m_inner(inner), m_name(FieldAccessibleName(n)) {}
+    FieldAccessible(IAccessible* inner, int n) : m_inner(inner), m_name(FieldAccessibleName(n)) {}
 
     // IUnknown: one identity, the three interfaces a client asks for.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
@@ -330,7 +330,7 @@ public:
     }
 
 private:
-    ~CFieldAccessible() { m_inner->Release(); }
+    ~FieldAccessible() { m_inner->Release(); }
 
     LONG m_refs = 1;
     IAccessible* m_inner;
@@ -351,7 +351,7 @@ LRESULT FieldObject(HWND field, int n, WPARAM wParam, LPARAM lParam)
     if (FAILED(api->createStdAccessibleObject(field, OBJID_CLIENT, __uuidof(IAccessible),
                                               reinterpret_cast<void**>(&inner))))
         return 0;
-    auto* object = new CFieldAccessible(inner, n);
+    auto* object = new FieldAccessible(inner, n);
     const LRESULT result = api->lresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(object));
     object->Release();
     return result;

@@ -25,18 +25,18 @@ INT_PTR CALLBACK ProgressDialogProc(HWND, UINT message, WPARAM, LPARAM)
 
 }  // namespace
 
-CMainWindowViewWin::CMainWindowViewWin()
+Win32MainWindowView::Win32MainWindowView()
     : m_clock(RealClock()), m_list([this](std::function<void()> call) { Post(std::move(call)); })
 {}
 
-void CMainWindowViewWin::SetUp(HINSTANCE instance, HWND dialog)
+void Win32MainWindowView::SetUp(HINSTANCE instance, HWND dialog)
 {
     m_hInstance = instance;
     m_hWnd = dialog;
     m_list.SetUp(Item(IDC_SERVER_LIST));
 }
 
-void CMainWindowViewWin::Post(std::function<void()> call)
+void Win32MainWindowView::Post(std::function<void()> call)
 {
     {
         std::lock_guard<std::mutex> lock(m_postLock);
@@ -45,7 +45,7 @@ void CMainWindowViewWin::Post(std::function<void()> call)
     if (m_hWnd) PostMessageW(m_hWnd, WM_TESSEL_POSTED, 0, 0);
 }
 
-void CMainWindowViewWin::RunPostedCalls()
+void Win32MainWindowView::RunPostedCalls()
 {
     for (;;) {
         std::function<void()> call;
@@ -59,47 +59,47 @@ void CMainWindowViewWin::RunPostedCalls()
     }
 }
 
-int CMainWindowViewWin::RowCount() const
+int Win32MainWindowView::RowCount() const
 {
     return m_list.RowCount();
 }
 
-int CMainWindowViewWin::FirstSelectedRow() const
+int Win32MainWindowView::FirstSelectedRow() const
 {
     return m_list.FirstSelectedRow();
 }
 
-bool CMainWindowViewWin::RowTexts(int row, std::string& serial, std::string& address) const
+bool Win32MainWindowView::RowTexts(int row, std::string& serial, std::string& address) const
 {
     return m_list.RowTexts(row, serial, address);
 }
 
-void CMainWindowViewWin::FollowServerTable(ServerTable* table)
+void Win32MainWindowView::FollowServerTable(ServerTable* table)
 {
     m_list.Follow(table);
 }
 
-void CMainWindowViewWin::FocusServerList()
+void Win32MainWindowView::FocusServerList()
 {
     SetFocus(Item(IDC_SERVER_LIST));
 }
 
-void CMainWindowViewWin::SetStatusText(const std::string& text)
+void Win32MainWindowView::SetStatusText(const std::string& text)
 {
     SetDlgItemTextW(m_hWnd, IDC_STATUS, Widen(text.c_str()).c_str());
 }
 
-void CMainWindowViewWin::EnableAddressInputs(bool enable)
+void Win32MainWindowView::EnableAddressInputs(bool enable)
 {
     for (int id : kAddressInputIds) EnableWindow(Item(id), enable);
 }
 
-void CMainWindowViewWin::EnableCloseButton(bool enable)
+void Win32MainWindowView::EnableCloseButton(bool enable)
 {
     EnableWindow(Item(IDC_CLOSE), enable);
 }
 
-void CMainWindowViewWin::LockInput(bool)
+void Win32MainWindowView::LockInput(bool)
 {
     // Nothing to do: the window stays enabled, as the Linux window does.
     // A command reaches the user only through the window clock, which drops
@@ -109,7 +109,7 @@ void CMainWindowViewWin::LockInput(bool)
     // system would activate another program's window when the box goes.
 }
 
-void CMainWindowViewWin::SetWaitCursor(bool on)
+void Win32MainWindowView::SetWaitCursor(bool on)
 {
     if (on)
         ++m_waitCursors;
@@ -118,25 +118,25 @@ void CMainWindowViewWin::SetWaitCursor(bool on)
     SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(m_waitCursors > 0 ? IDC_WAIT : IDC_ARROW)));
 }
 
-void CMainWindowViewWin::StartAnimation()
+void Win32MainWindowView::StartAnimation()
 {
     if (ClipOpen(Item(IDC_ANIMATION), IDR_ANIMATION, kAnimationFrames))
         ClipPlay(Item(IDC_ANIMATION), kAnimationFirstFrame, kAnimationLastFrame, kAnimationFrameMs);
 }
 
-void CMainWindowViewWin::StopAnimation()
+void Win32MainWindowView::StopAnimation()
 {
     ClipStop(Item(IDC_ANIMATION));
     ClipClose(Item(IDC_ANIMATION));
 }
 
-void CMainWindowViewWin::SetSwitches(bool logfile, bool onlyMerrow)
+void Win32MainWindowView::SetSwitches(bool logfile, bool onlyMerrow)
 {
     CheckDlgButton(m_hWnd, IDC_LOGFILE, logfile ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(m_hWnd, IDC_ONLY_MERROW, onlyMerrow ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void CMainWindowViewWin::HideInstallerControls()
+void Win32MainWindowView::HideInstallerControls()
 {
     for (int id : {IDC_MERROW_HOMEPAGE, IDC_HOMEPAGE_SELECTED, IDC_LOGFILE, IDC_ONLY_MERROW}) {
         EnableWindow(Item(id), FALSE);
@@ -144,12 +144,12 @@ void CMainWindowViewWin::HideInstallerControls()
     }
 }
 
-void CMainWindowViewWin::SetAddress(const Ipv4Bytes& bytes)
+void Win32MainWindowView::SetAddress(const Ipv4Bytes& bytes)
 {
     SendMessageW(Item(IDC_IPADDRESS), IPAM_SETADDRESS, 0, reinterpret_cast<LPARAM>(bytes.data()));
 }
 
-std::optional<Ipv4Bytes> CMainWindowViewWin::ReadAddress()
+std::optional<Ipv4Bytes> Win32MainWindowView::ReadAddress()
 {
     IPAddrData data;
     if (SendMessageW(Item(IDC_IPADDRESS), IPAM_GETADDRESS, 1, reinterpret_cast<LPARAM>(&data)) == 0)
@@ -157,7 +157,7 @@ std::optional<Ipv4Bytes> CMainWindowViewWin::ReadAddress()
     return data.octets;
 }
 
-void CMainWindowViewWin::FocusAddressField(int field)
+void Win32MainWindowView::FocusAddressField(int field)
 {
     HWND edit = IPAddrField(Item(IDC_IPADDRESS), field);
     if (!edit) return;
@@ -165,7 +165,7 @@ void CMainWindowViewWin::FocusAddressField(int field)
     SendMessageW(edit, EM_SETSEL, 0, -1);
 }
 
-MsgAnswer CMainWindowViewWin::ShowBox(const BoxStyle& box)
+MsgAnswer Win32MainWindowView::ShowBox(const BoxStyle& box)
 {
     Win32Box request;
     request.owner = m_hWnd;
@@ -176,7 +176,7 @@ MsgAnswer CMainWindowViewWin::ShowBox(const BoxStyle& box)
     return ShowWin32Box(request);
 }
 
-void CMainWindowViewWin::ShowTextBox(const std::string& text, MsgIcon icon)
+void Win32MainWindowView::ShowTextBox(const std::string& text, MsgIcon icon)
 {
     Win32Box request;
     request.owner = m_hWnd;
@@ -185,7 +185,7 @@ void CMainWindowViewWin::ShowTextBox(const std::string& text, MsgIcon icon)
     ShowWin32Box(request);
 }
 
-HWND CMainWindowViewWin::OpenProgressWindow(int templateId)
+HWND Win32MainWindowView::OpenProgressWindow(int templateId)
 {
     const DialogTemplate& tmpl = templateId == IDD_VALIDATING ? ValidatingTemplate()
                                  : templateId == IDD_STAGE    ? StageTemplate()
@@ -199,74 +199,74 @@ HWND CMainWindowViewWin::OpenProgressWindow(int templateId)
     return window;
 }
 
-void CMainWindowViewWin::OpenValidating()
+void Win32MainWindowView::OpenValidating()
 {
     m_hValidating = OpenProgressWindow(IDD_VALIDATING);
 }
 
-void CMainWindowViewWin::CloseValidating()
+void Win32MainWindowView::CloseValidating()
 {
     if (m_hValidating) DestroyWindow(m_hValidating);
     m_hValidating = nullptr;
 }
 
-void CMainWindowViewWin::OpenStage(int textId)
+void Win32MainWindowView::OpenStage(int textId)
 {
     m_hStage = OpenProgressWindow(IDD_STAGE);
     SetStageText(textId);
 }
 
-void CMainWindowViewWin::SetStageText(int textId)
+void Win32MainWindowView::SetStageText(int textId)
 {
     if (m_hStage) SetDlgItemTextW(m_hStage, IDC_STAGE_TEXT, Widen(TextOf(textId)).c_str());
 }
 
-void CMainWindowViewWin::SetBar(int position)
+void Win32MainWindowView::SetBar(int position)
 {
     if (m_hStage) SendDlgItemMessageW(m_hStage, IDC_STAGE_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void CMainWindowViewWin::CloseStage()
+void Win32MainWindowView::CloseStage()
 {
     if (m_hStage) DestroyWindow(m_hStage);
     m_hStage = nullptr;
 }
 
-void CMainWindowViewWin::OpenShutdownNotice()
+void Win32MainWindowView::OpenShutdownNotice()
 {
     m_hNotice = OpenProgressWindow(IDD_SHUTDOWN);
 }
 
-void CMainWindowViewWin::CloseShutdownNotice()
+void Win32MainWindowView::CloseShutdownNotice()
 {
     if (m_hNotice) DestroyWindow(m_hNotice);
     m_hNotice = nullptr;
 }
 
-void CMainWindowViewWin::Repaint()
+void Win32MainWindowView::Repaint()
 {
     for (HWND window : {m_hWnd, m_hStage, m_hValidating, m_hNotice})
         if (window) RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-bool CMainWindowViewWin::OpenUrl(const std::string& url)
+bool Win32MainWindowView::OpenUrl(const std::string& url)
 {
     const auto result = reinterpret_cast<UINT_PTR>(
         ShellExecuteW(m_hWnd, L"open", Widen(url.c_str()).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return result > kShellSuccess;
 }
 
-void CMainWindowViewWin::RegisterNewServer(const std::string& address)
+void Win32MainWindowView::RegisterNewServer(const std::string& address)
 {
     WriteNewServer(address);
 }
 
-std::optional<std::string> CMainWindowViewWin::ReadTesselPath()
+std::optional<std::string> Win32MainWindowView::ReadTesselPath()
 {
     return tessel::ReadTesselPath();
 }
 
-void CMainWindowViewWin::EndDialog()
+void Win32MainWindowView::EndDialog()
 {
     LockInput(false);
     if (m_hWnd) ::EndDialog(m_hWnd, IDCANCEL);

@@ -24,11 +24,11 @@ inline constexpr UINT WM_TESSEL_POSTED = WM_APP + 1;
 // What step 2 takes: its text, the address control and Set IP.
 inline constexpr int kAddressInputIds[] = {IDC_STEP2_TEXT, IDC_IPADDRESS, IDC_SET_IP};
 
-class CMainWindowViewWin final : public MainWindowView {
+class Win32MainWindowView final : public MainWindowView {
 public:
-    CMainWindowViewWin();
-    CMainWindowViewWin(const CMainWindowViewWin&) = delete;
-    CMainWindowViewWin& operator=(const CMainWindowViewWin&) = delete;
+    Win32MainWindowView();
+    Win32MainWindowView(const Win32MainWindowView&) = delete;
+    Win32MainWindowView& operator=(const Win32MainWindowView&) = delete;
 
     // The dialog, once it exists; the list takes its columns.
     void SetUp(HINSTANCE instance, HWND dialog);
@@ -85,7 +85,7 @@ private:
     HWND m_hNotice = nullptr;
     int m_waitCursors = 0;
     Win32WindowClock m_clock;
-    CServerListMirror m_list;
+    ServerListMirror m_list;
 
     std::mutex m_postLock;
     std::deque<std::function<void()>> m_posted;

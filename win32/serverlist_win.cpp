@@ -42,12 +42,12 @@ int WidestColumnText(HDC dc, HFONT font)
 
 }  // namespace
 
-CServerListMirror::~CServerListMirror()
+ServerListMirror::~ServerListMirror()
 {
     if (m_hFont) DeleteObject(m_hFont);
 }
 
-void CServerListMirror::SetUp(HWND list)
+void ServerListMirror::SetUp(HWND list)
 {
     m_hList = list;
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
@@ -87,7 +87,7 @@ void CServerListMirror::SetUp(HWND list)
     }
 }
 
-void CServerListMirror::Follow(ServerTable* table)
+void ServerListMirror::Follow(ServerTable* table)
 {
     if (m_table) m_table->SetObserver(nullptr);
     m_table = table;
@@ -97,7 +97,7 @@ void CServerListMirror::Follow(ServerTable* table)
     table->SetObserver(this);
 }
 
-bool CServerListMirror::RowTexts(int row, std::string& serial, std::string& address) const
+bool ServerListMirror::RowTexts(int row, std::string& serial, std::string& address) const
 {
     if (row < 0 || row >= RowCount()) return false;
     serial = m_rows[static_cast<std::size_t>(row)].serial;
@@ -105,12 +105,12 @@ bool CServerListMirror::RowTexts(int row, std::string& serial, std::string& addr
     return true;
 }
 
-int CServerListMirror::FirstSelectedRow() const
+int ServerListMirror::FirstSelectedRow() const
 {
     return static_cast<int>(ListView_GetNextItem(m_hList, -1, LVNI_SELECTED));
 }
 
-void CServerListMirror::Insert(int index, const Row& row)
+void ServerListMirror::Insert(int index, const Row& row)
 {
     m_rows.insert(m_rows.begin() + index, row);
     std::wstring serial = Widen(row.serial.c_str());
@@ -123,14 +123,14 @@ void CServerListMirror::Insert(int index, const Row& row)
     ListView_SetItemText(m_hList, at, 1, address.data());
 }
 
-void CServerListMirror::OnRowInserted(int index, const ServerRow& row)
+void ServerListMirror::OnRowInserted(int index, const ServerRow& row)
 {
     m_post([this, index, r = Row{row.serial, row.address}] {
         if (index >= 0 && index <= RowCount()) Insert(index, r);
     });
 }
 
-void CServerListMirror::OnRowChanged(int index, const ServerRow& row)
+void ServerListMirror::OnRowChanged(int index, const ServerRow& row)
 {
     m_post([this, index, r = Row{row.serial, row.address}] {
         if (index < 0 || index >= RowCount()) return;
@@ -142,7 +142,7 @@ void CServerListMirror::OnRowChanged(int index, const ServerRow& row)
     });
 }
 
-void CServerListMirror::OnRowDeleted(int index)
+void ServerListMirror::OnRowDeleted(int index)
 {
     m_post([this, index] {
         if (index < 0 || index >= RowCount()) return;

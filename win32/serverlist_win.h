@@ -14,13 +14,13 @@
 
 namespace tessel {
 
-class CServerListMirror final : public ServerTableObserver {
+class ServerListMirror final : public ServerTableObserver {
 public:
     // `post` runs a call on the window's thread, in the order posted.
-    explicit CServerListMirror(std::function<void(std::function<void()>)> post) : m_post(std::move(post)) {}
-    ~CServerListMirror();
-    CServerListMirror(const CServerListMirror&) = delete;
-    CServerListMirror& operator=(const CServerListMirror&) = delete;
+    explicit ServerListMirror(std::function<void(std::function<void()>)> post) : m_post(std::move(post)) {}
+    ~ServerListMirror();
+    ServerListMirror(const ServerListMirror&) = delete;
+    ServerListMirror& operator=(const ServerListMirror&) = delete;
 
     // The list control, once the dialog exists: its two columns, 140
     // pixels at 96 dpi and as much more as the screen's dpi is. Where the

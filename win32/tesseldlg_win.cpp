@@ -253,7 +253,7 @@ void CTesselDlgWin::FillTexts()
 
 void CTesselDlgWin::OnCommand(int id, int code)
 {
-    CWindowCommands* commands = m_window.Commands();
+    WindowCommands* commands = m_window.Commands();
     if (!commands) return;
     switch (id) {
     case IDC_SET_IP:
@@ -284,7 +284,7 @@ void CTesselDlgWin::OnCommand(int id, int code)
 
 void CTesselDlgWin::OnNotify(const NMHDR& header)
 {
-    CWindowCommands* commands = m_window.Commands();
+    WindowCommands* commands = m_window.Commands();
     if (!commands || header.idFrom != static_cast<UINT_PTR>(IDC_SERVER_LIST)) return;
     if (header.code == NM_CLICK)
         commands->OnServerListClick();

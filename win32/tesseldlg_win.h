@@ -1,8 +1,8 @@
 // The main window on Win32: a dialog built at run time from the main
 // window's table. As in the Qt window, the dialog only draws and binds the
-// controls by number; its view (CMainWindowViewWin) is what the window
+// controls by number; its view (Win32MainWindowView) is what the window
 // logic sees, with the list's mirror of the server table, and the logic
-// (CMainWindow: the start-up, the engine, what the list, buttons and close
+// (MainWindowLogic: the start-up, the engine, what the list, buttons and close
 // do) is workflow/'s. Run() shows it modally until the program ends.
 #pragma once
 
@@ -47,9 +47,9 @@ private:
     std::vector<HBITMAP> m_pictures;   // the pictures scaled to their controls
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
-    CMainWindowViewWin m_view;
+    Win32MainWindowView m_view;
     // The window's logic: goes before the view it uses.
-    CMainWindow m_window;
+    MainWindowLogic m_window;
 };
 
 // The About box: the icon, the program's name and version, and OK.

@@ -31,16 +31,16 @@ void Win32WindowClock::PumpWithoutInput()
     }
 }
 
-void Win32WindowClock::sleepMs(std::int64_t ms)
+void Win32WindowClock::SleepMs(std::int64_t ms)
 {
     if (GetCurrentThreadId() != m_thread) {
-        m_base.sleepMs(ms);
+        m_base.SleepMs(ms);
         return;
     }
-    const std::int64_t deadline = m_base.nowMs() + std::max<std::int64_t>(ms, 0);
+    const std::int64_t deadline = m_base.NowMs() + std::max<std::int64_t>(ms, 0);
     PumpWithoutInput();
-    for (std::int64_t left = deadline - m_base.nowMs(); left > 0; left = deadline - m_base.nowMs()) {
-        m_base.sleepMs(std::min(left, kWin32PaintSliceMs));
+    for (std::int64_t left = deadline - m_base.NowMs(); left > 0; left = deadline - m_base.NowMs()) {
+        m_base.SleepMs(std::min(left, kWin32PaintSliceMs));
         PumpWithoutInput();
     }
 }

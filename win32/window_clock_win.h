@@ -17,8 +17,8 @@ class Win32WindowClock final : public Clock {
 public:
     explicit Win32WindowClock(Clock& base);
 
-    std::int64_t nowMs() override { return m_base.nowMs(); }
-    void sleepMs(std::int64_t ms) override;
+    std::int64_t NowMs() override { return m_base.NowMs(); }
+    void SleepMs(std::int64_t ms) override;
 
     // Runs the waiting messages once: paint, timers, posted calls; input dropped.
     void PumpWithoutInput();

@@ -35,7 +35,7 @@ std::int32_t ProbeRequest::Abandon()
 std::int32_t AwaitOutcome(ProbeRequest& request, Clock& clock, int steps)
 {
     for (int step = 0; step < steps; ++step) {
-        clock.sleepMs(kPollStepMs);
+        clock.SleepMs(kPollStepMs);
         if (request.result.load() != 0 || request.unchecked.load() != 0) break;
     }
     return request.Abandon();

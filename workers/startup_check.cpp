@@ -33,7 +33,7 @@ int StartupCheckThread(const StartupCheckEnv& env)
     // A close during the first 1.6 s ends the check as soon as it is seen:
     // nothing is left to tell a program that is going.
     for (int i = 0; i < kStartupFirstSteps; ++i) {
-        env.clock.sleepMs(kStartupFirstStepMs);
+        env.clock.SleepMs(kStartupFirstStepMs);
         if (env.stopRequested.load()) return 0;
     }
 
@@ -59,7 +59,7 @@ int StartupCheckThread(const StartupCheckEnv& env)
         }
     }
     for (int i = 0; i < kStartupHintSteps; ++i) {
-        env.clock.sleepMs(kStartupHintStepMs);
+        env.clock.SleepMs(kStartupHintStepMs);
         if (env.stopRequested.load()) return 0;
     }
     if (!env.stopRequested.load() && env.awaitingFirstServer.load())

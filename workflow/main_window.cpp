@@ -20,19 +20,19 @@ HostIdentity FindHost(const WindowEnvironment& environment)
 
 }  // namespace
 
-CMainWindow::CMainWindow(MainWindowView& view, bool inkwellMode, WindowEnvironment environment)
+MainWindowLogic::MainWindowLogic(MainWindowView& view, bool inkwellMode, WindowEnvironment environment)
     : m_view(view), m_bInkwellMode(inkwellMode), m_environment(std::move(environment)),
       m_host(WindowHostOf(FindHost(m_environment)))
 {}
 
-CMainWindow::~CMainWindow()
+MainWindowLogic::~MainWindowLogic()
 {
     m_pCommands.reset();
-    if (m_pEngine) m_view.FollowServerTable(nullptr);
-    m_pEngine.reset();
+    if (m_engine) m_view.FollowServerTable(nullptr);
+    m_engine.reset();
 }
 
-void CMainWindow::ShowStartState()
+void MainWindowLogic::ShowStartState()
 {
     if (m_bStartStateShown) return;
     m_bStartStateShown = true;
@@ -43,9 +43,9 @@ void CMainWindow::ShowStartState()
     if (m_bInkwellMode) m_view.HideInstallerControls();
 }
 
-void CMainWindow::Start()
+void MainWindowLogic::Start()
 {
-    if (m_pEngine) return;
+    if (m_engine) return;
     m_help.Reset();
     ShowStartState();
     if (!m_bInkwellMode) m_view.StartAnimation();
@@ -58,15 +58,15 @@ void CMainWindow::Start()
     setup.clock = m_environment.clock;
     if (m_environment.makeChannel) setup.channel = m_environment.makeChannel();
     if (m_environment.makeProcedure) setup.procedure = m_environment.makeProcedure();
-    m_pEngine = std::make_unique<EngineHost>(std::move(setup));
-    m_view.FollowServerTable(&m_pEngine->Table());
+    m_engine = std::make_unique<EngineHost>(std::move(setup));
+    m_view.FollowServerTable(&m_engine->Table());
 
     // The installer's run lists every print server.
-    if (m_bInkwellMode) m_pEngine->OnlyMerrow().store(0);
+    if (m_bInkwellMode) m_engine->OnlyMerrow().store(0);
 
     WindowCommandsSetup commands;
     commands.view = &m_view;
-    commands.engine = m_pEngine.get();
+    commands.engine = m_engine.get();
     commands.help = &m_help;
     commands.inkwellMode = m_bInkwellMode;
     commands.hostOctets = m_host.octets;
@@ -74,22 +74,22 @@ void CMainWindow::Start()
     commands.commands = m_environment.commands;
     commands.startIcmpProbe = m_environment.startIcmpProbe;
     commands.socketWorks = m_environment.socketWorks;
-    m_pCommands = std::make_unique<CWindowCommands>(std::move(commands));
+    m_pCommands = std::make_unique<WindowCommands>(std::move(commands));
 
     // The start-up check first, then the network thread.
     m_pCommands->StartStartupCheck();
-    m_pEngine->Start();
+    m_engine->Start();
     m_view.FocusServerList();
 }
 
-void CMainWindow::OnLogfileSwitch(bool on)
+void MainWindowLogic::OnLogfileSwitch(bool on)
 {
-    if (m_pEngine) m_pEngine->Log().SetEnabled(on);
+    if (m_engine) m_engine->Log().SetEnabled(on);
 }
 
-void CMainWindow::OnOnlyMerrowSwitch(bool on)
+void MainWindowLogic::OnOnlyMerrowSwitch(bool on)
 {
-    if (m_pEngine) m_pEngine->OnlyMerrow().store(on ? 1 : 0);
+    if (m_engine) m_engine->OnlyMerrow().store(on ? 1 : 0);
 }
 
 }  // namespace tessel

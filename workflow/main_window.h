@@ -38,15 +38,15 @@ struct WindowEnvironment {
     std::function<bool()> socketWorks;
 };
 
-class CMainWindow final {
+class MainWindowLogic final {
 public:
     // Looks this computer up (where the environment does not say).
-    CMainWindow(MainWindowView& view, bool inkwellMode, WindowEnvironment environment = {});
+    MainWindowLogic(MainWindowView& view, bool inkwellMode, WindowEnvironment environment = {});
     // The commands (and the start-up check they wait for) go first, then
     // the list's tie to the server table, then the engine.
-    ~CMainWindow();
-    CMainWindow(const CMainWindow&) = delete;
-    CMainWindow& operator=(const CMainWindow&) = delete;
+    ~MainWindowLogic();
+    MainWindowLogic(const MainWindowLogic&) = delete;
+    MainWindowLogic& operator=(const MainWindowLogic&) = delete;
 
     // The window's initialisation after its own texts, once: step 2 waits
     // for a server and proposes this computer's network; the animation
@@ -70,8 +70,8 @@ public:
     const HostIdentity& Host() const { return m_host.identity; }
     HelpContext& Help() { return m_help; }
     // Null until Start().
-    EngineHost* Engine() const { return m_pEngine.get(); }
-    CWindowCommands* Commands() const { return m_pCommands.get(); }
+    EngineHost* Engine() const { return m_engine.get(); }
+    WindowCommands* Commands() const { return m_pCommands.get(); }
 
 private:
     MainWindowView& m_view;
@@ -80,9 +80,9 @@ private:
     WindowHost m_host;
     HelpContext m_help;
     bool m_bStartStateShown = false;
-    std::unique_ptr<EngineHost> m_pEngine;
+    std::unique_ptr<EngineHost> m_engine;
     // Made once the engine exists; goes before it.
-    std::unique_ptr<CWindowCommands> m_pCommands;
+    std::unique_ptr<WindowCommands> m_pCommands;
 };
 
 }  // namespace tessel

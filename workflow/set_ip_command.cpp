@@ -96,32 +96,32 @@ int RefusingBoxHere(const Ipv4Bytes& address, bool reservedEndingConfirmed,
     return box == IDS_RESERVED_ENDING && !reservedEndingConfirmed ? box : 0;
 }
 
-CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context))
+SetIpCommand::SetIpCommand(SetIpContext context) : m_ctx(std::move(context))
 {}
 
-MsgAnswer CSetIpCommand::Box(int id)
+MsgAnswer SetIpCommand::Box(int id)
 {
     m_lastBox = id;
     const ScopedHelp topic(m_ctx.help, HelpOfBox(id));
     return m_ctx.ui.ShowBox(*FindBoxStyle(id));
 }
 
-void CSetIpCommand::DeleteNeighbour(const std::string& address)
+void SetIpCommand::DeleteNeighbour(const std::string& address)
 {
     if (!m_ctx.commands.DeleteNeighbour(address)) LogNeighbourFailure(address);
 }
 
-void CSetIpCommand::LogNeighbourFailure(const std::string& address)
+void SetIpCommand::LogNeighbourFailure(const std::string& address)
 {
     LogEvent(m_ctx.shared.logFile, EvNeighbourTableFailed, address);
 }
 
-bool CSetIpCommand::StartProbe(const std::shared_ptr<ProbeRequest>& request)
+bool SetIpCommand::StartProbe(const std::shared_ptr<ProbeRequest>& request)
 {
     return m_ctx.startIcmpProbe ? m_ctx.startIcmpProbe(request) : StartIcmpProbe(request);
 }
 
-SetIpOutcome CSetIpCommand::OnSetIpAddress()
+SetIpOutcome SetIpCommand::OnSetIpAddress()
 {
     // One job: at most one more helper for its checks.
     const EchoHelperAllowance checks;
@@ -183,7 +183,7 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     ShowResult(result);
     OfferFollowUp(result, desired);
     if (!m_bClosingAfterRegistration) SetStage(shared, StageIdle);
-    m_ctx.clock.sleepMs(kFollowUpPauseMs);
+    m_ctx.clock.SleepMs(kFollowUpPauseMs);
     DeleteNeighbour(desired);
 
     outcome.refused = false;
@@ -193,7 +193,7 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
     return outcome;
 }
 
-bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
+bool SetIpCommand::ValidateDesiredAddress(std::string& out)
 {
     const auto bytes = m_ctx.ui.ReadAddress();
     if (!bytes) return false;
@@ -217,7 +217,7 @@ bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
     return true;
 }
 
-bool CSetIpCommand::CheckChosenServer()
+bool SetIpCommand::CheckChosenServer()
 {
     SharedState& shared = m_ctx.shared;
     std::optional<std::string> serial;
@@ -246,39 +246,39 @@ bool CSetIpCommand::CheckChosenServer()
     return true;
 }
 
-void CSetIpCommand::ShowValidatingDialog()
+void SetIpCommand::ShowValidatingDialog()
 {
     m_ctx.ui.OpenValidating();
-    for (int i = 0; i < kValidatingSteps; ++i) m_ctx.clock.sleepMs(kValidatingStepMs);
+    for (int i = 0; i < kValidatingSteps; ++i) m_ctx.clock.SleepMs(kValidatingStepMs);
     m_ctx.ui.CloseValidating();
 }
 
-int CSetIpCommand::BarPosition(double x, int floor)
+int SetIpCommand::BarPosition(double x, int floor)
 {
     const int byTime = static_cast<int>(x);
     const int byStage = static_cast<int>(floor + x / 4.0);
     return std::min(100, std::max(byTime, byStage));
 }
 
-void CSetIpCommand::RunSettingProgress()
+void SetIpCommand::RunSettingProgress()
 {
     Clock& clock = m_ctx.clock;
     SetIpFrontEnd& ui = m_ctx.ui;
-    const std::int64_t start = clock.nowMs();
+    const std::int64_t start = clock.NowMs();
     std::int64_t deadline = start + kSettingDeadlineMs;
     int shown = StageAwaitRequest;
     int floor = 0;
     bool repliedSeen = false, savingSeen = false;
 
     OpenStageWindow(IDS_STAGE_WAITING);
-    while (clock.nowMs() < deadline) {
+    while (clock.NowMs() < deadline) {
         int text = IDS_STAGE_WAITING;
         switch (shown) {
         case StageReplied:
             text = IDS_STAGE_SETTING;
             if (!repliedSeen) {
                 repliedSeen = true;
-                deadline = clock.nowMs() + kRepliedDeadlineMs;
+                deadline = clock.NowMs() + kRepliedDeadlineMs;
                 floor = 44;
             }
             break;
@@ -294,7 +294,7 @@ void CSetIpCommand::RunSettingProgress()
             text = IDS_STAGE_SAVING;
             if (!savingSeen) {
                 savingSeen = true;
-                deadline = clock.nowMs() + kSavingDeadlineMs;
+                deadline = clock.NowMs() + kSavingDeadlineMs;
                 floor = 72;
             }
             break;
@@ -302,10 +302,10 @@ void CSetIpCommand::RunSettingProgress()
             break;
         }
         ui.SetStageText(text);
-        const double x = static_cast<double>(clock.nowMs() - start) * 100.0 / static_cast<double>(deadline - start);
+        const double x = static_cast<double>(clock.NowMs() - start) * 100.0 / static_cast<double>(deadline - start);
         ui.SetBar(BarPosition(x, floor));
         ui.Repaint();
-        clock.sleepMs(kSettingCycleMs);
+        clock.SleepMs(kSettingCycleMs);
         // One step per cycle, whatever jump the network thread made.
         if (m_ctx.shared.stage.load() > shown) ++shown;
         if (shown == StageStored) break;
@@ -313,37 +313,37 @@ void CSetIpCommand::RunSettingProgress()
     CloseStageWindow();
 }
 
-void CSetIpCommand::RunRetryingProgress()
+void SetIpCommand::RunRetryingProgress()
 {
     Clock& clock = m_ctx.clock;
     SetIpFrontEnd& ui = m_ctx.ui;
-    const std::int64_t start = clock.nowMs();
+    const std::int64_t start = clock.NowMs();
     const std::int64_t end = start + kRetryingMs;
     OpenStageWindow(IDS_STAGE_RETRYING);
-    while (clock.nowMs() < end) {
-        ui.SetBar(static_cast<int>((clock.nowMs() - start) * 100 / kRetryingMs));
+    while (clock.NowMs() < end) {
+        ui.SetBar(static_cast<int>((clock.NowMs() - start) * 100 / kRetryingMs));
         ui.Repaint();
-        clock.sleepMs(kRetryingStepMs);
+        clock.SleepMs(kRetryingStepMs);
     }
     CloseStageWindow();
 }
 
-void CSetIpCommand::OpenStageWindow(int textId)
+void SetIpCommand::OpenStageWindow(int textId)
 {
     m_ctx.ui.OpenStage(textId);
     m_ctx.ui.SetBar(0);
-    m_ctx.clock.sleepMs(kStageOpenPauseMs);
+    m_ctx.clock.SleepMs(kStageOpenPauseMs);
 }
 
 // The bar is full before every close.
-void CSetIpCommand::CloseStageWindow()
+void SetIpCommand::CloseStageWindow()
 {
     m_ctx.ui.SetBar(100);
-    m_ctx.clock.sleepMs(kStageClosePauseMs);
+    m_ctx.clock.SleepMs(kStageClosePauseMs);
     m_ctx.ui.CloseStage();
 }
 
-int CSetIpCommand::RunFallback(int stage)
+int SetIpCommand::RunFallback(int stage)
 {
     // Only this thread writes these three; no lock needed to read them here.
     const std::string desired = m_ctx.shared.desiredAddress;
@@ -377,7 +377,7 @@ int CSetIpCommand::RunFallback(int stage)
     return StageVerified;
 }
 
-void CSetIpCommand::ShowResult(int result)
+void SetIpCommand::ShowResult(int result)
 {
     switch (result) {
     case StageAwaitRequest:
@@ -395,12 +395,12 @@ void CSetIpCommand::ShowResult(int result)
     }
 }
 
-void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
+void SetIpCommand::OfferFollowUp(int result, const std::string& address)
 {
     if (result != StageVerified && result != StageStored) return;
-    m_ctx.clock.sleepMs(kFollowUpPauseMs);
+    m_ctx.clock.SleepMs(kFollowUpPauseMs);
     UpdateRowAddress(address);
-    m_ctx.clock.sleepMs(kFollowUpPauseMs);
+    m_ctx.clock.SleepMs(kFollowUpPauseMs);
     // Both offers are about what comes next; after a registration the
     // program closes with that topic still in force.
     if (m_ctx.help) m_ctx.help->Set(kHelpFollowUp);
@@ -417,7 +417,7 @@ void CSetIpCommand::OfferFollowUp(int result, const std::string& address)
     if (m_ctx.help) m_ctx.help->Reset();
 }
 
-void CSetIpCommand::UpdateRowAddress(const std::string& address)
+void SetIpCommand::UpdateRowAddress(const std::string& address)
 {
     SharedState& shared = m_ctx.shared;
     std::lock_guard<std::mutex> guard(shared.stateLock);

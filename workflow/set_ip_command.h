@@ -110,9 +110,9 @@ struct SetIpOutcome {
     bool finalAnswered = false;
 };
 
-class CSetIpCommand {
+class SetIpCommand {
 public:
-    explicit CSetIpCommand(SetIpContext context);
+    explicit SetIpCommand(SetIpContext context);
 
     SetIpOutcome OnSetIpAddress();
 

@@ -67,7 +67,7 @@ EngineSetup WindowEngineSetup(bool inkwellMode, const std::optional<std::string>
     EngineSetup setup;
     setup.logfile = std::make_unique<CLogfile>(location.folder, location.fileName);
     setup.printServersOnly = inkwellMode;
-    setup.onlyMaker = true;
+    setup.onlyMerrow = true;
     setup.hostName = host.name;
     setup.hostAddress = host.address;
     return setup;
@@ -103,9 +103,9 @@ Ipv4Bytes ProposeAddress(const std::string& address, const HostOctets& hostOctet
 // The window as the Set-IP command's front end: the command's boxes,
 // address and progress windows are the view's; the browser and the close
 // are the window logic's own.
-class CWindowCommands::FrontEnd final : public SetIpFrontEnd {
+class WindowCommands::FrontEnd final : public SetIpFrontEnd {
 public:
-    explicit FrontEnd(CWindowCommands& owner) : m_owner(owner), m_view(owner.m_view) {}
+    explicit FrontEnd(WindowCommands& owner) : m_owner(owner), m_view(owner.m_view) {}
     ~FrontEnd() override { SetWaitCursor(false); }
 
     MsgAnswer ShowBox(const BoxStyle& box) override { return m_view.ShowBox(box); }
@@ -139,12 +139,12 @@ public:
     void CloseProgram() override { m_owner.RunClose(); }
 
 private:
-    CWindowCommands& m_owner;
+    WindowCommands& m_owner;
     MainWindowView& m_view;
     bool m_bWaitCursor = false;
 };
 
-struct CWindowCommands::PendingMessage {
+struct WindowCommands::PendingMessage {
     std::mutex lock;
     std::condition_variable changed;
     bool finished = false;
@@ -168,11 +168,11 @@ struct CWindowCommands::PendingMessage {
     }
 };
 
-CWindowCommands::CWindowCommands(WindowCommandsSetup setup)
-    : m_setup(std::move(setup)), m_view(*m_setup.view), m_self(std::make_shared<CWindowCommands*>(this))
+WindowCommands::WindowCommands(WindowCommandsSetup setup)
+    : m_setup(std::move(setup)), m_view(*m_setup.view), m_self(std::make_shared<WindowCommands*>(this))
 {}
 
-CWindowCommands::~CWindowCommands()
+WindowCommands::~WindowCommands()
 {
     m_self.reset();
     // A message the check still waits for will never be shown now.
@@ -191,20 +191,20 @@ CWindowCommands::~CWindowCommands()
     if (m_setup.inkwellMode) m_setup.engine->ReleaseLogfile();
 }
 
-MsgAnswer CWindowCommands::ShowBoxWithHelp(int id, int help)
+MsgAnswer WindowCommands::ShowBoxWithHelp(int id, int help)
 {
     const ScopedHelp topic(m_setup.help, help);
     const BoxStyle* style = FindBoxStyle(id);
     return style ? m_view.ShowBox(*style) : m_view.ShowBox(BoxStyle{id, MsgButtons::Ok, MsgIcon::None, 0});
 }
 
-bool CWindowCommands::ReadRow(int row, std::string& serial, std::string& address) const
+bool WindowCommands::ReadRow(int row, std::string& serial, std::string& address) const
 {
     if (row < 0 || row >= m_view.RowCount()) return false;
     return m_view.RowTexts(row, serial, address);
 }
 
-void CWindowCommands::OnServerListClick()
+void WindowCommands::OnServerListClick()
 {
     SharedState& shared = m_setup.engine->Shared();
     if (m_bCommandRunning || m_bClosing || shared.awaitingFirstServer.load()) return;
@@ -218,7 +218,7 @@ void CWindowCommands::OnServerListClick()
     if (selected) ShowSelectedServer(serial, address);
 }
 
-void CWindowCommands::OnServerListKeyDown(ListKey key)
+void WindowCommands::OnServerListKeyDown(ListKey key)
 {
     if (key == ListKey::Other) return;
     SharedState& shared = m_setup.engine->Shared();
@@ -252,13 +252,13 @@ void CWindowCommands::OnServerListKeyDown(ListKey key)
     if (selected) ShowSelectedServer(serial, address);
 }
 
-void CWindowCommands::ShowSelectedServer(const std::string& serial, const std::string& address)
+void WindowCommands::ShowSelectedServer(const std::string& serial, const std::string& address)
 {
     m_view.SetStatusText(std::string(TextOf(IDS_SELECTED_SERVER)) + serial);
     m_view.SetAddress(ProposeAddress(address, m_setup.hostOctets, m_setup.inkwellMode));
 }
 
-void CWindowCommands::OnSetIpAddress()
+void WindowCommands::OnSetIpAddress()
 {
     // One command at a time, and none once the window is closing.
     if (m_bCommandRunning || m_bClosing) return;
@@ -266,9 +266,9 @@ void CWindowCommands::OnSetIpAddress()
     m_view.LockInput(true);
     {
         FrontEnd frontEnd(*this);
-        CSetIpCommand command(SetIpContext{m_setup.engine->Shared(), frontEnd, m_view.WindowClock(),
-                                           m_setup.commands ? *m_setup.commands : HiddenCommands(), m_setup.help,
-                                           m_setup.inkwellMode, m_setup.startIcmpProbe});
+        SetIpCommand command(SetIpContext{m_setup.engine->Shared(), frontEnd, m_view.WindowClock(),
+                                          m_setup.commands ? *m_setup.commands : HiddenCommands(), m_setup.help,
+                                          m_setup.inkwellMode, m_setup.startIcmpProbe});
         command.OnSetIpAddress();
     }
     m_bCommandRunning = false;
@@ -282,14 +282,14 @@ void CWindowCommands::OnSetIpAddress()
     m_view.LockInput(false);
 }
 
-bool CWindowCommands::LaunchBrowser(const std::string& host)
+bool WindowCommands::LaunchBrowser(const std::string& host)
 {
     const bool opened = m_view.OpenUrl("http://" + host + "/");
     if (!opened) ShowBoxWithHelp(IDS_BROWSER_FAILED, kHelpBrowserFailed);
     return opened;
 }
 
-void CWindowCommands::OnHomePageOfSelected()
+void WindowCommands::OnHomePageOfSelected()
 {
     if (m_bCommandRunning || m_bClosing) return;
     SharedState& shared = m_setup.engine->Shared();
@@ -313,13 +313,13 @@ void CWindowCommands::OnHomePageOfSelected()
     LaunchBrowser(address);
 }
 
-void CWindowCommands::OnMerrowHomePage()
+void WindowCommands::OnMerrowHomePage()
 {
     if (m_bCommandRunning || m_bClosing) return;
     LaunchBrowser(kMakerWebHost);
 }
 
-void CWindowCommands::OnClose()
+void WindowCommands::OnClose()
 {
     if (m_bClosing) return;
     if (m_bCommandRunning) {
@@ -329,7 +329,7 @@ void CWindowCommands::OnClose()
     RunClose();
 }
 
-void CWindowCommands::RunClose()
+void WindowCommands::RunClose()
 {
     if (m_bClosing) return;
     m_bClosing = true;
@@ -346,7 +346,7 @@ void CWindowCommands::RunClose()
     const int steps = notice ? kCloseSteps : kCloseStepsInkwell;
     for (int i = 1; i <= steps; ++i) {
         if (notice && i == kAnimationStopsBeforeStep) m_view.StopAnimation();
-        clock.sleepMs(kCloseStepMs);
+        clock.SleepMs(kCloseStepMs);
     }
     // Wake the network thread and wait for it (bounded), so that its last
     // lines reach the logfile before the closing line and nothing it uses
@@ -355,13 +355,13 @@ void CWindowCommands::RunClose()
     if (notice) {
         engine.CloseLogfile();
         m_view.CloseShutdownNotice();
-        clock.sleepMs(kCloseStepMs);
+        clock.SleepMs(kCloseStepMs);
     }
     m_view.SetWaitCursor(false);
     m_view.EndDialog();
 }
 
-void CWindowCommands::StartStartupCheck()
+void WindowCommands::StartStartupCheck()
 {
     SharedState& shared = m_setup.engine->Shared();
     EngineHost* engine = m_setup.engine;
@@ -378,7 +378,7 @@ void CWindowCommands::StartStartupCheck()
     m_pStartupCheck->Start();
 }
 
-void CWindowCommands::ShowStartupMessage(StartupMessage message)
+void WindowCommands::ShowStartupMessage(StartupMessage message)
 {
     auto pending = std::make_shared<PendingMessage>();
     {
@@ -386,7 +386,7 @@ void CWindowCommands::ShowStartupMessage(StartupMessage message)
         if (m_bMessagesCancelled) return;
         m_pendingMessage = pending;
     }
-    std::weak_ptr<CWindowCommands*> self = m_self;
+    std::weak_ptr<WindowCommands*> self = m_self;
     m_view.Post([self, pending, message] {
         const auto owner = self.lock();
         if (owner && pending->Claim()) (*owner)->ShowStartupBox(message);
@@ -397,7 +397,7 @@ void CWindowCommands::ShowStartupMessage(StartupMessage message)
     if (m_pendingMessage == pending) m_pendingMessage.reset();
 }
 
-void CWindowCommands::ShowStartupBox(StartupMessage message)
+void WindowCommands::ShowStartupBox(StartupMessage message)
 {
     // The check has set the help topic already where the box has one.
     switch (message) {
@@ -416,9 +416,9 @@ void CWindowCommands::ShowStartupBox(StartupMessage message)
     }
 }
 
-void CWindowCommands::CloseProgram()
+void WindowCommands::CloseProgram()
 {
-    std::weak_ptr<CWindowCommands*> self = m_self;
+    std::weak_ptr<WindowCommands*> self = m_self;
     m_view.Post([self] {
         if (const auto owner = self.lock()) (*owner)->OnClose();
     });

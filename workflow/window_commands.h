@@ -2,7 +2,7 @@
 // picking a server and proposing its address, the list keys, the Set-IP
 // command with the window as its front end, the browser and the home-page
 // commands, the close routine in both modes, and the start-up check whose
-// boxes and close run on the window's thread. CMainWindow makes one once
+// boxes and close run on the window's thread. MainWindowLogic makes one once
 // the engine runs; the window implements MainWindowView for it and calls it
 // from its handlers.
 #pragma once
@@ -77,12 +77,12 @@ struct WindowCommandsSetup {
     std::function<bool()> socketWorks;                                  // empty: the start-up check makes a real socket
 };
 
-class CWindowCommands final : public StartupCheckWindow {
+class WindowCommands final : public StartupCheckWindow {
 public:
-    explicit CWindowCommands(WindowCommandsSetup setup);
-    ~CWindowCommands() override;
-    CWindowCommands(const CWindowCommands&) = delete;
-    CWindowCommands& operator=(const CWindowCommands&) = delete;
+    explicit WindowCommands(WindowCommandsSetup setup);
+    ~WindowCommands() override;
+    WindowCommands(const WindowCommands&) = delete;
+    WindowCommands& operator=(const WindowCommands&) = delete;
 
     // The server list: a click with the primary button, a key before the
     // list moves its selection.
@@ -131,7 +131,7 @@ private:
     bool m_bClosingAfterRegistration = false;
     // Calls posted to the window's thread hold this weakly: a call that
     // arrives after the commands are gone does nothing.
-    std::shared_ptr<CWindowCommands*> m_self;
+    std::shared_ptr<WindowCommands*> m_self;
 
     std::mutex m_messageLock;
     std::shared_ptr<PendingMessage> m_pendingMessage;

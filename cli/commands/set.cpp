@@ -80,7 +80,7 @@ int RunSet(const std::vector<std::string>& args)
     TerminalFrontEnd ui(set.serial, set.address, set.confirm, stdout, set.unchecked);
     InterruptibleClock clock(headless.Shared());
     ui.FollowStage([&clock] { return clock.HighestStage(); });
-    CSetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), nullptr, false, {}});
+    SetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), nullptr, false, {}});
     SetIpOutcome outcome;
     // Every wait of the command is the interruptible clock's: Ctrl+C or
     // termination throws RunInterrupted out of whichever wait it falls in,

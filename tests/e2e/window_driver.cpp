@@ -35,7 +35,7 @@ void Say(const QString& line)
     std::fflush(stdout);
 }
 
-int RowOf(const CServerListModel& model, const QString& serial)
+int RowOf(const ServerListItemModel& model, const QString& serial)
 {
     for (int row = 0; row < model.rowCount(); ++row)
         if (model.Text(row, 0) == serial) return row;
@@ -57,10 +57,10 @@ int main(int argc, char* argv[])
     const QString serial = QString::fromLocal8Bit(argv[1]);
     const QString address = QString::fromLocal8Bit(argv[2]);
     RegisterWindowClasses();
-    test::ScriptedMessageBoxes boxes;
+    tessel::testing::ScriptedMessageBoxes boxes;
     boxes.queueAnswer(MsgAnswer::Ok);
     boxes.queueAnswer(MsgAnswer::No);
-    boxes.onShow([](const test::ShownBox& box) {
+    boxes.onShow([](const tessel::testing::ShownBox& box) {
         Say(QStringLiteral("BOX %1 help %2").arg(box.textId).arg(box.helpContext));
         for (const QString& line : box.text.split(QLatin1Char('\n'))) {
             QString trimmed = line;
@@ -75,7 +75,7 @@ int main(int argc, char* argv[])
     if (!QTest::qWaitForWindowActive(&window)) Say(QStringLiteral("the window did not become active"));
 
     auto* list = qobject_cast<QTreeView*>(GetDlgItem(&window, IDC_SERVER_LIST));
-    CServerListModel& model = window.ServerListModel();
+    ServerListItemModel& model = window.ServerListModel();
     if (!QTest::qWaitFor([&] { return RowOf(model, serial) >= 0; }, kListedWithinMs)) {
         Say(QStringLiteral("not listed: ") + serial);
         return 1;

@@ -31,6 +31,9 @@
 #include "tests/fuzz/fuzz_require.h"
 #include "tests/unit/recording_commands.h"
 #include "workers/hand_over.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 using namespace tessel;
 using tessel::fuzz::Require;
@@ -179,11 +182,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string& path = LogPath();
     VirtualClock clock;
     ServerTable table;
-    std::atomic<int> onlyMaker{data[1] & 4 ? 0 : 1};
+    std::atomic<int> onlyMerrow{data[1] & 4 ? 0 : 1};
     auto log = std::make_unique<CLogfile>(LogfilePath{path});
     SharedState host;
     host.serverList = &table;
-    host.onlyMerrow = &onlyMaker;
+    host.onlyMerrow = &onlyMerrow;
     host.clock = &clock;
     host.logFile = log.get();
     host.hostName = "install-pc";

@@ -17,7 +17,7 @@
 #include "tests/gui/scripted_messagebox.h"
 
 using namespace tessel;
-using tessel::test::ScriptedMessageBoxes;
+using tessel::testing::ScriptedMessageBoxes;
 
 namespace {
 

@@ -29,10 +29,12 @@
 #include "app/messagebox.h"
 #include "resources/resource.h"
 #include "app/stringtable.h"
+#include "tests/test_clocks.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/scripted_messagebox.h"
 #include "tests/gui/shared_channel.h"
 
+using tessel::testing::VirtualClock;
 using namespace tessel;
 using tessel::testing::ScriptedChannel;
 
@@ -63,7 +65,7 @@ public:
         env.hostAddress = "10.1.2.3";
         env.clock = &m_clock;
         env.makeChannel = [this]() -> std::unique_ptr<BootpChannel> {
-            return std::make_unique<test::SharedChannel>(channel, [this] { Record(); });
+            return std::make_unique<tessel::testing::SharedChannel>(channel, [this] { Record(); });
         };
         dlg = std::make_unique<CTesselDlg>(inkwell, std::move(env));
     }
@@ -213,7 +215,7 @@ private slots:
         second.source = {192, 168, 5, 77};
         bed.channel->PushRequest(first);
         bed.channel->PushRequest(second);
-        const CServerListModel& model = bed.dlg->ServerListModel();
+        const ServerListItemModel& model = bed.dlg->ServerListModel();
         // Once the engine has taken both, the list comes to its table's
         // rows: the placeholder and the start-up note went with the first.
         QVERIFY(bed.channel->WaitUntilIdle());
@@ -268,7 +270,7 @@ private slots:
         QVERIFY(bed.Show());
         QTest::keyClick(bed.Item(IDC_SERVER_LIST), Qt::Key_F1);
         QVERIFY(HelpWindow() && HelpWindow()->isVisible());
-        QCOMPARE(HelpWindow()->Browser()->source(), CHelpWindow::TopicUrl(1));
+        QCOMPARE(HelpWindow()->Browser()->source(), HelpViewer::TopicUrl(1));
         HelpWindow()->close();
         QTest::keyClick(bed.Item(IDC_SERVER_LIST), Qt::Key_F1, Qt::ShiftModifier);
         QVERIFY(!HelpWindow()->isVisible());
@@ -284,7 +286,7 @@ private slots:
             box->button(QMessageBox::Ok)->click();
         });
         ShowMessageBox(bed.dlg.get(), IDS_ADDRESS_IN_USE, MsgButtons::Ok);
-        QCOMPARE(shown, CHelpWindow::TopicUrl(8));
+        QCOMPARE(shown, HelpViewer::TopicUrl(8));
     }
 
     void theLogfileBoxSwitchesTheLogfileAndCloseStopsTheEngine()

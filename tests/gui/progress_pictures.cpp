@@ -15,10 +15,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
     auto save = [&](QWidget& window, const QString& name) { window.grab().save(folder.filePath(name + ".png")); };
-    CProgressWindow validating(ValidatingTemplate(), nullptr);
+    ProgressWindow validating(ValidatingTemplate(), nullptr);
     validating.ShowNow();
     save(validating, "validating-131");
-    CProgressWindow notice(ShutdownNoticeTemplate(), nullptr);
+    ProgressWindow notice(ShutdownNoticeTemplate(), nullptr);
     notice.ShowNow();
     save(notice, "shutdown-133");
     CStageDlg stage;

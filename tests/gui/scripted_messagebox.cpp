@@ -1,6 +1,6 @@
 #include "tests/gui/scripted_messagebox.h"
 
-namespace tessel::test {
+namespace tessel::testing {
 
 ScriptedMessageBoxes::ScriptedMessageBoxes() : m_previous(SetMessageBoxService(this))
 {}
@@ -39,4 +39,4 @@ MsgAnswer ScriptedMessageBoxes::show(const MessageBoxRequest& request)
     return box.answer;
 }
 
-}  // namespace tessel::test
+}  // namespace tessel::testing

@@ -13,7 +13,7 @@
 
 #include "app/messagebox.h"
 
-namespace tessel::test {
+namespace tessel::testing {
 
 struct ShownBox {
     QString caption;
@@ -54,4 +54,4 @@ private:
     int m_beeps = 0;
 };
 
-}  // namespace tessel::test
+}  // namespace tessel::testing

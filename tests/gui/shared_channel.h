@@ -8,7 +8,7 @@
 
 #include "tests/unit/network_fixture.h"
 
-namespace tessel::test {
+namespace tessel::testing {
 
 class SharedChannel final : public BootpChannel {
 public:
@@ -37,4 +37,4 @@ private:
     std::function<void()> m_onOpen;
 };
 
-}  // namespace tessel::test
+}  // namespace tessel::testing

@@ -176,7 +176,7 @@ private slots:
     void everyHelpContextHasItsTopicAndItsLinksLeadSomewhere()
     {
         for (int context : kHelpContexts) {
-            const QUrl url = CHelpWindow::TopicUrl(context);
+            const QUrl url = HelpViewer::TopicUrl(context);
             QCOMPARE(url.toString(), QStringLiteral("qrc:/tessel/help/topic%1.html").arg(context));
             QFile page(QLatin1Char(':') + url.path());
             QVERIFY(page.open(QIODevice::ReadOnly));
@@ -190,7 +190,7 @@ private slots:
             }
         }
         // A number without a topic opens the contents, never an error.
-        for (int missing : {0, 2, 999}) QCOMPARE(CHelpWindow::TopicUrl(missing), CHelpWindow::ContentsUrl());
+        for (int missing : {0, 2, 999}) QCOMPARE(HelpViewer::TopicUrl(missing), HelpViewer::ContentsUrl());
     }
 
     // The desktop's opener returns as soon as its helper starts, so the
@@ -225,7 +225,7 @@ private slots:
         ShowHelp(8);
         QVERIFY(HelpWindow());
         QVERIFY(HelpWindow()->isVisible());
-        QCOMPARE(HelpWindow()->Browser()->source(), CHelpWindow::TopicUrl(8));
+        QCOMPARE(HelpWindow()->Browser()->source(), HelpViewer::TopicUrl(8));
         QVERIFY(HelpWindow()->Browser()->toPlainText().contains(QStringLiteral("already in use")));
         ShowHelp(5);
         QVERIFY(HelpWindow()->Browser()->toPlainText().contains(QStringLiteral("Press F1 while a message")));

@@ -62,9 +62,9 @@ private slots:
             QCloseEvent close;
             SendSpontaneous(&window, &close);
         };
-        const std::int64_t start = base.nowMs();
-        clock.sleepMs(1400);
-        QCOMPARE(base.nowMs() - start, std::int64_t{1400});
+        const std::int64_t start = base.NowMs();
+        clock.SleepMs(1400);
+        QCOMPARE(base.NowMs() - start, std::int64_t{1400});
         QVERIFY(window.paints > paintsBefore);
         QCoreApplication::processEvents();
         QCOMPARE(clicked.count(), 0);
@@ -94,7 +94,7 @@ private slots:
             QTimer::singleShot(2000, &box, [&] { box.done(99); });
             result = box.exec();
         };
-        clock.sleepMs(400);
+        clock.SleepMs(400);
         QCOMPARE(result, int(QDialog::Rejected));
     }
 };

@@ -8,13 +8,14 @@
 #include "resources/resource.h"
 #include "app/stringtable.h"
 #include "resources/texts.h"
+#include "tests/test_clocks.h"
 #include "tests/gui/gui_test_main.h"
 #include "tests/gui/workflow_bench.h"
 #include "app/browser.h"
 #include "app/progress_windows.h"
 
 using namespace tessel;
-using namespace tessel::test;
+using namespace tessel::testing;
 
 namespace {
 
@@ -291,7 +292,7 @@ private slots:
             WorkflowBench bench(inkwell);
             bench.animation->Open(IDR_ANIMATION);
             bench.animation->Play(0, 14, -1);
-            const std::int64_t start = bench.clock.nowMs();
+            const std::int64_t start = bench.clock.NowMs();
             std::int64_t animationStopped = -1, noticeUntil = -1;
             bench.watch = [&](std::int64_t now) {
                 if (animationStopped < 0 && !bench.animation->IsPlaying()) animationStopped = now - start;
@@ -325,7 +326,7 @@ private slots:
         bench.AddServer(kSerial, "0.0.0.0");
         bench.Select(0);
         bench.TypeAddress({10, 1, 2, 50});
-        const std::int64_t start = bench.clock.nowMs();
+        const std::int64_t start = bench.clock.NowMs();
         bool asked = false;
         bench.watch = [&](std::int64_t now) {
             if (asked || now - start < 5000) return;

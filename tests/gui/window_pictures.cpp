@@ -13,6 +13,9 @@
 #include "app/windowclasses.h"
 #include "platform/clock.h"
 #include "tests/gui/shared_channel.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 using namespace tessel;
 
@@ -21,13 +24,13 @@ namespace {
 bool SaveWindow(const QDir& folder, const QString& name, bool inkwell, bool withServers)
 {
     VirtualClock clock;
-    auto channel = std::make_shared<test::SharedChannel::Scripted>();
+    auto channel = std::make_shared<tessel::testing::SharedChannel::Scripted>();
     DialogEnvironment env;
     env.hostName = "install-pc";
     env.hostAddress = "192.168.1.20";
     env.clock = &clock;
     env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
-        return std::make_unique<test::SharedChannel>(channel);
+        return std::make_unique<tessel::testing::SharedChannel>(channel);
     };
     CTesselDlg dlg(inkwell, std::move(env));
     dlg.show();
@@ -74,7 +77,7 @@ int main(int argc, char* argv[])
          ok;
 
     ShowHelp(1);
-    if (CHelpWindow* help = HelpWindow()) {
+    if (HelpViewer* help = HelpWindow()) {
         ok = QTest::qWaitForWindowExposed(help) &&
              help->grab().save(folder.filePath(QStringLiteral("help-topic.png"))) && ok;
         help->close();

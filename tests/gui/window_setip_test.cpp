@@ -49,7 +49,7 @@ DialogEnvironment Environment(const std::shared_ptr<tessel::testing::ScriptedCha
     env.hostAddress = "10.1.2.3";
     env.clock = &clock;
     env.makeChannel = [channel]() -> std::unique_ptr<BootpChannel> {
-        return std::make_unique<test::SharedChannel>(channel);
+        return std::make_unique<tessel::testing::SharedChannel>(channel);
     };
     env.makeProcedure = [] { return std::make_unique<VerifiedProcedure>(); };
     env.commands = &commands;
@@ -73,7 +73,7 @@ private slots:
         auto channel = std::make_shared<tessel::testing::ScriptedChannel>();
         tessel::testing::HookClock clock;
         tessel::testing::RecordingCommands commands;
-        test::ScriptedMessageBoxes boxes;
+        tessel::testing::ScriptedMessageBoxes boxes;
         tessel::testing::RequestShape request;
         request.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0A, 0x01};
         request.options = tessel::testing::VendorClassOption("PS");  // the installer lists print servers only
@@ -91,7 +91,7 @@ private slots:
             }
         };
         channel->PushRequest(request);
-        const CServerListModel& model = dlg.ServerListModel();
+        const ServerListItemModel& model = dlg.ServerListModel();
         QTRY_COMPARE(model.Text(0, 0), QStringLiteral("0A-1B-2C-00-0A-01"));
 
         auto* list = qobject_cast<QTreeView*>(GetDlgItem(&dlg, IDC_SERVER_LIST));
@@ -128,7 +128,7 @@ private slots:
         auto channel = std::make_shared<tessel::testing::ScriptedChannel>();
         tessel::testing::HookClock clock;
         tessel::testing::RecordingCommands commands;
-        test::ScriptedMessageBoxes boxes;
+        tessel::testing::ScriptedMessageBoxes boxes;
         tessel::testing::RequestShape first, second;
         first.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0B, 0x01};
         second.mac = {0x0A, 0x1B, 0x2C, 0x00, 0x0B, 0x02};
@@ -160,7 +160,7 @@ private slots:
             channel->PushRequests({first, second});
             // The start-up note's rows leave one by one before the servers
             // come: wait for both servers, not for a count of two rows.
-            const CServerListModel& model = dlg.ServerListModel();
+            const ServerListItemModel& model = dlg.ServerListModel();
             QTRY_VERIFY(model.rowCount() == 2 && model.Text(0, 0) == QStringLiteral("0A-1B-2C-00-0B-01") &&
                         model.Text(1, 0) == QStringLiteral("0A-1B-2C-00-0B-02") &&
                         model.Text(1, 1) == QStringLiteral("0.0.0.0"));

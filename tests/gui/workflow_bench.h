@@ -30,7 +30,7 @@
 #include "app/mainwindowview.h"
 #include "workflow/window_commands.h"
 
-namespace tessel::test {
+namespace tessel::testing {
 
 struct WorkflowBench {
     explicit WorkflowBench(bool inkwell = false, Clock* clockOverride = nullptr,
@@ -50,7 +50,7 @@ struct WorkflowBench {
         list = new QTreeView(&window);
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
-        model = new CServerListModel(&window);
+        model = new ServerListItemModel(&window);
         model->Attach(engine->Table());
         list->setModel(model);
         list->setGeometry(0, 0, 300, 150);
@@ -67,10 +67,10 @@ struct WorkflowBench {
         step2 = new QWidget(&window);
         setIp = new QPushButton(QStringLiteral("&Set IP address"), &window);
         setIp->setGeometry(160, 160, 120, 24);
-        view = std::make_unique<CMainWindowView>(
-            CMainWindowView::Controls{&window, list, address, status, step2, setIp, closeButton, animation},
+        view = std::make_unique<QtMainWindowView>(
+            QtMainWindowView::Controls{&window, list, address, status, step2, setIp, closeButton, animation},
             clockOverride ? *clockOverride : clock, [this](const std::string& a) { registered.push_back(a); });
-        QObject::connect(&window, &QDialog::finished, [this] { endedAt = this->clock.nowMs(); });
+        QObject::connect(&window, &QDialog::finished, [this] { endedAt = this->clock.NowMs(); });
 
         WindowCommandsSetup parts;
         parts.view = view.get();
@@ -88,7 +88,7 @@ struct WorkflowBench {
             return true;
         };
         parts.socketWorks = [this] { return socketWorks; };
-        commandsUnderTest = std::make_unique<CWindowCommands>(std::move(parts));
+        commandsUnderTest = std::make_unique<WindowCommands>(std::move(parts));
 
         clock.afterSleep = [this](std::int64_t now) {
             const int stage = engine->Shared().stage.load();
@@ -138,7 +138,7 @@ struct WorkflowBench {
         file.open(QIODevice::ReadOnly);
         return file.readAll().toStdString();
     }
-    CWindowCommands& Commands() { return *commandsUnderTest; }
+    WindowCommands& Commands() { return *commandsUnderTest; }
     bool InputsEnabled() const { return setIp->isEnabled(); }
 
     tessel::testing::HookClock clock;
@@ -148,14 +148,14 @@ struct WorkflowBench {
     std::unique_ptr<EngineHost> engine;
     QDialog window;
     QTreeView* list = nullptr;
-    CServerListModel* model = nullptr;
+    ServerListItemModel* model = nullptr;
     CIPAddrCtl* address = nullptr;
     QLineEdit* status = nullptr;
     QPushButton* closeButton = nullptr;
     CAnimateCtrl* animation = nullptr;
     QWidget* step2 = nullptr;
     QPushButton* setIp = nullptr;
-    std::unique_ptr<CMainWindowView> view;
+    std::unique_ptr<QtMainWindowView> view;
     tessel::testing::RecordingCommands commands;
     ScriptedMessageBoxes boxes;
     std::vector<std::shared_ptr<ProbeRequest>> probes;
@@ -165,7 +165,7 @@ struct WorkflowBench {
     std::int64_t endedAt = -1, handedOverAt = -1;
     std::vector<std::pair<std::int64_t, int>> schedule;  // time after the hand-over, stage
     std::function<void(std::int64_t)> watch;
-    std::unique_ptr<CWindowCommands> commandsUnderTest;
+    std::unique_ptr<WindowCommands> commandsUnderTest;
 };
 
-}  // namespace tessel::test
+}  // namespace tessel::testing

@@ -8,6 +8,9 @@
 #include "engine/assignment_procedure.h"
 #include "recording_commands.h"
 #include "workers/hand_over.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 using namespace tessel;
 using namespace tessel::testing;
@@ -18,11 +21,11 @@ namespace {
 class HookedClock final : public Clock {
 public:
     explicit HookedClock(VirtualClock& inner) : m_inner(inner) {}
-    std::int64_t nowMs() override { return m_inner.nowMs(); }
-    void sleepMs(std::int64_t ms) override
+    std::int64_t NowMs() override { return m_inner.NowMs(); }
+    void SleepMs(std::int64_t ms) override
     {
         if (onSleep) onSleep(ms);
-        m_inner.sleepMs(ms);
+        m_inner.SleepMs(ms);
     }
     std::function<void(std::int64_t)> onSleep;
 
@@ -87,7 +90,7 @@ protected:
         Start();
         Idle();
         Choose(kChosen, "10.0.0.5", StageAwaitRequest);
-        const std::int64_t at = clock.nowMs();
+        const std::int64_t at = clock.NowMs();
         channel->PushRequest(ChosenRequest(source));
         Idle();
         return at;
@@ -116,7 +119,7 @@ TEST_F(AssignmentBed, StoredOverHttpOnTheFixedSchedule)
     EXPECT_EQ(shared.stage.load(), StageStored);
     // 140 ms listing pause, 8.4 s + 4.4 s restart, one poll each for the
     // port probe and the store.
-    EXPECT_EQ(clock.nowMs() - start, 140 + 8400 + 4400 + 140 + 140);
+    EXPECT_EQ(clock.NowMs() - start, 140 + 8400 + 4400 + 140 + 140);
 
     ASSERT_EQ(channel->replies.size(), 1u);
     const auto& reply = channel->replies[0];
@@ -169,11 +172,11 @@ TEST_F(AssignmentBed, FailedSendStaysAtOneWithoutWaiting)
     channel->sendSucceeds = false;
     commands.neighbourTableWritable = false;
     Choose(kChosen, "10.0.0.5", StageAwaitRequest);
-    const std::int64_t start = clock.nowMs();
+    const std::int64_t start = clock.NowMs();
     channel->PushRequest(ChosenRequest());
     Idle();
     EXPECT_EQ(shared.stage.load(), StageReplied);
-    EXPECT_EQ(clock.nowMs() - start, 140);
+    EXPECT_EQ(clock.NowMs() - start, 140);
     EXPECT_EQ(commands.calls.size(), 1u) << "the old entry is removed whether or not the send worked";
     const auto lines = ProcedureLines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
@@ -187,7 +190,7 @@ TEST_F(AssignmentBed, NoAnswerOnPort80StaysAtThreeAndTheNextRequestStartsAgain)
     workers.port = ScriptedWorkers::Answer::Never;
     const std::int64_t start = HandOverAndRequest();
     EXPECT_EQ(shared.stage.load(), StageVerifying);
-    EXPECT_EQ(clock.nowMs() - start, 140 + 8400 + 4400 + 60 * 140);
+    EXPECT_EQ(clock.NowMs() - start, 140 + 8400 + 4400 + 60 * 140);
     EXPECT_TRUE(workers.stores.empty());
     ASSERT_EQ(workers.probes.size(), 1u);
     EXPECT_TRUE(workers.probes[0]->abandoned.load());
@@ -209,7 +212,7 @@ TEST_F(AssignmentBed, UnconfirmedHttpStoreFallsBackToFtp)
     workers.http = ScriptedWorkers::Answer::Never;
     workers.ftpStores = true;
     const std::int64_t start = HandOverAndRequest();
-    EXPECT_EQ(clock.nowMs() - start, 140 + 8400 + 4400 + 140 + 20 * 140);
+    EXPECT_EQ(clock.NowMs() - start, 140 + 8400 + 4400 + 140 + 20 * 140);
     EXPECT_EQ(workers.ftpAddresses, (std::vector<std::string>{"10.0.0.5"}));
     EXPECT_EQ(shared.stage.load(), StageStored);
     const auto lines = ProcedureLines();

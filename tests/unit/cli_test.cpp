@@ -73,7 +73,7 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
         ParseSet({"0A-1B-2C-00-00-0F", "10.0.0.5", "--print-servers-only", "--seconds", "30", "--unchecked"}, set), "");
     EXPECT_TRUE(set.unchecked);
     EXPECT_TRUE(set.options.printServersOnly);
-    EXPECT_FALSE(set.options.onlyMaker) << "the class decides, not the maker";
+    EXPECT_FALSE(set.options.onlyMerrow) << "the class decides, not the maker";
     EXPECT_EQ(set.seconds, 30);
     EXPECT_NE(FilterDescription(set.options).find("print servers only"), std::string::npos);
     EXPECT_NE(FilterDescription(HeadlessOptions{}).find("MERROW-servers only"), std::string::npos);
@@ -84,7 +84,7 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
     ListArguments list;
     EXPECT_EQ(ParseList({"--json", "--all", "--seconds", "5"}, list), "");
     EXPECT_TRUE(list.json);
-    EXPECT_FALSE(list.options.onlyMaker);
+    EXPECT_FALSE(list.options.onlyMerrow);
     EXPECT_NE(ParseList({"--yes"}, list), "");
 }
 
@@ -364,7 +364,7 @@ TEST(CliPlan, AFileIsReadNoFurtherThanAPlanCanBe)
 // where the program takes port 67 and the request comes over loopback.
 TEST(CliPlan, AJobWithoutAThreadEndsFailedAndTheRunGoesOn)
 {
-    test::TestNamespace ns;
+    tessel::testing::TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
     // As text (a line as the job ends, the table) and as JSON (an object for
     // each planned server, the one never heard too, and the summary only).
@@ -431,7 +431,7 @@ TEST(CliPlan, AnotherMakersSerialNeedsAll)
     const std::vector<std::string> errors = NeverHeard(check.entries, options);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].rfind("line 3: 00-11-22-33-44-55 is not a MERROW serial number", 0), 0u) << errors[0];
-    options.onlyMaker = false;
+    options.onlyMerrow = false;
     EXPECT_EQ(NeverHeard(check.entries, options), std::vector<std::string>{}) << "--all";
 }
 

@@ -4,6 +4,10 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::ScaledClock;
+using tessel::testing::VirtualClock;
 
 using namespace tessel;
 
@@ -13,22 +17,22 @@ TEST(VirtualClock, SleepsAdvanceTimeAtOnceFromAnyThread)
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&clock] {
-            for (int i = 0; i < 60; ++i) clock.sleepMs(140);
+            for (int i = 0; i < 60; ++i) clock.SleepMs(140);
         });
     for (auto& t : threads) t.join();
-    EXPECT_EQ(clock.nowMs(), 1000 + 4 * 60 * 140);
-    EXPECT_EQ(clock.sleptMs(), 4 * 60 * 140);
-    clock.sleepMs(-5);
-    EXPECT_EQ(clock.nowMs(), 1000 + 4 * 60 * 140);
+    EXPECT_EQ(clock.NowMs(), 1000 + 4 * 60 * 140);
+    EXPECT_EQ(clock.SleptMs(), 4 * 60 * 140);
+    clock.SleepMs(-5);
+    EXPECT_EQ(clock.NowMs(), 1000 + 4 * 60 * 140);
 }
 
 TEST(ScaledClock, ReportsProgramTimeWhileSleepingLess)
 {
     ScaledClock clock(100.0);
-    const auto startProgram = clock.nowMs();
-    const auto startReal = RealClock().nowMs();
-    clock.sleepMs(2000);  // 20 ms of wall time
-    const auto real = RealClock().nowMs() - startReal;
-    EXPECT_GE(clock.nowMs() - startProgram, 2000);
+    const auto startProgram = clock.NowMs();
+    const auto startReal = RealClock().NowMs();
+    clock.SleepMs(2000);  // 20 ms of wall time
+    const auto real = RealClock().NowMs() - startReal;
+    EXPECT_GE(clock.NowMs() - startProgram, 2000);
     EXPECT_LT(real, 1000) << "a scaled sleep must not take the full time";
 }

@@ -12,6 +12,9 @@
 #include "log/events.h"
 #include "log/logfile.h"
 #include "network_fixture.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 namespace tessel::testing {
 namespace {

@@ -19,7 +19,7 @@
 namespace tessel {
 namespace {
 
-using test::EventLine;
+using tessel::testing::EventLine;
 
 TEST(ConfigFileContent, FormatChosenByNameIgnoringCase)
 {
@@ -92,7 +92,7 @@ ServerScript Listing(std::string json)
 
 class FtpStoreTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
+    static void SetUpTestSuite() { tessel::testing::ClearProxyEnvironment(); }
 
     void SetUp() override { Prepare(); }
 
@@ -130,7 +130,7 @@ protected:
         if (!script.nlstReply.empty()) argv.insert(argv.end(), {"--nlst-reply", script.nlstReply});
         if (!script.storReply.empty()) argv.insert(argv.end(), {"--stor-reply", script.storReply});
         if (script.failAfterData) argv.push_back("--fail-after-data");
-        m_server = std::make_unique<test::ChildProcess>(argv);
+        m_server = std::make_unique<tessel::testing::ChildProcess>(argv);
         const std::string port = m_server->ReadLine();
         if (port.empty()) return false;
         m_port = static_cast<std::uint16_t>(std::stoi(port));
@@ -143,22 +143,22 @@ protected:
         StoreOverFtp("127.0.0.1", m_session, m_shared, m_port);
         m_log.reset();  // writes the file out
         m_shared.logFile = nullptr;
-        return test::EventLines(m_dir.path() / "ftp.log");
+        return tessel::testing::EventLines(m_dir.path() / "ftp.log");
     }
 
-    std::string Commands() { return test::ReadFile(m_dir.path() / "commands.log"); }
+    std::string Commands() { return tessel::testing::ReadFile(m_dir.path() / "commands.log"); }
 
     // True once the server has seen the control connection end.
     bool ConnectionClosed()
     {
-        return test::WaitUntil([this] { return Commands().find("DISCONNECT") != std::string::npos; }, 3000);
+        return tessel::testing::WaitUntil([this] { return Commands().find("DISCONNECT") != std::string::npos; }, 3000);
     }
 
     std::optional<std::string> Uploaded(const std::string& name)
     {
         const auto path = m_dir.path() / "root" / name;
         if (!std::filesystem::exists(path)) return std::nullopt;
-        return test::ReadFile(path);
+        return tessel::testing::ReadFile(path);
     }
 
     // How many of the server's log lines are exactly `line`.
@@ -171,11 +171,11 @@ protected:
         return n;
     }
 
-    test::TempDir m_dir;
+    tessel::testing::TempDir m_dir;
     InternetSession m_session{"tessel-test"};
     SharedState m_shared;
     std::unique_ptr<CLogfile> m_log;
-    std::unique_ptr<test::ChildProcess> m_server;
+    std::unique_ptr<tessel::testing::ChildProcess> m_server;
     std::uint16_t m_port = 0;
 };
 
@@ -303,7 +303,7 @@ TEST_F(FtpStoreTest, AChangedPasswordFailsTheConnection)
 
 TEST_F(FtpStoreTest, NoFtpServiceFailsTheConnection)
 {
-    const test::RefusingPort refusing;
+    const tessel::testing::RefusingPort refusing;
     ASSERT_NE(refusing.port(), 0);
     m_port = refusing.port();
     EXPECT_EQ(Store(), (std::vector<std::string>{EventLine(EvFtpStoreStarted), EventLine(EvFtpConnectFailed)}));

@@ -49,7 +49,7 @@ TEST(Interrupt, ARequestIsKeptAndWakesAWait)
     ASSERT_TRUE(StartHidden({"/bin/sh", "-c",
                              "grep SigBlk /proc/self/status > " + file.string() + ".tmp && mv " + file.string() +
                                  ".tmp " + file.string()}));
-    for (int i = 0; i < 500 && !std::filesystem::exists(file); ++i) RealClock().sleepMs(10);
+    for (int i = 0; i < 500 && !std::filesystem::exists(file); ++i) RealClock().SleepMs(10);
     pthread_sigmask(SIG_UNBLOCK, &block, nullptr);
     std::ifstream in(file);
     std::stringstream text;

@@ -47,7 +47,7 @@ public:
         int id;
         std::string value;
     };
-    CIPAddrRules rules;
+    IpAddrRules rules;
     std::array<std::string, 4> text{};
     int focus = 1;
     bool selected = true;

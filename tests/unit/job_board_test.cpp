@@ -11,6 +11,9 @@
 #include "engine/job_board.h"
 #include "log/events.h"
 #include "recording_commands.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 using namespace tessel;
 using namespace tessel::testing;

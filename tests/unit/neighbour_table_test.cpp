@@ -16,7 +16,7 @@
 namespace tessel {
 namespace {
 
-using test::TestNamespace;
+using tessel::testing::TestNamespace;
 
 constexpr std::array<std::uint8_t, 6> kServer{0x0A, 0x1B, 0x2C, 0x01, 0x02, 0xFE};
 constexpr std::array<std::uint8_t, 6> kOther{0x0A, 0x1B, 0x2C, 0x00, 0x00, 0x01};
@@ -128,7 +128,7 @@ TEST(NeighbourTable, WithoutCapNetAdminNothingChangesAndTheCallSaysSo)
         ours = AddOwnNeighbour("192.0.2.12", kServer, "nb0");
     }));
     ASSERT_TRUE(ns.RunInside([&] {
-        dropped = test::DropCapabilities({CAP_NET_ADMIN});
+        dropped = tessel::testing::DropCapabilities({CAP_NET_ADMIN});
         add = AddOwnNeighbour("192.0.2.11", kServer, "nb0");
         remove = RemoveOwnNeighbours("192.0.2.12");
         removeNothing = RemoveOwnNeighbours("192.0.2.13");

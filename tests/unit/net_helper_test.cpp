@@ -220,7 +220,7 @@ bool SocketOption(int fd, int level, int option)
 
 TEST(NetHelper, AnswersEachRequestAndRemovesItsOwnEntriesWhenItsParentGoes)
 {
-    test::TestNamespace ns;
+    tessel::testing::TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
     if (ns.Exec("ip link add nb0 type veth peer name nb1") != 0 || ns.Exec("ip addr add 192.0.2.1/24 dev nb0") != 0 ||
         ns.Exec("ip link set nb0 up") != 0 || ns.Exec("ip link set nb1 up") != 0)

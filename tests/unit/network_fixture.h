@@ -21,6 +21,9 @@
 #include "engine/server_table.h"
 #include "log/logfile.h"
 #include "platform/clock.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 namespace tessel::testing {
 

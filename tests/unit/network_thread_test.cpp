@@ -33,7 +33,7 @@ TEST_F(NetworkBed, StartupNoteThenRequestsQueuedMeanwhileInOrder)
     EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-01", "10.77.0.20"}, {"0A-1B-2D-00-00-02", "0.0.0.0"}}));
     EXPECT_FALSE(shared.awaitingFirstServer.load());
     // 8.9 s of note, then 140 ms before each listing.
-    EXPECT_EQ(clock.sleptMs(), 8900 + 2 * 140);
+    EXPECT_EQ(clock.SleptMs(), 8900 + 2 * 140);
     EXPECT_EQ(table.Count(), 2) << "the note and the placeholder are gone";
 
     const std::vector<std::string> expected = {
@@ -280,7 +280,7 @@ TEST_F(NetworkBed, StopDuringTheStartupNoteDoesNotWaitItOut)
     Start();
     EXPECT_TRUE(thread->WakeAndJoin(2000));
     EXPECT_EQ(thread->ExitCode(), 0);
-    EXPECT_LT(clock.sleptMs(), 8900);
+    EXPECT_LT(clock.SleptMs(), 8900);
 }
 
 // Whoever sees the failed stage may destroy SharedState at once; the thread
@@ -326,10 +326,10 @@ TEST_F(NetworkBed, ListingPauseInABurstOnlyWhereItServes)
     std::vector<RequestShape> fresh;
     for (std::uint8_t n = 1; n <= 3; ++n) fresh.push_back(Server(0x0A, 0x1B, 0x2C, n));
     const auto pausesFor = [this](const std::vector<RequestShape>& burst) {
-        const std::int64_t before = clock.sleptMs();
+        const std::int64_t before = clock.SleptMs();
         channel->PushRequests(burst);
         Idle();
-        return (clock.sleptMs() - before) / 140;
+        return (clock.SleptMs() - before) / 140;
     };
     EXPECT_EQ(pausesFor(fresh), 3) << "each new row while idle is paced";
     EXPECT_EQ(pausesFor(fresh), 1) << "listed servers asking again: only the last, on its own";
@@ -363,10 +363,10 @@ TEST_F(NetworkBed, BoundedTableCapsForgetsAndKeepsThePlannedServer)
     Idle();
     std::vector<RequestShape> burst;
     for (std::uint8_t n = 1; n <= 6; ++n) burst.push_back(Server(0x0A, 0x1B, 0x2C, n));
-    std::int64_t before = clock.sleptMs();
+    std::int64_t before = clock.SleptMs();
     channel->PushRequests(burst);
     Idle();
-    EXPECT_EQ((clock.sleptMs() - before) / 140, 3 + 1) << "three new rows, and the last request on its own";
+    EXPECT_EQ((clock.SleptMs() - before) / 140, 3 + 1) << "three new rows, and the last request on its own";
     EXPECT_EQ(
         Servers(),
         (Rows{{"0A-1B-2C-00-00-01", "0.0.0.0"}, {"0A-1B-2C-00-00-02", "0.0.0.0"}, {"0A-1B-2C-00-00-03", "0.0.0.0"}}));
@@ -374,19 +374,19 @@ TEST_F(NetworkBed, BoundedTableCapsForgetsAndKeepsThePlannedServer)
 
     channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 2));  // heard again: 01 is now the least recently heard
     Idle();
-    clock.advanceMs(1000);
+    clock.AdvanceMs(1000);
     channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 0x99));
     Idle();
     EXPECT_EQ(
         Servers(),
         (Rows{{"0A-1B-2C-00-00-02", "0.0.0.0"}, {"0A-1B-2C-00-00-03", "0.0.0.0"}, {"0A-1B-2C-00-00-99", "0.0.0.0"}}));
 
-    clock.advanceMs(kForgetUnheardMs - 1500);  // 02 heard 1140 ms before the kept server was listed
+    clock.AdvanceMs(kForgetUnheardMs - 1500);  // 02 heard 1140 ms before the kept server was listed
     channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 0x99));
     Idle();
     EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-02", "0.0.0.0"}, {"0A-1B-2C-00-00-99", "0.0.0.0"}}))
         << "03, heard 280 ms before 02, is an hour unheard; 02 not yet";
-    clock.advanceMs(60 * 1000);
+    clock.AdvanceMs(60 * 1000);
     channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 0x99));
     Idle();
     EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-99", "0.0.0.0"}}));

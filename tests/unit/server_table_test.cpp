@@ -95,7 +95,7 @@ TEST(ServerTable, BoundsForgetAndCapInOrder)
     struct Step {
         char op;  // 'i' insert if HasRoomFor, 'h' heard, 'k' keep-set, 'f' forget
         std::string serial;
-        std::int64_t nowMs;
+        std::int64_t NowMs;
         std::vector<std::string> rowsAfter;  // server serials, in order
     };
     const std::string a = "0A-1B-2C-00-00-0A", b = "0A-1B-2C-00-00-0B", c = "0A-1B-2C-00-00-0C",
@@ -125,13 +125,13 @@ TEST(ServerTable, BoundsForgetAndCapInOrder)
             table.SetKept({step.serial});
             break;
         case 'i':
-            if (table.HasRoomFor(step.serial)) table.InsertServer(step.serial, step.nowMs);
+            if (table.HasRoomFor(step.serial)) table.InsertServer(step.serial, step.NowMs);
             break;
         case 'h':
-            EXPECT_GE(table.FindHeard(step.serial, step.nowMs), 0) << n;
+            EXPECT_GE(table.FindHeard(step.serial, step.NowMs), 0) << n;
             break;
         case 'f':
-            table.Forget(step.nowMs);
+            table.Forget(step.NowMs);
             break;
         }
         std::vector<std::string> serials, mirrored;

@@ -24,8 +24,8 @@ namespace {
 // A clock whose sleeps also let a scripted network thread move the stage.
 class ScheduleClock final : public Clock {
 public:
-    std::int64_t nowMs() override { return m_now; }
-    void sleepMs(std::int64_t ms) override
+    std::int64_t NowMs() override { return m_now; }
+    void SleepMs(std::int64_t ms) override
     {
         m_now += ms;
         if (afterSleep) afterSleep(m_now);
@@ -58,24 +58,24 @@ public:
     void FocusField(int field) override { focused.push_back(field); }
     std::optional<std::string> SelectedSerial() override { return selected; }
     void SetWaitCursor(bool on) override { waitCursor = on; }
-    void OpenValidating() override { validatingOpenedAt.push_back(m_clock.nowMs()); }
-    void CloseValidating() override { validatingClosedAt.push_back(m_clock.nowMs()); }
+    void OpenValidating() override { validatingOpenedAt.push_back(m_clock.NowMs()); }
+    void CloseValidating() override { validatingClosedAt.push_back(m_clock.NowMs()); }
     void OpenStage(int textId) override
     {
         stageOpen = true;
-        opened.push_back({textId, m_clock.nowMs()});
+        opened.push_back({textId, m_clock.NowMs()});
     }
     void SetStageText(int textId) override { texts.push_back(textId); }
     void SetBar(int position) override
     {
         bars.push_back(position);
-        barTimes.push_back(m_clock.nowMs());
+        barTimes.push_back(m_clock.NowMs());
     }
     void Repaint() override {}
     void CloseStage() override
     {
         stageOpen = false;
-        closedAt.push_back(m_clock.nowMs());
+        closedAt.push_back(m_clock.NowMs());
     }
     void LaunchBrowser(const std::string& a) override { browser.push_back(a); }
     void RegisterNewServer(const std::string& a) override { registered.push_back(a); }
@@ -128,17 +128,17 @@ public:
 
     SetIpOutcome Run()
     {
-        CSetIpCommand command(SetIpContext{shared, ui, clock, commands, &help, inkwell,
-                                           [this](std::shared_ptr<ProbeRequest> r) {
-                                               probes.push_back(r);
-                                               const bool first = probes.size() == 1;
-                                               if ((first && addressInUse) || (!first && finalProbeAnswers))
-                                                   r->Report(1);
-                                               if (first && firstProbeUnchecked != 0)
-                                                   r->ReportUnchecked(firstProbeUnchecked);
-                                               return !first || firstProbeStarts;
-                                           },
-                                           [this] { return interfaces; }});
+        SetIpCommand command(SetIpContext{shared, ui, clock, commands, &help, inkwell,
+                                          [this](std::shared_ptr<ProbeRequest> r) {
+                                              probes.push_back(r);
+                                              const bool first = probes.size() == 1;
+                                              if ((first && addressInUse) || (!first && finalProbeAnswers))
+                                                  r->Report(1);
+                                              if (first && firstProbeUnchecked != 0)
+                                                  r->ReportUnchecked(firstProbeUnchecked);
+                                              return !first || firstProbeStarts;
+                                          },
+                                          [this] { return interfaces; }});
         // The hand-over is the moment the stage becomes 0.
         auto watch = clock.afterSleep;
         clock.afterSleep = [this, watch](std::int64_t now) {
@@ -320,7 +320,7 @@ TEST_F(SetIpTest, AnAddressNobodyCouldCheckIsNeverTakenForAFreeOne)
 
 TEST_F(SetIpTest, NeighbourTableChangesThatFailAreLogged)
 {
-    test::TempDir folder;
+    tessel::testing::TempDir folder;
     {
         CLogfile log(LogfilePath{(folder.path() / "set.log").string()});
         shared.logFile = &log;
@@ -328,9 +328,9 @@ TEST_F(SetIpTest, NeighbourTableChangesThatFailAreLogged)
         Run();
         shared.logFile = nullptr;
     }
-    const std::string line = test::EventLine(EvNeighbourTableFailed, "10.0.0.5");
+    const std::string line = tessel::testing::EventLine(EvNeighbourTableFailed, "10.0.0.5");
     // Three "arp -d" of the command, and the fallback's "arp -s" and "arp -d".
-    EXPECT_EQ(test::EventLines(folder.path() / "set.log"), std::vector<std::string>(5, line));
+    EXPECT_EQ(tessel::testing::EventLines(folder.path() / "set.log"), std::vector<std::string>(5, line));
 }
 
 TEST_F(SetIpTest, NoRequestSeenWaits44SecondsThenTheArpMethodAndBox107)
@@ -448,11 +448,11 @@ TEST_F(SetIpTest, LongestRunIsAbout88SecondsWithTheBarFloors)
 
 TEST(SetIpBar, FloorAndTimeRule)
 {
-    EXPECT_EQ(CSetIpCommand::BarPosition(0.0, 0), 0);
-    EXPECT_EQ(CSetIpCommand::BarPosition(57.9, 44), 58);  // 44 + 14.475 = 58.475
-    EXPECT_EQ(CSetIpCommand::BarPosition(80.0, 44), 80);
-    EXPECT_EQ(CSetIpCommand::BarPosition(10.0, 72), 74);
-    EXPECT_EQ(CSetIpCommand::BarPosition(140.0, 72), 100);
+    EXPECT_EQ(SetIpCommand::BarPosition(0.0, 0), 0);
+    EXPECT_EQ(SetIpCommand::BarPosition(57.9, 44), 58);  // 44 + 14.475 = 58.475
+    EXPECT_EQ(SetIpCommand::BarPosition(80.0, 44), 80);
+    EXPECT_EQ(SetIpCommand::BarPosition(10.0, 72), 74);
+    EXPECT_EQ(SetIpCommand::BarPosition(140.0, 72), 100);
 }
 
 TEST(NetworkEdge, TheOwnAndBroadcastAddressOfEachNetworkHeard)

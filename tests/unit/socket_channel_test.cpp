@@ -182,7 +182,7 @@ TEST(SocketChannel, PortHeldByAnotherSocketIsInUse)
 // test's own, where the broadcast reaches only its loopback.
 TEST(SocketChannel, TheReplyGoesToTheRequestsSourcePort)
 {
-    test::TestNamespace ns;
+    tessel::testing::TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
     for (const std::uint16_t from : {68, 67, 5068}) {
         std::vector<std::uint8_t> got;

@@ -7,6 +7,9 @@
 
 #include "tests/hook_clock.h"
 #include "workers/startup_check.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 using namespace tessel;
 
@@ -23,7 +26,7 @@ public:
     RecordingWindow(HelpContext& help, Clock& clock) : m_help(help), m_clock(clock) {}
     void ShowStartupMessage(StartupMessage message) override
     {
-        shown.push_back({message, m_help.Current(), m_clock.nowMs()});
+        shown.push_back({message, m_help.Current(), m_clock.NowMs()});
     }
     void CloseProgram() override { ++closes; }
     std::vector<Shown> shown;
@@ -74,7 +77,7 @@ TEST(StartupCheck, MessagesHelpTopicsClosesAndEarlyEnd)
         std::atomic<bool> stop{false}, awaiting{true};
         HelpContext help;
         RecordingWindow window(help, clock);
-        const std::int64_t start = clock.nowMs();
+        const std::int64_t start = clock.NowMs();
         std::int64_t lastSleep = 0;
         clock.afterSleep = [&](std::int64_t now) {
             lastSleep = now - start;
@@ -113,5 +116,5 @@ TEST(StartupCheck, RunsOnItsOwnThreadAndJoinsAfterAStop)
         EXPECT_TRUE(check.Finished());
     }
     EXPECT_TRUE(window.shown.empty());
-    EXPECT_EQ(clock.sleptMs(), 400);
+    EXPECT_EQ(clock.SleptMs(), 400);
 }

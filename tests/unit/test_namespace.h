@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-namespace tessel::test {
+namespace tessel::testing {
 
 inline int RunQuiet(const std::string& command)
 {
@@ -93,4 +93,4 @@ inline bool DropCapabilities(std::initializer_list<int> capabilities)
 #define REQUIRE_NAMESPACE(ns) \
     if (!(ns).made()) GTEST_SKIP() << "needs root and network namespaces (ip netns) to make a network of its own"
 
-}  // namespace tessel::test
+}  // namespace tessel::testing

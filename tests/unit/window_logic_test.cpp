@@ -127,7 +127,7 @@ struct Bed {
         s.hostOctets = {"10", "1", "2"};
         s.commands = &commands;
         s.startIcmpProbe = [](std::shared_ptr<ProbeRequest>) { return true; };  // nobody answers
-        logic = std::make_unique<CWindowCommands>(std::move(s));
+        logic = std::make_unique<WindowCommands>(std::move(s));
     }
     void List(const std::string& serial)
     {
@@ -140,15 +140,15 @@ struct Bed {
     {
         logic.reset();
         engine.reset();
-        return test::ReadFile(dir.path() / "Tessel.log");
+        return tessel::testing::ReadFile(dir.path() / "Tessel.log");
     }
 
-    test::TempDir dir;
+    tessel::testing::TempDir dir;
     HelpContext help;
     FakeView view;
     testing::RecordingCommands commands;
     std::unique_ptr<EngineHost> engine;
-    std::unique_ptr<CWindowCommands> logic;
+    std::unique_ptr<WindowCommands> logic;
 };
 
 TEST(WindowLogic, TheWindowIsLockedForTheWholeCommandAndItsListIgnored)
@@ -300,12 +300,12 @@ TEST(WindowLogic, TheStartUpInItsOrder)
          "inkwell.log/Tessel.log"},
     };
     for (const auto& c : cases) {
-        test::TempDir dir;
+        tessel::testing::TempDir dir;
         const std::filesystem::path before = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         FakeView view;
         {
-            CMainWindow window(view, c.inkwell, StartingWindow(view, "10.1.2.3", dir.path()));
+            MainWindowLogic window(view, c.inkwell, StartingWindow(view, "10.1.2.3", dir.path()));
             view.help = &window.Help();
             EXPECT_EQ(window.Engine(), nullptr);
             EXPECT_EQ(window.Commands(), nullptr);
@@ -339,9 +339,9 @@ TEST(WindowLogic, TheStartUpInItsOrder)
 
 TEST(WindowLogic, TheCheckBoxesSetTheEngine)
 {
-    test::TempDir dir;
+    tessel::testing::TempDir dir;
     FakeView view;
-    CMainWindow window(view, true, StartingWindow(view, "", dir.path()));
+    MainWindowLogic window(view, true, StartingWindow(view, "", dir.path()));
     window.OnOnlyMerrowSwitch(true);  // before the start: nothing to set, nothing fails
     window.Start();
     // Without an address of its own the window proposes 0.0.0.0.

@@ -165,7 +165,7 @@ private:
 
 class HttpStoreTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
+    static void SetUpTestSuite() { tessel::testing::ClearProxyEnvironment(); }
 
     std::shared_ptr<StoreRequest> Request(const FormServer& server, const std::string& address = "127.0.0.1")
     {
@@ -233,7 +233,7 @@ TEST_F(HttpStoreTest, OnlyAFinalStatusFrom200To299CountsAsStored)
 
 TEST_F(HttpStoreTest, NoWebServerLeavesTheResultAlone)
 {
-    const test::RefusingPort refusing;
+    const tessel::testing::RefusingPort refusing;
     ASSERT_NE(refusing.port(), 0);
     auto request = std::make_shared<StoreRequest>("127.0.0.1", m_session);
     request->port = refusing.port();
@@ -262,8 +262,8 @@ TEST_F(HttpStoreTest, ASlowServerIsAbandonedAndItsLateSuccessReachesNoRecord)
     ASSERT_TRUE(StartHttpStore(second));
 
     // Both workers end, the slow one with a 200 in hand.
-    ASSERT_TRUE(test::WaitUntil([&] { return slow.answered() == 2 && first.use_count() == 1; }, 5000));
-    ASSERT_TRUE(test::WaitUntil([&] { return second.use_count() == 1; }, 5000));
+    ASSERT_TRUE(tessel::testing::WaitUntil([&] { return slow.answered() == 2 && first.use_count() == 1; }, 5000));
+    ASSERT_TRUE(tessel::testing::WaitUntil([&] { return second.use_count() == 1; }, 5000));
     EXPECT_EQ(first->result.load(), 0);
     EXPECT_EQ(second->result.load(), 0);
     EXPECT_FALSE(second->abandoned.load());

@@ -31,7 +31,7 @@ bool CanUseRawSockets()
     return true;
 }
 
-using test::TestNamespace;
+using tessel::testing::TestNamespace;
 
 TEST(IcmpEcho, LoopbackAnswersThroughARawSocket)
 {
@@ -77,14 +77,14 @@ TEST(IcmpEcho, WithoutPermissionTheCheckIsNotMadeAndSaysSo)
     IcmpAnswer direct{}, withPingSockets{};
     bool dropped = false;
     ASSERT_TRUE(ns.RunInside([&] {
-        dropped = test::DropCapabilities({CAP_NET_RAW});
+        dropped = tessel::testing::DropCapabilities({CAP_NET_RAW});
         direct = IcmpEcho("127.0.0.1", 4000);
         IcmpProbeThread(request);
     }));
     ASSERT_TRUE(dropped);
     ASSERT_EQ(ns.Exec("sysctl -w net.ipv4.ping_group_range='0 2147483647'"), 0);
     ASSERT_TRUE(ns.RunInside([&] {
-        test::DropCapabilities({CAP_NET_RAW});
+        tessel::testing::DropCapabilities({CAP_NET_RAW});
         withPingSockets = IcmpEcho("127.0.0.1", 4000);
     }));
     EXPECT_EQ(direct, IcmpAnswer::NotPermitted);
@@ -168,7 +168,7 @@ TEST(IcmpProbe, AnswerIsReportedUnlessTheRecordWasAbandoned)
     // Started as a worker, it ends on its own and lets go of the record.
     auto detached = std::make_shared<ProbeRequest>("127.0.0.1");
     ASSERT_TRUE(StartIcmpProbe(detached));
-    EXPECT_TRUE(test::WaitUntil([&] { return detached.use_count() == 1; }, 5000));
+    EXPECT_TRUE(tessel::testing::WaitUntil([&] { return detached.use_count() == 1; }, 5000));
     EXPECT_EQ(detached->result.load(), 1);
 }
 
@@ -255,7 +255,7 @@ TEST(PortProbe, AConnectionAfterTheStarterGaveUpIsNotRecorded)
     ASSERT_TRUE(StartPortProbe(request));
     // The worker still connects (and closes), but writes nothing.
     EXPECT_EQ(server.BytesUntilClosed(), 0);
-    EXPECT_TRUE(test::WaitUntil([&] { return request.use_count() == 1; }, 3000));
+    EXPECT_TRUE(tessel::testing::WaitUntil([&] { return request.use_count() == 1; }, 3000));
     EXPECT_EQ(request->result.load(), 0);
 }
 

@@ -8,6 +8,9 @@
 
 #include "platform/clock.h"
 #include "workers/hand_over.h"
+#include "tests/test_clocks.h"
+
+using tessel::testing::VirtualClock;
 
 namespace tessel {
 namespace {
@@ -57,13 +60,13 @@ TEST(ProbeRequest, TheStartersOutcomeAgreesWithTheRecordWhenBothActAtOnce)
 class ReportingClock final : public Clock {
 public:
     ReportingClock(ProbeRequest& request, int reportOnSleep) : m_request(request), m_reportOnSleep(reportOnSleep) {}
-    std::int64_t nowMs() override { return m_sleptMs; }
-    void sleepMs(std::int64_t ms) override
+    std::int64_t NowMs() override { return m_sleptMs; }
+    void SleepMs(std::int64_t ms) override
     {
         m_sleptMs += ms;
         if (++m_sleeps == m_reportOnSleep) m_request.Report(1);
     }
-    std::int64_t sleptMs() const { return m_sleptMs; }
+    std::int64_t SleptMs() const { return m_sleptMs; }
 
 private:
     ProbeRequest& m_request;
@@ -77,7 +80,7 @@ TEST(AwaitOutcome, StopsAtTheFirstLookAfterTheReportOrAfterAllSteps)
     ProbeRequest answered("10.0.0.5");
     ReportingClock fifth(answered, 5);
     EXPECT_EQ(AwaitOutcome(answered, fifth, 60), 1);
-    EXPECT_EQ(fifth.sleptMs(), 5 * kPollStepMs);
+    EXPECT_EQ(fifth.SleptMs(), 5 * kPollStepMs);
     EXPECT_TRUE(answered.abandoned.load());
 
     // Already answered before the wait: still one full step first.
@@ -85,13 +88,13 @@ TEST(AwaitOutcome, StopsAtTheFirstLookAfterTheReportOrAfterAllSteps)
     atOnce.Report(1);
     VirtualClock clock;
     EXPECT_EQ(AwaitOutcome(atOnce, clock, 60), 1);
-    EXPECT_EQ(clock.sleptMs(), kPollStepMs);
+    EXPECT_EQ(clock.SleptMs(), kPollStepMs);
 
     // No answer: the whole 60 x 140 ms = 8.4 s, then abandoned.
     ProbeRequest silent("10.0.0.5");
     VirtualClock full;
     EXPECT_EQ(AwaitOutcome(silent, full, 60), 0);
-    EXPECT_EQ(full.sleptMs(), 8400);
+    EXPECT_EQ(full.SleptMs(), 8400);
     EXPECT_TRUE(silent.abandoned.load());
 
     // A report during the last sleep still counts; one after it does not.
@@ -109,7 +112,7 @@ TEST(AwaitOutcome, StopsAtTheFirstLookAfterTheReportOrAfterAllSteps)
     unchecked.ReportUnchecked(2);
     VirtualClock once;
     EXPECT_EQ(AwaitOutcome(unchecked, once, 60), 0);
-    EXPECT_EQ(once.sleptMs(), kPollStepMs);
+    EXPECT_EQ(once.SleptMs(), kPollStepMs);
     EXPECT_EQ(unchecked.unchecked.load(), 2);
     EXPECT_FALSE(unchecked.ReportUnchecked(3));
     EXPECT_FALSE(unchecked.Report(1));

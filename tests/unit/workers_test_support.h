@@ -29,7 +29,7 @@
 extern char** environ;
 #endif
 
-namespace tessel::test {
+namespace tessel::testing {
 
 #ifndef _WIN32
 
@@ -201,4 +201,4 @@ bool WaitUntil(Condition done, int limitMs)
 
 #endif  // _WIN32
 
-}  // namespace tessel::test
+}  // namespace tessel::testing

@@ -316,7 +316,7 @@ TEST(Win32DialogGeometry, TheListsColumnsShowTheirTextsWhole)
     ASSERT_NE(window, nullptr);
     HWND list = GetDlgItem(window, IDC_SERVER_LIST);
     {
-        CServerListMirror mirror([](std::function<void()> call) { call(); });
+        ServerListMirror mirror([](std::function<void()> call) { call(); });
         mirror.SetUp(list);
         const std::pair<int, int> rows[] = {{IDS_COLUMN_SERIAL, IDS_COLUMN_ADDRESS},
                                             {IDS_NOTE_SCANNING, IDS_NOTE_PLEASE_WAIT},
