@@ -60,6 +60,14 @@ bool Headless::WaitUntilListening()
     return m_engine->WaitUntilListening();
 }
 
+bool Headless::StartListening()
+{
+    Start();
+    if (WaitUntilListening()) return true;
+    std::fprintf(stderr, "tessel-cli: %s\n", NetworkFailure().c_str());
+    return false;
+}
+
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
     const std::int64_t end = RealClock().nowMs() + timeoutMs;

@@ -44,6 +44,9 @@ public:
 
     // Waits until port 67 is held (true) or could not be taken (false).
     bool WaitUntilListening();
+    // Start() and WaitUntilListening(); says on stderr why port 67 could
+    // not be taken.
+    bool StartListening();
 
     // Waits up to timeoutMs (real time) for the next thing to tell.
     HeadlessEvent Next(std::int64_t timeoutMs);

@@ -90,11 +90,7 @@ public:
         HeadlessOptions options = m_args.options;
         options.severalJobs = true;
         Headless headless(options);
-        headless.Start();
-        if (!headless.WaitUntilListening()) {
-            std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
-            return kExitPortUnavailable;
-        }
+        if (!headless.StartListening()) return kExitPortUnavailable;
         JobBoard& board = *headless.Engine().Jobs();
         std::fprintf(stderr,
                      "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s; restart the "

@@ -22,6 +22,7 @@
 #endif
 
 #include "cli/arguments.h"
+#include "cli/command.h"
 #include "cli/exit_status.h"
 #include "cli/plan_file.h"
 #include "cli/plan_report.h"
@@ -142,10 +143,19 @@ TEST(CliReport, InterruptedLinesAndJson)
 
 TEST(CliUsage, EveryCommandHasItsHelp)
 {
-    for (const char* command : {"list", "set", "probe", "store", "host"})
-        EXPECT_NE(CommandHelp(command).find(std::string("  ") + command), std::string::npos) << command;
+    for (const Command* command : Commands()) {
+        const std::string help = CommandHelp(command->name);
+        EXPECT_NE(help.find(std::string("  ") + command->name), std::string::npos) << command->name;
+        EXPECT_NE(CommandNames().find(command->name), std::string::npos) << command->name;
+        // A command that listens takes --interface: its synopsis says so.
+        if (command->listens) {
+            EXPECT_NE(std::string(command->synopsis).find("[--interface NAME]"), std::string::npos) << command->name;
+        }
+    }
     EXPECT_EQ(CommandHelp("lsit"), "");
     EXPECT_NE(FullUsage().find("  4  set"), std::string::npos) << "the exit table is part of the usage";
+    // The program itself holds no capabilities: no advice to give it any.
+    EXPECT_EQ(FullUsage().find("setcap"), std::string::npos);
 }
 
 // Not a terminal: plain lines, the box text without the window's trailing
