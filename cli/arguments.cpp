@@ -9,10 +9,11 @@ namespace tessel::cli {
 
 namespace {
 
-// A whole number above 0 (seconds, or jobs at once).
+// A whole number from 1 to kMaxSeconds (seconds, or jobs at once).
 bool ParseSeconds(const std::string& text, int& seconds)
 {
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    static_assert(kMaxSeconds == 999999, "six digits at most");
     seconds = std::atoi(text.c_str());
     return seconds > 0;
 }
@@ -32,7 +33,8 @@ bool SharedOption(const std::vector<std::string>& args, std::size_t& i, Headless
         options.printServersOnly = true;
         options.onlyMaker = false;
     } else if (a == "--seconds" && hasValue) {
-        if (!ParseSeconds(args[++i], seconds)) error = "--seconds needs a whole number of seconds above 0";
+        if (!ParseSeconds(args[++i], seconds))
+            error = "--seconds needs a whole number of seconds from 1 to " + std::to_string(kMaxSeconds);
     } else if (a == "--logfile" && hasValue) {
         options.logfilePath = args[++i];
     } else if (a == "--interface" && hasValue) {

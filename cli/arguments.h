@@ -12,6 +12,9 @@
 
 namespace tessel::cli {
 
+// The longest --seconds: six digits.
+inline constexpr int kMaxSeconds = 999999;
+
 struct ListArguments {
     HeadlessOptions options;
     int seconds = 60;

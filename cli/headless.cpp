@@ -68,9 +68,26 @@ bool Headless::StartListening()
     return false;
 }
 
+std::int64_t Headless::HearingLeftMs()
+{
+    const std::int64_t now = RealClock().nowMs();
+    if (m_hearingSince < 0 && Shared().hearing.load()) m_hearingSince = now;
+    return m_hearingSince < 0 ? m_hearMs : m_hearMs - (now - m_hearingSince);
+}
+
 HeadlessEvent Headless::Next(std::int64_t timeoutMs)
 {
     const std::int64_t end = RealClock().nowMs() + timeoutMs;
+    return NextBefore([end] { return end - RealClock().nowMs(); });
+}
+
+HeadlessEvent Headless::NextWhileHearing()
+{
+    return NextBefore([this] { return HearingLeftMs(); });
+}
+
+HeadlessEvent Headless::NextBefore(const std::function<std::int64_t()>& leftMs)
+{
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(m_lock);
@@ -81,7 +98,7 @@ HeadlessEvent Headless::Next(std::int64_t timeoutMs)
             }
         }
         if (Shared().stage.load() == StageNetworkFailed) return {HeadlessEvent::NetworkFailed, {}, {}};
-        const std::int64_t left = end - RealClock().nowMs();
+        const std::int64_t left = leftMs();
         if (left <= 0) return {HeadlessEvent::TimedOut, {}, {}};
         const std::int64_t step = left < kLookMs ? left : kLookMs;
         if (WaitForInterrupt(static_cast<int>(step))) return {HeadlessEvent::Interrupted, {}, {}};

@@ -51,6 +51,14 @@ public:
     // Waits up to timeoutMs (real time) for the next thing to tell.
     HeadlessEvent Next(std::int64_t timeoutMs);
 
+    // --seconds: how long the run hears. The time counts from when the
+    // network thread hears, after its start-up note (about 8.9 s).
+    void HearFor(int seconds) { m_hearMs = static_cast<std::int64_t>(seconds) * 1000; }
+    // What is left of it; the whole while the thread does not hear yet.
+    std::int64_t HearingLeftMs();
+    // Next(), timed out only when the hearing time is over.
+    HeadlessEvent NextWhileHearing();
+
     // Asks the thread to stop and waits for it up to timeoutMs. False when
     // it was still busy: what it uses is then kept to the end of the process.
     bool Stop(int timeoutMs = kEngineStopWaitMs);
@@ -73,7 +81,11 @@ private:
     void OnRowChanged(int index, const ServerRow& row) override;
     void OnRowDeleted(int) override {}
 
+    HeadlessEvent NextBefore(const std::function<std::int64_t()>& leftMs);
+
     std::unique_ptr<EngineHost> m_engine;
+    std::int64_t m_hearMs = 0;
+    std::int64_t m_hearingSince = -1;  // real time; below 0 while not hearing
 
     std::mutex m_lock;
     std::deque<std::pair<std::string, std::string>> m_listed;

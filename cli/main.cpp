@@ -9,6 +9,7 @@
 #include "cli/command.h"
 #include "cli/exit_status.h"
 #include "cli/usage.h"
+#include "platform/interrupt.h"
 #include "platform/privileges.h"
 
 using namespace tessel;
@@ -27,6 +28,9 @@ int main(int argc, char** argv)
 {
     // Before any thread: each one starts with these sets.
     LowerNetworkRights();
+    // `tessel-cli plan p.csv | tee out.txt`: when tee ends first, the run
+    // still reaches its safe step, its logfile's closing line and its status.
+    KeepRunningWithoutReader();
     if (argc < 2) {
         std::fprintf(stderr, "tessel-cli: no command given\n\n%s", FullUsage().c_str());
         return kExitUsage;

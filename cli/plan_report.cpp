@@ -79,9 +79,12 @@ std::string PlanJsonLine(const PlanRow& row)
 std::string PlanJsonSummary(const std::vector<PlanRow>& rows, int unlisted, int otherInterface,
                             const std::string& ended, int status)
 {
+    // As the table counts them: "interrupted, stored" is stored too.
     int stored = 0;
     for (const PlanRow& row : rows)
-        if (row.state == PlanRow::Ended && row.status == kExitOk) ++stored;
+        if ((row.state == PlanRow::Ended && row.status == kExitOk) ||
+            (row.state == PlanRow::Interrupted && row.stage >= StageStored))
+            ++stored;
     return "{\"summary\":{\"servers\":" + std::to_string(rows.size()) + ",\"stored\":" + std::to_string(stored) +
            ",\"unlisted\":" + std::to_string(unlisted) + ",\"other_interface\":" + std::to_string(otherInterface) +
            ",\"ended\":" + JsonText(ended) + ",\"status\":" + std::to_string(status) + "}}";

@@ -41,16 +41,17 @@ public:
         if (!headless.StartListening()) return kExitPortUnavailable;
         JobPool pool(*headless.Engine().Jobs(), m_args.confirm, m_args.unchecked, m_start);
         m_pool = &pool;
-        std::fprintf(stderr,
-                     "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s; restart the "
-                     "servers (power them off and on) so that they ask for an address.\n",
-                     FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
-                     m_args.file.c_str(), m_args.parallel, m_args.seconds);
-        const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(m_args.seconds) * 1000;
+        std::fprintf(
+            stderr,
+            "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note has ended (about 9 s); restart the "
+            "servers (power them off and on) so that they ask for an address.\n",
+            FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
+            m_args.file.c_str(), m_args.parallel, m_args.seconds);
+        headless.HearFor(m_args.seconds);
         std::string ended = "done";
         for (;;) {
             CollectFinished();
-            const bool timeUp = RealClock().nowMs() >= end;
+            const bool timeUp = headless.HearingLeftMs() <= 0;
             // --seconds bounds the hearing only: a server heard in time gets
             // its job once a slot is free, however late that is.
             StartWaiting();
@@ -60,7 +61,7 @@ public:
             }
             const HeadlessEvent event = headless.Next(kLookMs);
             if (event.kind == HeadlessEvent::Listed) {
-                if (RealClock().nowMs() < end) Heard(event.serial, event.address);
+                if (headless.HearingLeftMs() > 0) Heard(event.serial, event.address);
             } else if (event.kind == HeadlessEvent::NetworkFailed) {
                 std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
                 StopJobs(headless);
@@ -162,7 +163,7 @@ private:
         bool replied = false;
         for (const PlanRow& row : m_rows)
             replied = replied || (row.state == PlanRow::Interrupted && row.stage >= StageReplied);
-        std::fprintf(stdout, "\n");
+        if (!m_args.json) std::fprintf(stdout, "\n");
         if (replied) std::fprintf(stderr, "tessel-cli: interrupted; letting the jobs reach a safe step...\n");
         const int status = InterruptExitStatus();
         m_other = headless.OtherInterfaceRequests();
@@ -177,10 +178,18 @@ private:
     void TellEnd(const std::string& ended, int status)
     {
         if (m_args.json) {
-            std::fputs(PlanTable(m_rows).c_str(), stderr);
+            // Every planned server has its object: those whose job did not
+            // end (not heard, not started, interrupted) get theirs now.
+            for (const PlanRow& row : m_rows)
+                if (row.state != PlanRow::Ended) std::printf("%s\n", PlanJsonLine(row).c_str());
             std::printf("%s\n", PlanJsonSummary(m_rows, m_unlisted, m_other, ended, status).c_str());
+            std::fputs(PlanTable(m_rows).c_str(), stderr);
         } else {
             std::printf("\n%s", PlanTable(m_rows).c_str());
+            std::fflush(stdout);
+            // The reader went away (a closed pipe): the table still tells
+            // where each server stands.
+            if (std::ferror(stdout)) std::fprintf(stderr, "\n%s", PlanTable(m_rows).c_str());
         }
         std::fprintf(stderr, "%d server%s heard that %s not in the plan.\n", m_unlisted, m_unlisted == 1 ? "" : "s",
                      m_unlisted == 1 ? "is" : "are");

@@ -35,6 +35,7 @@ public:
         if (m_env.openSession) m_session = m_env.openSession();
         m_env.listening.store(true);
         if (!ShowStartupNote()) return Stop();
+        m_shared.hearing.store(true);
         for (;;) {
             if (m_shared.stopRequested.load()) return Stop();
             const ReceiveStatus status = m_channel.Receive(m_message);

@@ -36,6 +36,9 @@ struct SharedState {
     std::atomic<std::int32_t> stage{StageIdle};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> awaitingFirstServer{true};
+    // Set when the start-up note has ended and the thread begins to hear
+    // requests: tessel-cli's --seconds count from then.
+    std::atomic<bool> hearing{false};
     bool printServersOnly = false;  // fixed before the thread starts
     const char* hostName = "";      // the window's 100-character host-name buffer
     std::string hostAddress;

@@ -47,7 +47,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 }  // namespace
 
-void WatchInterrupts()
+void WatchInterrupts(HangUp)
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -81,6 +81,16 @@ bool WaitForInterrupt(int timeoutMs)
     }
     return InterruptRequested() != 0;
 }
+
+// A console that is closed is told as termination; Windows has no hang-up.
+unsigned HangUpsReceived()
+{
+    return 0;
+}
+
+// Windows raises no signal for a closed pipe: the write fails.
+void KeepRunningWithoutReader()
+{}
 
 int InterruptExitStatus()
 {

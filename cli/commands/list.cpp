@@ -8,6 +8,7 @@
 #include "cli/headless.h"
 #include "cli/report.h"
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 
 namespace tessel::cli {
 
@@ -22,15 +23,16 @@ int RunList(const std::vector<std::string>& args)
 
     Headless headless(list.options);
     if (!headless.StartListening()) return kExitPortUnavailable;
-    std::fprintf(stderr,
-                 "%s\nListening on UDP port 67 for %d s. Restart the server (power it off and on) so that it "
-                 "asks for an address; press Ctrl+C to end.\n",
-                 FilterDescription(list.options).c_str(), list.seconds);
-    const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(list.seconds) * 1000;
+    std::fprintf(
+        stderr,
+        "%s\nListening on UDP port 67 for %d s once the start-up note has ended (about 9 s). Restart the server (power it off and on) so that it "
+        "asks for an address; press Ctrl+C to end.\n",
+        FilterDescription(list.options).c_str(), list.seconds);
+    headless.HearFor(list.seconds);
     int listed = 0;
     bool failed = false, interrupted = false;
     for (bool running = true; running;) {
-        const HeadlessEvent event = headless.Next(end - RealClock().nowMs());
+        const HeadlessEvent event = headless.NextWhileHearing();
         switch (event.kind) {
         case HeadlessEvent::Listed:
             if (list.json)
@@ -58,12 +60,13 @@ int RunList(const std::vector<std::string>& args)
         std::fprintf(stderr, "tessel-cli: %s\n", headless.NetworkFailure().c_str());
         return kExitPortUnavailable;
     }
-    // Ctrl+C is how a listing is ended: not a failure.
+    // Ended by a signal, list exits as set and plan do (128 + the signal);
+    // what it heard is printed whole all the same.
     const int other = list.options.interfaceName ? headless.OtherInterfaceRequests() : -1;
     if (list.json) std::printf("%s\n", JsonSummaryLine(listed, interrupted, other).c_str());
     std::fprintf(stderr, "%d server%s listed.\n", listed, listed == 1 ? "" : "s");
     if (other >= 0) std::fprintf(stderr, "%s\n", OtherInterfaceLine(other).c_str());
-    return Finish(headless, kExitOk);
+    return Finish(headless, interrupted ? InterruptExitStatus() : kExitOk);
 }
 
 }  // namespace

@@ -51,16 +51,17 @@ int RunSet(const std::vector<std::string>& args)
 
     Headless headless(set.options);
     if (!headless.StartListening()) return kExitPortUnavailable;
-    std::fprintf(stderr,
-                 "%s\nWaiting up to %d s for server %s. Restart it now (power it off and on) so that it asks "
-                 "for an address.\n",
-                 FilterDescription(set.options).c_str(), set.seconds, set.serial.c_str());
+    std::fprintf(
+        stderr,
+        "%s\nWaiting up to %d s (once the start-up note has ended, about 9 s) for server %s. Restart it now (power it off and on) so that it asks "
+        "for an address.\n",
+        FilterDescription(set.options).c_str(), set.seconds, set.serial.c_str());
     if (!HeardWith(set.serial, set.options))
         std::fprintf(stderr, "Note: %s is not a MERROW serial number; it is heard only with --all.\n",
                      set.serial.c_str());
-    const std::int64_t end = RealClock().nowMs() + static_cast<std::int64_t>(set.seconds) * 1000;
+    headless.HearFor(set.seconds);
     for (bool found = false; !found;) {
-        const HeadlessEvent event = headless.Next(end - RealClock().nowMs());
+        const HeadlessEvent event = headless.NextWhileHearing();
         switch (event.kind) {
         case HeadlessEvent::Listed:
             found = event.serial == set.serial;

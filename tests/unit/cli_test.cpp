@@ -50,6 +50,7 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
         {{"0A-1B-2C-00-00-0G", "10.0.0.5"}, "not a serial number"},
         {{"0A-1B-2C-00-00-0F", "10.0.0.256"}, "not an IP address"},
         {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--seconds", "0"}, "--seconds"},
+        {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--seconds", "1000000"}, "from 1 to 999999"},
         {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--seconds"}, "unknown or incomplete option for set: --seconds"},
         {{"0A-1B-2C-00-00-0F", "10.0.0.5", "--json"}, "unknown or incomplete option for set: --json"},
     };
@@ -315,38 +316,57 @@ TEST(CliPlan, AJobWithoutAThreadEndsFailedAndTheRunGoesOn)
 {
     test::TestNamespace ns;
     REQUIRE_NAMESPACE(ns);
-    const std::string folder = ::testing::TempDir() + "tessel-plan-" + std::to_string(::getpid());
-    std::filesystem::create_directories(folder);
-    PlanArguments args;
-    args.file = folder + "/plan.csv";
-    std::ofstream(args.file) << "0A-1B-2C-00-00-01,10.0.2.101\n0A-1B-2C-00-00-02,10.0.2.102\n";
-    args.options.logfilePath = folder + "/plan.log";
-    args.seconds = 11;  // the start-up note alone takes 8.9 s
-    int status = -1;
-    std::string out;
-    ASSERT_TRUE(ns.RunInside([&] {
-        std::thread asker([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-            const auto request = tessel::testing::BuildRequest({});
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(67);
-            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            ::close(fd);
-        });
-        ::testing::internal::CaptureStdout();
-        status = RunPlan(args, [](std::function<void()>) -> std::thread {
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        });
-        out = ::testing::internal::GetCapturedStdout();
-        asker.join();
-    }));
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(status, kExitNoThread) << out;
-    EXPECT_EQ(out.rfind("0A-1B-2C-00-00-01 10.0.2.101 not started (no thread) (0.0 s)\n", 0), 0u) << out;
-    EXPECT_NE(out.find("0A-1B-2C-00-00-02  10.0.2.102       not heard"), std::string::npos) << out;
+    // As text (a line as the job ends, the table) and as JSON (an object for
+    // each planned server, the one never heard too, and the summary only).
+    for (const bool json : {false, true}) {
+        const std::string folder = ::testing::TempDir() + "tessel-plan-" + std::to_string(::getpid());
+        std::filesystem::create_directories(folder);
+        PlanArguments args;
+        args.json = json;
+        args.file = folder + "/plan.csv";
+        std::ofstream(args.file) << "0A-1B-2C-00-00-01,10.0.2.101\n0A-1B-2C-00-00-02,10.0.2.102\n";
+        args.options.logfilePath = folder + "/plan.log";
+        // Counted from when the thread hears, after its start-up note
+        // (8.9 s): the request sent during the note is heard.
+        args.seconds = 2;
+        int status = -1;
+        std::string out;
+        ASSERT_TRUE(ns.RunInside([&] {
+            std::thread asker([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+                const auto request = tessel::testing::BuildRequest({});
+                sockaddr_in to{};
+                to.sin_family = AF_INET;
+                to.sin_port = htons(67);
+                to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                ::close(fd);
+            });
+            ::testing::internal::CaptureStdout();
+            status = RunPlan(args, [](std::function<void()>) -> std::thread {
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            });
+            out = ::testing::internal::GetCapturedStdout();
+            asker.join();
+        }));
+        std::filesystem::remove_all(folder);
+        EXPECT_EQ(status, kExitNoThread) << out;
+        if (!json) {
+            EXPECT_EQ(out.rfind("0A-1B-2C-00-00-01 10.0.2.101 not started (no thread) (0.0 s)\n", 0), 0u) << out;
+            EXPECT_NE(out.find("0A-1B-2C-00-00-02  10.0.2.102       not heard"), std::string::npos) << out;
+            continue;
+        }
+        EXPECT_EQ(out, R"x({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"not started (no thread)",)x"
+                       R"("status":71,"seconds":0.0})"
+                       "\n"
+                       R"({"serial":"0A-1B-2C-00-00-02","address":"10.0.2.102","outcome":"not heard","status":-1,)"
+                       R"("seconds":null})"
+                       "\n"
+                       R"({"summary":{"servers":2,"stored":0,"unlisted":0,"other_interface":0,"ended":"time limit",)"
+                       R"("status":71}})"
+                       "\n");
+    }
 }
 #endif
 
@@ -392,6 +412,8 @@ TEST(CliPlan, ExitStatusIsTheWorstServersAndTheTableTellsEach)
     stored.seconds = 34.25;
     PlanRow interrupted = row(PlanRow::Interrupted);
     interrupted.stage = StageRestarting;
+    PlanRow interruptedStored = row(PlanRow::Interrupted);
+    interruptedStored.stage = StageStored;
     EXPECT_EQ(PlanLine(stored), "0A-1B-2C-00-00-01 10.0.2.101 stored (34.2 s)");
     EXPECT_EQ(PlanJsonLine(stored),
               R"({"serial":"0A-1B-2C-00-00-01","address":"10.0.2.101","outcome":"stored","status":0,"seconds":34.2})");
@@ -402,8 +424,8 @@ TEST(CliPlan, ExitStatusIsTheWorstServersAndTheTableTellsEach)
     EXPECT_EQ(table.substr(0, table.find('\n')).substr(0, 6), "SERIAL");
     EXPECT_NE(table.find("interrupted after the reply"), std::string::npos) << table;
     EXPECT_EQ(
-        PlanJsonSummary({stored, interrupted}, 2, 5, "interrupted", 130),
-        R"({"summary":{"servers":2,"stored":1,"unlisted":2,"other_interface":5,"ended":"interrupted","status":130}})");
+        PlanJsonSummary({stored, interrupted, interruptedStored}, 2, 5, "interrupted", 130),
+        R"({"summary":{"servers":3,"stored":2,"unlisted":2,"other_interface":5,"ended":"interrupted","status":130}})");
 }
 
 TEST(CliArguments, InterfaceIsLookedUpBeforeListening)

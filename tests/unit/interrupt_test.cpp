@@ -10,7 +10,10 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -53,4 +56,61 @@ TEST(Interrupt, ARequestIsKeptAndWakesAWait)
     text << in.rdbuf();
     std::filesystem::remove(file);
     EXPECT_EQ(text.str(), "SigBlk:\t0000000000000000\n");
+}
+
+// Each in a child of its own, since watching starts once per process: what
+// the child's exit status says is how the request ended it.
+TEST(Interrupt, HangUpAndAClosedPipeEndNothingByThemselves)
+{
+    struct Case {
+        const char* what;
+        void (*run)();
+        int status;  // the child's exit status; a signal that killed it fails
+    };
+    const Case cases[] = {
+        {"hang-up as a request",
+         [] {
+             WatchInterrupts();
+             ::raise(SIGHUP);
+             ::_exit(InterruptExitStatus());
+         },
+         128 + SIGHUP},
+        {"hang-up counted for a reload",
+         [] {
+             WatchInterrupts(HangUp::Counted);
+             ::raise(SIGHUP);
+             const bool woken = !WaitForInterrupt(0) && HangUpsReceived() == 1 && InterruptRequested() == 0;
+             // The hang-up's wake-up is taken: a later wait waits.
+             const auto start = std::chrono::steady_clock::now();
+             WaitForInterrupt(200);
+             const bool waited = std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(150);
+             ::raise(SIGTERM);
+             ::_exit(woken && waited && WaitForInterrupt(0) ? InterruptExitStatus() : 1);
+         },
+         128 + SIGTERM},
+        {"closed pipe",
+         [] {
+             KeepRunningWithoutReader();
+             int ends[2];
+             if (::pipe(ends) != 0) ::_exit(2);
+             ::close(ends[0]);
+             const bool failed = ::write(ends[1], "x", 1) < 0 && errno == EPIPE;
+             ::_exit(failed ? 0 : 1);
+         },
+         0},
+    };
+    // The test above starts watching in this process (ctest runs each test
+    // in one of its own); a child would inherit that watch.
+    if (InterruptRequested() != 0) GTEST_SKIP() << "watching started already in this process";
+    for (const Case& c : cases) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) c.run();
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status)) << c.what << ": ended by signal " << WTERMSIG(status);
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), c.status) << c.what;
+        }
+    }
 }
