@@ -50,6 +50,12 @@ public:
 
     // The servers held now, and what serve's status counts.
     int HeldAt(std::int64_t nowMs) const;
+    // Its strikes now.
+    int Strikes(const std::string& serial) const
+    {
+        const auto it = m_servers.find(serial);
+        return it == m_servers.end() ? 0 : it->second.strikes;
+    }
     // Forgets a server (it left the plan).
     void Forget(const std::string& serial) { m_servers.erase(serial); }
 
