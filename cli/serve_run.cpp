@@ -38,11 +38,26 @@ constexpr std::int64_t kLookMs = 100;
 constexpr std::size_t kUnplannedToldAtMost = 4096;
 
 // Reads and checks a plan as plan does; the refused lines in `errors`.
+// An empty plan is good for serve (unlike plan): the service is installed
+// with a commented example, and answers nobody until the plan lists servers.
 PlanCheck CheckedPlan(const PlanArguments& args)
 {
     PlanCheck check = ReadPlan(args.file, args.confirm);
+    if (check.entries.empty() && check.errors.size() == 1 && check.errors[0] == args.file + ": lists no server")
+        check.errors.clear();
     for (std::string& error : NeverHeard(check.entries, args.options)) check.errors.push_back(std::move(error));
+    // Each refused line says which file it is in.
+    for (std::string& error : check.errors)
+        if (error.rfind("line ", 0) == 0) error = args.file + ": " + error;
     return check;
+}
+
+// The refused lines, one "tessel-cli: ..." line each.
+std::string RefusedLines(const PlanCheck& check)
+{
+    std::string text;
+    for (const std::string& error : check.errors) text += "tessel-cli: " + error + "\n";
+    return text;
 }
 
 // Why a job ended, in a sentence of the ledger.
@@ -306,11 +321,9 @@ private:
         m_notify.Send("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(MonotonicUsec()));
         const PlanCheck check = CheckedPlan(m_args.plan);
         if (!check.errors.empty()) {
-            std::string text;
-            for (const std::string& error : check.errors)
-                text += "tessel-cli: " + m_args.plan.file + ": " + error + "\n";
-            text += "tessel-cli: the new plan was refused; the running plan of " + std::to_string(m_entries.size()) +
-                    " server" + (m_entries.size() == 1 ? "" : "s") + " is kept.";
+            const std::string text =
+                RefusedLines(check) + "tessel-cli: the new plan was refused; the running plan of " +
+                std::to_string(m_entries.size()) + " server" + (m_entries.size() == 1 ? "" : "s") + " is kept.";
             m_log.Tell(kErr, text);
         } else {
             int added = 0, changed = 0, removed = 0;
@@ -431,10 +444,8 @@ std::string ParseServe(const std::vector<std::string>& args, ServeArguments& out
 int CheckServePlan(const ServeArguments& serve)
 {
     const PlanCheck check = CheckedPlan(serve.plan);
-    for (const std::string& error : check.errors)
-        std::fprintf(stderr, "tessel-cli: %s: %s\n", serve.plan.file.c_str(), error.c_str());
     if (!check.errors.empty()) {
-        std::fprintf(stderr, "tessel-cli: the plan was refused.\n");
+        std::fprintf(stderr, "%stessel-cli: the plan was refused.\n", RefusedLines(check).c_str());
         return kExitRefused;
     }
     std::printf("%s: plan of %zu server%s, good.\n", serve.plan.file.c_str(), check.entries.size(),
@@ -447,9 +458,7 @@ int RunServe(const ServeArguments& serve)
     const PlanCheck check = CheckedPlan(serve.plan);
     if (!check.errors.empty()) {
         const service::EventLog log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM")));
-        std::string text;
-        for (const std::string& error : check.errors) text += "tessel-cli: " + serve.plan.file + ": " + error + "\n";
-        log.Tell(kErr, text + "tessel-cli: the plan was refused; nothing was started.");
+        log.Tell(kErr, RefusedLines(check) + "tessel-cli: the plan was refused; nothing was started.");
         return kExitRefused;
     }
     return ServeRun(serve, check.entries).Run();
