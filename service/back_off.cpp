@@ -21,10 +21,10 @@ BackOff::Decision BackOff::OnRequest(const std::string& serial, std::int64_t now
         decision.strikes = server.strikes;
         return decision;
     }
-    if (server.jobEndMs >= 0 && nowMs - server.jobEndMs < kSoonAfterJobMs / m_divisor) {
-        // It asks again although its job has just ended: what was stored did
-        // not hold (or it restarts in a loop). A strike, even after a job
-        // that ended well.
+    if (server.lastGood && server.jobEndMs >= 0 && nowMs - server.jobEndMs < kSoonAfterJobMs / m_divisor) {
+        // It asks again although its job has just ended well: what was
+        // stored did not hold (or it restarts in a loop). A strike. (After a
+        // failed job it asks as it must; its back-off has passed.)
         ++server.strikes;
         server.untilMs = nowMs + BackOffMs(server.strikes, m_divisor);
         server.told = true;

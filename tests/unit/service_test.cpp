@@ -62,7 +62,9 @@ TEST(ServeBackOff, DoublesUpToTheCapAndALastingGoodEndClearsIt)
         EXPECT_EQ(backOff.OnRequest(s, now + 1).kind, BackOff::Decision::HoldAndTell);
         EXPECT_EQ(backOff.OnRequest(s, until - 1).kind, BackOff::Decision::Hold);
         EXPECT_EQ(backOff.HeldAt(until - 1), 1);
-        now = until + kSoonAfterJobMs;  // asks again well after the back-off
+        // Its first ask once the back-off has passed is answered, soon after
+        // the failed job or not.
+        now = until;
         EXPECT_EQ(backOff.OnRequest(s, now).kind, BackOff::Decision::Answer);
     }
     // A good end that is not followed by an early ask clears the strikes.
