@@ -217,11 +217,7 @@ private:
                 m_log.Tell(kInfo, "heard " + serial + " " + address + " (not in the plan; not answered)");
             return;
         }
-        {
-            std::lock_guard<std::mutex> guard(m_headless->Shared().stateLock);
-            ServerTable& table = m_headless->Table();
-            if (const int row = table.Find(serial); row >= 0) table.Delete(row);
-        }
+        Unlist(serial);
         if (m_pool->Runs(Key(serial)) || std::find(m_waiting.begin(), m_waiting.end(), serial) != m_waiting.end())
             return;
         const std::int64_t now = RealClock().nowMs();
@@ -244,6 +240,15 @@ private:
         m_log.Tell(kInfo, "heard " + serial + " " + address);
         m_waiting.push_back(serial);
         m_heardAddress[serial] = address;
+    }
+
+    // Takes the server's row out of the engine's list, under the lock of
+    // its listing step: its next request lists it anew, and is heard.
+    void Unlist(const std::string& serial)
+    {
+        std::lock_guard<std::mutex> guard(m_headless->Shared().stateLock);
+        ServerTable& table = m_headless->Table();
+        if (const int row = table.Find(serial); row >= 0) table.Delete(row);
     }
 
     // A job's key is its serial's place in the list of serials ever served.
@@ -331,9 +336,12 @@ private:
             for (const PlanEntry& entry : check.entries) {
                 next[entry.serial] = entry;
                 const auto old = m_entries.find(entry.serial);
-                if (old == m_entries.end())
+                if (old == m_entries.end()) {
+                    // Heard before as a server not in the plan: heard again
+                    // at its next request.
+                    Unlist(entry.serial);
                     ++added;
-                else if (old->second.address != entry.address)
+                } else if (old->second.address != entry.address)
                     ++changed;
             }
             for (const auto& [serial, entry] : m_entries)
