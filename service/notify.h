@@ -18,7 +18,8 @@ public:
     Notifier& operator=(const Notifier&) = delete;
 
     bool Active() const { return m_fd >= 0; }
-    // Sends the state ("READY=1", "STATUS=..."); false when it did not go.
+    // Sends the state ("READY=1", "STATUS=..."), without waiting; false
+    // when it did not go (no reader, a full queue).
     bool Send(const std::string& state) const;
 
 private:

@@ -87,6 +87,7 @@ class Serve:
     def wait_ledger(self, predicate, timeout, what):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
+            self.notifications()  # the program never waits for a reader
             if predicate(self.lines()):
                 return self.lines()
             check(self.tessel.running(), f"serve ended: {self.tessel.stderr.text()}")
