@@ -212,7 +212,6 @@ private:
         const auto it = m_entries.find(serial);
         if (it == m_entries.end()) {
             // Never answered; told once each.
-            ++m_unplanned;
             if (m_unplannedTold.size() < kUnplannedToldAtMost && m_unplannedTold.insert(serial).second)
                 m_log.Tell(kInfo, "heard " + serial + " " + address + " (not in the plan; not answered)");
             return;
@@ -390,8 +389,8 @@ private:
         StopJobs();
         return Finish(*m_headless, kExitOk, running ? kSafeStepWaitMs : kEngineStopWaitMs, [this] {
             m_log.Tell(kNotice, "tessel-cli: stopped on request; " + std::to_string(m_served) +
-                                    " served since start, " + std::to_string(m_unplanned) +
-                                    " requests of servers not in the plan.");
+                                    " served since start; " + std::to_string(m_unplannedTold.size()) +
+                                    " servers not in the plan heard, none answered.");
         });
     }
 
@@ -413,7 +412,6 @@ private:
     std::vector<std::string> m_serials;
     std::map<std::string, int> m_stopStage;
     std::set<std::string> m_unplannedTold;
-    long long m_unplanned = 0;
     int m_served = 0;
 };
 

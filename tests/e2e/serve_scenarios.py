@@ -16,6 +16,7 @@ import json
 import os
 import random
 import re
+import shutil
 import signal
 import socket
 import sys
@@ -26,7 +27,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tessel_log  # noqa: E402
 from assign_scenarios import run_cases  # noqa: E402
 from run_scenario import fields  # noqa: E402
-from testbed import PROGRAM_ADDRESS, check, main, run  # noqa: E402
+from testbed import PROGRAM_ADDRESS, Skip, check, main, run  # noqa: E402
 
 LEDGER_LINE = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\t[0-9A-F-]{17}\t[^\t]+\t[^\t]+\t-?\d\t[^\t]+\t\d+\t"
                          r"(-|\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)$")
@@ -179,6 +180,7 @@ def scenario_serve_run(bed, cli, peer):
     check(notes and notes[0].startswith("READY=1\nSTATUS=1 planned, 0 served since start"), f"notifications: {notes}")
     check(any(n.startswith("RELOADING=1") for n in notes) and notes[-1] == "STOPPING=1", f"notifications: {notes}")
     check(any("STATUS=2 planned, 3 served since start, 0 in back-off" in n for n in notes), f"notifications: {notes}")
+    serve.write_plan(plan + [f"{added},10.77.0.242"])
     rows, summary = serve.status()
     check(rows[first]["last"]["result"] == "stored" and rows[added]["last"]["stage"] == 5, f"status: {rows}")
     check(summary == {"planned": 2, "seen": 2, "never_seen": 0, "in_back_off": 0}, f"status summary: {summary}")
@@ -255,12 +257,70 @@ def scenario_serve_backoff(bed, cli, peer):
     run_cases(bed, [("growing", growing), ("stopped", stopped), ("killed", killed)])
 
 
+DHCLIENT = "/usr/sbin/dhclient"
+BUSYBOX = "/usr/bin/busybox"
+FORM_CGI = os.path.join(os.path.dirname(os.path.abspath(__file__)), "stock", "config_form.cgi")
+# dhclient's script on the device: the bound address on its interface, and
+# nothing else of the host touched (no resolv.conf, no routes).
+DHCLIENT_SCRIPT = """#!/bin/sh
+case "$reason" in
+BOUND|RENEW|REBIND|REBOOT) ip addr flush dev "$interface"; ip addr add "$new_ip_address/24" dev "$interface" ;;
+esac
+exit 0
+"""
+
+
+def scenario_serve_dhclient(bed, cli, peer):
+    """A real DHCP client (ISC dhclient) on a device whose hardware address
+    is a planned serial, with busybox httpd and the form CGI for its web
+    form: one serve run gives it its address, stores it through the form,
+    and after the device is reset (its address gone, dhclient started
+    anew) serves it again."""
+    del peer
+    if not (os.access(DHCLIENT, os.X_OK) and os.access(BUSYBOX, os.X_OK)):
+        raise Skip("dhclient or busybox is not installed")
+    serial, address = "0A-1B-2C-00-0E-01", "10.77.0.245"
+    serve = Serve(bed, cli, [f"{serial},{address}"], ["--test-only-backoff-divisor", "60"])
+    device = bed.add_node("dev")
+    device.run(["ip", "link", "set", "eth0", "address", serial.replace("-", ":").lower()])
+    folder = bed.make_folder()
+    os.makedirs(os.path.join(folder, "www", "cgi-bin"))
+    shutil.copy(FORM_CGI, os.path.join(folder, "www", "cgi-bin", "config.html"))
+    with open(os.path.join(folder, "httpd.conf"), "w") as conf:
+        conf.write("/cgi-bin:root:wxyz\n")
+    device.start([BUSYBOX, "httpd", "-f", "-p", "80", "-h", os.path.join(folder, "www"), "-c",
+                  os.path.join(folder, "httpd.conf")], name="busybox httpd")
+    script = os.path.join(folder, "dhclient-script")
+    with open(script, "w") as out:
+        out.write(DHCLIENT_SCRIPT)
+    os.chmod(script, 0o755)
+    open(os.path.join(folder, "dhclient.conf"), "w").close()
+
+    def dhclient(round_):
+        return device.start([DHCLIENT, "-d", "-4", "-cf", os.path.join(folder, "dhclient.conf"), "-sf", script,
+                             "-lf", os.path.join(folder, f"leases-{round_}"), "-pf",
+                             os.path.join(folder, f"pid-{round_}"), "eth0"], name=f"dhclient-{round_}")
+
+    client = dhclient(1)
+    serve.wait_ledger(lambda lines: results(lines, serial) == ["stored"], 90, "the device stored")
+    check(address in device.run(["ip", "-4", "addr", "show", "dev", "eth0"]).stdout, "dhclient did not bind")
+    time.sleep(2.0)
+    client.kill()
+    device.run(["ip", "addr", "flush", "dev", "eth0"])
+    dhclient(2)
+    serve.wait_ledger(lambda lines: results(lines, serial) == ["stored", "stored"], 90, "the device stored again")
+    check(serve.stop() == 0, "serve did not end with 0")
+    calls = sorted(os.listdir(os.path.join(folder, "calls")))
+    check(len(calls) == 4, f"the form was stored {len(calls) // 2} times, not twice: {calls}")
+
+
 def tessel_time(text):
     """Seconds of a ledger's UTC time."""
     return calendar.timegm(time.strptime(text[:19], "%Y-%m-%dT%H:%M:%S")) + int(text[20:23]) / 1000
 
 
-SCENARIOS = {"serve_run": scenario_serve_run, "serve_backoff": scenario_serve_backoff}
+SCENARIOS = {"serve_run": scenario_serve_run, "serve_backoff": scenario_serve_backoff,
+             "serve_dhclient": scenario_serve_dhclient}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS, sys.argv))
