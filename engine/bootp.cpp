@@ -17,17 +17,22 @@ void BootpMessage::Clear()
     hasSource = false;
 }
 
-std::string FormatSerialNumber(const BootpMessage& message)
+void FormatSerialNumber(const BootpMessage& message, SerialText& text)
 {
-    std::string serial = "12-34-56-78-90-12";
     auto digit = [](unsigned nibble) { return static_cast<char>(nibble <= 9 ? 48 + nibble : 55 + nibble); };
     for (std::size_t i = 0; i < 6; ++i) {
         const std::uint8_t byte = message.buffer[bootp::kChaddr + i];
-        serial[3 * i] = digit(byte >> 4);
-        serial[3 * i + 1] = digit(byte & 0x0F);
-        if (i < 5) serial[3 * i + 2] = '-';
+        text[3 * i] = digit(byte >> 4);
+        text[3 * i + 1] = digit(byte & 0x0F);
+        if (i < 5) text[3 * i + 2] = '-';
     }
-    return serial;
+}
+
+std::string FormatSerialNumber(const BootpMessage& message)
+{
+    SerialText text;
+    FormatSerialNumber(message, text);
+    return std::string(text.data(), text.size());
 }
 
 namespace {

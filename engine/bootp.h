@@ -62,6 +62,9 @@ struct BootpMessage {
 // The MAC address in chaddr[0..5] as "AB-CD-EF-01-02-03": 17 characters,
 // upper-case hexadecimal, leading zeros kept. hlen is not looked at.
 std::string FormatSerialNumber(const BootpMessage& message);
+// The same 17 characters without a string of their own (no terminating NUL).
+using SerialText = std::array<char, 17>;
+void FormatSerialNumber(const BootpMessage& message, SerialText& text);
 
 // The two-character class of the maker's vendor-information pattern, or
 // nothing. The caller compares it with "PS".

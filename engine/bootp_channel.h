@@ -11,6 +11,7 @@
 namespace tessel {
 
 inline constexpr std::uint16_t kBootpServerPort = 67;
+inline constexpr unsigned kReceiveBatch = 32;
 
 // How opening ended. Each failure has its own logfile event; a bind refused
 // for lack of permission is told apart from a port that is taken, so the
@@ -41,6 +42,10 @@ public:
     // True when a further datagram is already waiting behind the one just
     // received: the loop is in a burst.
     virtual bool HasPending() { return false; }
+    // True when a further datagram was already taken from the system with
+    // the one just received (a batch): the next Receive returns at once and
+    // costs no system call. Asking costs nothing.
+    virtual bool HasBuffered() const { return false; }
     // Wakes a blocked Receive; safe from any thread.
     virtual void Wake() = 0;
     // Closes the socket and releases the socket layer.
@@ -48,6 +53,9 @@ public:
 };
 
 // The real channel: a UDP socket bound to the given port on all addresses.
+// On Linux it takes the datagrams that are waiting in batches (recvmmsg: one
+// system call for up to kReceiveBatch of them, never waiting for more than
+// the first) and hands them out one by one, in their order.
 std::unique_ptr<BootpChannel> MakeSocketChannel(std::uint16_t port = kBootpServerPort);
 
 }  // namespace tessel

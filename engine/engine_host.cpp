@@ -70,6 +70,8 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     s.printServersOnly = setup.printServersOnly;
     s.hostName = p.hostName.c_str();
     s.hostAddress = setup.hostAddress;
+    p.table.SetBounds(setup.tableBounds);
+    p.table.SetKept(setup.keptServers);
     s.serverList = &p.table;
     s.onlyMerrow = &p.onlyMerrow;
     s.logFile = p.log.get();
@@ -105,6 +107,11 @@ std::atomic<int>& EngineHost::OnlyMerrow()
 JobBoard* EngineHost::Jobs()
 {
     return m_parts->jobs.get();
+}
+
+void EngineHost::KeepServers(const std::vector<std::string>& serials)
+{
+    m_parts->table.SetKept(serials);
 }
 
 void EngineHost::Start()

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/assignment.h"
 #include "engine/bootp_channel.h"
 #include "engine/job_board.h"
+#include "engine/server_table.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -18,7 +20,6 @@ namespace tessel {
 class CLogfile;
 class Clock;
 class NetworkThread;
-class ServerTable;
 
 // As long as the window's close gives the threads before it goes on.
 inline constexpr int kEngineStopWaitMs = 2800;
@@ -40,7 +41,23 @@ struct EngineSetup {
     // tessel-cli's --interface: the index of the one interface heard (0: all).
     unsigned onlyInterface = 0;
     JobBoard::Runner jobRunner;  // empty: a thread per procedure run
+    // A run of months (tessel-cli serve): the server table forgets servers
+    // that are not kept once unheard for forgetAfterMs, and lists at most
+    // maxServers (ServeTableBounds()). Default: no bounds, as for the
+    // window, list, set and plan. The table is searched by binary search
+    // either way.
+    ServerTableBounds tableBounds;
+    // The servers a bounded table never forgets and always lists (the
+    // plan's serials, any case); replaced later with KeepServers.
+    std::vector<std::string> keptServers;
 };
+
+// The bounds for tessel-cli serve: kBoundedTableRows rows, a server that is
+// not in the plan forgotten after kForgetUnheardMs unheard.
+inline ServerTableBounds ServeTableBounds()
+{
+    return {kBoundedTableRows, kForgetUnheardMs};
+}
 
 // This computer's name and first IPv4 address, as the window's constructor
 // looks them up; empty where the system gives none.
@@ -65,6 +82,10 @@ public:
     std::atomic<int>& OnlyMerrow();
     // Null unless the setup asked for several jobs.
     JobBoard* Jobs();
+    // Replaces the servers a bounded table keeps (a reloaded plan); safe
+    // while the thread runs. Rows of servers no longer kept are forgotten
+    // once unheard for the bound's time, as any other.
+    void KeepServers(const std::vector<std::string>& serials);
 
     // Starts the network thread (once).
     void Start();

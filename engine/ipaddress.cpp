@@ -1,6 +1,5 @@
 #include "engine/ipaddress.h"
 
-#include <cstdio>
 
 #include "resources/texts.h"
 
@@ -8,9 +7,17 @@ namespace tessel {
 
 std::string FormatAddress(const std::uint8_t* bytes)
 {
+    // By hand: the receive loop writes one for every datagram.
     char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-    return text;
+    char* p = text;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned v = bytes[i];
+        if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+        if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+        *p++ = static_cast<char>('0' + v % 10);
+        if (i < 3) *p++ = '.';
+    }
+    return std::string(text, static_cast<std::size_t>(p - text));
 }
 
 std::string FormatAddress(const Ipv4Bytes& bytes)

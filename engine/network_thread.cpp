@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 
 #include "engine/ipaddress.h"
 #include "engine/job_board.h"
@@ -21,12 +22,15 @@ constexpr int kNoteLongMs = 1400;
 constexpr int kNoteShortMs = 1000;
 // Pause between "Checking if already in list" and the listing.
 constexpr int kListingPauseMs = 140;
+// How often a bounded table looks for servers to forget, at most.
+constexpr std::int64_t kForgetSweepMs = 60 * 1000;
 
 class Loop {
 public:
     Loop(SharedState& shared, NetworkThreadEnv& env)
         : m_shared(shared), m_env(env), m_channel(*env.channel),
-          m_clock(shared.clock != nullptr ? *shared.clock : RealClock())
+          m_clock(shared.clock != nullptr ? *shared.clock : RealClock()),
+          m_bounded(shared.serverList != nullptr && shared.serverList->Bounded()), m_lastSweepMs(m_clock.nowMs())
     {}
 
     int Run()
@@ -38,7 +42,11 @@ public:
         m_shared.hearing.store(true);
         for (;;) {
             if (m_shared.stopRequested.load()) return Stop();
+            // Lines reach the file before the receive may block; while the
+            // datagrams of a batch are handled they are written per batch.
+            if (!m_channel.HasBuffered()) EndBatch();
             const ReceiveStatus status = m_channel.Receive(m_message);
+            if (Logging()) BeginBatch();
             if (status == ReceiveStatus::Ok && !ArrivedOnChosenInterface()) {
                 // Not heard at all: no line, no listing, never answered.
                 m_shared.otherInterfaceRequests.fetch_add(1);
@@ -48,7 +56,7 @@ public:
             NewLine();
             // Formatted only for a line that will be written: with the
             // logfile off the loop should cost little more than the receive.
-            if (Logging()) Log(EvRequestReceived, FormatAddress(m_lastSource));
+            if (Logging()) m_shared.logFile->WriteEvent(EvRequestReceived, FormatAddress(m_lastSource));
             if (m_shared.stopRequested.load()) return Stop();
             if (status == ReceiveStatus::Error) {
                 Log(EvReceiveError);
@@ -133,12 +141,18 @@ private:
     AssignmentEnd HandleRequest()
     {
         if (m_message.buffer[bootp::kOp] != kBootRequest) return AssignmentEnd::BackToListening;
-        const std::string serial = FormatSerialNumber(m_message);
+        // The prefix is read from the bytes: a request that is dropped as
+        // another maker's needs its serial number as text only for the log.
+        SerialText text;
+        FormatSerialNumber(m_message, text);
+        const std::size_t prefixLength = std::strlen(kMakerPrefixA);
+        const bool maker = std::memcmp(text.data(), kMakerPrefixA, prefixLength) == 0 ||
+                           std::memcmp(text.data(), kMakerPrefixB, prefixLength) == 0;
+        const bool dropped = !maker && m_shared.onlyMerrow != nullptr && m_shared.onlyMerrow->load() != 0;
+        if (dropped && !Logging()) return AssignmentEnd::BackToListening;
+        const std::string serial(text.data(), text.size());
         Log(EvSerialNumber, serial);
-
-        const std::string prefix = serial.substr(0, 8);
-        const bool maker = prefix == kMakerPrefixA || prefix == kMakerPrefixB;
-        if (!maker && m_shared.onlyMerrow != nullptr && m_shared.onlyMerrow->load() != 0) {
+        if (dropped) {
             Log(EvNotMerrowServer);
             return AssignmentEnd::BackToListening;
         }
@@ -159,7 +173,10 @@ private:
             if (m_shared.printServersOnly) Log(EvPrintServer);
         }
         Log(EvCheckingList);
-        if (PauseServes(serial)) m_clock.sleepMs(kListingPauseMs);
+        if (PauseServes(serial)) {
+            EndBatch();  // every wait finds the lines on disk
+            m_clock.sleepMs(kListingPauseMs);
+        }
         ListIfNew(serial);
 
         std::string desired;
@@ -176,6 +193,7 @@ private:
                 m_shared.jobs->Route(serial, m_message, *m_env.procedure, m_channel, m_session);
             return AssignmentEnd::BackToListening;
         }
+        EndBatch();  // the assignment's waits and lines follow one by one
         AssignmentContext context{m_shared, m_channel, m_session};
         return m_env.procedure->Run(context, m_message, serial, desired);
     }
@@ -198,7 +216,9 @@ private:
             std::lock_guard<std::mutex> guard(m_shared.stateLock);
             if (serial == m_shared.chosenSerial) return true;
             const ServerTable* table = m_shared.serverList;
-            if (m_shared.stage.load() == StageIdle && table != nullptr && table->Find(serial) < 0) return true;
+            if (m_shared.stage.load() == StageIdle && table != nullptr && table->Find(serial) < 0 &&
+                table->HasRoomFor(serial))
+                return true;
         }
         return !m_channel.HasPending();
     }
@@ -209,8 +229,23 @@ private:
     {
         std::lock_guard<std::mutex> guard(m_shared.stateLock);
         ServerTable* table = m_shared.serverList;
-        if (m_shared.stage.load() != StageIdle || table == nullptr || table->Find(serial) >= 0) return;
-        const int row = table->InsertServer(serial);
+        if (m_shared.stage.load() != StageIdle || table == nullptr) return;
+        std::int64_t now = 0;
+        if (m_bounded) {
+            now = m_clock.nowMs();
+            if (now - m_lastSweepMs >= kForgetSweepMs) {
+                table->Forget(now);
+                m_lastSweepMs = now;
+            }
+            if (table->FindHeard(serial, now) >= 0) return;
+            if (!table->HasRoomFor(serial)) {
+                m_shared.unlistedForRoom.fetch_add(1);
+                return;
+            }
+        } else if (table->Find(serial) >= 0) {
+            return;
+        }
+        const int row = table->InsertServer(serial, now);
         Log(EvNewServer);
         std::string current = FormatAddress(m_message.sourceAddress);
         if (current == kNoAddress) {
@@ -224,6 +259,7 @@ private:
 
     int Stop()
     {
+        EndBatch();  // the jobs' lines during the wait for them go out one by one
         if (m_shared.jobs != nullptr) {
             // The jobs' procedures use the channel and the session: they end
             // (at their next safe step) before either goes.
@@ -236,8 +272,20 @@ private:
         return kExitAfterStop;
     }
 
-    void Log(int code, const std::string& value = {}) { LogEvent(m_shared.logFile, code, value); }
+    // The value is copied only for a line that will be written.
+    void Log(int code, const std::string& value = {})
+    {
+        if (Logging()) m_shared.logFile->WriteEvent(code, value);
+    }
     bool Logging() const { return m_shared.logFile != nullptr && m_shared.logFile->IsEnabled(); }
+    void BeginBatch()
+    {
+        if (m_shared.logFile) m_shared.logFile->BeginBatch();
+    }
+    void EndBatch()
+    {
+        if (m_shared.logFile) m_shared.logFile->EndBatch();
+    }
     void NewLine()
     {
         if (m_shared.logFile) m_shared.logFile->WriteNewLine();
@@ -251,6 +299,8 @@ private:
     std::shared_ptr<InternetSession> m_session;
     Ipv4Bytes m_lastSource{};  // 0.0.0.0 until a datagram names its source
     bool m_firstRequestSeen = false;
+    const bool m_bounded;        // the table forgets or has a cap (fixed before the thread starts)
+    std::int64_t m_lastSweepMs;  // the last look for servers to forget
 };
 
 }  // namespace

@@ -56,6 +56,8 @@ struct SharedState {
     // are heard; the others are only counted. Fixed before the thread starts.
     unsigned onlyInterface = 0;
     std::atomic<int> otherInterfaceRequests{0};
+    // Requests of servers that a bounded table had no room to list.
+    std::atomic<long long> unlistedForRoom{0};
 };
 
 // Writes `stage` under the lock, as every writer must.

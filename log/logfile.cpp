@@ -14,7 +14,7 @@ namespace {
 // "HH:MM:SS - " of now. The receive loop writes several lines for every
 // datagram; the local time is worked out once a second per thread, not
 // once a line (it takes the C library's time-zone lock).
-std::string Timestamp()
+const char* StampText()
 {
     thread_local std::time_t shown = -1;
     thread_local char text[16] = {};
@@ -32,15 +32,19 @@ std::string Timestamp()
     return text;
 }
 
+std::string Timestamp()
+{
+    return StampText();
+}
+
 // A value can come from a server (an FTP file name): keep it on one line so
 // that it cannot forge further log lines.
-std::string OneLine(std::string value)
+void AppendOnOneLine(std::string& line, const std::string& value)
 {
-    for (char& c : value) {
+    for (const char c : value) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) c = '?';
+        line += (u < 0x20 || u == 0x7F) ? '?' : c;
     }
-    return value;
 }
 
 }  // namespace
@@ -75,11 +79,18 @@ CLogfile::CLogfile(CLogfile& whole, const std::string& server)
     : m_whole(&whole), m_server("[" + server + "] "), m_bFailed(whole.m_bFailed), m_path(whole.m_path)
 {}
 
+// What a batch gathers before it is written anyway: a batch of the receive
+// loop (a few dozen datagrams of four lines, and what other threads write
+// meanwhile) fits many times over.
+constexpr std::size_t kBatchLimit = 64 * 1024;
+
 void CLogfile::Open()
 {
     m_file = OpenExclusiveForWriting(m_path);
     m_bFailed = (m_file == nullptr);
     if (m_bFailed) return;
+    // The object gathers a batch itself; the stream hands each write on.
+    std::setvbuf(m_file, nullptr, _IONBF, 0);
     WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
 }
 
@@ -93,6 +104,7 @@ void CLogfile::Close()
     if (m_bFailed || m_whole) return;
     std::lock_guard<std::mutex> guard(m_writeLock);
     if (!m_file) return;
+    WriteOut();
     // The footer is written even while the user has switched writing off.
     const std::string footer = "\r\n\r\n" + Timestamp() + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
     std::fwrite(footer.data(), 1, footer.size(), m_file);
@@ -105,35 +117,73 @@ void CLogfile::Release()
     if (m_bFailed || m_whole) return;
     std::lock_guard<std::mutex> guard(m_writeLock);
     if (!m_file) return;
+    WriteOut();
     std::fclose(m_file);
     m_file = nullptr;
 }
 
-void CLogfile::WriteLocked(const std::string& text, Gate gate)
+void CLogfile::WriteLocked(std::string_view text, Gate gate)
 {
     std::lock_guard<std::mutex> guard(m_writeLock);
     // The switch is read under the same lock as the switching line is
     // written, so no event line lands after "turned off".
     if (gate == Gate::WhileEnabled && m_bEnabled.load() == 0) return;
+    Put(text);
+}
+
+void CLogfile::Put(std::string_view text)
+{
     // After Close() a thread that is still finishing writes nothing.
-    if (m_file) std::fwrite(text.data(), 1, text.size(), m_file);
+    if (!m_file) return;
+    if (!m_batch.load()) {
+        std::fwrite(text.data(), 1, text.size(), m_file);
+        return;
+    }
+    m_pending.append(text);
+    if (m_pending.size() >= kBatchLimit) WriteOut();
+}
+
+void CLogfile::WriteOut()
+{
+    if (m_pending.empty() || !m_file) return;
+    std::fwrite(m_pending.data(), 1, m_pending.size(), m_file);
+    m_pending.clear();
+}
+
+void CLogfile::BeginBatch()
+{
+    if (m_whole) return m_whole->BeginBatch();
+    if (m_bFailed) return;
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_batch.store(true);
+}
+
+void CLogfile::EndBatch()
+{
+    if (m_whole) return m_whole->EndBatch();
+    if (m_bFailed || !m_batch.load()) return;
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_batch.store(false);
+    WriteOut();
 }
 
 void CLogfile::WriteTimestamp()
 {
     if (m_whole) return m_whole->WriteTimestamp();
     if (m_bFailed) return;
-    WriteLocked(Timestamp(), Gate::WhileEnabled);
+    WriteLocked(StampText(), Gate::WhileEnabled);
 }
 
 void CLogfile::WriteEvent(int code, std::string value)
 {
     if (m_bFailed || !IsEnabled()) return;  // spares the formatting; decided under the lock
-    std::string line = Timestamp();
-    line.reserve(96);
+    // Made in the thread's own buffer: the receive loop writes several lines
+    // a datagram, and none of them needs memory of its own.
+    thread_local std::string line;
+    line.assign(StampText());
     line += m_server;
     line += EventText(code);
-    if (EventTakesValue(code)) line += OneLine(std::move(value));
+    if (EventTakesValue(code)) AppendOnOneLine(line, value);
     line += ".\r\n";
     (m_whole ? *m_whole : *this).WriteLocked(line, Gate::WhileEnabled);
 }
@@ -142,8 +192,7 @@ void CLogfile::WriteNewLine()
 {
     if (m_whole) return m_whole->WriteNewLine();
     if (m_bFailed || !IsEnabled()) return;  // as WriteEvent: decided under the lock
-    static const std::string kLineEnd = "\r\n";
-    WriteLocked(kLineEnd, Gate::WhileEnabled);
+    WriteLocked("\r\n", Gate::WhileEnabled);
 }
 
 void CLogfile::SetEnabled(bool on)
@@ -155,7 +204,7 @@ void CLogfile::SetEnabled(bool on)
                                 : "\r\n" + stamp + "Logfile writing turned off by user.\r\n";
     std::lock_guard<std::mutex> guard(m_writeLock);
     m_bEnabled.store(on ? 1 : 0);
-    if (m_file) std::fwrite(line.data(), 1, line.size(), m_file);
+    Put(line);
 }
 
 }  // namespace tessel

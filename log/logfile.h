@@ -1,6 +1,13 @@
 // The support logfile: one line per network step, each with the time of
 // day, in the fixed words of the event catalogue. CR LF line ends, one new
 // file per run, and silent when the file cannot be opened.
+//
+// Every line reaches the file when it is written, so a program that is
+// killed (kill -9) loses nothing it logged; only while the receive
+// loop works through datagrams that are already waiting (a batch) are the
+// lines of all threads gathered and written in one piece at the batch's end
+// and before any wait (BeginBatch / EndBatch), so a flood costs one write
+// per batch instead of one per line.
 #pragma once
 
 #include <atomic>
@@ -8,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tessel {
 
@@ -46,6 +54,13 @@ public:
     void WriteTimestamp();
     void WriteNewLine();
     void SetEnabled(bool on);
+    // The receive loop's batch: from BeginBatch until EndBatch the lines of
+    // every thread are gathered (whole, up to 64 KiB at a time); EndBatch
+    // writes them out and lines go to the file one by one again. The loop ends its batch
+    // before each wait (a blocking receive, a pause, an assignment), so no
+    // line waits longer than the handling of the datagrams already in hand.
+    void BeginBatch();
+    void EndBatch();
     // Writes the closing line and closes the file. Threads that still hold
     // the object may go on calling it; their lines are dropped.
     void Close();
@@ -65,12 +80,20 @@ public:
 private:
     void Open();
     enum class Gate { Always, WhileEnabled };
-    void WriteLocked(const std::string& text, Gate gate = Gate::Always);
+    void WriteLocked(std::string_view text, Gate gate = Gate::Always);
+    // With m_writeLock held: the text to the file, or to the batch's lines
+    // while a batch gathers them; WriteOut writes those.
+    void Put(std::string_view text);
+    void WriteOut();
 
     CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
     std::string m_server;         // a job's view: "[SERIAL] " after the time
     bool m_bFailed = true;
     std::atomic<int> m_bEnabled{1};  // written under m_writeLock
+    // Lines wait for EndBatch. Written under m_writeLock, and only by the
+    // thread that batches, so it may look without the lock.
+    std::atomic<bool> m_batch{false};
+    std::string m_pending;  // the batch's lines, under m_writeLock
     std::FILE* m_file = nullptr;
     std::string m_path;
     // Lines from the network thread and the dialog thread must not

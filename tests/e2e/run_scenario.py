@@ -521,6 +521,29 @@ def scenario_port_unavailable(bed, cli, _peer):
           f"no permission: the message does not say so: {said!r}")
 
 
+def scenario_logfile_killed(bed, cli, peer):
+    """kill -9 right after the listing: every line the run wrote is in the
+    logfile, whole, though the program had no chance to close it."""
+    prog = program_node(bed)
+    h = bed.add_node("h", ["10.77.0.70/24"])
+    folder = bed.make_folder()
+    path = os.path.join(folder, "killed.log")
+    tessel = Program(prog, cli, ["--seconds", "60", "--logfile", path], folder)
+    tessel.wait_bound()
+    run_peer(h, peer, ["--server", "0A-1B-2C-00-00-70", "--server", "00-11-22-33-44-71",
+                       "--server", "0A-1B-2D-00-00-72"])
+    tessel.wait_row("0A-1B-2D-00-00-72", 15)
+    tessel.process.popen.kill()
+    check(tessel.process.wait(5) == -signal.SIGKILL, "tessel-cli did not end by SIGKILL")
+    expected = tessel_log.Expected()
+    expected.listed("10.77.0.70", "0A-1B-2C-00-00-70")
+    expected.foreign("10.77.0.70", "00-11-22-33-44-71")
+    expected.listed("10.77.0.70", "0A-1B-2D-00-00-72")
+    actual = [text for _, text in tessel.log("killed.log")]
+    wanted = [tessel_log.HEADER, ""] + expected.lines
+    check(actual == wanted, f"logfile after kill -9:\n  expected {wanted}\n  actual   {actual}")
+
+
 def scenario_manual(bed, cli, peer):
     """Not a test: makes the usual bed and keeps it until Ctrl+C, for trying
     the program and the peer by hand."""
@@ -544,6 +567,7 @@ SCENARIOS = {
     "odd_datagrams": scenario_odd_datagrams,
     "stop_while_blocked": scenario_stop_while_blocked,
     "port_unavailable": scenario_port_unavailable,
+    "logfile_killed": scenario_logfile_killed,
     "manual": scenario_manual,
 }
 

@@ -255,3 +255,31 @@ TEST_F(LogfileTest, NothingLandsAfterTheOffLineWhileAWriterRaces)
     EXPECT_EQ(offLines, 1001);
     EXPECT_EQ(strays, 0) << "event lines written while the logfile was off";
 }
+
+// What is on disk while the object is still open (a killed program never
+// closes it): every kind of line at once, except inside a batch, whose lines
+// (a job's view's included) arrive together at its end.
+TEST_F(LogfileTest, LinesReachTheFileAtOnceOutsideABatch)
+{
+    CLogfile log("Temp", "IP.log");
+    CLogfile job(log, "0A-1B-2C-00-00-09");
+    const std::string header = kHeader;
+    auto onDisk = [] { return Masked(ReadFile("MERROW Tessel.log")); };
+    EXPECT_EQ(onDisk(), header);
+    log.WriteEvent(EvNotMerrowServer);
+    log.SetEnabled(false);
+    log.SetEnabled(true);
+    const std::string single = header + "T - Not an MERROW-server.\r\n\r\nT - Logfile writing turned off by user.\r\n" +
+                               "T - Logfile writing turned on  by user.\r\n";
+    EXPECT_EQ(onDisk(), single);
+
+    log.BeginBatch();
+    log.WriteNewLine();
+    job.WriteEvent(EvNotMerrowServer);
+    EXPECT_EQ(onDisk(), single);
+    log.EndBatch();
+    const std::string batch = single + "\r\nT - [0A-1B-2C-00-00-09] Not an MERROW-server.\r\n";
+    EXPECT_EQ(onDisk(), batch);
+    job.WriteEvent(EvNotMerrowServer);
+    EXPECT_EQ(onDisk(), batch + "T - [0A-1B-2C-00-00-09] Not an MERROW-server.\r\n");
+}

@@ -349,3 +349,49 @@ TEST_F(NetworkBed, ListingPauseInABurstOnlyWhereItServes)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Checking if already in list."), 3 + 3 + 1 + 51);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "New server, so add to list."), 3);
 }
+
+// A bounded table under a burst of new servers: rows up to the cap, each
+// paced; the others are not listed and, with datagrams behind them, not
+// paused for; a kept server is listed even when the table is full; an hour
+// unheard, the rows of servers that are not kept go. The events stay those
+// of any request.
+TEST_F(NetworkBed, BoundedTableCapsForgetsAndKeepsThePlannedServer)
+{
+    table.SetBounds({3, kForgetUnheardMs});
+    table.SetKept({"0A-1B-2C-00-00-99"});
+    Start();
+    Idle();
+    std::vector<RequestShape> burst;
+    for (std::uint8_t n = 1; n <= 6; ++n) burst.push_back(Server(0x0A, 0x1B, 0x2C, n));
+    std::int64_t before = clock.sleptMs();
+    channel->PushRequests(burst);
+    Idle();
+    EXPECT_EQ((clock.sleptMs() - before) / 140, 3 + 1) << "three new rows, and the last request on its own";
+    EXPECT_EQ(
+        Servers(),
+        (Rows{{"0A-1B-2C-00-00-01", "0.0.0.0"}, {"0A-1B-2C-00-00-02", "0.0.0.0"}, {"0A-1B-2C-00-00-03", "0.0.0.0"}}));
+    EXPECT_EQ(shared.unlistedForRoom.load(), 3);
+
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 2));  // heard again: 01 is now the least recently heard
+    Idle();
+    clock.advanceMs(1000);
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 0x99));
+    Idle();
+    EXPECT_EQ(
+        Servers(),
+        (Rows{{"0A-1B-2C-00-00-02", "0.0.0.0"}, {"0A-1B-2C-00-00-03", "0.0.0.0"}, {"0A-1B-2C-00-00-99", "0.0.0.0"}}));
+
+    clock.advanceMs(kForgetUnheardMs - 1500);  // 02 heard 1140 ms before the kept server was listed
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 0x99));
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-02", "0.0.0.0"}, {"0A-1B-2C-00-00-99", "0.0.0.0"}}))
+        << "03, heard 280 ms before 02, is an hour unheard; 02 not yet";
+    clock.advanceMs(60 * 1000);
+    channel->PushRequest(Server(0x0A, 0x1B, 0x2C, 0x99));
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-99", "0.0.0.0"}}));
+
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Checking if already in list."), 6 + 4);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "New server, so add to list."), 4);
+}

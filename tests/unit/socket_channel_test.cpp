@@ -113,6 +113,39 @@ TEST(SocketChannel, WholeEmptyAndOversizeDatagrams)
     channel->Close();
 }
 
+// Datagrams that wait together are taken as a batch and handed out in
+// order, each whole and with its own source; a cut one among them stays an
+// error of its own, and a Wake still ends the batch with a wake-up.
+TEST(SocketChannel, WaitingDatagramsComeOneByOneInOrder)
+{
+    const std::uint16_t port = FreePort();
+    auto channel = MakeSocketChannel(port);
+    ASSERT_EQ(channel->Open(), OpenResult::Ok);
+    Udp first, second;
+    const std::uint16_t firstPort = first.BindAny();
+    const std::uint16_t secondPort = second.BindAny();
+    const std::vector<std::size_t> lengths = {300, 2049, 1, 2048, 300};
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        (i % 2 == 0 ? first : second)
+            .SendTo(port, std::vector<std::uint8_t>(lengths[i], static_cast<std::uint8_t>(i + 1)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    BootpMessage m;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        const bool cut = lengths[i] > kBootpBufferSize;
+        EXPECT_EQ(channel->Receive(m), cut ? ReceiveStatus::Error : ReceiveStatus::Ok) << i;
+        EXPECT_EQ(m.length, cut ? 0 : lengths[i]) << i;
+        EXPECT_EQ(m.buffer[0], cut ? 0 : i + 1) << i;
+        EXPECT_EQ(m.buffer[300], lengths[i] > 300 && !cut ? i + 1 : 0) << i;
+        EXPECT_EQ(m.sourcePort, i % 2 == 0 ? firstPort : secondPort) << i;
+        EXPECT_EQ(channel->HasPending(), i + 1 < lengths.size()) << i;
+    }
+    channel->Wake();
+    EXPECT_EQ(channel->Receive(m), ReceiveStatus::Closed);
+    EXPECT_FALSE(m.hasSource);
+    channel->Close();
+}
+
 TEST(SocketChannel, WakeUnblocksAReceive)
 {
     auto channel = MakeSocketChannel(FreePort());
