@@ -120,6 +120,11 @@ public:
 
         HeadlessOptions options = m_args.plan.options;
         options.severalJobs = true;
+        // Months of requests: the list forgets servers not in the plan
+        // that went unheard for an hour and holds a bounded number of rows;
+        // the plan's servers always get theirs.
+        options.tableBounds = ServeTableBounds();
+        options.keptServers = PlannedSerials();
         Headless headless(options);
         // A hang-up reads the plan again; it does not end the service.
         WatchInterrupts(HangUp::Counted);
@@ -163,6 +168,13 @@ private:
     {
         m_entries.clear();
         for (const PlanEntry& entry : entries) m_entries[entry.serial] = entry;
+    }
+
+    std::vector<std::string> PlannedSerials() const
+    {
+        std::vector<std::string> serials;
+        for (const auto& [serial, entry] : m_entries) serials.push_back(serial);
+        return serials;
     }
 
     std::string StatusLine() const
@@ -349,6 +361,7 @@ private:
                     m_backOff.Forget(serial);
                 }
             m_entries.swap(next);
+            m_headless->Engine().KeepServers(PlannedSerials());
             m_log.Tell(kNotice, "Plan read again from " + m_args.plan.file + ": " + std::to_string(m_entries.size()) +
                                     " servers (" + std::to_string(added) + " added, " + std::to_string(changed) +
                                     " changed, " + std::to_string(removed) + " removed).");
