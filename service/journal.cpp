@@ -18,7 +18,12 @@ bool StreamIsJournal(std::FILE* stream, const char* journalStream)
 
 std::string EventLog::Format(Priority priority, const std::string& text) const
 {
-    const std::string prefix = m_prefixed ? "<" + std::to_string(static_cast<int>(priority)) + ">" : std::string();
+    std::string prefix;
+    if (m_prefixed) {
+        prefix = "<";
+        prefix += std::to_string(static_cast<int>(priority));
+        prefix += '>';
+    }
     std::string out;
     for (std::size_t start = 0;;) {
         const std::size_t end = text.find('\n', start);

@@ -223,7 +223,8 @@ bool Ledger::Append(const LedgerLine& line)
     if (m_fd < 0) return false;
     // After a failed write (a full disk) part of a line may stand there:
     // end it first, so this line starts whole.
-    const std::string text = (m_torn ? "\n" : "") + FormatLedgerLine(line);
+    std::string text = m_torn ? "\n" : "";
+    text += FormatLedgerLine(line);
     // One write with O_APPEND: the line lands whole at the end, and kill -9
     // cannot cut a write into a regular file in the middle.
     m_torn = !WriteAll(m_fd, text.data(), text.size());
