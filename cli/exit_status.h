@@ -21,6 +21,7 @@ enum ExitStatus : int {
     kExitPortUnavailable = 69,  // UDP port 67 could not be taken
     kExitNoThread = 71,         // plan: a job could not be started (the system gave no thread)
     kExitCantCreate = 73,       // serve: the ledger cannot be written
+    kExitNotSent = 74,          // probe icmp, set: the ICMP echo request could not be sent (not a permission matter)
     kExitNotChecked = 77,       // probe icmp, set: the ICMP check could not be made (no permission)
     kExitInterrupted = 130,     // Ctrl+C (128 + the signal; 143 for termination)
 };
@@ -43,17 +44,23 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
     {kExitUsage, "all", "wrong command line"},
     {kExitRefused, "set, plan, serve",
      "address refused: 0.0.0.0, the broadcast address, one no server can be reached at "
-     "(0.x, 127.x, 224.x and above), an ending 0, 1 or 255 "
+     "(0.x, 127.x, 224.x and above), the network or broadcast address of a network where "
+     "servers are heard, an ending 0, 1 or 255 "
      "without --yes, or another device already answers at it; plan, serve: the plan file "
      "was refused"},
     {kExitNoInput, "status", "the ledger is there but cannot be read"},
     {kExitPortUnavailable, "list, set, plan, serve", "UDP port 67 is in use or not permitted"},
     {kExitNoThread, "plan", "a server's job could not be started: the system refused a thread (a thread limit)"},
     {kExitCantCreate, "serve", "the ledger could not be opened for writing (--ledger, or /var/lib/tessel/)"},
+    {kExitNotSent, "probe icmp, set, plan",
+     "the ICMP echo request could not be sent (the system refused it: no route to the address, ...): "
+     "probe icmp knows nothing of the address; set was not given --unchecked"},
     {kExitNotChecked, "probe icmp, set, plan",
      "the ICMP check could not be made (no permission for ICMP): "
      "probe icmp knows nothing of the address; set was not given --unchecked"},
-    {kExitInterrupted, "set, plan", "ended by Ctrl+C (128 + signal: 143 when terminated)"},
+    {kExitInterrupted, "list, set, plan",
+     "ended by a signal: 128 + its number (130 Ctrl+C, 129 hang-up, 143 termination); "
+     "list prints what it heard and its summary first"},
 };
 
 // The table as the usage text prints it.

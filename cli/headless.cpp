@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/report.h"
 #include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -20,6 +21,7 @@ Headless::Headless(const HeadlessOptions& options)
     EngineSetup setup;
     setup.logfile = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
                                         : std::make_unique<CLogfile>("Temp", "IP.log");
+    TellLogfileNotOpened(*setup.logfile);
     if (options.logfileOff) setup.logfile->SetEnabled(false);
     setup.onlyMaker = options.onlyMaker;
     setup.printServersOnly = options.printServersOnly;
@@ -117,9 +119,24 @@ int Finish(Headless& headless, int status, int stopWaitMs, const std::function<v
     const bool stopped = headless.Stop(stopWaitMs);
     if (tell) tell();
     headless.CloseLogfile();
+    TellLogfileNotWhole(headless.Log());
     std::fflush(nullptr);
     if (!stopped) std::_Exit(status);
     return status;
+}
+
+void TellLogfileNotOpened(const CLogfile& log)
+{
+    if (!log.IsOpen())
+        std::fprintf(stderr, "tessel-cli: the logfile \"%s\" cannot be written: %s; the run goes on without it.\n",
+                     ShownText(log.Path()).c_str(), log.Failure().c_str());
+}
+
+void TellLogfileNotWhole(const CLogfile& log)
+{
+    if (log.IsOpen() && !log.Failure().empty())
+        std::fprintf(stderr, "tessel-cli: the logfile \"%s\" was not written whole: %s.\n",
+                     ShownText(log.Path()).c_str(), log.Failure().c_str());
 }
 
 std::string Headless::NetworkFailure() const

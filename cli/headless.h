@@ -95,6 +95,12 @@ private:
     std::deque<std::pair<std::string, std::string>> m_listed;
 };
 
+// Says on stderr, once, that the logfile could not be opened, with its
+// path and the system's reason; the run goes on without it.
+void TellLogfileNotOpened(const CLogfile& log);
+// After its close: says when what was written did not all reach the file.
+void TellLogfileNotWhole(const CLogfile& log);
+
 // Once a reply is out, a Ctrl+C waits for the network thread's next safe
 // step: the end of its current wait or transfer (an FTP transfer is bounded
 // by the session's 30 s a request).

@@ -1,6 +1,8 @@
 #include "cli/plan_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -8,9 +10,12 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 
 #include "cli/arguments.h"
+#include "cli/report.h"
 #include "resources/texts.h"
+#include "workflow/set_ip_command.h"
 
 namespace tessel::cli {
 
@@ -85,6 +90,9 @@ std::string RefusalReason(int box)
         return "the broadcast address cannot be given to a server";
     case IDS_UNREACHABLE_ADDRESS:
         return "no server can be reached at a this-network, loopback, multicast or reserved address";
+    case IDS_NETWORK_EDGE_ADDRESS:
+        return "the network address or the broadcast address of a network where servers are heard cannot be "
+               "given to a server";
     default:
         return "an address ending in 0, 1 or 255 is refused without --yes";
     }
@@ -92,7 +100,8 @@ std::string RefusalReason(int box)
 
 }  // namespace
 
-PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed)
+PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed,
+                    const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface)
 {
     PlanCheck check;
     std::map<std::string, int> serialLines, addressLines;
@@ -116,21 +125,22 @@ PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed)
             check.errors.push_back("line " + std::to_string(number) + ": " + why);
         };
         if (fields.size() != 2) {
-            refuse("expected SERIAL,ADDRESS (two fields), found " + std::to_string(fields.size()) + ": " + line);
+            refuse("expected SERIAL,ADDRESS (two fields), found " + std::to_string(fields.size()) + ": " +
+                   ShownText(line));
             continue;
         }
         const auto serial = NormalizeSerial(fields[0]);
         if (!serial) {
-            refuse("not a serial number (six hexadecimal pairs, e.g. 0A-1B-2C-01-02-03): " + fields[0]);
+            refuse("not a serial number (six hexadecimal pairs, e.g. 0A-1B-2C-01-02-03): " + ShownText(fields[0]));
             continue;
         }
         const auto address = ParseAddress(fields[1]);
         if (!address) {
-            refuse("not an IP address (four numbers 0 to 255 joined by dots): " + fields[1]);
+            refuse("not an IP address (four numbers 0 to 255 joined by dots): " + ShownText(fields[1]));
             continue;
         }
-        if (const int box = RefusingBox(*address, reservedEndingConfirmed)) {
-            refuse(fields[1] + " refused: " + RefusalReason(box));
+        if (const int box = RefusingBoxHere(*address, reservedEndingConfirmed, interfaces, onlyInterface)) {
+            refuse(FormatAddress(*address) + " refused: " + RefusalReason(box));
             continue;
         }
         const std::string dotted = FormatAddress(*address);
@@ -143,29 +153,37 @@ PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed)
     return check;
 }
 
-PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed)
+PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed,
+                   const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface)
 {
     PlanCheck unreadable;
     auto refuse = [&unreadable, &path](const std::string& why) {
-        unreadable.errors.push_back(path + ": " + why);
+        unreadable.errors.push_back(ShownText(path) + ": " + why);
         return unreadable;
+    };
+    // The system's own reason: missing, no permission, a folder that
+    // cannot be entered...
+    auto unreadableBecause = [&refuse](int error) {
+        return refuse("cannot be read: " + std::generic_category().message(error));
     };
     // A device such as /dev/zero never ends; a folder reads as nothing.
     std::error_code error;
     const auto type = std::filesystem::status(path, error).type();
-    if (error) return refuse("cannot be read");
+    if (error) return refuse("cannot be read: " + error.message());
     if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::fifo)
         return refuse("cannot be read (not a regular file or a pipe)");
+    errno = 0;
     std::ifstream file(path, std::ios::binary);
-    if (!file) return refuse("cannot be read");
+    if (!file) return unreadableBecause(errno != 0 ? errno : EIO);
     // At most one byte more than a plan can hold, whatever the file's size.
     std::string text(kMaxPlanBytes + 1, '\0');
+    errno = 0;
     file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file.bad()) return refuse("cannot be read");
+    if (file.bad()) return unreadableBecause(errno != 0 ? errno : EIO);
     text.resize(static_cast<std::size_t>(file.gcount()));
     if (text.size() > kMaxPlanBytes) return refuse("larger than a plan can be (1 MiB)");
-    PlanCheck check = CheckPlan(text, reservedEndingConfirmed);
-    if (check.errors.empty() && check.entries.empty()) check.errors.push_back(path + ": lists no server");
+    PlanCheck check = CheckPlan(text, reservedEndingConfirmed, interfaces, onlyInterface);
+    if (check.errors.empty() && check.entries.empty()) check.errors.push_back(ShownText(path) + ": lists no server");
     return check;
 }
 
@@ -177,6 +195,20 @@ std::vector<std::string> NeverHeard(const std::vector<PlanEntry>& entries, const
             errors.push_back("line " + std::to_string(entry.line) + ": " + entry.serial +
                              " is not a MERROW serial number; such a server is heard only with --all");
     return errors;
+}
+
+PlanCheck CheckPlanFile(const std::string& path, bool reservedEndingConfirmed, const HeadlessOptions& options,
+                        const std::vector<NetworkInterface>& interfaces)
+{
+    PlanCheck check = ReadPlan(path, reservedEndingConfirmed, interfaces, options.interfaceIndex);
+    for (std::string& error : NeverHeard(check.entries, options)) check.errors.push_back(std::move(error));
+    // "line N: ..." in the order of N; the file's own errors have no line.
+    auto line = [](const std::string& error) {
+        return error.rfind("line ", 0) == 0 ? std::atol(error.c_str() + 5) : 0L;
+    };
+    std::stable_sort(check.errors.begin(), check.errors.end(),
+                     [&line](const std::string& a, const std::string& b) { return line(a) < line(b); });
+    return check;
 }
 
 }  // namespace tessel::cli

@@ -8,6 +8,7 @@
 
 #include "cli/headless.h"
 #include "engine/ipaddress.h"
+#include "platform/hostinfo.h"
 
 namespace tessel::cli {
 
@@ -31,16 +32,26 @@ struct PlanCheck {
 // passes the refusals of set (an ending 0, 1 or 255 only when confirmed);
 // a serial number or an address that stands twice is refused on its
 // second line.
-PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed);
+// The network's own and broadcast addresses of `interfaces` (only the one of
+// onlyInterface, when not 0) are refused outright, --yes or not.
+PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed,
+                    const std::vector<NetworkInterface>& interfaces = {}, unsigned onlyInterface = 0);
 
 // Reads and checks a plan file; a file that cannot be read is one error, and
 // so is one that is neither a regular file nor a pipe (a device such as
 // /dev/zero) or holds more than 1 MiB (never more than that is read).
-PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed);
+PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed,
+                   const std::vector<NetworkInterface>& interfaces = {}, unsigned onlyInterface = 0);
 
 // The lines of servers that are never heard with these options (another
 // maker's serial number without --all), one error each: such a plan could
 // only wait its whole time for them.
 std::vector<std::string> NeverHeard(const std::vector<PlanEntry>& entries, const HeadlessOptions& options);
+
+// Every check of a plan file before anything listens: ReadPlan's and
+// NeverHeard's, the errors in the order of their lines (those of the whole
+// file first).
+PlanCheck CheckPlanFile(const std::string& path, bool reservedEndingConfirmed, const HeadlessOptions& options,
+                        const std::vector<NetworkInterface>& interfaces);
 
 }  // namespace tessel::cli

@@ -54,6 +54,8 @@ std::string PlanOutcome(const PlanRow& row)
         return "address in use";
     case kExitNotChecked:
         return "not checked";
+    case kExitNotSent:
+        return "not checked (not sent)";
     case kExitNoThread:
         return "not started (no thread)";
     default:
@@ -106,8 +108,9 @@ std::string PlanTable(const std::vector<PlanRow>& rows)
 
 int PlanExitStatus(const std::vector<PlanRow>& rows)
 {
-    static constexpr int kWorstFirst[] = {kExitNoThread,  kExitNotChecked,   kExitRefused,     kExitNotVerified,
-                                          kExitNoRequest, kExitUntilRestart, kExitUnconfirmed, kExitAlreadySet};
+    static constexpr int kWorstFirst[] = {kExitNoThread,     kExitNotChecked,  kExitNotSent,
+                                          kExitRefused,      kExitNotVerified, kExitNoRequest,
+                                          kExitUntilRestart, kExitUnconfirmed, kExitAlreadySet};
     bool seen[256] = {};
     // A server that never got its job did not ask in time, as set says it.
     for (const PlanRow& row : rows) seen[row.state == PlanRow::Ended ? row.status & 0xFF : kExitNoRequest] = true;

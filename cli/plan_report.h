@@ -35,7 +35,7 @@ std::string PlanTable(const std::vector<PlanRow>& rows);
 
 // 0 only when every planned server ended stored; otherwise the status of
 // the server that fared worst, in this order: no thread for its job (71),
-// not checked (77), refused or
+// not checked (77), the check's request not sent (74), refused or
 // in use (65), not verified (2), not heard or no request (3), until restart
 // (1), unconfirmed (4), already set (5). (After Ctrl+C the run ends with
 // the interrupt's status instead.)

@@ -43,10 +43,10 @@ public:
         m_pool = &pool;
         std::fprintf(
             stderr,
-            "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note has ended (about 9 s); restart the "
-            "servers (power them off and on) so that they ask for an address.\n",
+            "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note "
+            "has ended (about 9 s); restart the servers (power them off and on) so that they ask for an address.\n",
             FilterDescription(m_args.options).c_str(), m_rows.size(), m_rows.size() == 1 ? "" : "s",
-            m_args.file.c_str(), m_args.parallel, m_args.seconds);
+            ShownText(m_args.file).c_str(), m_args.parallel, m_args.seconds);
         headless.HearFor(m_args.seconds);
         std::string ended = "done";
         for (;;) {
@@ -213,8 +213,7 @@ private:
 
 int RunPlan(const PlanArguments& plan, JobThreadStart start)
 {
-    PlanCheck check = ReadPlan(plan.file, plan.confirm);
-    for (std::string& error : NeverHeard(check.entries, plan.options)) check.errors.push_back(std::move(error));
+    const PlanCheck check = CheckPlanFile(plan.file, plan.confirm, plan.options, NetworkInterfaces());
     if (!check.errors.empty()) {
         for (const std::string& error : check.errors) std::fprintf(stderr, "tessel-cli: %s\n", error.c_str());
         std::fprintf(stderr, "tessel-cli: the plan was refused; nothing was started.\n");

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 #include "cli/exit_status.h"
 #include "engine/shared_state.h"
@@ -23,6 +24,63 @@ std::string UtcTime(std::chrono::system_clock::time_point when)
 }
 
 }  // namespace
+
+namespace {
+
+// The length of the UTF-8 sequence that starts at text[i] and is shown as it
+// is: a printable character, not a C1 control; 0 when it must be escaped.
+std::size_t PrintableSequence(const std::string& text, std::size_t i)
+{
+    const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    if (lead >= 0x20 && lead < 0x7f) return 1;
+    const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                               : lead >= 0xe0 && lead <= 0xef ? 3
+                               : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                              : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    char32_t code = lead & (0x7f >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3f);
+    }
+    // Overlong forms, surrogates, beyond Unicode, and the C1 controls.
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff || code < 0xa0) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string ShownText(const std::string& text, std::size_t limit)
+{
+    std::string out;
+    std::size_t i = 0;
+    for (; i < text.size() && i < limit;) {
+        const char c = text[i];
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (const std::size_t n = PrintableSequence(text, i); n > 0) {
+            out.append(text, i, n);
+            i += n;
+        } else {
+            static constexpr const char* kNamed[] = {"\\0",   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                     nullptr, nullptr, "\\t",   "\\n",   nullptr, nullptr, "\\r"};
+            const auto u = static_cast<unsigned char>(c);
+            if (u < std::size(kNamed) && kNamed[u] != nullptr) {
+                out += kNamed[u];
+            } else {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
+                out += escaped;
+            }
+            ++i;
+        }
+    }
+    if (i < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
+    return out;
+}
 
 std::string JsonText(const std::string& text)
 {
@@ -59,7 +117,7 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address)
     if (outcome.refused) {
         if (outcome.refusingBox == IDS_SAME_ADDRESS)
             return {kExitAlreadySet, "The server already has " + address + "; nothing was sent."};
-        if (outcome.refusingBox == IDS_NOT_CHECKED) return {kExitNotChecked, {}};
+        if (outcome.refusingBox == IDS_NOT_CHECKED) return {outcome.checkNotSent ? kExitNotSent : kExitNotChecked, {}};
         return {kExitRefused, {}};
     }
     switch (outcome.result) {

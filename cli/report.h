@@ -24,6 +24,12 @@ SetExit ExitForSet(const SetIpOutcome& outcome, const std::string& address);
 // network thread had reached.
 std::string InterruptedStateLine(int stage, const std::string& serial, const std::string& address);
 
+// Text from a file or a command line as a terminal may show it: control
+// characters and bytes that are not UTF-8 escaped as C writes them ("\r",
+// "\x00", "\x1b"; a backslash doubled), and anything longer than `limit`
+// bytes cut there with "... (N bytes)" after it.
+std::string ShownText(const std::string& text, std::size_t limit = 80);
+
 // Text as a JSON string, quotes included.
 std::string JsonText(const std::string& text);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/exit_status.h"
+#include "cli/headless.h"
 #include "engine/ipaddress.h"
 #include "log/logfile.h"
 
@@ -24,15 +25,27 @@ std::string ParseStep(const std::string& command, const std::vector<std::string>
     if (positional.size() != 2) return "give what to do and an address";
     out.kind = positional[0];
     if (std::find(kinds.begin(), kinds.end(), out.kind) == kinds.end()) return "unknown " + command + ": " + out.kind;
-    if (!ParseAddress(positional[1]))
-        return "not an IP address (four numbers 0 to 255 joined by dots): " + positional[1];
-    out.address = positional[1];
+    // Read as set reads it ("010.077.000.021" is 10.77.0.21), and used as
+    // read: the probes and stores never see the text itself.
+    const auto address = ParseAddress(positional[1]);
+    if (!address) return "not an IP address (four numbers 0 to 255 joined by dots): " + positional[1];
+    out.address = FormatAddress(*address);
     return {};
 }
 
-std::unique_ptr<CLogfile> OpenStepLogfile(const StepArguments& step)
+void StepLogfileEnd::operator()(CLogfile* log) const
 {
-    return step.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*step.logfilePath}) : nullptr;
+    log->Close();
+    TellLogfileNotWhole(*log);
+    delete log;
+}
+
+StepLogfile OpenStepLogfile(const StepArguments& step)
+{
+    if (!step.logfilePath) return nullptr;
+    StepLogfile log(new CLogfile(LogfilePath{*step.logfilePath}));
+    TellLogfileNotOpened(*log);
+    return log;
 }
 
 int TellStep(bool answered, const std::string& yes, const std::string& no)

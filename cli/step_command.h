@@ -25,9 +25,16 @@ struct StepArguments {
 std::string ParseStep(const std::string& command, const std::vector<std::string>& args,
                       const std::vector<std::string>& kinds, StepArguments& out);
 
+// Closes a step's logfile and says when what was written did not all reach it.
+struct StepLogfileEnd {
+    void operator()(CLogfile* log) const;
+};
+using StepLogfile = std::unique_ptr<CLogfile, StepLogfileEnd>;
+
 // A step writes a logfile only when asked with --logfile: the default one
-// may hold the support log of a failed set that is still to be sent.
-std::unique_ptr<CLogfile> OpenStepLogfile(const StepArguments& step);
+// may hold the support log of a failed set that is still to be sent. One
+// that cannot be opened is said on stderr; the step goes on.
+StepLogfile OpenStepLogfile(const StepArguments& step);
 
 // Prints the sentence for the outcome; answers 0 or kExitNotDone.
 int TellStep(bool answered, const std::string& yes, const std::string& no);

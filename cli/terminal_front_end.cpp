@@ -2,31 +2,60 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "engine/shared_state.h"
+
 namespace tessel::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
 
-std::string WithoutTrailingBlanks(const std::string& text)
+// Lines of the boxes that only a window can follow (a key, a button, the
+// next dialog), and what a terminal says instead; nothing where the
+// terminal prints its own line after the box (the --yes and --unchecked
+// notes, the home page).
+struct WindowLine {
+    const char* window;
+    const char* terminal;
+};
+constexpr WindowLine kWindowLines[] = {
+    {"Press F1 for more help.", nullptr},
+    {"Please press F1 now for more information and help!", "The support logfile tells each step that was tried."},
+    {"Click Cancel to enter another ending of the desired IP address.", nullptr},
+    {"Click OK to continue setting the IP address.", nullptr},
+    {"Next dialog will launch it with this server's home page for you.", nullptr},
+    {"Do you want to set the IP address without this check?", nullptr},
+};
+
+// The line as the terminal says it; nothing for a line it leaves out.
+std::optional<std::string> TerminalLine(const std::string& line)
 {
-    std::string out;
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            out += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
-            line.clear();
-        } else {
-            line += c;
-        }
-    }
-    out += line.substr(0, line.find_last_not_of(' ') + 1);
-    return out;
+    for (const WindowLine& known : kWindowLines)
+        if (line == known.window)
+            return known.terminal != nullptr ? std::optional<std::string>(known.terminal) : std::nullopt;
+    return line;
 }
 }  // namespace
 
 std::string BoxTextForTerminal(int boxId)
 {
-    return WithoutTrailingBlanks(TextOf(boxId));
+    // Line by line, without the blanks that end them in the window; a line
+    // dropped leaves no blank line behind it at the end.
+    std::vector<std::string> lines;
+    const std::string text = TextOf(boxId);
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        if (auto said = TerminalLine(line.substr(0, line.find_last_not_of(' ') + 1))) lines.push_back(*said);
+        start = end + 1;
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\n" : "") + lines[i];
+    return out;
 }
 
 std::string StageHeadline(int textId)
@@ -80,6 +109,9 @@ void TerminalFrontEnd::OpenStage(int textId)
     m_text = textId;
     m_bar = 0;
     m_printedText = -1;
+    // After a confirmed store the last wait is only the final check: no
+    // "Retrying..." after "Saving...".
+    m_finalCheck = textId == IDS_STAGE_RETRYING && m_highestStage && m_highestStage() >= StageStored;
     if (textId != IDS_STAGE_RETRYING) std::fprintf(m_out, "%s\n", kSettingTitle);
     Draw();
 }
@@ -113,13 +145,16 @@ void TerminalFrontEnd::LaunchBrowser(const std::string& address)
 
 void TerminalFrontEnd::Draw()
 {
-    const std::string headline = StageHeadline(m_text);
+    const std::string headline = m_finalCheck ? "Checking..." : StageHeadline(m_text);
     if (m_tty) {
         const int filled = m_bar * kBarWidth / 100;
         std::fprintf(m_out, "\r[%s%s] %3d%%  %-16s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
                      std::string(static_cast<std::size_t>(kBarWidth - filled), '.').c_str(), m_bar, headline.c_str());
     } else if (m_text != m_printedText) {
-        std::fprintf(m_out, "%s\n", headline.c_str());
+        if (m_finalCheck)
+            std::fprintf(m_out, "Checking that the server answers at %s...\n", FormatAddress(m_address).c_str());
+        else
+            std::fprintf(m_out, "%s\n", headline.c_str());
         m_printedText = m_text;
     }
     std::fflush(m_out);

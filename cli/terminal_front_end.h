@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "workflow/set_ip_command.h"
@@ -36,6 +37,9 @@ public:
     // The last box shown, for the exit status and the final message.
     int LastBox() const { return m_lastBox; }
 
+    // The highest stage the network thread reached, told by the clock.
+    void FollowStage(std::function<int()> highestStage) { m_highestStage = std::move(highestStage); }
+
 private:
     void Draw();
 
@@ -49,6 +53,8 @@ private:
     int m_bar = 0;
     int m_printedText = -1;
     int m_lastBox = 0;
+    std::function<int()> m_highestStage;
+    bool m_finalCheck = false;  // the last wait after a confirmed store
 };
 
 // How a terminal answers a box: box 123 with --yes, box 144 with
@@ -57,7 +63,8 @@ private:
 MsgAnswer TerminalAnswer(const BoxStyle& box, bool confirmReservedEnding, bool goOnUnchecked);
 
 // A box's text as the terminal prints it: its lines without the blanks
-// that end them in the window.
+// that end them in the window, and the terminal's own words for what only
+// a window can follow ("Press F1", "Click Cancel").
 std::string BoxTextForTerminal(int boxId);
 
 // The first line of a stage text, without its leading blanks.

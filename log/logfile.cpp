@@ -1,6 +1,8 @@
 #include "log/logfile.h"
 
+#include <cerrno>
 #include <ctime>
+#include <system_error>
 
 #include "log/events.h"
 #include "platform/exclusive_file.h"
@@ -86,9 +88,13 @@ constexpr std::size_t kBatchLimit = 64 * 1024;
 
 void CLogfile::Open()
 {
+    errno = 0;
     m_file = OpenExclusiveForWriting(m_path);
     m_bFailed = (m_file == nullptr);
-    if (m_bFailed) return;
+    if (m_bFailed) {
+        m_failure = errno != 0 ? errno : -1;
+        return;
+    }
     // The object gathers a batch itself; the stream hands each write on.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
     WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
@@ -108,8 +114,19 @@ void CLogfile::Close()
     // The footer is written even while the user has switched writing off.
     const std::string footer = "\r\n\r\n" + Timestamp() + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
     std::fwrite(footer.data(), 1, footer.size(), m_file);
-    std::fclose(m_file);
+    // A full disk or /dev/full: the last buffered lines fail here at the
+    // latest, with the system's reason.
+    const bool lost = std::ferror(m_file) != 0;
+    errno = 0;
+    if (std::fclose(m_file) != 0 || lost) m_failure = errno != 0 ? errno : -1;
     m_file = nullptr;
+}
+
+std::string CLogfile::Failure() const
+{
+    if (m_whole) return m_whole->Failure();
+    if (m_failure == 0) return {};
+    return m_failure > 0 ? std::generic_category().message(m_failure) : "the system gave no reason";
 }
 
 void CLogfile::Release()

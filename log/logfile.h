@@ -71,6 +71,10 @@ public:
     // The path the constructor tried to open.
     const std::string& Path() const { return m_path; }
     bool IsOpen() const { return !m_bFailed; }
+    // Why the file could not be opened, or why what was written did not all
+    // reach it (found when it was closed), in the system's words; empty
+    // when nothing went wrong.
+    std::string Failure() const;
     bool IsEnabled() const { return (m_whole ? m_whole->m_bEnabled : m_bEnabled).load() != 0; }
 
     // "C:\" + folder + "\" + file on the system drive, except the default
@@ -96,6 +100,7 @@ private:
     std::string m_pending;  // the batch's lines, under m_writeLock
     std::FILE* m_file = nullptr;
     std::string m_path;
+    int m_failure = 0;  // the errno of a failed open or close; -1: no reason told
     // Lines from the network thread and the dialog thread must not
     // interleave, so every write of a whole line holds this.
     std::mutex m_writeLock;

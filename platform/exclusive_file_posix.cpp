@@ -1,6 +1,8 @@
 #include "platform/exclusive_file.h"
 
 #include <fcntl.h>
+
+#include <cerrno>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -12,8 +14,12 @@ std::FILE* OpenExclusiveForWriting(const std::string& path)
     if (fd < 0) return nullptr;
     // The lock comes first: truncating before it would empty a file that
     // another running copy still writes.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+    // A device or a pipe (/dev/full, /dev/stdout) has nothing to empty: it
+    // is written as it is, and its write errors are the writer's to tell.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || (::ftruncate(fd, 0) != 0 && errno != EINVAL)) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
         return nullptr;
     }
     std::FILE* file = ::fdopen(fd, "wb");

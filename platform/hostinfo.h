@@ -23,6 +23,7 @@ struct NetworkInterface {
     std::string name;
     unsigned index = 0;
     std::string address;
+    int prefixLength = -1;  // of that address's network (24 for 255.255.255.0); -1 when unknown
 };
 
 // Every interface, loopback included, in the system's order.

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace tessel {
@@ -84,8 +86,17 @@ std::vector<NetworkInterface> NetworkInterfaces()
         if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET || it->ifa_name == nullptr) continue;
         in_addr a{};
         std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr, sizeof a);
-        for (NetworkInterface& known : found)
-            if (known.name == it->ifa_name && known.address.empty()) known.address = Dotted(a);
+        int prefix = -1;
+        if (it->ifa_netmask != nullptr && it->ifa_netmask->sa_family == AF_INET) {
+            std::uint32_t mask = 0;
+            std::memcpy(&mask, &reinterpret_cast<const sockaddr_in*>(it->ifa_netmask)->sin_addr, sizeof mask);
+            prefix = std::popcount(mask);
+        }
+        for (NetworkInterface& known : found) {
+            if (known.name != it->ifa_name || !known.address.empty()) continue;
+            known.address = Dotted(a);
+            known.prefixLength = prefix;
+        }
     }
     freeifaddrs(list);
     return found;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/socket_layer_win.h"
@@ -58,15 +59,18 @@ void ForEachAdapter(Visit visit)
         visit(*adapter);
 }
 
-// The adapter's first IPv4 address that is not a loopback one; empty.
-std::string FirstAddressOf(const IP_ADAPTER_ADDRESSES& adapter)
+// The adapter's first IPv4 address that is not a loopback one (empty when
+// none), and the prefix length of its network.
+std::string FirstAddressOf(const IP_ADAPTER_ADDRESSES& adapter, int* prefixLength = nullptr)
 {
     for (auto* unicast = adapter.FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
         const SOCKADDR* sa = unicast->Address.lpSockaddr;
         if (sa == nullptr || sa->sa_family != AF_INET) continue;
         in_addr a{};
         std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, sizeof a);
-        if (!IsLoopback(a)) return Dotted(a);
+        if (IsLoopback(a)) continue;
+        if (prefixLength != nullptr) *prefixLength = unicast->OnLinkPrefixLength;
+        return Dotted(a);
     }
     return {};
 }
@@ -129,7 +133,9 @@ std::vector<NetworkInterface> NetworkInterfaces()
     std::vector<NetworkInterface> found;
     ForEachAdapter([&found](const IP_ADAPTER_ADDRESSES& adapter) {
         // IfIndex is the IPv4 index, the one IP_PKTINFO names on arrival.
-        found.push_back({Utf8(adapter.FriendlyName), static_cast<unsigned>(adapter.IfIndex), FirstAddressOf(adapter)});
+        NetworkInterface one{Utf8(adapter.FriendlyName), static_cast<unsigned>(adapter.IfIndex), {}};
+        one.address = FirstAddressOf(adapter, &one.prefixLength);
+        found.push_back(std::move(one));
     });
     return found;
 }

@@ -26,6 +26,7 @@ inline constexpr int kHelpSameAddress = 37;     // box 124
 inline constexpr int kHelpPortTaken = 39;       // box 125 and box 142 at start-up
 inline constexpr int kHelpNotChecked = 40;      // box 144
 inline constexpr int kHelpUnreachable = 41;     // box 145
+inline constexpr int kHelpNetworkEdge = 42;     // box 146
 
 // A box shown with this leaves the help context as it is.
 inline constexpr int kHelpUnchanged = -1;

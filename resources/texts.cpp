@@ -159,6 +159,12 @@ constexpr std::array kTexts{
           "224 to 239 (multicast) or 240 to 255 (reserved) are invalid.   \n"
           "\n"
           "Please enter another IP address and retry.   "},
+    Entry{IDS_NETWORK_EDGE_ADDRESS,
+          "This IP address is the network address or the broadcast address   \n"
+          "of the network where the server is heard: it names the whole   \n"
+          "network, so no server can be reached at it.   \n"
+          "\n"
+          "Please enter another IP address and retry.   "},
     Entry{IDS_IPADDR_INVALID,
           "Sorry, but %1 is an invalid IP address entry!   \n"
           "Please specify a value between 0 and 255 for this field.   "},
@@ -205,6 +211,7 @@ constexpr std::array kBoxes{
     BoxStyle{IDS_NO_TCPIP, B::Ok, I::Stop, 0},
     BoxStyle{IDS_NOT_CHECKED, B::YesNo, I::Question, 1},
     BoxStyle{IDS_UNREACHABLE_ADDRESS, B::Ok, I::Exclamation, 0},
+    BoxStyle{IDS_NETWORK_EDGE_ADDRESS, B::Ok, I::Exclamation, 0},
 };
 static_assert(std::is_sorted(kBoxes.begin(), kBoxes.end(),
                              [](const BoxStyle& a, const BoxStyle& b) { return ById(a, b); }),

@@ -58,6 +58,9 @@ enum TextId : int {
     // Our own box: an address no server can be reached at (this network,
     // loopback, multicast or reserved).
     IDS_UNREACHABLE_ADDRESS = 145,
+    // Our own box: the network address or the broadcast address of the
+    // network where servers are heard; no server can have either.
+    IDS_NETWORK_EDGE_ADDRESS = 146,
     IDS_IPADDR_INVALID = 32772,  // "%1" is the offending value
     IDS_IPADDR_MISSING = 32773,
     IDS_IPADDR_CAPTION = 32774,

@@ -50,6 +50,8 @@ int HelpOfBox(int id)
         return kHelpNotChecked;
     case IDS_UNREACHABLE_ADDRESS:
         return kHelpUnreachable;
+    case IDS_NETWORK_EDGE_ADDRESS:
+        return kHelpNetworkEdge;
     default:
         return kHelpUnchanged;
     }
@@ -67,6 +69,32 @@ std::string DirectedBroadcast(const std::string& host)
 }
 
 }  // namespace
+
+bool IsNetworkEdge(const Ipv4Bytes& address, const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface)
+{
+    auto number = [](const Ipv4Bytes& b) {
+        return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
+    };
+    const std::uint32_t wanted = number(address);
+    for (const NetworkInterface& candidate : interfaces) {
+        if (onlyInterface != 0 && candidate.index != onlyInterface) continue;
+        const auto own = ParseAddress(candidate.address);
+        if (!own || candidate.prefixLength < 1 || candidate.prefixLength > 30) continue;
+        const std::uint32_t mask = ~std::uint32_t{0} << (32 - candidate.prefixLength);
+        const std::uint32_t network = number(*own) & mask;
+        if (wanted == network || wanted == (network | ~mask)) return true;
+    }
+    return false;
+}
+
+int RefusingBoxHere(const Ipv4Bytes& address, bool reservedEndingConfirmed,
+                    const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface)
+{
+    const int box = RefusingBox(address, false);
+    if (box != 0 && box != IDS_RESERVED_ENDING) return box;
+    if (IsNetworkEdge(address, interfaces, onlyInterface)) return IDS_NETWORK_EDGE_ADDRESS;
+    return box == IDS_RESERVED_ENDING && !reservedEndingConfirmed ? box : 0;
+}
 
 CSetIpCommand::CSetIpCommand(SetIpContext context) : m_ctx(std::move(context))
 {}
@@ -134,6 +162,7 @@ SetIpOutcome CSetIpCommand::OnSetIpAddress()
         if (answer == IcmpAnswer::Answered) Box(IDS_ADDRESS_IN_USE);
         m_ctx.ui.FocusField(4);
         outcome.refusingBox = m_lastBox;
+        outcome.checkNotSent = answer == IcmpAnswer::NotSent;
         return outcome;
     }
     DeleteNeighbour(desired);
@@ -167,7 +196,8 @@ bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
     const auto bytes = m_ctx.ui.ReadAddress();
     if (!bytes) return false;
     out = FormatAddress(*bytes);
-    const int refusal = RefusingBox(*bytes, false);
+    const int refusal = RefusingBoxHere(*bytes, false, m_ctx.interfaces ? m_ctx.interfaces() : NetworkInterfaces(),
+                                        m_ctx.shared.onlyInterface);
     if (refusal == IDS_RESERVED_ENDING) {
         // The user may confirm this one.
         if (Box(refusal) != MsgAnswer::Ok) {
@@ -176,7 +206,8 @@ bool CSetIpCommand::ValidateDesiredAddress(std::string& out)
         }
     } else if (refusal != 0) {
         Box(refusal);
-        m_ctx.ui.FocusField(1);
+        // The network's edges differ from a good address in the last field.
+        m_ctx.ui.FocusField(refusal == IDS_NETWORK_EDGE_ADDRESS ? 4 : 1);
         return false;
     }
     std::lock_guard<std::mutex> guard(m_ctx.shared.stateLock);

@@ -10,8 +10,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/ipaddress.h"
+#include "platform/hostinfo.h"
 #include "resources/dialogs.h"
 #include "resources/help_topics.h"
 #include "resources/texts.h"
@@ -74,13 +76,32 @@ struct SetIpContext {
     bool inkwellMode = false;
     // Starts the ICMP echo probe on a record; empty means the real probe.
     std::function<bool(std::shared_ptr<ProbeRequest>)> startIcmpProbe;
+    // The interfaces whose networks' own and broadcast addresses are
+    // refused; empty means this computer's.
+    std::function<std::vector<NetworkInterface>()> interfaces = {};
 };
+
+// The network address or the broadcast address of a network on one of
+// `interfaces` (only the one with index onlyInterface, when that is not 0):
+// the network where servers are heard. A /31 or /32 has neither.
+bool IsNetworkEdge(const Ipv4Bytes& address, const std::vector<NetworkInterface>& interfaces,
+                   unsigned onlyInterface = 0);
+
+// The box that refuses an address outright, as every front end checks it:
+// RefusingBox's refusals first, then box 146 for a network edge (even with
+// an ending that the user confirmed), then the ending 0, 1 or 255 unless
+// confirmed; 0 when none does.
+int RefusingBoxHere(const Ipv4Bytes& address, bool reservedEndingConfirmed,
+                    const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface);
 
 // How a run of the command ended.
 struct SetIpOutcome {
     bool refused = true;  // a check ended it before any network action (or the address is in use)
     int refusingBox = 0;  // the box that ended it, 0 when the address control told the user
-    int result = -1;      // after a run: 0 to 5, as the stage numbers; 5 only for a confirmed store
+    // Box 144 was shown because the echo request could not be sent (no
+    // route, a refusal of the system), not for want of permission.
+    bool checkNotSent = false;
+    int result = -1;  // after a run: 0 to 5, as the stage numbers; 5 only for a confirmed store
     // After a run: the stage the network thread had reached when the
     // progress ended. A result of 4 with this below 4 came from the final
     // ICMP check alone: the server answers, but it never told of a store.

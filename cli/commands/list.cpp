@@ -25,8 +25,8 @@ int RunList(const std::vector<std::string>& args)
     if (!headless.StartListening()) return kExitPortUnavailable;
     std::fprintf(
         stderr,
-        "%s\nListening on UDP port 67 for %d s once the start-up note has ended (about 9 s). Restart the server (power it off and on) so that it "
-        "asks for an address; press Ctrl+C to end.\n",
+        "%s\nListening on UDP port 67 for %d s once the start-up note has ended (about 9 s). Restart the server "
+        "(power it off and on) so that it asks for an address; press Ctrl+C to end.\n",
         FilterDescription(list.options).c_str(), list.seconds);
     headless.HearFor(list.seconds);
     int listed = 0;

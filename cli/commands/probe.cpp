@@ -39,15 +39,14 @@ int RunProbe(const std::vector<std::string>& args)
         case IcmpAnswer::NoAnswer:
             break;
         case IcmpAnswer::NotPermitted:
-            std::printf(
-                "%s was not checked: this program is not permitted to send ICMP echo requests here.\n"
-                "Give the program its capabilities (as root: setcap %s+ep %s), or let its group use "
-                "ping sockets (sysctl net.ipv4.ping_group_range).\n",
-                step.address.c_str(), kNeededCapabilities, RunningProgramPath("tessel-cli").c_str());
+            // The advice list and set give for port 67: one for every command.
+            std::printf("%s was not checked: this program is not permitted to send ICMP echo requests here.\n%s\n",
+                        step.address.c_str(), CapabilitiesAdvice(RunningProgramPath("tessel-cli")).c_str());
             return kExitNotChecked;
         case IcmpAnswer::NotSent:
-            std::printf("%s was not checked: the ICMP echo request could not be sent.\n", step.address.c_str());
-            return kExitNotChecked;
+            std::printf("%s was not checked: the ICMP echo request could not be sent (no route to it?).\n",
+                        step.address.c_str());
+            return kExitNotSent;
         }
         return TellStep(request->result.load() != 0, step.address + " answered the ICMP echo request.",
                         step.address + " did not answer the ICMP echo request within 4 s.");

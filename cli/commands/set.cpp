@@ -42,7 +42,7 @@ int RunSet(const std::vector<std::string>& args)
     const std::string address = FormatAddress(set.address);
     // Checked before anything listens, so nobody restarts a server for an
     // address that would be refused; the command checks again once heard.
-    if (const int box = RefusingBox(set.address, set.confirm)) {
+    if (const int box = RefusingBoxHere(set.address, set.confirm, NetworkInterfaces(), set.options.interfaceIndex)) {
         std::printf("%s\n", BoxTextForTerminal(box).c_str());
         std::fprintf(stderr, "tessel-cli: %s refused before listening%s.\n", address.c_str(),
                      box == IDS_RESERVED_ENDING ? " (give --yes to use it)" : "");
@@ -51,11 +51,10 @@ int RunSet(const std::vector<std::string>& args)
 
     Headless headless(set.options);
     if (!headless.StartListening()) return kExitPortUnavailable;
-    std::fprintf(
-        stderr,
-        "%s\nWaiting up to %d s (once the start-up note has ended, about 9 s) for server %s. Restart it now (power it off and on) so that it asks "
-        "for an address.\n",
-        FilterDescription(set.options).c_str(), set.seconds, set.serial.c_str());
+    std::fprintf(stderr,
+                 "%s\nWaiting up to %d s (once the start-up note has ended, about 9 s) for server %s. Restart it now "
+                 "(power it off and on) so that it asks for an address.\n",
+                 FilterDescription(set.options).c_str(), set.seconds, set.serial.c_str());
     if (!HeardWith(set.serial, set.options))
         std::fprintf(stderr, "Note: %s is not a MERROW serial number; it is heard only with --all.\n",
                      set.serial.c_str());
@@ -80,6 +79,7 @@ int RunSet(const std::vector<std::string>& args)
 
     TerminalFrontEnd ui(set.serial, set.address, set.confirm, stdout, set.unchecked);
     InterruptibleClock clock(headless.Shared());
+    ui.FollowStage([&clock] { return clock.HighestStage(); });
     CSetIpCommand command(SetIpContext{headless.Shared(), ui, clock, HiddenCommands(), nullptr, false, {}});
     SetIpOutcome outcome;
     // Every wait of the command is the interruptible clock's: Ctrl+C or

@@ -41,15 +41,13 @@ BROADCAST = "255.255.255.255"
 
 BOX_STORED = ["IP address set permanently and successfully!"]
 BOX_UNTIL_RESTART = ["IP address set successfully, until the server is restarted.", "",
-                     "You can now set it permanently using a web browser.",
-                     "Next dialog will launch it with this server's home page for you.",
-                     "Press F1 for more help."]
+                     "You can now set it permanently using a web browser."]
 BOX_NO_REQUEST = ["Time out occurred, while waiting for server request.", "",
                   "The server was restarted too long ago, so",
-                  "please restart your MERROW-server and then retry.", "Press F1 for more help."]
+                  "please restart your MERROW-server and then retry."]
 BOX_IN_USE = ["The IP address you entered is already being used",
               "by another device connected to your network.", "",
-              "Please enter another IP address and retry.", "Press F1 for more help."]
+              "Please enter another IP address and retry."]
 
 SELECTED = "Request from the selected server."
 BY_BROADCAST = "Send reply using broadcast (because no IP-address yet)."
@@ -553,8 +551,18 @@ def scenario_assign_refusals(bed, cli, peer):
         sent = f"Sent BOOTP/DHCP reply with desired IP-address {address}."
         check(sent in run.log[selected[1]:selected[1] + 3], "the second reply was not logged")
 
+    def network_edge(case_bed):
+        # The bed's network is 10.77.0.0/24: its broadcast address is refused
+        # before anything listens, --yes or not, with a box of its own.
+        prog = case_bed.add_node("prog", [PROGRAM_ADDRESS + "/24"])
+        for address in ("10.77.0.255", "10.77.0.0"):
+            result = prog.run([cli, "set", "0A-1B-2C-00-03-04", address, "--yes"])
+            check(result.returncode == EXIT_REFUSED, f"{address}: exit {result.returncode}:\n{result.stderr}")
+            check("the network address or the broadcast address" in result.stdout,
+                  f"{address}: not the network's own box:\n{result.stdout}")
+
     run_cases(bed, [("never_again", never_again), ("address_in_use", in_use),
-                    ("keeps_asking", keeps_asking)])
+                    ("keeps_asking", keeps_asking), ("network_edge", network_edge)])
 
 
 def scenario_assign_networks(bed, cli, peer):
@@ -659,12 +667,30 @@ def scenario_assign_burst(bed, cli, peer):
     run_cases(bed, [("burst", burst), ("reply_port", reply_port)])
 
 
+# Runs the program with its stdout a pipe whose reader has gone, as after
+# `tessel-cli ... | tee out.txt` when tee ended first; passes the signals
+# on and ends as a shell reports the program's end (128 + a signal).
+NO_READER = """
+import os, signal, subprocess, sys
+reader, writer = os.pipe()
+child = subprocess.Popen(sys.argv[1:], stdout=writer)
+os.close(writer)
+os.close(reader)
+for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    signal.signal(number, lambda n, _f: child.send_signal(n))
+code = child.wait()
+sys.exit(128 - code if code < 0 else code)
+"""
+
+
 def scenario_assign_interrupted(bed, cli, peer):
     """Ctrl+C in set. While it waits for the server: it ends at once (130),
     nothing is sent, the logfile ends with the stop and its closing line.
     After the reply: it ends at the network thread's next safe step (the
     end of the restart wait), says the server may be restarting with the
-    address, and the logfile holds the whole assignment up to there."""
+    address, and the logfile holds the whole assignment up to there. A
+    hang-up after the reply ends it the same way (129), and so does Ctrl+C
+    when the reader of its output has gone (130, not 141)."""
 
     def waiting(case_bed):
         serial, address = "0A-1B-2C-00-07-01", "10.77.0.191"
@@ -679,16 +705,16 @@ def scenario_assign_interrupted(bed, cli, peer):
         check(not run.peer_lines("REPLY"), "a reply went out")
         check(run.log[-4:] == [tessel_log.STOPPED, "", "", tessel_log.FOOTER], f"logfile end: {run.log[-4:]}")
 
-    def after_reply(case_bed):
-        serial, address = "0A-1B-2C-00-07-02", "10.77.0.192"
-        run = SetRun(case_bed, cli, peer, serial, address)
+    def after_reply(case_bed, number=signal.SIGINT, serial="0A-1B-2C-00-07-02", address="10.77.0.192",
+                    program=cli):
+        run = SetRun(case_bed, program, peer, serial, address)
         check(run.peer.stdout.wait_for(lambda t: t.startswith("REPLY"), 40) is not None, "no reply")
         replied = time.monotonic()
         time.sleep(1.0)
-        run.tessel.signal(signal.SIGINT)
+        run.tessel.signal(number)
         run.finish()
         took = run.tessel.ended - replied
-        check(run.code == 130, f"exit status {run.code}, not 130: {run.tessel.stderr.text()}")
+        check(run.code == 128 + number, f"exit status {run.code}, not {128 + number}: {run.tessel.stderr.text()}")
         # The restart wait (8.4 s after the reply) is the next safe step.
         check(8.0 <= took <= 8.4 + 3.0, f"ended {took:.2f} s after the reply")
         check(f"server {serial} may be restarting with {address}" in run.tessel.stderr.text(),
@@ -700,7 +726,15 @@ def scenario_assign_interrupted(bed, cli, peer):
               f"after the reply the logfile holds: {run.log[start + 7:]}")
         check(not run.peer_lines("WEB"), "the port probe ran after the stop")
 
-    run_cases(bed, [("waiting", waiting), ("after_reply", after_reply)])
+    def hang_up(case_bed):
+        after_reply(case_bed, signal.SIGHUP, "0A-1B-2C-00-07-03", "10.77.0.193")
+
+    def no_reader(case_bed):
+        after_reply(case_bed, signal.SIGINT, "0A-1B-2C-00-07-04", "10.77.0.194",
+                    lambda node: ["/usr/bin/python3", "-c", NO_READER] + program_command(cli, node))
+
+    run_cases(bed, [("waiting", waiting), ("after_reply", after_reply), ("hang_up", hang_up),
+                    ("no_reader", no_reader)])
 
 
 SCENARIOS = {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,11 @@
 #include "cli/plan_file.h"
 #include "cli/plan_report.h"
 #include "cli/report.h"
+#include "cli/step_command.h"
 #include "cli/terminal_front_end.h"
 #include "cli/usage.h"
 #include "engine/shared_state.h"
+#include "log/logfile.h"
 
 using namespace tessel;
 using namespace tessel::cli;
@@ -84,6 +88,35 @@ TEST(CliArguments, SetTakesTheListFiltersAndChecksEveryWord)
     EXPECT_NE(ParseList({"--yes"}, list), "");
 }
 
+// probe and store read the address as set does and use what they read.
+TEST(CliArguments, StepsReadTheAddressAsSetDoes)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string address;  // as used; empty: refused with `error`
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"port80", "10.77.0.021"}, "10.77.0.21", ""},
+        {{"http", "010.077.000.021", "--logfile", "x.log"}, "10.77.0.21", ""},
+        {{"icmp", "10.77.0.020"}, "10.77.0.20", ""},
+        {{"icmp", "10.77.0.256"}, "", "not an IP address"},
+        {{"icmp", " 10.77.0.2"}, "", "not an IP address"},
+        {{"ping", "10.77.0.2"}, "", "unknown probe: ping"},
+        {{"icmp"}, "", "give what to do and an address"},
+    };
+    for (const Case& c : cases) {
+        StepArguments step;
+        const std::string error = ParseStep("probe", c.args, {"icmp", "port80", "http"}, step);
+        if (c.address.empty()) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(error, "") << c.args[1];
+            EXPECT_EQ(step.address, c.address);
+        }
+    }
+}
+
 TEST(CliExit, EachOutcomeHasItsOwnStatus)
 {
     struct Case {
@@ -106,6 +139,7 @@ TEST(CliExit, EachOutcomeHasItsOwnStatus)
         {true, 123, -1, false, kExitRefused, ""},
         {true, 124, -1, false, kExitAlreadySet, "The server already has 10.0.0.5; nothing was sent."},
         {true, 144, -1, false, kExitNotChecked, ""},
+        {true, 146, -1, false, kExitRefused, ""},
     };
     for (const Case& c : cases) {
         SetIpOutcome outcome;
@@ -117,6 +151,11 @@ TEST(CliExit, EachOutcomeHasItsOwnStatus)
         EXPECT_EQ(exit.status, c.status) << "box " << c.box;
         EXPECT_EQ(exit.line, c.line) << "box " << c.box;
     }
+    // Box 144 for a request that could not be sent is not "no permission".
+    SetIpOutcome notSent;
+    notSent.refusingBox = IDS_NOT_CHECKED;
+    notSent.checkNotSent = true;
+    EXPECT_EQ(ExitForSet(notSent, "10.0.0.5").status, kExitNotSent);
     // One number, one meaning per command.
     for (const ExitStatusRow& a : kExitStatusTable)
         for (const ExitStatusRow& b : kExitStatusTable)
@@ -224,6 +263,13 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
         {"0A-1B-2C-00-00,10.0.2.101\n", false, {"line 1: not a serial number"}},
         {"serial,address\nserial,address\n", false, {"line 2: not a serial number"}},
         {"0A-1B-2C-00-00-01,10.0.2\n", false, {"line 1: not an IP address"}},
+        // What follows the address is shown, escaped: it does not look valid.
+        {"0A-1B-2C-00-00-01,10.0.2.101\r\r\n",
+         false,
+         {"line 1: not an IP address (four numbers 0 to 255 joined by dots): 10.0.2.101\\r"}},
+        {"0A-1B-2C-00-00-01,\x1b]0;owned\x07\n",
+         false,
+         {"not an IP address (four numbers 0 to 255 joined by dots): \\x1b]0;owned\\x07"}},
         {"0A-1B-2C-00-00-01,0.0.0.0\n0A-1B-2C-00-00-02,255.255.255.255\n",
          true,
          {"line 1: 0.0.0.0 refused", "line 2: 255.255.255.255 refused"}},
@@ -266,6 +312,10 @@ TEST(CliPlan, TheWholeFileIsCheckedWithLineNumbers)
     }
     EXPECT_NE(ReadPlan("/nonexistent/plan.csv", false).errors.at(0).find("cannot be read"), std::string::npos);
     EXPECT_NE(ReadPlan("/", false).errors.at(0).find("cannot be read"), std::string::npos);
+    // A NUL after the address is told as one, never as nothing.
+    const PlanCheck nul = CheckPlan(std::string("0A-1B-2C-00-00-01,10.0.2.101\0\n", 30), false);
+    ASSERT_EQ(nul.errors.size(), 1u);
+    EXPECT_NE(nul.errors[0].find("10.0.2.101\\0"), std::string::npos) << nul.errors[0];
     // A device is refused before anything is read: /dev/zero never ends.
 #ifdef _WIN32
     const char* const kRefusal = "cannot be read";
@@ -452,3 +502,119 @@ TEST(CliArguments, InterfaceIsLookedUpBeforeListening)
     HeadlessOptions none;
     EXPECT_EQ(ChooseInterface(none, {}), "") << "no --interface: nothing to look up";
 }
+
+// Text from a plan file or a command line reaches the terminal escaped and
+// shortened: nothing in it can move the cursor, retitle the window or hide.
+TEST(CliReport, TextIsShownEscapedAndShortened)
+{
+    struct Case {
+        std::string text, shown;
+    };
+    const Case cases[] = {
+        {"10.77.0.101", "10.77.0.101"},
+        {std::string("10.77.0.101\0", 12), "10.77.0.101\\0"},
+        {"a\r\tb\n", "a\\r\\tb\\n"},
+        {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},
+        {"C:\\plans", "C:\\\\plans"},
+        {"Pl\xc3\xa4ne \xe2\x80\x94 ok", "Pl\xc3\xa4ne \xe2\x80\x94 ok"},  // UTF-8 stays
+        {"\xc2\x9b"
+         "31m \xff \xc0\xaf",
+         "\\xc2\\x9b31m \\xff \\xc0\\xaf"},  // C1 CSI, not UTF-8, overlong
+        {std::string(500000, 'x'), std::string(80, 'x') + "... (500000 bytes)"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ShownText(c.text), c.shown) << c.shown;
+}
+
+// A plan's errors come in the order of their lines whichever check found
+// them, and a file that cannot be read says why, in the system's words.
+TEST(CliPlan, RefusalsInLineOrderWithTheSystemsReason)
+{
+    const std::string path = ::testing::TempDir() + "tessel-order-" + std::to_string(std::rand()) + ".csv";
+    std::ofstream(path) << "00-11-22-33-44-55,10.0.2.101\n0A-1B-2C-00-00-02,10.0.2\n";
+    const PlanCheck check = CheckPlanFile(path, false, HeadlessOptions{}, {});
+    std::remove(path.c_str());
+    ASSERT_EQ(check.errors.size(), 2u);
+    EXPECT_EQ(check.errors[0].rfind("line 1: 00-11-22-33-44-55 is not a MERROW serial number", 0), 0u);
+    EXPECT_EQ(check.errors[1].rfind("line 2: not an IP address", 0), 0u);
+    // The network where servers are heard: its broadcast address is refused
+    // with --yes too.
+    const std::vector<NetworkInterface> here = {{"eth0", 2, "10.0.2.1", 24}};
+    EXPECT_NE(
+        CheckPlan("0A-1B-2C-00-00-01,10.0.2.255\n", true, here).errors.at(0).find("network address or the broadcast"),
+        std::string::npos);
+#ifndef _WIN32
+    for (const auto& [file, reason] : {std::pair{"/nonexistent/plan.csv", "No such file or directory"},
+                                       std::pair{"/etc/hostname/plan.csv", "Not a directory"}}) {
+        const auto errors = ReadPlan(file, false).errors;
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(reason), std::string::npos) << errors[0];
+    }
+#endif
+}
+
+// The command's last wait after a confirmed store is only the final check:
+// the terminal does not say "Retrying..." after "Saving...".
+TEST(CliTerminal, NoRetryingAfterAConfirmedStore)
+{
+    for (const int highest : {StageVerified, StageStored}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        TerminalFrontEnd ui("0A-1B-2C-00-00-01", {10, 0, 0, 9}, false, out);
+        ui.FollowStage([highest] { return highest; });
+        ui.OpenStage(IDS_STAGE_RETRYING);
+        ui.Repaint();
+        ui.CloseStage();
+        std::rewind(out);
+        std::string text;
+        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+        std::fclose(out);
+        EXPECT_EQ(text, highest == StageStored ? "Checking that the server answers at 10.0.0.9...\n"
+                                               : StageHeadline(IDS_STAGE_RETRYING) + "\n");
+    }
+}
+
+// Box texts on a terminal: nothing that only a window can follow.
+TEST(CliTerminal, BoxesSayNothingOnlyAWindowCanFollow)
+{
+    int boxes = 0;
+    for (int id = IDS_ABOUTBOX; id <= IDS_NETWORK_EDGE_ADDRESS; ++id) {
+        // The window's own: port 67 at start-up, the printer wizard.
+        if (FindBoxStyle(id) == nullptr || id == IDS_PORT_IN_USE || id == IDS_REGISTER_SERVER) continue;
+        ++boxes;
+        const std::string text = BoxTextForTerminal(id);
+        for (const char* windowOnly : {"F1", "Click", "Next dialog", "Do you want to set"})
+            EXPECT_EQ(text.find(windowOnly), std::string::npos) << id << ": " << text;
+        EXPECT_FALSE(text.empty() || text.back() == '\n') << id;
+    }
+    EXPECT_GT(boxes, 20);
+    EXPECT_NE(BoxTextForTerminal(IDS_NOT_VERIFIED).find("The support logfile tells each step"), std::string::npos);
+}
+
+#ifndef _WIN32
+// A logfile that cannot be written is told with the system's reason: at
+// the open, or, when the writes fail, at the close.
+TEST(CliLogfile, FailuresAreToldWithTheSystemsReason)
+{
+    struct Case {
+        std::string path;
+        bool opens;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"/nonexistent/tessel.log", false, "No such file or directory"},
+        {"", false, "No such file or directory"},
+        {::testing::TempDir(), false, "Is a directory"},
+        {"/dev/full", true, "No space left on device"},
+    };
+    for (const Case& c : cases) {
+        CLogfile log(LogfilePath{c.path});
+        EXPECT_EQ(log.IsOpen(), c.opens) << c.path;
+        if (c.opens) {
+            EXPECT_EQ(log.Failure(), "") << c.path;
+            log.WriteEvent(1);
+            log.Close();
+        }
+        EXPECT_EQ(log.Failure(), c.reason) << c.path;
+    }
+}
+#endif

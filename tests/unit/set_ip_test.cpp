@@ -128,14 +128,17 @@ public:
 
     SetIpOutcome Run()
     {
-        CSetIpCommand command(
-            SetIpContext{shared, ui, clock, commands, &help, inkwell, [this](std::shared_ptr<ProbeRequest> r) {
-                             probes.push_back(r);
-                             const bool first = probes.size() == 1;
-                             if ((first && addressInUse) || (!first && finalProbeAnswers)) r->Report(1);
-                             if (first && firstProbeUnchecked != 0) r->ReportUnchecked(firstProbeUnchecked);
-                             return !first || firstProbeStarts;
-                         }});
+        CSetIpCommand command(SetIpContext{shared, ui, clock, commands, &help, inkwell,
+                                           [this](std::shared_ptr<ProbeRequest> r) {
+                                               probes.push_back(r);
+                                               const bool first = probes.size() == 1;
+                                               if ((first && addressInUse) || (!first && finalProbeAnswers))
+                                                   r->Report(1);
+                                               if (first && firstProbeUnchecked != 0)
+                                                   r->ReportUnchecked(firstProbeUnchecked);
+                                               return !first || firstProbeStarts;
+                                           },
+                                           [this] { return interfaces; }});
         // The hand-over is the moment the stage becomes 0.
         auto watch = clock.afterSleep;
         clock.afterSleep = [this, watch](std::int64_t now) {
@@ -165,6 +168,9 @@ public:
     bool inkwell = false, addressInUse = false, finalProbeAnswers = false, closing = false;
     std::int32_t firstProbeUnchecked = 0;  // why the address check could not be made
     bool firstProbeStarts = true;
+    // Where servers are heard: 10.0.0.0/16, whose own and broadcast
+    // addresses are 10.0.0.0 and 10.0.255.255.
+    std::vector<NetworkInterface> interfaces = {{"eth0", 2, "10.0.0.9", 16}};
     std::vector<std::pair<std::int64_t, int>> schedule;  // time after hand-over, stage
     std::int64_t handedOverAt = -1;
     std::vector<std::shared_ptr<ProbeRequest>> probes;
@@ -203,6 +209,17 @@ TEST_F(SetIpTest, RefusalsEndWithTheirBoxBeforeAnyNetworkAction)
              t.ui.answers[123] = MsgAnswer::Cancel;
          },
          123, 36, 4},
+        {"the network's broadcast address, its ending confirmed",
+         [](SetIpTest& t) {
+             t.ui.address = Ipv4Bytes{10, 0, 255, 255};
+             t.ui.answers[123] = MsgAnswer::Ok;
+         },
+         146, 42, 4},
+        {"the network's own address",
+         [](SetIpTest& t) {
+             t.ui.address = Ipv4Bytes{10, 0, 0, 0};
+         },
+         146, 42, 4},
         {"nothing selected", [](SetIpTest& t) { t.ui.selected.reset(); }, 104, 28, 0},
         {"same address",
          [](SetIpTest& t) {
@@ -288,6 +305,7 @@ TEST_F(SetIpTest, AnAddressNobodyCouldCheckIsNeverTakenForAFreeOne)
         if (c.answer == MsgAnswer::No) {
             EXPECT_TRUE(outcome.refused) << c.name;
             EXPECT_EQ(outcome.refusingBox, 144) << c.name;
+            EXPECT_EQ(outcome.checkNotSent, c.unchecked != notPermitted) << c.name << ": not a permission matter";
             EXPECT_EQ(BoxIds(), std::vector<int>{144}) << c.name;
             EXPECT_EQ(ui.focused, std::vector<int>{4}) << c.name;
             EXPECT_EQ(handedOverAt, -1) << c.name << ": the stage must never have been 0";
@@ -435,4 +453,26 @@ TEST(SetIpBar, FloorAndTimeRule)
     EXPECT_EQ(CSetIpCommand::BarPosition(80.0, 44), 80);
     EXPECT_EQ(CSetIpCommand::BarPosition(10.0, 72), 74);
     EXPECT_EQ(CSetIpCommand::BarPosition(140.0, 72), 100);
+}
+
+TEST(NetworkEdge, TheOwnAndBroadcastAddressOfEachNetworkHeard)
+{
+    const std::vector<NetworkInterface> here = {
+        {"eth0", 2, "10.77.0.1", 24}, {"eth1", 3, "172.16.9.9", 20}, {"p2p", 4, "10.9.9.0", 31}, {"odd", 5, "", 8}};
+    struct Case {
+        Ipv4Bytes address;
+        unsigned only;
+        bool edge;
+    };
+    for (const Case& c :
+         {Case{{10, 77, 0, 255}, 0, true}, Case{{10, 77, 0, 0}, 0, true}, Case{{10, 77, 0, 254}, 0, false},
+          Case{{172, 16, 15, 255}, 0, true}, Case{{172, 16, 0, 0}, 0, true}, Case{{172, 16, 0, 255}, 0, false},
+          Case{{10, 9, 9, 1}, 0, false}, Case{{10, 77, 0, 255}, 3, false}, Case{{172, 16, 15, 255}, 3, true}}) {
+        EXPECT_EQ(IsNetworkEdge(c.address, here, c.only), c.edge) << FormatAddress(c.address) << " on " << c.only;
+    }
+    // Refused outright: --yes for the ending does not let it through.
+    EXPECT_EQ(RefusingBoxHere({10, 77, 0, 255}, true, here, 0), IDS_NETWORK_EDGE_ADDRESS);
+    EXPECT_EQ(RefusingBoxHere({10, 77, 0, 1}, false, here, 0), IDS_RESERVED_ENDING);
+    EXPECT_EQ(RefusingBoxHere({10, 77, 0, 1}, true, here, 0), 0);
+    EXPECT_EQ(RefusingBoxHere({255, 255, 255, 255}, true, here, 0), IDS_BROADCAST_ADDRESS);
 }
