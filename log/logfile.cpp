@@ -191,7 +191,7 @@ void CLogfile::WriteTimestamp()
     WriteLocked(StampText(), Gate::WhileEnabled);
 }
 
-void CLogfile::WriteEvent(int code, std::string value)
+void CLogfile::WriteEvent(int code, const std::string& value)
 {
     if (m_bFailed || !IsEnabled()) return;  // spares the formatting; decided under the lock
     // Made in the thread's own buffer: the receive loop writes several lines

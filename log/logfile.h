@@ -50,7 +50,7 @@ public:
     CLogfile(const CLogfile&) = delete;
     CLogfile& operator=(const CLogfile&) = delete;
 
-    void WriteEvent(int code, std::string value = {});
+    void WriteEvent(int code, const std::string& value = {});
     void WriteTimestamp();
     void WriteNewLine();
     void SetEnabled(bool on);
