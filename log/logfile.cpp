@@ -113,12 +113,12 @@ void CLogfile::Close()
     WriteOut();
     // The footer is written even while the user has switched writing off.
     const std::string footer = "\r\n\r\n" + Timestamp() + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
-    std::fwrite(footer.data(), 1, footer.size(), m_file);
-    // A full disk or /dev/full: the last buffered lines fail here at the
-    // latest, with the system's reason.
+    Emit(footer);
+    // A full disk or /dev/full: the write that failed kept the system's
+    // reason (the stream is unbuffered); a failing close is told too.
     const bool lost = std::ferror(m_file) != 0;
     errno = 0;
-    if (std::fclose(m_file) != 0 || lost) m_failure = errno != 0 ? errno : -1;
+    if (std::fclose(m_file) != 0 || lost) m_failure = m_writeFailure != 0 ? m_writeFailure : errno != 0 ? errno : -1;
     m_file = nullptr;
 }
 
@@ -153,7 +153,7 @@ void CLogfile::Put(std::string_view text)
     // After Close() a thread that is still finishing writes nothing.
     if (!m_file) return;
     if (!m_batch.load()) {
-        std::fwrite(text.data(), 1, text.size(), m_file);
+        Emit(text);
         return;
     }
     m_pending.append(text);
@@ -163,8 +163,15 @@ void CLogfile::Put(std::string_view text)
 void CLogfile::WriteOut()
 {
     if (m_pending.empty() || !m_file) return;
-    std::fwrite(m_pending.data(), 1, m_pending.size(), m_file);
+    Emit(m_pending);
     m_pending.clear();
+}
+
+void CLogfile::Emit(std::string_view text)
+{
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() && m_writeFailure == 0)
+        m_writeFailure = errno != 0 ? errno : -1;
 }
 
 void CLogfile::BeginBatch()

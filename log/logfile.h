@@ -89,6 +89,8 @@ private:
     // while a batch gathers them; WriteOut writes those.
     void Put(std::string_view text);
     void WriteOut();
+    // One write to the file; the first failure keeps the system's reason.
+    void Emit(std::string_view text);
 
     CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
     std::string m_server;         // a job's view: "[SERIAL] " after the time
@@ -100,7 +102,8 @@ private:
     std::string m_pending;  // the batch's lines, under m_writeLock
     std::FILE* m_file = nullptr;
     std::string m_path;
-    int m_failure = 0;  // the errno of a failed open or close; -1: no reason told
+    int m_failure = 0;       // the errno of a failed open or close; -1: no reason told
+    int m_writeFailure = 0;  // the first failed write's errno, told by the close
     // Lines from the network thread and the dialog thread must not
     // interleave, so every write of a whole line holds this.
     std::mutex m_writeLock;
