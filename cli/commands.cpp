@@ -11,12 +11,25 @@ namespace tessel::cli {
 
 // Each defined in cli/commands/NAME.cpp.
 extern const Command kListCommand, kSetCommand, kPlanCommand, kProbeCommand, kStoreCommand, kHostCommand;
+#ifndef _WIN32
+extern const Command kServeCommand, kStatusCommand;
+#endif
 
 namespace {
 
 // A new command: its file under cli/commands/ and one line here.
 constexpr const Command* kTable[] = {
-    &kListCommand, &kSetCommand, &kPlanCommand, &kProbeCommand, &kStoreCommand, &kHostCommand,
+    &kListCommand,
+    &kSetCommand,
+    &kPlanCommand,
+    &kProbeCommand,
+    &kStoreCommand,
+    &kHostCommand,
+#ifndef _WIN32
+    // The service and its report: a systemd service of this system.
+    &kServeCommand,
+    &kStatusCommand,
+#endif
 };
 
 }  // namespace

@@ -17,8 +17,10 @@ enum ExitStatus : int {
     kExitAlreadySet = 5,        // set: the server already has this address; nothing was done
     kExitUsage = 64,            // the command line is wrong
     kExitRefused = 65,          // set: the address was refused (reserved, or in use)
+    kExitNoInput = 66,          // status: the ledger cannot be read
     kExitPortUnavailable = 69,  // UDP port 67 could not be taken
     kExitNoThread = 71,         // plan: a job could not be started (the system gave no thread)
+    kExitCantCreate = 73,       // serve: the ledger cannot be written
     kExitNotSent = 74,          // probe icmp, set: the ICMP echo request could not be sent (not a permission matter)
     kExitNotChecked = 77,       // probe icmp, set: the ICMP check could not be made (no permission)
     kExitInterrupted = 130,     // Ctrl+C (128 + the signal; 143 for termination)
@@ -31,7 +33,8 @@ struct ExitStatusRow {
 };
 
 inline constexpr ExitStatusRow kExitStatusTable[] = {
-    {kExitOk, "all", "done; set: the server confirmed that it stored the address permanently; plan: every server did"},
+    {kExitOk, "all",
+     "done; set: the server confirmed that it stored the address permanently; plan: every server did; serve: stopped on request"},
     {kExitUntilRestart, "set, plan", "the address is set until the server restarts (storing it failed)"},
     {kExitNotDone, "probe, store", "not answered, not stored"},
     {kExitNotVerified, "set, plan", "the reply went out, but the server was not found at the address"},
@@ -39,14 +42,16 @@ inline constexpr ExitStatusRow kExitStatusTable[] = {
     {kExitUnconfirmed, "set, plan", "the server answers at the address; storing it permanently was not confirmed"},
     {kExitAlreadySet, "set, plan", "the server already has this address; nothing was sent"},
     {kExitUsage, "all", "wrong command line"},
-    {kExitRefused, "set, plan",
+    {kExitRefused, "set, plan, serve",
      "address refused: 0.0.0.0, the broadcast address, one no server can be reached at "
      "(0.x, 127.x, 224.x and above), the network or broadcast address of a network where "
      "servers are heard, an ending 0, 1 or 255 "
-     "without --yes, or another device already answers at it; plan: the plan file "
+     "without --yes, or another device already answers at it; plan, serve: the plan file "
      "was refused"},
-    {kExitPortUnavailable, "list, set, plan", "UDP port 67 is in use or not permitted"},
+    {kExitNoInput, "status", "the ledger is there but cannot be read"},
+    {kExitPortUnavailable, "list, set, plan, serve", "UDP port 67 is in use or not permitted"},
     {kExitNoThread, "plan", "a server's job could not be started: the system refused a thread (a thread limit)"},
+    {kExitCantCreate, "serve", "the ledger could not be opened for writing (--ledger, or /var/lib/tessel/)"},
     {kExitNotSent, "probe icmp, set, plan",
      "the ICMP echo request could not be sent (the system refused it: no route to the address, ...): "
      "probe icmp knows nothing of the address; set was not given --unchecked"},

@@ -26,6 +26,8 @@ Headless::Headless(const HeadlessOptions& options)
     setup.onlyMerrow = options.onlyMerrow;
     setup.printServersOnly = options.printServersOnly;
     setup.severalJobs = options.severalJobs;
+    setup.tableBounds = options.tableBounds;
+    setup.keptServers = options.keptServers;
     const HostIdentity host = LookUpHost();
     setup.hostName = host.name;
     setup.hostAddress = host.address;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/engine_host.h"
 #include "engine/server_table.h"
@@ -25,6 +26,9 @@ struct HeadlessOptions {
     std::optional<std::string> interfaceName;  // --interface: only this one is heard
     unsigned interfaceIndex = 0;               // filled by ChooseInterface
     std::string interfaceAddress;              // its address: ours, as the servers there see it
+    // serve: a table bounded for months, the plan's servers kept (EngineSetup).
+    ServerTableBounds tableBounds;
+    std::vector<std::string> keptServers;
 };
 
 // What the main loop is woken by.

@@ -1,26 +1,18 @@
 #include "cli/plan_run.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <functional>
 #include <map>
-#include <system_error>
-#include <thread>
 
 #include "cli/exit_status.h"
 #include "cli/headless.h"
-#include "cli/interruptible_clock.h"
 #include "cli/plan_file.h"
 #include "cli/plan_report.h"
 #include "cli/report.h"
-#include "cli/terminal_front_end.h"
-#include "engine/job_board.h"
+#include "engine/shared_state.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
-#include "platform/system_commands.h"
-#include "workflow/set_ip_command.h"
 
 namespace tessel::cli {
 
@@ -28,50 +20,6 @@ namespace {
 
 // How often the run looks at its jobs while nothing is heard.
 constexpr std::int64_t kLookMs = 100;
-
-// A job's boxes are answered as on the terminal, and nothing is printed
-// while it runs: several jobs share one terminal, and each ends in a line.
-class QuietFrontEnd final : public SetIpFrontEnd {
-public:
-    QuietFrontEnd(std::string serial, Ipv4Bytes address, bool confirm, bool unchecked)
-        : m_serial(std::move(serial)), m_address(address), m_confirm(confirm), m_unchecked(unchecked)
-    {}
-    MsgAnswer ShowBox(const BoxStyle& box) override { return TerminalAnswer(box, m_confirm, m_unchecked); }
-    std::optional<Ipv4Bytes> ReadAddress() override { return m_address; }
-    void FocusField(int) override {}
-    std::optional<std::string> SelectedSerial() override { return m_serial; }
-    void SetWaitCursor(bool) override {}
-    void OpenValidating() override {}
-    void CloseValidating() override {}
-    void OpenStage(int) override {}
-    void SetStageText(int) override {}
-    void SetBar(int) override {}
-    void Repaint() override {}
-    void CloseStage() override {}
-    void LaunchBrowser(const std::string&) override {}
-    void RegisterNewServer(const std::string&) override {}
-    void CloseProgram() override {}
-
-private:
-    std::string m_serial;
-    Ipv4Bytes m_address;
-    bool m_confirm, m_unchecked;
-};
-
-// One planned server's job on a thread of its own.
-struct Job {
-    std::size_t row = 0;
-    std::shared_ptr<JobBoard::Job> engineJob;
-    std::unique_ptr<InterruptibleClock> clock;
-    std::thread thread;
-    std::int64_t startMs = 0;
-};
-
-struct Finished {
-    std::size_t row;
-    bool interrupted;
-    SetExit exit;
-};
 
 class PlanRun {
 public:
@@ -91,7 +39,8 @@ public:
         options.severalJobs = true;
         Headless headless(options);
         if (!headless.StartListening()) return kExitPortUnavailable;
-        JobBoard& board = *headless.Engine().Jobs();
+        JobPool pool(*headless.Engine().Jobs(), m_args.confirm, m_args.unchecked, m_start);
+        m_pool = &pool;
         std::fprintf(
             stderr,
             "%s\nPlan of %zu server%s from %s, up to %d at once. Listening for up to %d s once the start-up note "
@@ -105,8 +54,8 @@ public:
             const bool timeUp = headless.HearingLeftMs() <= 0;
             // --seconds bounds the hearing only: a server heard in time gets
             // its job once a slot is free, however late that is.
-            StartWaiting(board);
-            if (m_jobs.empty() && m_waiting.empty() && (timeUp || AllEnded())) {
+            StartWaiting();
+            if (pool.Running() == 0 && m_waiting.empty() && (timeUp || AllEnded())) {
                 if (!AllEnded()) ended = "time limit";
                 break;
             }
@@ -148,34 +97,24 @@ private:
         m_waiting.push_back(it->second);
     }
 
-    void StartWaiting(JobBoard& board)
+    void StartWaiting()
     {
         // After Ctrl+C no job starts, even before the run has seen it.
-        while (!m_waiting.empty() && static_cast<int>(m_jobs.size()) < m_args.parallel && InterruptRequested() == 0) {
+        while (!m_waiting.empty() && static_cast<int>(m_pool->Running()) < m_args.parallel &&
+               InterruptRequested() == 0) {
             const std::size_t index = m_waiting.front();
             m_waiting.pop_front();
             PlanRow& row = m_rows[index];
             row.state = PlanRow::Running;
-            auto job = std::make_unique<Job>();
-            job->row = index;
-            job->engineJob = board.Add(row.serial, m_heardAddress[index]);
-            job->clock = std::make_unique<InterruptibleClock>(job->engineJob->shared);
-            job->startMs = RealClock().NowMs();
-            Job& j = *job;
-            const PlanEntry entry = m_entries[index];
-            std::function<void()> work = [this, &j, entry] { RunJob(j, entry); };
-            try {
-                job->thread = m_start ? m_start(std::move(work)) : std::thread(std::move(work));
-            } catch (const std::system_error& error) {
+            const std::string refused = m_pool->Start(index, m_entries[index], m_heardAddress[index]);
+            if (!refused.empty()) {
                 // No thread to be had (a thread limit): this job ends as
                 // failed, with its line; the others go on.
                 std::fprintf(stderr, "tessel-cli: the job of %s could not be started: %s\n", row.serial.c_str(),
-                             error.what());
+                             refused.c_str());
                 row.seconds = 0.0;
                 End(row, kExitNoThread);
-                continue;
             }
-            m_jobs.push_back(std::move(job));
         }
     }
 
@@ -188,66 +127,32 @@ private:
         std::fflush(stdout);
     }
 
-    // The Set-IP command for one server, as `set` runs it.
-    void RunJob(Job& job, const PlanEntry& entry)
-    {
-        QuietFrontEnd ui(entry.serial, entry.address, m_args.confirm, m_args.unchecked);
-        SetIpCommand command(SetIpContext{job.engineJob->shared, ui, *job.clock, HiddenCommands(), nullptr, false, {}});
-        Finished done{job.row, false, {}};
-        // Each of the command's waits is the job's interruptible clock:
-        // Ctrl+C or termination throws RunInterrupted out of any of them.
-        try {
-            done.exit = ExitForSet(command.OnSetIpAddress(), FormatAddress(entry.address));
-        } catch (const RunInterrupted&) {
-            done.interrupted = true;
-        }
-        std::lock_guard<std::mutex> guard(m_finishedLock);
-        m_finished.push_back(done);
-        m_finishedChanged.notify_all();
-    }
-
-    // Joins the jobs that have ended and prints their lines.
+    // Prints the lines of the jobs that have ended.
     void CollectFinished()
     {
-        std::deque<Finished> finished;
-        {
-            std::lock_guard<std::mutex> guard(m_finishedLock);
-            finished.swap(m_finished);
-        }
-        for (const Finished& done : finished) {
-            const auto it =
-                std::find_if(m_jobs.begin(), m_jobs.end(), [&](const auto& j) { return j->row == done.row; });
-            Job& job = **it;
-            job.thread.join();
-            PlanRow& row = m_rows[done.row];
-            row.seconds = static_cast<double>(RealClock().NowMs() - job.startMs) / 1000.0;
+        for (const JobEnd& done : m_pool->Collect()) {
+            PlanRow& row = m_rows[done.key];
+            row.seconds = done.seconds;
             if (done.interrupted) {
                 row.state = PlanRow::Interrupted;
-                row.stage = std::max(row.stage, job.clock->HighestStage());
+                row.stage = std::max(row.stage, done.highestStage);
             } else {
                 End(row, done.exit.status);
             }
-            m_jobs.erase(it);
         }
     }
 
     // Every running job stopped, its highest stage kept, its thread joined.
     void StopJobs(Headless& headless)
     {
-        for (const auto& job : m_jobs) {
-            PlanRow& row = m_rows[job->row];
-            row.stage = std::max(row.stage, static_cast<int>(RequestStop(job->engineJob->shared)));
-        }
+        for (const auto& [index, stage] : m_pool->RequestStop())
+            m_rows[index].stage = std::max(m_rows[index].stage, stage);
         headless.Engine().RequestStop();
         // A job's clock leaves the command at its next 50-ms slice once the
         // interrupt arrived; without one, the stopped stage ends it within
         // the command's own deadlines.
-        while (!m_jobs.empty()) {
-            {
-                std::unique_lock<std::mutex> lock(m_finishedLock);
-                m_finishedChanged.wait_for(lock, std::chrono::milliseconds(kLookMs),
-                                           [this] { return !m_finished.empty(); });
-            }
+        while (m_pool->Running() > 0) {
+            m_pool->WaitForEnd(kLookMs);
             CollectFinished();
         }
     }
@@ -299,13 +204,9 @@ private:
     std::map<std::string, std::size_t> m_index;
     std::map<std::size_t, std::string> m_heardAddress;
     std::deque<std::size_t> m_waiting;
-    std::vector<std::unique_ptr<Job>> m_jobs;
+    JobPool* m_pool = nullptr;  // the run's, while it runs
     int m_unlisted = 0;
     int m_other = 0;  // requests on other interfaces than --interface's
-
-    std::mutex m_finishedLock;
-    std::condition_variable m_finishedChanged;
-    std::deque<Finished> m_finished;
 };
 
 }  // namespace

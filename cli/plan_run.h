@@ -3,17 +3,10 @@
 // job of its own; prints a line per server as it ends and a table at the end.
 #pragma once
 
-#include <functional>
-#include <thread>
-
 #include "cli/arguments.h"
+#include "cli/job_pool.h"
 
 namespace tessel::cli {
-
-// How a job's thread is started: empty for std::thread. Throws
-// std::system_error, as std::thread does, when no thread can be made; tests
-// make that refusal happen on purpose.
-using JobThreadStart = std::function<std::thread(std::function<void()>)>;
 
 // Runs the whole plan; answers the exit status. A job whose thread cannot
 // be started ends as failed (kExitNoThread) with its line; the run goes on.

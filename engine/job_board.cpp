@@ -79,6 +79,17 @@ bool JobBoard::Route(const std::string& serial, const BootpMessage& request, Ass
     return true;
 }
 
+bool JobBoard::Remove(const std::shared_ptr<Job>& job)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (job->running.load()) return false;
+    std::erase(m_jobs, job);
+    // Its procedure cleared `running` as its last step: the join is short.
+    // Under the list lock, as Route's and Join's, so no thread is joined twice.
+    if (job->procedure.joinable()) job->procedure.join();
+    return true;
+}
+
 void JobBoard::RequestStop()
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -87,14 +98,11 @@ void JobBoard::RequestStop()
 
 void JobBoard::Join()
 {
-    std::vector<std::shared_ptr<Job>> jobs;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        jobs = m_jobs;
-    }
-    // Only the network thread starts procedures and only it (or the board's
-    // owner once that thread is gone) joins them, so no thread is joined twice.
-    for (const auto& job : jobs)
+    // Only the network thread starts procedures; it, Remove and the board's
+    // owner once that thread is gone join them, each under the list lock, so
+    // no thread is joined twice. Nothing a procedure does takes the lock.
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const auto& job : m_jobs)
         if (job->procedure.joinable()) job->procedure.join();
 }
 

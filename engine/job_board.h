@@ -56,6 +56,11 @@ public:
     bool Route(const std::string& serial, const BootpMessage& request, AssignmentProcedure& procedure,
                BootpChannel& channel, const std::shared_ptr<InternetSession>& session);
 
+    // Takes an ended job off the board (a service makes jobs for months).
+    // False while its procedure still runs: try again later. Its stage must
+    // be outside 0..3 by then, as it is once its Set-IP command has ended.
+    bool Remove(const std::shared_ptr<Job>& job);
+
     // Every job's stop: the stop flag and the idle stage under its lock.
     void RequestStop();
     // Waits for every procedure that runs; they end at their next safe step

@@ -89,6 +89,7 @@ private:
     // while a batch gathers them; WriteOut writes those.
     void Put(std::string_view text);
     void WriteOut();
+    // One write to the file; the first failure keeps the system's reason.
 
     CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
     std::string m_server;         // a job's view: "[SERIAL] " after the time

@@ -362,6 +362,36 @@ def check_outsider_refused(bed, plugin):
     window.xvfb.kill()
 
 
+SERVICE_USER = "tessel-serve"
+SERVICE_UNIT = "/lib/systemd/system/tessel-serve.service"
+SERVICE_PLAN = "/etc/tessel/plan.csv"
+
+
+def user_exists(name):
+    return run(["getent", "passwd", name], check_rc=False).returncode == 0
+
+
+def check_service_installed():
+    """tessel-serve.service: installed, not enabled, valid; its plan a
+    conffile that serve accepts; its user in the group."""
+    check(os.path.isfile(SERVICE_UNIT), f"no {SERVICE_UNIT}")
+    conffiles = dpkg("--status", "tessel").stdout
+    check(f" {SERVICE_PLAN} " in conffiles, f"{SERVICE_PLAN} is not a conffile:\n{conffiles}")
+    wants = "/etc/systemd/system/multi-user.target.wants/tessel-serve.service"
+    check(not os.path.lexists(wants), "the package enabled tessel-serve.service")
+    user = run(["id", "-gn", SERVICE_USER], check_rc=False)
+    check(user.returncode == 0 and user.stdout.strip() == GROUP, f"{SERVICE_USER}'s group: {user.stdout}{user.stderr}")
+    checked = run(["/usr/bin/tessel-cli", "serve", "--check", SERVICE_PLAN], check_rc=False)
+    check(checked.returncode == 0, f"serve --check of the example plan: {checked.stderr}")
+    exposure = ""
+    if shutil.which("systemd-analyze"):
+        verified = run(["systemd-analyze", "verify", "--man=no", SERVICE_UNIT], check_rc=False, timeout=60)
+        check(verified.returncode == 0, f"systemd-analyze verify: {verified.stdout}{verified.stderr}")
+        security = run(["systemd-analyze", "security", "--offline=true", SERVICE_UNIT], check_rc=False, timeout=60)
+        exposure = " ".join(line for line in security.stdout.splitlines() if "Overall exposure" in line)
+    return exposure
+
+
 def scenario_install(bed, source, peer, plugin, hold):
     if shutil.which("dpkg") is None:
         raise Skip("dpkg is not here")
@@ -369,6 +399,8 @@ def scenario_install(bed, source, peer, plugin, hold):
         raise Skip("a package named tessel is installed here; the test would remove it")
     if group_id() is not None:
         raise Skip(f"a group {GROUP} exists here; the test would remove it")
+    if user_exists(SERVICE_USER):
+        raise Skip(f"a user {SERVICE_USER} exists here; the test would remove it")
     if not os.path.isfile(plugin):
         raise Skip("the probe plugin is not built (a build without the window)")
     # The question is answered by its default, as in an unattended install.
@@ -411,6 +443,9 @@ def scenario_install(bed, source, peer, plugin, hold):
         print(f"  upgraded from {os.path.basename(old)} and to {version}: {len(files)} paths; only the "
               f"helper ({size} bytes) holds capabilities, loading {' '.join(libraries)}", flush=True)
 
+        exposure = check_service_installed()
+        print(f"  tessel-serve.service installed, not enabled, verified; {exposure}", flush=True)
+
         gid = group_id()
         check_window_sets_server(bed.child("window"), peer, plugin, gid)
         print("  the installed window, run by nobody in the group under Xvfb, set a peer's address; the "
@@ -433,15 +468,21 @@ def scenario_install(bed, source, peer, plugin, hold):
         removed = dpkg("-P", "tessel")
         shutil.rmtree(work, ignore_errors=True)
         kept_group = group_id()
+        kept_user = user_exists(SERVICE_USER)
+        if installed_version() is None and kept_user:
+            # The service's user is this test's own too; it goes before its group.
+            run(["deluser", "--quiet", "--system", SERVICE_USER], check_rc=False)
         if installed_version() is None and kept_group is not None:
             # The group is this test's own; the package leaves it.
             run(["delgroup", "--quiet", "--system", GROUP], check_rc=False)
     check(removed.returncode == 0 and installed_version() is None,
           f"dpkg -P failed:\n{removed.stdout}{removed.stderr}")
     check(kept_group is not None, f"the purge removed the group {GROUP}, whose number files may still name")
+    check(not os.path.exists("/var/lib/tessel"), "the purge left the service's ledger folder")
     # Shared folders (/usr/bin, ...) stay; the package's own files and its
     # documentation folder go.
-    left = [path for path in files if os.path.isfile(path) or os.path.islink(path)
+    # (/lib is such a folder: a link to usr/lib on a merged /usr.)
+    left = [path for path in files if os.path.isfile(path) or os.path.islink(path) and not os.path.isdir(path)
             or path == "/usr/share/doc/tessel" and os.path.exists(path)]
     check(not left, f"files left after the purge: {left}")
     overrides = [line for line in run(["dpkg-statoverride", "--list"]).stdout.splitlines()

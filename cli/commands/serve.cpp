@@ -1,0 +1,48 @@
+// tessel-cli serve: the service a site leaves running (cli/serve_run.*).
+#include "cli/command.h"
+#include "cli/exit_status.h"
+#include "cli/serve_run.h"
+
+namespace tessel::cli {
+
+namespace {
+
+int RunServeCommand(const std::vector<std::string>& args)
+{
+    ServeArguments serve;
+    const std::string error = ParseServe(args, serve);
+    if (!error.empty()) return UsageError("serve", error);
+    if (serve.check) return CheckServePlan(serve);
+    if (!InterfaceUsable(serve.plan.options)) return kExitUsage;
+    return RunServe(serve);
+}
+
+}  // namespace
+
+extern const Command kServeCommand = {
+    "serve",
+    "  serve PLAN [--check] [--parallel N] [--yes] [--unchecked] [--ledger PATH]\n"
+    "       [--all] [--print-servers-only] [--interface NAME]\n"
+    "       [--logfile PATH] [--logfile-off]\n",
+    "        Run until stopped, as a site runs its DHCP server: every server\n"
+    "        of PLAN (as for plan) that asks gets its whole assignment as set\n"
+    "        gives it, up to --parallel at once, and again whenever it asks\n"
+    "        again (reset, or replaced by a new one); servers not in the plan\n"
+    "        are never answered. A server whose job failed, or that asks again\n"
+    "        within a minute of its job, is not answered for a while: 30 s,\n"
+    "        doubling with each such time up to 15 min, told once each time.\n"
+    "        Each job's outcome is one line of the ledger (--ledger PATH;\n"
+    "        default /var/lib/tessel/ledger), synced as it is written;\n"
+    "        tessel-cli status reads it. SIGHUP reads PLAN again (a refused\n"
+    "        plan is told with its lines and the running one kept; running\n"
+    "        jobs go on). SIGTERM or Ctrl+C: running jobs stop at their next\n"
+    "        safe step, each one's state is told; exit 0. Under systemd each\n"
+    "        line carries its syslog priority, and READY=1 and STATUS= go to\n"
+    "        the service manager (tessel-serve.service).\n"
+    "        --check       check PLAN and exit: 0, or 65 with every refused line\n"
+    "        --parallel N, --yes, --unchecked  as for plan\n",
+    true,
+    RunServeCommand,
+};
+
+}  // namespace tessel::cli

@@ -1,0 +1,486 @@
+#include "cli/serve_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <set>
+
+#include "cli/exit_status.h"
+#include "cli/headless.h"
+#include "cli/job_pool.h"
+#include "cli/plan_file.h"
+#include "cli/plan_report.h"
+#include "cli/report.h"
+#include "engine/shared_state.h"
+#include "platform/clock.h"
+#include "platform/interrupt.h"
+#include "service/back_off.h"
+#include "service/journal.h"
+#include "service/ledger.h"
+#include "service/notify.h"
+
+namespace tessel::cli {
+
+using service::kErr;
+using service::kInfo;
+using service::kNotice;
+using service::kWarning;
+
+namespace {
+
+// How often the run looks at its jobs, a reload and a stop.
+constexpr std::int64_t kLookMs = 100;
+// Servers not in the plan are told once each; beyond this many a flood of
+// made-up serial numbers is only counted.
+constexpr std::size_t kUnplannedToldAtMost = 4096;
+
+// Reads and checks a plan as plan does; the refused lines in `errors`.
+// An empty plan is good for serve (unlike plan): the service is installed
+// with a commented example, and answers nobody until the plan lists servers.
+PlanCheck CheckedPlan(const PlanArguments& args)
+{
+    PlanCheck check = ReadPlan(args.file, args.confirm);
+    if (check.entries.empty() && check.errors.size() == 1 && check.errors[0] == args.file + ": lists no server")
+        check.errors.clear();
+    for (std::string& error : NeverHeard(check.entries, args.options)) check.errors.push_back(std::move(error));
+    // Each refused line says which file it is in.
+    for (std::string& error : check.errors)
+        if (error.rfind("line ", 0) == 0) error = args.file + ": " + error;
+    return check;
+}
+
+// The refused lines, one "tessel-cli: ..." line each.
+std::string RefusedLines(const PlanCheck& check)
+{
+    std::string text;
+    for (const std::string& error : check.errors) text += "tessel-cli: " + error + "\n";
+    return text;
+}
+
+// Why a job ended, in a sentence of the ledger.
+std::string WhyEnded(int status)
+{
+    switch (status) {
+    case kExitOk:
+        return "the server confirmed the permanent store";
+    case kExitUntilRestart:
+        return "the server took the address; storing it permanently failed";
+    case kExitNotVerified:
+        return "replied; the server was not found at the address";
+    case kExitNoRequest:
+        return "the server did not ask again once its job was ready";
+    case kExitUnconfirmed:
+        return "the server answers at the address; no store was confirmed";
+    case kExitAlreadySet:
+        return "the server already has the address; nothing was sent";
+    case kExitRefused:
+        return "another device answers at the address; it was not given";
+    case kExitNotChecked:
+        return "the address could not be checked (no permission for ICMP; --unchecked goes on without)";
+    case kExitNoThread:
+        return "the system gave no thread for the job";
+    default:
+        return "status " + std::to_string(status);
+    }
+}
+
+// Whether the server now holds its planned address, so that its strikes
+// may clear: stored, or it had the address already.
+bool Holds(int status)
+{
+    return status == kExitOk || status == kExitAlreadySet;
+}
+
+std::string Clock(std::int64_t utcMs)
+{
+    return service::UtcText(utcMs);
+}
+
+class ServeRun {
+public:
+    ServeRun(const ServeArguments& args, std::vector<PlanEntry> entries)
+        : m_args(args), m_backOff(args.backOffDivisor),
+          m_log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM"))),
+          m_notify(std::getenv("NOTIFY_SOCKET"))
+    {
+        UsePlan(entries);
+    }
+
+    int Run()
+    {
+        const std::string ledgerPath = m_args.ledger.empty() ? service::DefaultLedgerPath() : m_args.ledger;
+        if (const std::string error = m_ledger.Open(ledgerPath); !error.empty()) {
+            m_log.Tell(kErr, "tessel-cli: the ledger cannot be written: " + error);
+            return kExitCantCreate;
+        }
+        RestoreBackOff(ledgerPath);
+
+        HeadlessOptions options = m_args.plan.options;
+        options.severalJobs = true;
+        // Months of requests: the list forgets servers not in the plan
+        // that went unheard for an hour and holds a bounded number of rows;
+        // the plan's servers always get theirs.
+        options.tableBounds = ServeTableBounds();
+        options.keptServers = PlannedSerials();
+        Headless headless(options);
+        // A hang-up reads the plan again; it does not end the service.
+        WatchInterrupts(HangUp::Counted);
+        m_hangUps = HangUpsReceived();
+        headless.Start();
+        if (!headless.WaitUntilListening()) {
+            m_log.Tell(kErr, "tessel-cli: " + headless.NetworkFailure());
+            return kExitPortUnavailable;
+        }
+        m_headless = &headless;
+        JobPool pool(*headless.Engine().Jobs(), m_args.plan.confirm, m_args.plan.unchecked);
+        m_pool = &pool;
+        m_log.Tell(kNotice, FilterDescription(m_args.plan.options) + "\nServing the plan of " +
+                                std::to_string(m_entries.size()) + " server" + (m_entries.size() == 1 ? "" : "s") +
+                                " from " + m_args.plan.file + ", up to " + std::to_string(m_args.plan.parallel) +
+                                " at once; ledger " + ledgerPath + ".");
+        m_notify.Send("READY=1\n" + StatusLine());
+
+        for (;;) {
+            CollectEnded();
+            StartWaiting();
+            if (HangUpsReceived() != m_hangUps) {
+                m_hangUps = HangUpsReceived();
+                Reload();
+            }
+            const HeadlessEvent event = headless.Next(kLookMs);
+            if (event.kind == HeadlessEvent::Listed) {
+                Heard(event.serial, event.address);
+            } else if (event.kind == HeadlessEvent::NetworkFailed) {
+                m_log.Tell(kErr, "tessel-cli: " + headless.NetworkFailure());
+                StopJobs();
+                return Finish(headless, kExitPortUnavailable);
+            } else if (event.kind == HeadlessEvent::Interrupted) {
+                return Stop();
+            }
+        }
+    }
+
+private:
+    void UsePlan(const std::vector<PlanEntry>& entries)
+    {
+        m_entries.clear();
+        for (const PlanEntry& entry : entries) m_entries[entry.serial] = entry;
+    }
+
+    std::vector<std::string> PlannedSerials() const
+    {
+        std::vector<std::string> serials;
+        for (const auto& [serial, entry] : m_entries) serials.push_back(serial);
+        return serials;
+    }
+
+    std::string StatusLine() const
+    {
+        const std::int64_t now = RealClock().NowMs();
+        return "STATUS=" + std::to_string(m_entries.size()) + " planned, " + std::to_string(m_served) +
+               " served since start, " + std::to_string(m_backOff.HeldAt(now)) + " in back-off, " +
+               std::to_string(m_pool != nullptr ? m_pool->Running() : 0) + " running";
+    }
+
+    // Sent when it changed: the run looks ten times a second.
+    void TellStatus()
+    {
+        std::string line = StatusLine();
+        if (line == m_lastStatus) return;
+        m_notify.Send(line);
+        m_lastStatus = std::move(line);
+    }
+
+    // UTC of a time on the run's clock.
+    static std::int64_t Utc(std::int64_t steadyMs) { return service::UtcNowMs() + (steadyMs - RealClock().NowMs()); }
+
+    // A back-off that a former run began still holds: a broken server is
+    // not hammered because the service was restarted.
+    void RestoreBackOff(const std::string& path)
+    {
+        std::string error;
+        std::map<std::string, service::LedgerLine> last;
+        for (service::LedgerLine& line : service::ReadLedger(path, error)) last[line.serial] = std::move(line);
+        const std::int64_t utcNow = service::UtcNowMs(), now = RealClock().NowMs();
+        for (const auto& [serial, line] : last)
+            if (m_entries.count(serial) != 0 && line.nextMs > utcNow)
+                m_backOff.Restore(serial, line.strikes, now + (line.nextMs - utcNow));
+    }
+
+    void Write(const service::LedgerLine& line)
+    {
+        if (!m_ledger.Append(line))
+            m_log.Tell(kErr,
+                       "tessel-cli: the ledger line of " + line.serial + " could not be written to " + m_ledger.Path());
+    }
+
+    // The server asked; its row is taken back out of the list so that its
+    // next request is heard as well.
+    void Heard(const std::string& serial, const std::string& address)
+    {
+        const auto it = m_entries.find(serial);
+        if (it == m_entries.end()) {
+            // Never answered; told once each.
+            if (m_unplannedTold.size() < kUnplannedToldAtMost && m_unplannedTold.insert(serial).second)
+                m_log.Tell(kInfo, "heard " + serial + " " + address + " (not in the plan; not answered)");
+            return;
+        }
+        Unlist(serial);
+        if (m_pool->Runs(Key(serial)) || std::find(m_waiting.begin(), m_waiting.end(), serial) != m_waiting.end())
+            return;
+        const std::int64_t now = RealClock().NowMs();
+        const service::BackOff::Decision decision = m_backOff.OnRequest(serial, now);
+        if (decision.kind == service::BackOff::Decision::Hold) return;
+        if (decision.kind == service::BackOff::Decision::HoldAndTell) {
+            const std::string until = Clock(Utc(decision.untilMs));
+            if (decision.soonAfterJob) {
+                m_log.Tell(kWarning, serial + " " + address + " asks again soon after its job: held back until " +
+                                         until + " (strike " + std::to_string(decision.strikes) + ")");
+                Write({service::UtcNowMs(), serial, FormatAddress(it->second.address), "held back", -1,
+                       "asked again soon after its job ended", decision.strikes, Utc(decision.untilMs)});
+            } else {
+                m_log.Tell(kNotice, serial + " " + address + " asks; in back-off until " + until + " (strike " +
+                                        std::to_string(decision.strikes) + "), not answered before");
+            }
+            TellStatus();
+            return;
+        }
+        m_log.Tell(kInfo, "heard " + serial + " " + address);
+        m_waiting.push_back(serial);
+        m_heardAddress[serial] = address;
+    }
+
+    // Takes the server's row out of the engine's list, under the lock of
+    // its listing step: its next request lists it anew, and is heard.
+    void Unlist(const std::string& serial)
+    {
+        std::lock_guard<std::mutex> guard(m_headless->Shared().stateLock);
+        ServerTable& table = m_headless->Table();
+        if (const int row = table.Find(serial); row >= 0) table.Delete(row);
+    }
+
+    // A job's key is its serial's place in the list of serials ever served.
+    std::size_t Key(const std::string& serial)
+    {
+        const auto [it, added] = m_keys.emplace(serial, m_keys.size());
+        if (added) m_serials.push_back(serial);
+        return it->second;
+    }
+
+    void StartWaiting()
+    {
+        while (!m_waiting.empty() && static_cast<int>(m_pool->Running()) < m_args.plan.parallel &&
+               InterruptRequested() == 0) {
+            const std::string serial = m_waiting.front();
+            m_waiting.pop_front();
+            // Its line as the plan reads now: a reload may have changed or
+            // removed it since it asked.
+            const auto it = m_entries.find(serial);
+            if (it == m_entries.end()) continue;
+            const std::string refused = m_pool->Start(Key(serial), it->second, m_heardAddress[serial]);
+            m_running[serial] = it->second;
+            if (!refused.empty()) {
+                m_log.Tell(kErr, "tessel-cli: the job of " + serial + " could not be started: " + refused);
+                JobEnd end;
+                end.serial = serial;
+                end.exit.status = kExitNoThread;
+                Ended(end);
+            }
+        }
+        TellStatus();
+    }
+
+    void CollectEnded()
+    {
+        for (const JobEnd& end : m_pool->Collect()) Ended(end);
+    }
+
+    void Ended(const JobEnd& end)
+    {
+        const PlanEntry entry = m_running[end.serial];
+        m_running.erase(end.serial);
+        PlanRow row{end.serial, FormatAddress(entry.address)};
+        row.seconds = end.seconds;
+        row.stage = end.highestStage;
+        service::LedgerLine line{service::UtcNowMs(), end.serial, row.address, "", end.highestStage, "", 0, 0};
+        if (end.interrupted) {
+            row.state = PlanRow::Interrupted;
+            line.why = "stopped on request: " + InterruptedStateLine(row.stage, row.serial, row.address);
+            m_log.Tell(kWarning, line.why);
+        } else {
+            row.state = PlanRow::Ended;
+            row.status = end.exit.status;
+            const std::int64_t now = RealClock().NowMs();
+            const std::int64_t until = m_backOff.OnJobEnded(end.serial, now, Holds(row.status));
+            if (Holds(row.status)) ++m_served;
+            line.why = WhyEnded(row.status);
+            if (until > 0) {
+                line.nextMs = Utc(until);
+                line.strikes = m_backOff.Strikes(end.serial);
+            }
+            std::string text = PlanLine(row) + ": " + line.why;
+            if (until > 0) text += "; not answered again before " + Clock(line.nextMs);
+            m_log.Tell(Holds(row.status) ? kNotice : kWarning, text);
+        }
+        line.result = PlanOutcome(row);
+        Write(line);
+        TellStatus();
+    }
+
+    // SIGHUP: the plan is read again. A refused plan is told with its lines
+    // and the running plan is kept; running jobs go on with their lines.
+    void Reload()
+    {
+        m_notify.Send("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(MonotonicUsec()));
+        const PlanCheck check = CheckedPlan(m_args.plan);
+        if (!check.errors.empty()) {
+            const std::string text =
+                RefusedLines(check) + "tessel-cli: the new plan was refused; the running plan of " +
+                std::to_string(m_entries.size()) + " server" + (m_entries.size() == 1 ? "" : "s") + " is kept.";
+            m_log.Tell(kErr, text);
+        } else {
+            int added = 0, changed = 0, removed = 0;
+            std::map<std::string, PlanEntry> next;
+            for (const PlanEntry& entry : check.entries) {
+                next[entry.serial] = entry;
+                const auto old = m_entries.find(entry.serial);
+                if (old == m_entries.end()) {
+                    // Heard before as a server not in the plan: heard again
+                    // at its next request.
+                    Unlist(entry.serial);
+                    ++added;
+                } else if (old->second.address != entry.address)
+                    ++changed;
+            }
+            for (const auto& [serial, entry] : m_entries)
+                if (next.count(serial) == 0) {
+                    ++removed;
+                    m_backOff.Forget(serial);
+                }
+            m_entries.swap(next);
+            m_headless->Engine().KeepServers(PlannedSerials());
+            m_log.Tell(kNotice, "Plan read again from " + m_args.plan.file + ": " + std::to_string(m_entries.size()) +
+                                    " servers (" + std::to_string(added) + " added, " + std::to_string(changed) +
+                                    " changed, " + std::to_string(removed) + " removed).");
+        }
+        m_notify.Send("READY=1\n" + StatusLine());
+    }
+
+    static std::int64_t MonotonicUsec()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+    }
+
+    void StopJobs()
+    {
+        for (const auto& [key, stage] : m_pool->RequestStop()) m_stopStage[m_serials[key]] = stage;
+        m_headless->Engine().RequestStop();
+        // A job's clock leaves the command at its next 50-ms slice once the
+        // interrupt arrived; without one, the stopped stage ends it within
+        // the command's own deadlines.
+        while (m_pool->Running() > 0) {
+            m_pool->WaitForEnd(kLookMs);
+            for (JobEnd end : m_pool->Collect()) {
+                end.highestStage = std::max(end.highestStage, m_stopStage[end.serial]);
+                Ended(end);
+            }
+        }
+    }
+
+    // SIGTERM or Ctrl+C: running jobs reach a safe step, each interrupted
+    // server's state is told (and written), and the run ends with 0.
+    int Stop()
+    {
+        m_notify.Send("STOPPING=1");
+        const bool running = m_pool->Running() > 0;
+        if (running) m_log.Tell(kNotice, "tessel-cli: stopping; letting the running jobs reach a safe step...");
+        StopJobs();
+        return Finish(*m_headless, kExitOk, running ? kSafeStepWaitMs : kEngineStopWaitMs, [this] {
+            m_log.Tell(kNotice, "tessel-cli: stopped on request; " + std::to_string(m_served) +
+                                    " served since start; " + std::to_string(m_unplannedTold.size()) +
+                                    " servers not in the plan heard, none answered.");
+        });
+    }
+
+    const ServeArguments& m_args;
+    std::map<std::string, PlanEntry> m_entries;  // the plan in force
+    service::BackOff m_backOff;
+    service::EventLog m_log;
+    service::Notifier m_notify;
+    service::Ledger m_ledger;
+    Headless* m_headless = nullptr;
+    JobPool* m_pool = nullptr;
+    unsigned m_hangUps = 0;
+    std::string m_lastStatus;
+
+    std::deque<std::string> m_waiting;
+    std::map<std::string, std::string> m_heardAddress;
+    std::map<std::string, PlanEntry> m_running;  // each running job's line, as it started
+    std::map<std::string, std::size_t> m_keys;
+    std::vector<std::string> m_serials;
+    std::map<std::string, int> m_stopStage;
+    std::set<std::string> m_unplannedTold;
+    int m_served = 0;
+};
+
+}  // namespace
+
+std::string ParseServe(const std::vector<std::string>& args, ServeArguments& out)
+{
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--check") {
+            out.check = true;
+        } else if (a == "--ledger" && hasValue) {
+            out.ledger = args[++i];
+        } else if (a == "--test-only-backoff-divisor" && hasValue) {
+            const std::string& n = args[++i];
+            if (n.empty() || n.size() > 6 || n.find_first_not_of("0123456789") != std::string::npos ||
+                std::atoll(n.c_str()) < 1)
+                return "--test-only-backoff-divisor needs a whole number above 0";
+            out.backOffDivisor = std::atoll(n.c_str());
+        } else if (a == "--seconds" || a == "--json") {
+            // serve runs until it is stopped; status tells what it did.
+            return "serve takes no " + a + " (it runs until stopped; tessel-cli status reads the ledger)";
+        } else {
+            rest.push_back(a);
+        }
+    }
+    std::string error = ParsePlan(rest, out.plan);
+    // plan's complaints, in serve's name.
+    if (error.rfind("plan needs", 0) == 0) return "serve" + error.substr(4);
+    if (const std::size_t at = error.find("for plan:"); at != std::string::npos) error.replace(at + 4, 4, "serve");
+    return error;
+}
+
+int CheckServePlan(const ServeArguments& serve)
+{
+    const PlanCheck check = CheckedPlan(serve.plan);
+    if (!check.errors.empty()) {
+        std::fprintf(stderr, "%stessel-cli: the plan was refused.\n", RefusedLines(check).c_str());
+        return kExitRefused;
+    }
+    std::printf("%s: plan of %zu server%s, good.\n", serve.plan.file.c_str(), check.entries.size(),
+                check.entries.size() == 1 ? "" : "s");
+    return kExitOk;
+}
+
+int RunServe(const ServeArguments& serve)
+{
+    const PlanCheck check = CheckedPlan(serve.plan);
+    if (!check.errors.empty()) {
+        const service::EventLog log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM")));
+        log.Tell(kErr, RefusedLines(check) + "tessel-cli: the plan was refused; nothing was started.");
+        return kExitRefused;
+    }
+    return ServeRun(serve, check.entries).Run();
+}
+
+}  // namespace tessel::cli
