@@ -90,6 +90,7 @@ private:
     void Put(std::string_view text);
     void WriteOut();
     // One write to the file; the first failure keeps the system's reason.
+    void WriteToFile(std::string_view text);
 
     CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
     std::string m_server;         // a job's view: "[SERIAL] " after the time
@@ -101,7 +102,6 @@ private:
     std::string m_pending;  // the batch's lines, under m_writeLock
     std::FILE* m_file = nullptr;
     std::string m_path;
-    void WriteToFile(std::string_view text);
     int m_failure = 0;  // the errno of a failed open, write or close; -1: no reason told
     // Lines from the network thread and the dialog thread must not
     // interleave, so every write of a whole line holds this.
