@@ -1,6 +1,9 @@
 #include "cli/report.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 #include <ctime>
 #include <iterator>
 
@@ -103,11 +106,36 @@ std::string JsonText(const std::string& text)
 
 std::string ExitStatusHelp()
 {
+    // The commands' column is as wide as its widest entry, and a long
+    // meaning wraps under itself, so no row runs into the next.
+    std::size_t width = 0;
+    for (const ExitStatusRow& row : kExitStatusTable) width = std::max(width, std::strlen(row.commands));
+    const std::size_t indent = 8 + width;
+    constexpr std::size_t kLineWidth = 100;
     std::string text = "Exit status:\n";
     for (const ExitStatusRow& row : kExitStatusTable) {
-        char line[320];
-        std::snprintf(line, sizeof line, "  %3d  %-21s %s\n", row.code, row.commands, row.meaning);
-        text += line;
+        std::string line = std::to_string(row.code);
+        line.insert(0, 5 - std::min<std::size_t>(line.size(), 3), ' ');
+        line += "  ";
+        line += row.commands;
+        line.append(indent - line.size(), ' ');
+        std::size_t column = line.size();
+        std::string_view rest = row.meaning;
+        while (!rest.empty()) {
+            std::size_t cut = rest.size();
+            if (column + cut > kLineWidth) {
+                const std::size_t blank = rest.rfind(' ', kLineWidth - column);
+                cut = blank == std::string_view::npos || blank == 0 ? rest.find(' ') : blank;
+                if (cut == std::string_view::npos) cut = rest.size();
+            }
+            line += rest.substr(0, cut);
+            rest.remove_prefix(std::min(rest.size(), cut + 1));
+            if (!rest.empty()) {
+                line += "\n" + std::string(indent, ' ');
+                column = indent;
+            }
+        }
+        text += line + "\n";
     }
     return text;
 }

@@ -196,6 +196,25 @@ TEST(CliUsage, EveryCommandHasItsHelp)
     EXPECT_NE(FullUsage().find("  4  set"), std::string::npos) << "the exit table is part of the usage";
     // The program itself holds no capabilities: no advice to give it any.
     EXPECT_EQ(FullUsage().find("setcap"), std::string::npos);
+    // Every row of the exit table starts a line of its own and keeps its
+    // whole meaning, however long (wrapped lines joined again).
+    std::string table = ExitStatusHelp();
+    for (std::size_t at; (at = table.find("\n         ")) != std::string::npos;) {
+        const std::size_t text = table.find_first_not_of(' ', at + 1);
+        table.replace(at, text - at, " ");
+    }
+    for (const ExitStatusRow& row : kExitStatusTable) {
+        const std::size_t line = table.find("\n" +
+                                            std::string(row.code < 10    ? "    "
+                                                        : row.code < 100 ? "   "
+                                                                         : "  ") +
+                                            std::to_string(row.code) + "  " + row.commands);
+        ASSERT_NE(line, std::string::npos) << row.code;
+        const std::size_t meaning = table.find(row.meaning, line);
+        ASSERT_NE(meaning, std::string::npos) << row.code;
+        EXPECT_LT(meaning, table.find('\n', line + 1)) << row.code;
+        EXPECT_EQ(table[meaning - 1], ' ') << row.code;
+    }
 }
 
 // Not a terminal: plain lines, the box text without the window's trailing
