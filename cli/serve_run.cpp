@@ -80,6 +80,8 @@ std::string WhyEnded(int status)
         return "another device answers at the address; it was not given";
     case kExitNotChecked:
         return "the address could not be checked (no permission for ICMP; --unchecked goes on without)";
+    case kExitNotSent:
+        return "the address could not be checked (the ICMP echo request could not be sent)";
     case kExitNoThread:
         return "the system gave no thread for the job";
     default:
@@ -92,11 +94,6 @@ std::string WhyEnded(int status)
 bool Holds(int status)
 {
     return status == kExitOk || status == kExitAlreadySet;
-}
-
-std::string Clock(std::int64_t utcMs)
-{
-    return service::UtcText(utcMs);
 }
 
 class ServeRun {
@@ -235,7 +232,7 @@ private:
         const service::BackOff::Decision decision = m_backOff.OnRequest(serial, now);
         if (decision.kind == service::BackOff::Decision::Hold) return;
         if (decision.kind == service::BackOff::Decision::HoldAndTell) {
-            const std::string until = Clock(Utc(decision.untilMs));
+            const std::string until = service::UtcText(Utc(decision.untilMs));
             if (decision.soonAfterJob) {
                 m_log.Tell(kWarning, serial + " " + address + " asks again soon after its job: held back until " +
                                          until + " (strike " + std::to_string(decision.strikes) + ")");
@@ -322,7 +319,7 @@ private:
                 line.strikes = m_backOff.Strikes(end.serial);
             }
             std::string text = PlanLine(row) + ": " + line.why;
-            if (until > 0) text += "; not answered again before " + Clock(line.nextMs);
+            if (until > 0) text += "; not answered again before " + service::UtcText(line.nextMs);
             m_log.Tell(Holds(row.status) ? kNotice : kWarning, text);
         }
         line.result = PlanOutcome(row);
