@@ -198,17 +198,20 @@ TEST(CliUsage, EveryCommandHasItsHelp)
     EXPECT_EQ(FullUsage().find("setcap"), std::string::npos);
     // Every row of the exit table starts a line of its own and keeps its
     // whole meaning, however long (wrapped lines joined again).
-    std::string table = ExitStatusHelp();
-    for (std::size_t at; (at = table.find("\n         ")) != std::string::npos;) {
-        const std::size_t text = table.find_first_not_of(' ', at + 1);
-        table.replace(at, text - at, " ");
+    const std::string help = ExitStatusHelp();
+    std::string table;
+    for (std::size_t i = 0; i < help.size(); ++i) {
+        if (help.compare(i, 10, "\n         ") == 0) {  // a wrapped line's indent
+            table.push_back(' ');
+            i = help.find_first_not_of(' ', i + 1) - 1;
+        } else {
+            table.push_back(help[i]);
+        }
     }
     for (const ExitStatusRow& row : kExitStatusTable) {
-        const std::size_t line = table.find("\n" +
-                                            std::string(row.code < 10    ? "    "
-                                                        : row.code < 100 ? "   "
-                                                                         : "  ") +
-                                            std::to_string(row.code) + "  " + row.commands);
+        char start[64];
+        std::snprintf(start, sizeof start, "\n  %3d  %s ", row.code, row.commands);
+        const std::size_t line = table.find(start);
         ASSERT_NE(line, std::string::npos) << row.code;
         const std::size_t meaning = table.find(row.meaning, line);
         ASSERT_NE(meaning, std::string::npos) << row.code;
