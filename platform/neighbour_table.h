@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ inline constexpr std::uint8_t kNeighbourProtocol = 116;
 inline constexpr int kOwnNeighbourLifetimeMs = 30000;
 // At most this many entries of ours at once, per helper (or program).
 inline constexpr std::size_t kMaxOwnNeighbours = 8;
+// At most this many entries tagged kNeighbourProtocol in the whole table,
+// whoever made them: a serve run's jobs and a window together. However
+// many helpers a member starts, they share this bound.
+inline constexpr std::size_t kMaxTaggedNeighbours = 16;
 
 // What the rules of an entry look at, read from the kernel: the named
 // device, its own IPv4 networks, every address of this computer and every
@@ -55,6 +60,36 @@ struct NeighbourFacts {
 // broadcast address, nor any route's gateway. Pure, for the tests.
 std::string NeighbourRefusal(const NeighbourFacts& facts, std::uint32_t address);
 
+// An entry tagged kNeighbourProtocol and not permanent, as one reading of
+// the table shows it: made by this program or by any other of Tessel's.
+// `ageMs` is the time since the kernel last changed it (NDA_CACHEINFO's
+// ndm_updated): never more than the time since it was written, since a
+// write that changes it restarts that time too.
+struct TaggedEntry {
+    std::uint32_t address = 0;  // host byte order
+    int interfaceIndex = 0;
+    std::int64_t ageMs = 0;
+};
+
+// The tagged entries of the table, read and removed: the kernel's table, or
+// a test's.
+class TaggedTable {
+public:
+    virtual ~TaggedTable() = default;
+    // Every tagged entry; false when the table could not be read.
+    virtual bool Read(std::vector<TaggedEntry>& entries) = 0;
+    // False when the kernel refused; an entry already gone is removed.
+    virtual bool Remove(const TaggedEntry& entry) = 0;
+};
+
+// The host-wide bounds at one reading of `table`: every tagged entry older
+// than kOwnNeighbourLifetimeMs is removed, whoever made it (a helper that
+// was killed or stopped cannot remove its own), and there is room for the
+// entry of `address` on `interfaceIndex` where fewer than
+// kMaxTaggedNeighbours others remain. An expired entry that could not be
+// removed still counts. Empty when the table could not be read.
+std::optional<bool> RoomForTaggedEntry(TaggedTable& table, std::uint32_t address, int interfaceIndex);
+
 // "arp -s": an entry `address` -> `hardware` on the interface `device`
 // (its name), under NeighbourRefusal's rules, in the state STALE so that
 // the kernel checks it again before it relies on it (the real owner's
@@ -62,8 +97,13 @@ std::string NeighbourRefusal(const NeighbourFacts& facts, std::uint32_t address)
 // change and undone unless it is exactly the one asked for. Made only where the table knows no hardware address
 // for `address` on that interface (no entry, or one still unresolved) or
 // where the entry there is one this program made; any other entry, static
-// or learned, is Kept. Done without a change when the entry there already
-// names `hardware`. An entry made is remembered for RemoveOwnNeighbours.
+// or learned, or tagged by another of Tessel's programs, is Kept. Done
+// without a change when the entry there already names `hardware`. Refused
+// past kMaxOwnNeighbours of this program's, or past kMaxTaggedNeighbours
+// in the whole table (RoomForTaggedEntry, before the change and again
+// after it); tagged entries past their lifetime go first, whoever made
+// them. Written again, an entry keeps its first time. An entry made is
+// remembered for RemoveOwnNeighbours.
 NeighbourResult AddOwnNeighbour(const std::string& address, const std::array<std::uint8_t, 6>& hardware,
                                 const std::string& device);
 

@@ -14,6 +14,7 @@
 #include <net/if.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -143,17 +144,27 @@ struct FoundEntry {
     int protocol = -1;  // NDA_PROTOCOL, -1 where none
 };
 
-// What the dump looks for, and what it found.
+// What the dump looks for, and what it found: the entries of the wanted
+// address, and every tagged entry of the table on the way.
 struct EntrySearch {
     in_addr wanted{};
     std::vector<FoundEntry> entries;
+    std::vector<TaggedEntry> tagged;
 };
 
 struct EntryAttributes {
     const void* destination = nullptr;
     const void* hardware = nullptr;
     int protocol = -1;
+    std::optional<std::uint32_t> updatedTicks;  // NDA_CACHEINFO's ndm_updated
 };
+
+// The kernel's ages are in clock ticks of the user interface (USER_HZ).
+std::int64_t TicksToMs(std::uint32_t ticks)
+{
+    static const long perSecond = std::max(1L, ::sysconf(_SC_CLK_TCK));
+    return static_cast<std::int64_t>(ticks) * 1000 / perSecond;
+}
 
 int OnAttribute(const nlattr* attribute, void* data)
 {
@@ -164,6 +175,8 @@ int OnAttribute(const nlattr* attribute, void* data)
     if (mnl_attr_get_type(attribute) == NDA_LLADDR && size == sizeof(Hardware))
         found->hardware = mnl_attr_get_payload(attribute);
     if (mnl_attr_get_type(attribute) == NDA_PROTOCOL && size == 1) found->protocol = mnl_attr_get_u8(attribute);
+    if (mnl_attr_get_type(attribute) == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo))
+        found->updatedTicks = static_cast<const nda_cacheinfo*>(mnl_attr_get_payload(attribute))->ndm_updated;
     return MNL_CB_OK;
 }
 
@@ -175,8 +188,17 @@ int OnNeighbour(const nlmsghdr* message, void* data)
     if (neighbour->ndm_family != AF_INET) return MNL_CB_OK;
     EntryAttributes attributes;
     if (mnl_attr_parse(message, sizeof(ndmsg), OnAttribute, &attributes) < 0) return MNL_CB_OK;
-    if (attributes.destination == nullptr || std::memcmp(attributes.destination, &search->wanted, sizeof(in_addr)) != 0)
-        return MNL_CB_OK;
+    if (attributes.destination == nullptr) return MNL_CB_OK;
+    // An administrator's permanent entry keeps the number of the entry it
+    // replaced, but it is not one of ours.
+    if (attributes.protocol == kNeighbourProtocol && (neighbour->ndm_state & NUD_PERMANENT) == 0) {
+        in_addr address{};
+        std::memcpy(&address, attributes.destination, sizeof address);
+        // Without its age (never seen) an entry counts as new: kept, and counted.
+        search->tagged.push_back(TaggedEntry{ntohl(address.s_addr), neighbour->ndm_ifindex,
+                                             attributes.updatedTicks ? TicksToMs(*attributes.updatedTicks) : 0});
+    }
+    if (std::memcmp(attributes.destination, &search->wanted, sizeof(in_addr)) != 0) return MNL_CB_OK;
     FoundEntry entry;
     entry.interfaceIndex = neighbour->ndm_ifindex;
     entry.state = neighbour->ndm_state;
@@ -197,6 +219,7 @@ int FindEntries(RouteSocket& socket, EntrySearch& search)
     int error = EINTR;
     for (int attempt = 0; attempt < kDumpAttempts && error == EINTR; ++attempt) {
         search.entries.clear();
+        search.tagged.clear();
         NeighbourRequest dump(RTM_GETNEIGH, NLM_F_DUMP, 0, nullptr);
         error = socket.Exchange(dump.header(), OnNeighbour, &search);
     }
@@ -265,6 +288,40 @@ int ChangeTable(RouteSocket& socket, NeighbourRequest& request)
     const RaisedRight right(NetworkRight::NeighbourTable);
     return socket.Exchange(request.header(), nullptr, nullptr);
 }
+
+// The kernel's table as the host-wide bounds see it: each reading is the
+// dump that also finds the entries of `search.wanted`, so that the bounds
+// cost no reading of their own.
+class KernelTaggedTable : public TaggedTable {
+public:
+    KernelTaggedTable(RouteSocket& socket, EntrySearch& search) : m_socket(socket), m_search(search) {}
+
+    bool Read(std::vector<TaggedEntry>& entries) override
+    {
+        m_error = FindEntries(m_socket, m_search);
+        entries = m_search.tagged;
+        return m_error == 0;
+    }
+
+    bool Remove(const TaggedEntry& entry) override
+    {
+        const in_addr address{htonl(entry.address)};
+        NeighbourRequest remove(RTM_DELNEIGH, NLM_F_ACK, entry.interfaceIndex, &address);
+        const int error = ChangeTable(m_socket, remove);
+        m_removed = m_removed || error == 0;
+        return error == 0 || error == ENOENT;
+    }
+
+    int Error() const { return m_error; }
+    // Whether an entry went since the last reading (so `search` is out of date).
+    bool RemovedAny() const { return m_removed; }
+
+private:
+    RouteSocket& m_socket;
+    EntrySearch& m_search;
+    int m_error = 0;
+    bool m_removed = false;
+};
 
 // Reading the facts of NeighbourRefusal: three dumps (links, addresses,
 // routes) and the next-hop objects, none of which needs a privilege.
@@ -419,6 +476,11 @@ NeighbourResult Refuse(std::string reason, std::string* why)
     return NeighbourResult::Refused;
 }
 
+std::string HostFullReason()
+{
+    return "too many entries on this computer (" + std::to_string(kMaxTaggedNeighbours) + ")";
+}
+
 }  // namespace
 
 }  // namespace tessel::here
@@ -452,6 +514,18 @@ std::string NeighbourRefusal(const NeighbourFacts& facts, std::uint32_t address)
     return "";
 }
 
+std::optional<bool> RoomForTaggedEntry(TaggedTable& table, std::uint32_t address, int interfaceIndex)
+{
+    std::vector<TaggedEntry> entries;
+    if (!table.Read(entries)) return std::nullopt;
+    std::size_t others = 0;
+    for (const TaggedEntry& entry : entries) {
+        if (entry.ageMs >= kOwnNeighbourLifetimeMs && table.Remove(entry)) continue;
+        if (entry.address != address || entry.interfaceIndex != interfaceIndex) ++others;
+    }
+    return others < kMaxTaggedNeighbours;
+}
+
 }  // namespace tessel
 
 namespace tessel::here {
@@ -479,7 +553,14 @@ NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardwa
     if (std::string reason = NeighbourRefusal(facts.facts, ntohl(search.wanted.s_addr)); !reason.empty())
         return Refuse(std::move(reason), why);
     const int interfaceIndex = facts.interfaceIndex;
-    if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
+    const std::uint32_t wanted = ntohl(search.wanted.s_addr);
+    // The bounds for the whole table, whoever made its entries: the expired
+    // go, and a full table takes no more.
+    KernelTaggedTable table(socket, search);
+    const std::optional<bool> room = RoomForTaggedEntry(table, wanted, interfaceIndex);
+    if (!room) return FromError(table.Error());
+    if (table.RemovedAny())
+        if (const int error = FindEntries(socket, search); error != 0) return FromError(error);
     if (g_afterNeighbourRead != nullptr) g_afterNeighbourRead();
     const auto own = std::find_if(g_own.begin(), g_own.end(), [&](const OwnEntry& e) {
         return SameAddress(e.address, search.wanted) && e.interfaceIndex == interfaceIndex;
@@ -488,11 +569,15 @@ NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardwa
     const bool ours = own != g_own.end() && IsStillOurs(present, own->hardware);
     // An entry that knows a hardware address (static, or learned and not
     // yet failed) belongs to an administrator or to the kernel; an
-    // incomplete or failed one says only that nobody answered.
-    if (present != nullptr && (present->state & kKnowsHardware) != 0 && !ours)
+    // incomplete or failed one says only that nobody answered. A tagged one
+    // of another helper is its maker's, whatever its state: written again
+    // here, its lifetime would start again.
+    if (present != nullptr && !ours &&
+        ((present->state & kKnowsHardware) != 0 || present->protocol == kNeighbourProtocol))
         return present->hardware == hardware ? NeighbourResult::Done : NeighbourResult::Kept;
     if (own == g_own.end() && g_own.size() >= kMaxOwnNeighbours)
         return Refuse("too many entries at once (" + std::to_string(kMaxOwnNeighbours) + ")", why);
+    if (!*room) return Refuse(HostFullReason(), why);
 
     // Where the table held no entry, the kernel is asked to create one
     // only if there still is none: another program's entry made since the
@@ -512,21 +597,28 @@ NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardwa
     // Read back: the kernel may file an entry elsewhere than asked (a
     // device that shares one entry for every address). Anything but the
     // entry asked for is undone, unless another's has taken its place.
+    // Counted again with the entry in the table: of helpers that found
+    // room at once, the ones that find the table over its bound now undo
+    // theirs, so that the last of them to count never leaves more.
     EntrySearch back;
     back.wanted = search.wanted;
-    const int readError = FindEntries(socket, back);
+    KernelTaggedTable after(socket, back);
+    const std::optional<bool> roomAfter = RoomForTaggedEntry(after, wanted, interfaceIndex);
+    if (roomAfter && after.RemovedAny()) FindEntries(socket, back);
     const FoundEntry* made = EntryOn(back, interfaceIndex);
-    if (readError != 0 || made == nullptr || !IsStillOurs(made, hardware) || made->hardware != hardware) {
+    const bool full = roomAfter == false;
+    if (!roomAfter || full || made == nullptr || !IsStillOurs(made, hardware) || made->hardware != hardware) {
         if (made == nullptr || made->protocol == kNeighbourProtocol) {
             NeighbourRequest undo(RTM_DELNEIGH, NLM_F_ACK, interfaceIndex, &search.wanted);
             ChangeTable(socket, undo);
         }
         if (own != g_own.end()) g_own.erase(own);
-        return Refuse("the table did not keep the entry as asked", why);
+        return Refuse(full ? HostFullReason() : "the table did not keep the entry as asked", why);
     }
+    // Written again, an entry keeps its first time: its lifetime does not
+    // start over.
     if (own != g_own.end()) {
         own->hardware = hardware;
-        own->made = Clock::now();
     } else {
         g_own.push_back(OwnEntry{search.wanted, interfaceIndex, hardware, Clock::now()});
     }

@@ -246,6 +246,68 @@ TEST(NeighbourTable, OnlyAnotherHostOfTheInterfacesOwnNetworkGetsAnEntry)
     EXPECT_EQ(NeighbourRefusal(facts, 0xC0000207), "no such interface");
 }
 
+// The tagged entries of every helper on the computer, in a table of the
+// test's: which go, and whether one more fits.
+class FakeTaggedTable : public TaggedTable {
+public:
+    std::vector<TaggedEntry> entries;
+    bool readable = true;
+    bool removable = true;
+
+    bool Read(std::vector<TaggedEntry>& out) override
+    {
+        out = entries;
+        return readable;
+    }
+    bool Remove(const TaggedEntry& entry) override
+    {
+        if (!removable) return false;
+        std::erase_if(entries, [&](const TaggedEntry& e) {
+            return e.address == entry.address && e.interfaceIndex == entry.interfaceIndex;
+        });
+        return true;
+    }
+};
+
+TEST(NeighbourTable, TheWholeTableHoldsAtMostTheCapAndNothingPastItsLifetime)
+{
+    constexpr std::uint32_t kWanted = 0xC0000263;
+    constexpr std::int64_t kLifetime = kOwnNeighbourLifetimeMs;
+    struct Case {
+        const char* what;
+        std::size_t live, expired;  // others' entries, on interface 2
+        bool wantedThere;           // the wanted address already has one (a re-add)
+        bool removable;
+        std::optional<bool> room;
+        std::size_t left;
+    };
+    const Case cases[] = {
+        {"empty", 0, 0, false, true, true, 0},
+        {"one below the cap", kMaxTaggedNeighbours - 1, 0, false, true, true, kMaxTaggedNeighbours - 1},
+        {"at the cap", kMaxTaggedNeighbours, 0, false, true, false, kMaxTaggedNeighbours},
+        {"the expired go first", kMaxTaggedNeighbours - 1, 40, false, true, true, kMaxTaggedNeighbours - 1},
+        {"the entry itself does not count", kMaxTaggedNeighbours - 1, 0, true, true, true, kMaxTaggedNeighbours},
+        {"expired but not removable: counted", 4, kMaxTaggedNeighbours, false, false, false, 4 + kMaxTaggedNeighbours},
+    };
+    for (const Case& c : cases) {
+        FakeTaggedTable table;
+        table.removable = c.removable;
+        for (std::size_t i = 0; i < c.live; ++i)
+            table.entries.push_back({0xC0000200 + static_cast<std::uint32_t>(i), 2, kLifetime - 1});
+        for (std::size_t i = 0; i < c.expired; ++i)
+            table.entries.push_back(
+                {0xC0000280 + static_cast<std::uint32_t>(i), 2, kLifetime + 1000 * static_cast<std::int64_t>(i % 2)});
+        if (c.wantedThere) table.entries.push_back({kWanted, 2, 0});
+        EXPECT_EQ(RoomForTaggedEntry(table, kWanted, 2), c.room) << c.what;
+        EXPECT_EQ(table.entries.size(), c.left) << c.what;
+        for (const TaggedEntry& e : table.entries)
+            EXPECT_TRUE(!c.removable || e.ageMs < kLifetime) << c.what << ": " << std::hex << e.address;
+    }
+    FakeTaggedTable unreadable;
+    unreadable.readable = false;
+    EXPECT_EQ(RoomForTaggedEntry(unreadable, kWanted, 2), std::nullopt);
+}
+
 TEST(NeighbourTable, SerialNumbersAsHardwareAddresses)
 {
     const std::array<std::uint8_t, 6> expected{0x0A, 0x1B, 0x2C, 0x01, 0x02, 0xFE};
