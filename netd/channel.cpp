@@ -52,7 +52,7 @@ int StartHelper(const std::string& path, Role role, pid_t& pid, int& error)
     return -1;
 }
 
-bool SendMessage(int socket, std::string_view text, int fd)
+bool SendMessage(int socket, std::string_view text, int fd, SendWait wait)
 {
     iovec io{const_cast<char*>(text.data()), text.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
@@ -70,7 +70,7 @@ bool SendMessage(int socket, std::string_view text, int fd)
     }
     ssize_t sent;
     do {
-        sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+        sent = ::sendmsg(socket, &message, MSG_NOSIGNAL | (wait == SendWait::DontWait ? MSG_DONTWAIT : 0));
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(text.size());
 }

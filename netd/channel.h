@@ -24,8 +24,15 @@ inline constexpr int kHelperSocket = 3;
 // the system may not run it for this user; ENOENT: there is none).
 int StartHelper(const std::string& path, Role role, pid_t& pid, int& error);
 
+// Whether a send may wait for room on the other side: the programs' sends
+// may; the helper's replies may not, so that a member who never reads can
+// neither hold it in a send nor keep its end signals from being taken.
+enum class SendWait { Wait, DontWait };
+
 // Sends `text` as one message, with `fd` handed over where it is not -1.
-bool SendMessage(int socket, std::string_view text, int fd = -1);
+// False when it was not sent whole (with DontWait: also when the other
+// side's queue is full).
+bool SendMessage(int socket, std::string_view text, int fd = -1, SendWait wait = SendWait::Wait);
 
 // One message received.
 struct Received {

@@ -6,7 +6,8 @@
 // anything, raises a capability only around the one call that needs it,
 // and starts no program. Its neighbour entries go when their lifetime is
 // over, and all of them when it ends: on the end of its socket (however
-// the program ended) and on SIGTERM, SIGHUP or SIGINT.
+// the program ended), on SIGTERM, SIGHUP or SIGINT, and when its replies
+// are not read.
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -111,7 +112,10 @@ int main(int argc, char** argv)
             DropNetworkRight(NetworkRight::BindPort);
             portRightHeld = false;
         }
-        const bool sent = nh::SendMessage(kParentSocket, nh::FormatReply(answer.reply), answer.fd);
+        // Never waits: a member whose side does not read its replies ends
+        // its helper (with the clean-up) rather than holding it in a send.
+        const bool sent =
+            nh::SendMessage(kParentSocket, nh::FormatReply(answer.reply), answer.fd, nh::SendWait::DontWait);
         if (answer.fd >= 0) ::close(answer.fd);
         if (!sent) break;
         server.RemoveExpired();

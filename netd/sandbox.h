@@ -2,8 +2,7 @@
 // its role does not use, and every system call its requests do not make.
 #pragma once
 
-#include <string>
-#include <vector>
+#include <string_view>
 
 #include "netd/protocol.h"
 
@@ -14,11 +13,13 @@ namespace tessel::nethelper {
 // helper cap_net_bind_service (until the port is bound) and cap_net_admin.
 void KeepRoleRights(Role role);
 
-// The system calls a helper of `role` makes after its start, by name.
-std::vector<std::string> AllowedSystemCalls(Role role);
+// The filter of `role` as the build made it (netd/filter_rules.h), as
+// bytes of classic BPF.
+std::string_view BuiltSystemCallFilter(Role role);
 
-// Installs the filter: from here on any other system call (or a socket of
-// another family) ends the process at once. False when the kernel refused.
+// Installs the built filter: from here on any other system call (or a
+// socket of another kind) ends the process at once. False when the kernel
+// refused.
 bool InstallSystemCallFilter(Role role);
 
 }  // namespace tessel::nethelper

@@ -11,7 +11,7 @@ namespace tessel::here {
 
 int NewDatagramSocket()
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) return -1;
     // The arrival interface of each request: the reply goes back out of it.
     const int on = 1;

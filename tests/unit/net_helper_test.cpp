@@ -5,6 +5,7 @@
 // and the end of its socket removes exactly the entries it still owns.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/netlink.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "netd/channel.h"
+#include "netd/filter_rules.h"
 #include "netd/protocol.h"
 #include "netd/sandbox.h"
 #include "netd/privileged_steps.h"
@@ -119,8 +121,15 @@ TEST(NetHelperSandbox, ACallOutsideTheListEndsTheProcess)
     const Case cases[] = {
         {nh::Role::Check, [] { return static_cast<int>(::getpid()); }, 0},
         {nh::Role::Check, [] { return ::open("/etc/passwd", O_RDONLY); }, SIGSYS},
-        {nh::Role::Check, [] { return ::socket(AF_NETLINK, SOCK_RAW, 0); }, SIGSYS},
-        {nh::Role::Table, [] { return ::socket(AF_NETLINK, SOCK_RAW, 0); }, 0},
+        {nh::Role::Check, [] { return ::socket(AF_NETLINK, SOCK_RAW, NETLINK_ROUTE); }, SIGSYS},
+        {nh::Role::Check, [] { return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); }, 0},
+        {nh::Role::Check, [] { return ::socket(AF_INET, SOCK_RAW, IPPROTO_UDP); }, SIGSYS},
+        {nh::Role::Check, [] { return ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }, SIGSYS},
+        {nh::Role::Table, [] { return ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE); }, 0},
+        {nh::Role::Table, [] { return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP); }, 0},
+        {nh::Role::Table, [] { return ::socket(AF_NETLINK, SOCK_RAW, NETLINK_NETFILTER); }, SIGSYS},
+        {nh::Role::Table, [] { return ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP); }, SIGSYS},
+        {nh::Role::Table, [] { return ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); }, SIGSYS},
         {nh::Role::Table, [] { return ::socket(AF_UNIX, SOCK_STREAM, 0); }, SIGSYS},
         {nh::Role::Table, [] { return static_cast<int>(::fork()); }, SIGSYS},
         {nh::Role::Table, [] { return static_cast<int>(::getuid()); }, SIGSYS},
@@ -139,6 +148,17 @@ TEST(NetHelperSandbox, ACallOutsideTheListEndsTheProcess)
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << std::hex << status;
         else
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+    }
+}
+
+// The helper loads the filter the build made: it must be the one that
+// libseccomp makes from the tables now, or the tables changed unseen.
+TEST(NetHelperSandbox, TheBuiltFilterIsWhatLibseccompMakesFromTheTables)
+{
+    for (const nh::Role role : {nh::Role::Table, nh::Role::Check}) {
+        const std::optional<std::string> made = nh::MakeSystemCallFilter(role);
+        ASSERT_TRUE(made) << nh::RoleName(role);
+        EXPECT_EQ(nh::BuiltSystemCallFilter(role), *made) << nh::RoleName(role);
     }
 }
 
