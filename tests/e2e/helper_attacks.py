@@ -23,6 +23,7 @@ import array
 import fcntl
 import json
 import os
+import re
 import resource
 import shutil
 import signal
@@ -40,30 +41,62 @@ from testbed import IP, PROGRAM_ADDRESS, as_user, check, main, run  # noqa: E402
 HARDWARE = "02:00:00:00:00:66"
 GATEWAY, OTHER_TABLE_GATEWAY, HOST = "10.77.0.254", "10.77.0.253", "10.77.0.2"
 PROTOCOL = 116  # kNeighbourProtocol
+MAX_TAGGED = 16  # kMaxTaggedNeighbours, for the whole table
+LIFETIME = 30  # kOwnNeighbourLifetimeMs, in seconds
 
 
 # --- the member's side -------------------------------------------------------
+
+def start_helper(helper, role):
+    """A helper with a socket of the member's own on its descriptor 3."""
+    a, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    ours = fcntl.fcntl(a.fileno(), fcntl.F_DUPFD_CLOEXEC, 10)
+    theirs = fcntl.fcntl(b.fileno(), fcntl.F_DUPFD, 20)
+    a.close()
+    b.close()
+    os.dup2(theirs, 3)
+    os.close(theirs)
+    process = subprocess.Popen([helper, role], pass_fds=(3,))
+    os.close(3)
+    sock = socket.socket(fileno=ours)
+    sock.settimeout(15)
+    return process, sock
+
 
 def drive(helper):
     """Runs as the member: starts the helper as the programs would not have
     to, and does what each command line says."""
     process, sock = None, None
+    swarm = []
     for line in sys.stdin:
         command = json.loads(line)
         answer = {}
         if "start" in command:
-            a, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-            ours = fcntl.fcntl(a.fileno(), fcntl.F_DUPFD_CLOEXEC, 10)
-            theirs = fcntl.fcntl(b.fileno(), fcntl.F_DUPFD, 20)
-            a.close()
-            b.close()
-            os.dup2(theirs, 3)
-            os.close(theirs)
-            process = subprocess.Popen([helper, command["start"]], pass_fds=(3,))
-            os.close(3)
-            sock = socket.socket(fileno=ours)
-            sock.settimeout(15)
+            process, sock = start_helper(helper, command["start"])
             answer["pid"] = process.pid
+        elif "swarm" in command:
+            # Many helpers at once, each sent all of its requests before any
+            # reply is read, so that they change the table side by side.
+            swarm = [start_helper(helper, "table") for _ in command["swarm"]]
+            for (_, member_sock), texts in zip(swarm, command["swarm"]):
+                for text in texts:
+                    member_sock.send(text.encode())
+            answer["replies"] = [[member_sock.recv(256).decode() for _ in texts]
+                                 for (_, member_sock), texts in zip(swarm, command["swarm"])]
+        elif "swarm_signal" in command:
+            for swarm_process, _ in swarm:
+                os.kill(swarm_process.pid, command["swarm_signal"])
+                swarm_process.wait()
+        elif "unread" in command:
+            # Requests without reading a reply, until the helper takes none.
+            sent = 0
+            try:
+                for _ in range(command["unread"]):
+                    sock.send(b"remove-neighbour 10.77.0.9", socket.MSG_DONTWAIT)
+                    sent += 1
+            except OSError:
+                pass
+            answer["sent"] = sent
         elif "asks" in command:
             started = time.monotonic()
             replies = []
@@ -110,6 +143,7 @@ class Member:
     the test's group."""
 
     def __init__(self, bed, node, helper, gid):
+        self.helper = helper
         self.popen = subprocess.Popen(
             [IP, "netns", "exec", node.namespace] + as_user(NOBODY, (gid,)) +
             [sys.executable, os.path.abspath(__file__), "drive", helper],
@@ -168,14 +202,20 @@ def neighbours(node, *selector):
     return node.run([IP, "neigh", "show"] + list(selector)).stdout.strip()
 
 
+def tagged(node):
+    """Tessel's entries in the kernel's table, each with its times (used,
+    confirmed, updated, in seconds)."""
+    return node.run([IP, "-s", "neigh", "show", "proto", str(PROTOCOL)]).stdout.strip().splitlines()
+
+
 def scenario_helper_attacks(bed, helper):
     check_tools()
     gid = free_group()
 
-    def network(case_bed):
+    def network(case_bed, *more_addresses):
         """The program's host with a default gateway, a gateway in a second
         routing table, and a host that answers echo requests."""
-        prog = case_bed.add_node("prog", [PROGRAM_ADDRESS + "/24"])
+        prog = case_bed.add_node("prog", [PROGRAM_ADDRESS + "/24", *more_addresses])
         case_bed.add_node("host", [HOST + "/24"])
         prog.run([IP, "route", "add", "default", "via", GATEWAY])
         prog.run([IP, "route", "add", "default", "via", OTHER_TABLE_GATEWAY, "table", "100"])
@@ -215,17 +255,83 @@ def scenario_helper_attacks(bed, helper):
     def lifetime(case_bed):
         prog, member = network(case_bed)
         pid = member.start("table")
+        made = time.monotonic()
         check(member.ask(f"add-neighbour 10.77.0.51 eth0 {HARDWARE}") == ["ok"], "refused")
-        deadline = time.monotonic() + 40
-        while neighbours(prog, "10.77.0.51") and time.monotonic() < deadline:
-            time.sleep(1)
-        check(not neighbours(prog, "10.77.0.51"), "the entry outlived its lifetime")
+        # Asked again half-way, the entry keeps its first time.
+        time.sleep(15)
+        check(member.ask(f"add-neighbour 10.77.0.51 eth0 {HARDWARE}") == ["ok"], "the re-add refused")
+        while neighbours(prog, "10.77.0.51") and time.monotonic() < made + 60:
+            time.sleep(0.5)
+        age = time.monotonic() - made
+        print(f"    re-added at 15 s: gone at {age:.1f} s", flush=True)
+        check(age < LIFETIME + 2, f"the entry lived {age:.1f} s")
         check(os.path.exists(f"/proc/{pid}"), "the helper ended")
-        # Killed, the helper cannot clean up: what it leaves heals itself.
-        check(member.ask(f"add-neighbour 10.77.0.52 eth0 {HARDWARE}") == ["ok"], "refused")
-        member(signal=signal.SIGKILL, wait=5)
-        entry = neighbours(prog, "10.77.0.52")
-        check("PERMANENT" not in entry and f"proto {PROTOCOL}" in entry, f"left behind: {entry!r}")
+
+    def stopped_and_killed(case_bed):
+        """Helpers that cannot clean up: their entries go at another's next
+        add once their lifetime is over."""
+        prog, member = network(case_bed)
+        stopped, killed, other = member, Member(case_bed, prog, member.helper, gid), Member(
+            case_bed, prog, member.helper, gid)
+        stopped.start("table")
+        check(stopped.ask(f"add-neighbour 10.77.0.52 eth0 {HARDWARE}") == ["ok"], "refused")
+        stopped(signal=signal.SIGSTOP)
+        killed.start("table")
+        check(killed.ask(f"add-neighbour 10.77.0.53 eth0 {HARDWARE}") == ["ok"], "refused")
+        killed(signal=signal.SIGKILL, wait=5)
+        made = time.monotonic()
+        # Until then what they left heals itself.
+        for address in ("10.77.0.52", "10.77.0.53"):
+            entry = neighbours(prog, address)
+            check("PERMANENT" not in entry and f"proto {PROTOCOL}" in entry, f"left behind: {entry!r}")
+        time.sleep(LIFETIME + 1)
+        other.start("table")
+        check(other.ask(f"add-neighbour 10.77.0.54 eth0 {HARDWARE}") == ["ok"], "refused")
+        left = tagged(prog)
+        print(f"    {LIFETIME + 1} s after SIGSTOP and SIGKILL, at another's add: {len(left)} entries "
+              f"({time.monotonic() - made:.1f} s)", flush=True)
+        check([line.split()[0] for line in left] == ["10.77.0.54"], f"left: {left}")
+        stopped(signal=signal.SIGCONT)
+
+    def many_helpers(case_bed):
+        """Forty helpers of one member at once, eight entries each: the
+        whole table holds no more than its cap, and none past its lifetime."""
+        prog, member = network(case_bed, "10.80.0.1/16")
+        asks = [[f"add-neighbour 10.80.{h + 1}.{n + 1} eth0 {HARDWARE}" for n in range(8)] for h in range(40)]
+        started = time.monotonic()
+        replies = member(swarm=asks)["replies"]
+        made = sum(r.count("ok") for r in replies)
+        held = tagged(prog)
+        print(f"    40 helpers x 8 entries: {made} made, {len(held)} in the table "
+              f"({time.monotonic() - started:.2f} s)", flush=True)
+        check(len(held) <= MAX_TAGGED and made <= MAX_TAGGED, f"{made} made, {len(held)} held")
+        check(all(r == "ok" or r.startswith("refused too many entries") or r == "kept" for h in replies for r in h),
+              f"replies: {sorted(set(r for h in replies for r in h))}")
+        # Killed all at once, they leave what they made until another's
+        # next add past the lifetime.
+        member(swarm_signal=int(signal.SIGKILL))
+        time.sleep(LIFETIME + 1)
+        other = Member(case_bed, prog, member.helper, gid)
+        other.start("table")
+        check(other.ask(f"add-neighbour 10.80.0.9 eth0 {HARDWARE}") == ["ok"], "refused")
+        left = tagged(prog)
+        ages = [int(re.search(r" used \d+/\d+/(\d+)", line).group(1)) for line in left]
+        print(f"    after SIGKILL of all and another's add: {len(left)} entries, ages {ages} s", flush=True)
+        check(len(left) == 1 and all(age < LIFETIME for age in ages), f"left: {left}")
+
+    def unread_replies(case_bed):
+        """A member that never reads: the helper ends, with its clean-up,
+        instead of waiting in a send."""
+        prog, member = network(case_bed)
+        member.start("table")
+        check(member.ask(f"add-neighbour 10.77.0.55 eth0 {HARDWARE}") == ["ok"], "refused")
+        started = time.monotonic()
+        sent = member(unread=1000)["sent"]
+        status = member(wait=5)["status"]
+        print(f"    unread replies: {sent} requests taken, helper ended with {status} "
+              f"after {time.monotonic() - started:.2f} s", flush=True)
+        check(status == 0, f"exit {status}")
+        check(not neighbours(prog, "10.77.0.55"), f"left {neighbours(prog, '10.77.0.55')!r}")
 
     def ends_cleanly(case_bed):
         prog, member = network(case_bed)
@@ -281,6 +387,9 @@ def scenario_helper_attacks(bed, helper):
     run_cases(bed, [
         ("neighbour_rules", neighbour_rules),
         ("lifetime", lifetime),
+        ("stopped_and_killed", stopped_and_killed),
+        ("many_helpers", many_helpers),
+        ("unread_replies", unread_replies),
         ("ends_cleanly", ends_cleanly),
         ("messages", messages),
         ("paced_checks", paced_checks),
