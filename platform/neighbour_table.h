@@ -71,24 +71,29 @@ struct TaggedEntry {
     std::int64_t ageMs = 0;
 };
 
-// The tagged entries of the table, read and removed: the kernel's table, or
-// a test's.
-class TaggedTable {
-public:
-    virtual ~TaggedTable() = default;
-    // Every tagged entry; false when the table could not be read.
-    virtual bool Read(std::vector<TaggedEntry>& entries) = 0;
-    // False when the kernel refused; an entry already gone is removed.
-    virtual bool Remove(const TaggedEntry& entry) = 0;
-};
-
-// The host-wide bounds at one reading of `table`: every tagged entry older
-// than kOwnNeighbourLifetimeMs is removed, whoever made it (a helper that
-// was killed or stopped cannot remove its own), and there is room for the
-// entry of `address` on `interfaceIndex` where fewer than
+// The host-wide bounds at one reading of `table` (the kernel's, or a
+// test's: `bool Read(std::vector<TaggedEntry>&)`, false when the table
+// could not be read, and `bool Remove(const TaggedEntry&)`, false when the
+// kernel refused, true too for an entry already gone): every tagged entry
+// older than kOwnNeighbourLifetimeMs is removed, whoever made it (a helper
+// that was killed or stopped cannot remove its own), and there is room for
+// the entry of `address` on `interfaceIndex` where fewer than
 // kMaxTaggedNeighbours others remain. An expired entry that could not be
-// removed still counts. Empty when the table could not be read.
-std::optional<bool> RoomForTaggedEntry(TaggedTable& table, std::uint32_t address, int interfaceIndex);
+// removed still counts. Empty when the table could not be read. A template,
+// not an interface: the helper's sanitizer builds check each virtual call
+// with system calls that its filter does not allow.
+template <typename Table>
+std::optional<bool> RoomForTaggedEntry(Table& table, std::uint32_t address, int interfaceIndex)
+{
+    std::vector<TaggedEntry> entries;
+    if (!table.Read(entries)) return std::nullopt;
+    std::size_t others = 0;
+    for (const TaggedEntry& entry : entries) {
+        if (entry.ageMs >= kOwnNeighbourLifetimeMs && table.Remove(entry)) continue;
+        if (entry.address != address || entry.interfaceIndex != interfaceIndex) ++others;
+    }
+    return others < kMaxTaggedNeighbours;
+}
 
 // "arp -s": an entry `address` -> `hardware` on the interface `device`
 // (its name), under NeighbourRefusal's rules, in the state STALE so that

@@ -292,18 +292,18 @@ int ChangeTable(RouteSocket& socket, NeighbourRequest& request)
 // The kernel's table as the host-wide bounds see it: each reading is the
 // dump that also finds the entries of `search.wanted`, so that the bounds
 // cost no reading of their own.
-class KernelTaggedTable : public TaggedTable {
+class KernelTaggedTable {
 public:
     KernelTaggedTable(RouteSocket& socket, EntrySearch& search) : m_socket(socket), m_search(search) {}
 
-    bool Read(std::vector<TaggedEntry>& entries) override
+    bool Read(std::vector<TaggedEntry>& entries)
     {
         m_error = FindEntries(m_socket, m_search);
         entries = m_search.tagged;
         return m_error == 0;
     }
 
-    bool Remove(const TaggedEntry& entry) override
+    bool Remove(const TaggedEntry& entry)
     {
         const in_addr address{htonl(entry.address)};
         NeighbourRequest remove(RTM_DELNEIGH, NLM_F_ACK, entry.interfaceIndex, &address);
@@ -512,18 +512,6 @@ std::string NeighbourRefusal(const NeighbourFacts& facts, std::uint32_t address)
     if (std::find(facts.gateways.begin(), facts.gateways.end(), address) != facts.gateways.end())
         return "a gateway of a route";
     return "";
-}
-
-std::optional<bool> RoomForTaggedEntry(TaggedTable& table, std::uint32_t address, int interfaceIndex)
-{
-    std::vector<TaggedEntry> entries;
-    if (!table.Read(entries)) return std::nullopt;
-    std::size_t others = 0;
-    for (const TaggedEntry& entry : entries) {
-        if (entry.ageMs >= kOwnNeighbourLifetimeMs && table.Remove(entry)) continue;
-        if (entry.address != address || entry.interfaceIndex != interfaceIndex) ++others;
-    }
-    return others < kMaxTaggedNeighbours;
 }
 
 }  // namespace tessel

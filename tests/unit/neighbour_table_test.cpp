@@ -248,18 +248,18 @@ TEST(NeighbourTable, OnlyAnotherHostOfTheInterfacesOwnNetworkGetsAnEntry)
 
 // The tagged entries of every helper on the computer, in a table of the
 // test's: which go, and whether one more fits.
-class FakeTaggedTable : public TaggedTable {
+class FakeTaggedTable {
 public:
     std::vector<TaggedEntry> entries;
     bool readable = true;
     bool removable = true;
 
-    bool Read(std::vector<TaggedEntry>& out) override
+    bool Read(std::vector<TaggedEntry>& out)
     {
         out = entries;
         return readable;
     }
-    bool Remove(const TaggedEntry& entry) override
+    bool Remove(const TaggedEntry& entry)
     {
         if (!removable) return false;
         std::erase_if(entries, [&](const TaggedEntry& e) {
