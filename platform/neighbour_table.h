@@ -96,9 +96,10 @@ std::optional<bool> RoomForTaggedEntry(Table& table, std::uint32_t address, int 
 }
 
 // "arp -s": an entry `address` -> `hardware` on the interface `device`
-// (its name), under NeighbourRefusal's rules, in the state STALE so that
-// the kernel checks it again before it relies on it (the real owner's
-// answer corrects it), tagged kNeighbourProtocol, read back after the
+// (its name), under NeighbourRefusal's rules, in the state STALE, never
+// permanent (used at once; after 5 s of use the kernel probes the stored
+// hardware address, and once that fails it asks the whole network, where
+// the real owner's answer replaces it), tagged kNeighbourProtocol, read back after the
 // change and undone unless it is exactly the one asked for. Made only where the table knows no hardware address
 // for `address` on that interface (no entry, or one still unresolved) or
 // where the entry there is one this program made; any other entry, static

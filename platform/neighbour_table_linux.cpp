@@ -570,8 +570,9 @@ NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardwa
     // Where the table held no entry, the kernel is asked to create one
     // only if there still is none: another program's entry made since the
     // reading is then kept, never overwritten and later removed as ours.
-    // STALE: the kernel asks the owner before it relies on the entry, and
-    // takes the owner's answer over ours.
+    // STALE, never permanent: once its probes of our hardware address go
+    // unanswered the kernel asks the whole network, and the owner's answer
+    // replaces ours.
     const auto flags =
         static_cast<std::uint16_t>(NLM_F_ACK | NLM_F_CREATE | (present == nullptr ? NLM_F_EXCL : NLM_F_REPLACE));
     NeighbourRequest add(RTM_NEWNEIGH, flags, interfaceIndex, &search.wanted);

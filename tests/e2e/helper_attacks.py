@@ -239,7 +239,7 @@ def scenario_helper_attacks(bed, helper):
             check(reply == "refused " + reason, f"{request!r}: {reply!r}")
         check(neighbours(prog, "dev", "lo") == "", f"loopback's entry: {neighbours(prog, 'dev', 'lo')}")
         check(neighbours(prog, GATEWAY) == "", f"the gateway's entry: {neighbours(prog, GATEWAY)}")
-        # One that is allowed: re-checked by the kernel, tagged as ours.
+        # One that is allowed: STALE, never permanent, tagged as ours.
         check(member.ask(f"add-neighbour 10.77.0.50 eth0 {HARDWARE}") == ["ok"], "10.77.0.50 refused")
         entry = neighbours(prog, "10.77.0.50")
         check(HARDWARE in entry and f"proto {PROTOCOL}" in entry and "PERMANENT" not in entry,
@@ -280,7 +280,7 @@ def scenario_helper_attacks(bed, helper):
         check(killed.ask(f"add-neighbour 10.77.0.53 eth0 {HARDWARE}") == ["ok"], "refused")
         killed(signal=signal.SIGKILL, wait=5)
         made = time.monotonic()
-        # Until then what they left heals itself.
+        # Until then what they left stays, never permanent.
         for address in ("10.77.0.52", "10.77.0.53"):
             entry = neighbours(prog, address)
             check("PERMANENT" not in entry and f"proto {PROTOCOL}" in entry, f"left behind: {entry!r}")
