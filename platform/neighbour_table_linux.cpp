@@ -592,8 +592,8 @@ NeighbourResult AddLocked(RouteSocket& socket, EntrySearch& search, const Hardwa
     EntrySearch back;
     back.wanted = search.wanted;
     KernelTaggedTable after(socket, back);
-    const std::optional<bool> roomAfter = RoomForTaggedEntry(after, wanted, interfaceIndex);
-    if (roomAfter && after.RemovedAny()) FindEntries(socket, back);
+    std::optional<bool> roomAfter = RoomForTaggedEntry(after, wanted, interfaceIndex);
+    if (roomAfter && after.RemovedAny() && FindEntries(socket, back) != 0) roomAfter.reset();
     const FoundEntry* made = EntryOn(back, interfaceIndex);
     const bool full = roomAfter == false;
     if (!roomAfter || full || made == nullptr || !IsStillOurs(made, hardware) || made->hardware != hardware) {

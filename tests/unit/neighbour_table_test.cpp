@@ -64,6 +64,8 @@ TEST(NeighbourTable, TheFallbackWritesAndRemovesOnlyItsOwnEntry)
         {"lladdr 0a:1b:2c:01:02:fe nud stale", NeighbourResult::Done, false, "lladdr 0a:1b:2c:01:02:fe STALE"},
         {"nud failed", NeighbourResult::Done, true, ""},
         {"nud incomplete", NeighbourResult::Done, true, ""},
+        // another helper's, failed: written again, its lifetime would start over
+        {"nud failed proto 116", NeighbourResult::Kept, false, "FAILED proto 116"},
     };
     int n = 0;
     for (const auto& c : cases) {
