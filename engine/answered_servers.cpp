@@ -42,7 +42,7 @@ void AnsweredServers::Answer(const std::vector<std::string>& serials)
 
 bool AnsweredServers::Answers(std::string_view serial) const
 {
-    return m_answered.count(Upper(serial)) != 0;
+    return m_answered.find(serial) != m_answered.end();
 }
 
 bool AnsweredServers::PassOver(std::string_view serial)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -39,6 +40,7 @@ class AnsweredServers {
 public:
     // The serial numbers answered from now on (a reloaded plan), any case.
     void Answer(const std::vector<std::string>& serials);
+    // `serial` in upper case, as the receive loop spells it.
     bool Answers(std::string_view serial) const;
 
     // Counts a request of a server that is not answered. True when the
@@ -53,7 +55,7 @@ public:
     PassedOverCount TakeCount();
 
 private:
-    std::set<std::string> m_answered;  // upper case, as the receive loop spells serials
+    std::set<std::string, std::less<>> m_answered;  // upper case
     std::vector<std::string> m_namedEver;
     std::vector<PassedOverServer> m_named;
     long long m_requests = 0;
