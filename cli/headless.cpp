@@ -28,6 +28,7 @@ Headless::Headless(const HeadlessOptions& options)
     setup.severalJobs = options.severalJobs;
     setup.tableBounds = options.tableBounds;
     setup.keptServers = options.keptServers;
+    setup.answeredServers = options.answeredServers;
     const HostIdentity host = LookUpHost();
     setup.hostName = host.name;
     setup.hostAddress = host.address;

@@ -29,6 +29,9 @@ struct HeadlessOptions {
     // serve: a table bounded for months, the plan's servers kept (EngineSetup).
     ServerTableBounds tableBounds;
     std::vector<std::string> keptServers;
+    // plan and serve: the only servers answered; every other server's
+    // request is passed over and counted (EngineSetup::answeredServers).
+    std::optional<std::vector<std::string>> answeredServers;
 };
 
 // What the main loop is woken by.

@@ -120,3 +120,14 @@ int PlanExitStatus(const std::vector<PlanRow>& rows)
 }
 
 }  // namespace tessel::cli
+
+namespace tessel::cli {
+
+std::string PassedOverText(const PassedOverCount& count)
+{
+    return std::to_string(count.requests) + (count.requests == 1 ? " request" : " requests") + " from " +
+           (count.moreServers ? "at least " : "") + std::to_string(count.servers) +
+           (count.servers == 1 && !count.moreServers ? " server" : " servers");
+}
+
+}  // namespace tessel::cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/answered_servers.h"
+
 namespace tessel::cli {
 
 // Where a planned server stands.
@@ -28,6 +30,10 @@ std::string PlanJsonLine(const PlanRow& row);
 // {"summary":{"servers","stored","unlisted","other_interface","ended","status"}}.
 std::string PlanJsonSummary(const std::vector<PlanRow>& rows, int unlisted, int otherInterface,
                             const std::string& ended, int status);
+
+// "12 requests from 3 servers" ("from at least 65536 servers" when the
+// engine gave up counting them exactly).
+std::string PassedOverText(const PassedOverCount& count);
 
 // Serial, address, outcome and time taken, one row per planned server in
 // plan order, with a heading.

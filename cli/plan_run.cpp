@@ -37,7 +37,11 @@ public:
     {
         HeadlessOptions options = m_args.options;
         options.severalJobs = true;
+        // Servers not in the plan cost a count, not a row and a pause each.
+        options.answeredServers.emplace();
+        for (const PlanRow& row : m_rows) options.answeredServers->push_back(row.serial);
         Headless headless(options);
+        m_engine = &headless.Engine();
         if (!headless.StartListening()) return kExitPortUnavailable;
         JobPool pool(*headless.Engine().Jobs(), m_args.confirm, m_args.unchecked, m_start);
         m_pool = &pool;
@@ -50,6 +54,7 @@ public:
         headless.HearFor(m_args.seconds);
         std::string ended = "done";
         for (;;) {
+            TellPassedOverNamed();
             CollectFinished();
             const bool timeUp = headless.HearingLeftMs() <= 0;
             // --seconds bounds the hearing only: a server heard in time gets
@@ -84,17 +89,24 @@ private:
     void Heard(const std::string& serial, const std::string& address)
     {
         const auto it = m_index.find(serial);
-        if (it == m_index.end()) {
-            ++m_unlisted;
-            std::fprintf(stderr, "heard %s %s (not in the plan)\n", serial.c_str(), address.c_str());
-            return;
-        }
+        if (it == m_index.end()) return;  // the engine passes over servers not in the plan
         std::fprintf(stderr, "heard %s %s\n", serial.c_str(), address.c_str());
         PlanRow& row = m_rows[it->second];
         if (row.state != PlanRow::NotHeard) return;
         row.state = PlanRow::Waiting;
         m_heardAddress[it->second] = address;
         m_waiting.push_back(it->second);
+    }
+
+    // The first servers not in the plan, told as heard once each; the rest
+    // are counted for the end of the run.
+    void TellPassedOverNamed()
+    {
+        for (const PassedOverServer& server : m_engine->TakePassedOverNamed()) {
+            std::fprintf(stderr, "heard %s %s (not in the plan)\n", server.serial.c_str(), server.address.c_str());
+            if (++m_named == kPassedOverNamedAtMost)
+                std::fprintf(stderr, "tessel-cli: further servers not in the plan are counted, not told.\n");
+        }
     }
 
     void StartWaiting()
@@ -177,6 +189,10 @@ private:
 
     void TellEnd(const std::string& ended, int status)
     {
+        // The thread has stopped: the count of the whole run is complete.
+        TellPassedOverNamed();
+        const PassedOverCount passedOver = m_engine->TakePassedOver();
+        m_unlisted = static_cast<int>(passedOver.servers);
         if (m_args.json) {
             // Every planned server has its object: those whose job did not
             // end (not heard, not started, interrupted) get theirs now.
@@ -191,8 +207,7 @@ private:
             // where each server stands.
             if (std::ferror(stdout)) std::fprintf(stderr, "\n%s", PlanTable(m_rows).c_str());
         }
-        std::fprintf(stderr, "%d server%s heard that %s not in the plan.\n", m_unlisted, m_unlisted == 1 ? "" : "s",
-                     m_unlisted == 1 ? "is" : "are");
+        std::fprintf(stderr, "%s not in the plan; none answered.\n", PassedOverText(passedOver).c_str());
         if (m_args.options.interfaceName) std::fprintf(stderr, "%s\n", OtherInterfaceLine(m_other).c_str());
         std::fflush(nullptr);
     }
@@ -204,9 +219,11 @@ private:
     std::map<std::string, std::size_t> m_index;
     std::map<std::size_t, std::string> m_heardAddress;
     std::deque<std::size_t> m_waiting;
-    JobPool* m_pool = nullptr;  // the run's, while it runs
-    int m_unlisted = 0;
-    int m_other = 0;  // requests on other interfaces than --interface's
+    JobPool* m_pool = nullptr;       // the run's, while it runs
+    EngineHost* m_engine = nullptr;  // the run's, while it runs
+    std::size_t m_named = 0;         // servers not in the plan told by name
+    int m_unlisted = 0;              // servers not in the plan (at least, beyond the exact count)
+    int m_other = 0;                 // requests on other interfaces than --interface's
 };
 
 }  // namespace

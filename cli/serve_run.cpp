@@ -6,7 +6,6 @@
 #include <ctime>
 #include <deque>
 #include <map>
-#include <set>
 
 #include "cli/exit_status.h"
 #include "cli/headless.h"
@@ -33,9 +32,10 @@ namespace {
 
 // How often the run looks at its jobs, a reload and a stop.
 constexpr std::int64_t kLookMs = 100;
-// Servers not in the plan are told once each; beyond this many a flood of
-// made-up serial numbers is only counted.
-constexpr std::size_t kUnplannedToldAtMost = 4096;
+// Requests of servers not in the plan are told as one line this often (and
+// at the stop), however many there were; the engine names only the first
+// few servers of a run.
+constexpr std::int64_t kPassedOverLineMs = 60 * 1000;
 
 // Reads and checks a plan as plan does; the refused lines in `errors`.
 // An empty plan is good for serve (unlike plan): the service is installed
@@ -122,6 +122,8 @@ public:
         // the plan's servers always get theirs.
         options.tableBounds = ServeTableBounds();
         options.keptServers = PlannedSerials();
+        // Servers not in the plan cost a count, not a row and a pause each.
+        options.answeredServers = options.keptServers;
         Headless headless(options);
         // A hang-up reads the plan again; it does not end the service.
         WatchInterrupts(HangUp::Counted);
@@ -139,8 +141,10 @@ public:
                                 " from " + m_args.plan.file + ", up to " + std::to_string(m_args.plan.parallel) +
                                 " at once; ledger " + ledgerPath + ".");
         m_notify.Send("READY=1\n" + StatusLine());
+        m_passedOverSince = RealClock().NowMs();
 
         for (;;) {
+            TellPassedOver(false);
             CollectEnded();
             StartWaiting();
             if (HangUpsReceived() != m_hangUps) {
@@ -219,12 +223,9 @@ private:
     void Heard(const std::string& serial, const std::string& address)
     {
         const auto it = m_entries.find(serial);
-        if (it == m_entries.end()) {
-            // Never answered; told once each.
-            if (m_unplannedTold.size() < kUnplannedToldAtMost && m_unplannedTold.insert(serial).second)
-                m_log.Tell(kInfo, "heard " + serial + " " + address + " (not in the plan; not answered)");
-            return;
-        }
+        // Listed just before a reload took it out of the plan: never
+        // answered. The engine passes over its next requests.
+        if (it == m_entries.end()) return;
         Unlist(serial);
         if (m_pool->Runs(Key(serial)) || std::find(m_waiting.begin(), m_waiting.end(), serial) != m_waiting.end())
             return;
@@ -248,6 +249,24 @@ private:
         m_log.Tell(kInfo, "heard " + serial + " " + address);
         m_waiting.push_back(serial);
         m_heardAddress[serial] = address;
+    }
+
+    // What the engine passed over: the first servers not in the plan by
+    // name, once each, and once a minute (and at the stop) one line with
+    // the count of requests and servers.
+    void TellPassedOver(bool last)
+    {
+        EngineHost& engine = m_headless->Engine();
+        for (const PassedOverServer& server : engine.TakePassedOverNamed())
+            m_log.Tell(kInfo, "heard " + server.serial + " " + server.address + " (not in the plan; not answered)");
+        const std::int64_t now = RealClock().NowMs();
+        if (!last && now - m_passedOverSince < kPassedOverLineMs) return;
+        const PassedOverCount count = engine.TakePassedOver();
+        if (count.requests > 0)
+            m_log.Tell(kInfo, PassedOverText(count) + " not in the plan in the last " +
+                                  std::to_string((now - m_passedOverSince + 500) / 1000) + " s; none answered");
+        m_passedOverSince = now;
+        m_passedOver += count.requests;
     }
 
     // Takes the server's row out of the engine's list, under the lock of
@@ -398,9 +417,10 @@ private:
         if (running) m_log.Tell(kNotice, "tessel-cli: stopping; letting the running jobs reach a safe step...");
         StopJobs();
         return Finish(*m_headless, kExitOk, running ? kSafeStepWaitMs : kEngineStopWaitMs, [this] {
+            TellPassedOver(true);
             m_log.Tell(kNotice, "tessel-cli: stopped on request; " + std::to_string(m_served) +
-                                    " served since start; " + std::to_string(m_unplannedTold.size()) +
-                                    " servers not in the plan heard, none answered.");
+                                    " served since start; " + std::to_string(m_passedOver) +
+                                    " requests of servers not in the plan, none answered.");
         });
     }
 
@@ -421,7 +441,8 @@ private:
     std::map<std::string, std::size_t> m_keys;
     std::vector<std::string> m_serials;
     std::map<std::string, int> m_stopStage;
-    std::set<std::string> m_unplannedTold;
+    std::int64_t m_passedOverSince = 0;  // the real clock's time of the last count
+    long long m_passedOver = 0;          // requests of servers not in the plan since start
     int m_served = 0;
 };
 

@@ -18,6 +18,7 @@ struct EngineHost::Parts {
     std::unique_ptr<CLogfile> log;
     ServerTable table;
     std::atomic<int> onlyMerrow{1};
+    std::unique_ptr<AnsweredServers> answered;  // plan and serve only
     std::string hostName;
     SharedState shared;
     std::unique_ptr<AssignmentProcedure> procedure;
@@ -77,6 +78,11 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     s.logFile = p.log.get();
     s.clock = setup.clock ? setup.clock : &RealClock();
     s.onlyInterface = setup.onlyInterface;
+    if (setup.answeredServers) {
+        p.answered = std::make_unique<AnsweredServers>();
+        p.answered->Answer(*setup.answeredServers);
+        s.answeredOnly = p.answered.get();
+    }
     if (setup.severalJobs) {
         p.jobs = std::make_unique<JobBoard>(s, std::move(setup.jobRunner));
         s.jobs = p.jobs.get();
@@ -112,6 +118,23 @@ JobBoard* EngineHost::Jobs()
 void EngineHost::KeepServers(const std::vector<std::string>& serials)
 {
     m_parts->table.SetKept(serials);
+    if (!m_parts->answered) return;
+    std::lock_guard<std::mutex> guard(m_parts->shared.stateLock);
+    m_parts->answered->Answer(serials);
+}
+
+std::vector<PassedOverServer> EngineHost::TakePassedOverNamed()
+{
+    if (!m_parts->answered) return {};
+    std::lock_guard<std::mutex> guard(m_parts->shared.stateLock);
+    return m_parts->answered->TakeNamed();
+}
+
+PassedOverCount EngineHost::TakePassedOver()
+{
+    if (!m_parts->answered) return {};
+    std::lock_guard<std::mutex> guard(m_parts->shared.stateLock);
+    return m_parts->answered->TakeCount();
 }
 
 void EngineHost::Start()

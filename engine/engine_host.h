@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/answered_servers.h"
 #include "engine/assignment.h"
 #include "engine/bootp_channel.h"
 #include "engine/job_board.h"
@@ -50,6 +52,11 @@ struct EngineSetup {
     // The servers a bounded table never forgets and always lists (the
     // plan's serials, any case); replaced later with KeepServers.
     std::vector<std::string> keptServers;
+    // tessel-cli's plan and serve: the only servers the run answers (the
+    // plan's serials, any case). Every other server's request is passed over
+    // and counted (SharedState::answeredOnly); replaced later with
+    // KeepServers. Empty: every request is heard (the window, list, set).
+    std::optional<std::vector<std::string>> answeredServers;
 };
 
 // The bounds for tessel-cli serve: kBoundedTableRows rows, a server that is
@@ -82,10 +89,16 @@ public:
     std::atomic<int>& OnlyMerrow();
     // Null unless the setup asked for several jobs.
     JobBoard* Jobs();
-    // Replaces the servers a bounded table keeps (a reloaded plan); safe
-    // while the thread runs. Rows of servers no longer kept are forgotten
-    // once unheard for the bound's time, as any other.
+    // Replaces the servers a bounded table keeps and, where the setup
+    // named them, the servers answered (a reloaded plan); safe while the
+    // thread runs. Rows of servers no longer kept are forgotten once
+    // unheard for the bound's time, as any other.
     void KeepServers(const std::vector<std::string>& serials);
+    // What the thread passed over (answeredServers) since the last call:
+    // the first servers of the run by name, and the count. Nothing without
+    // answeredServers.
+    std::vector<PassedOverServer> TakePassedOverNamed();
+    PassedOverCount TakePassedOver();
 
     // Starts the network thread (once).
     void Start();

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstring>
 
+#include "engine/answered_servers.h"
 #include "engine/ipaddress.h"
 #include "engine/job_board.h"
 #include "engine/server_table.h"
@@ -53,6 +54,7 @@ public:
                 continue;
             }
             if (m_message.hasSource) m_lastSource = m_message.sourceAddress;
+            if (status == ReceiveStatus::Ok && PassedOver()) continue;
             NewLine();
             // Formatted only for a line that will be written: with the
             // logfile off the loop should cost little more than the receive.
@@ -105,6 +107,34 @@ private:
     bool ArrivedOnChosenInterface() const
     {
         return m_shared.onlyInterface == 0 || static_cast<unsigned>(m_message.interfaceIndex) == m_shared.onlyInterface;
+    }
+
+    // plan and serve: a request of a server the run will never answer is
+    // counted and nothing else (no line, no pause, no row), so a flood of
+    // them cannot hold up a planned server's request or fill the logfile.
+    bool PassedOver()
+    {
+        AnsweredServers* answered = m_shared.answeredOnly;
+        if (answered == nullptr || m_message.buffer[bootp::kOp] != kBootRequest) return false;
+        SerialText text;
+        FormatSerialNumber(m_message, text);
+        const std::string_view serial(text.data(), text.size());
+        std::lock_guard<std::mutex> guard(m_shared.stateLock);
+        if (answered->Answers(serial)) return false;
+        if (answered->PassOver(serial)) answered->Name(serial, CurrentAddress());
+        return true;
+    }
+
+    // The server's address as it asks: its source, or when it has none the
+    // address it asks for (option 50), if any.
+    std::string CurrentAddress(bool* fromOption = nullptr) const
+    {
+        std::string current = FormatAddress(m_message.sourceAddress);
+        if (current != kNoAddress) return current;
+        auto requested = FindRequestedAddress(m_message);
+        if (!requested) return current;
+        if (fromOption != nullptr) *fromOption = true;
+        return *requested;
     }
 
     // False when a stop was asked for meanwhile: the note is not worth
@@ -247,13 +277,9 @@ private:
         }
         const int row = table->InsertServer(serial, now);
         Log(EvNewServer);
-        std::string current = FormatAddress(m_message.sourceAddress);
-        if (current == kNoAddress) {
-            if (auto requested = FindRequestedAddress(m_message)) {
-                current = *requested;
-                Log(EvCurrentAddressFound, current);
-            }
-        }
+        bool fromOption = false;
+        const std::string current = CurrentAddress(&fromOption);
+        if (fromOption) Log(EvCurrentAddressFound, current);
         table->SetAddress(row, current);
     }
 

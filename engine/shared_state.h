@@ -10,6 +10,7 @@
 
 namespace tessel {
 
+class AnsweredServers;
 class CLogfile;
 class Clock;
 class JobBoard;
@@ -58,6 +59,12 @@ struct SharedState {
     std::atomic<int> otherInterfaceRequests{0};
     // Requests of servers that a bounded table had no room to list.
     std::atomic<long long> unlistedForRoom{0};
+    // tessel-cli's plan and serve: the servers the run answers. Every other
+    // server's request is passed over (counted, nothing written, listed or
+    // waited for). Null: every request is heard, as in the window, list and
+    // set. The pointer is fixed before the thread starts; what it points to
+    // is read and changed only under stateLock.
+    AnsweredServers* answeredOnly = nullptr;
 };
 
 // Writes `stage` under the lock, as every writer must.

@@ -9,6 +9,7 @@ Exit status 0 passed, 1 failed, 77 skipped (no root or namespaces).
 """
 
 import os
+import re
 import signal
 import sys
 import time
@@ -115,6 +116,8 @@ def scenario_plan_run(bed, cli, peer):
     check(not run.replies(stranger), "the server that is not in the plan was answered")
     check(f"heard {stranger} 0.0.0.0 (not in the plan)" in run.tessel.stderr.text(),
           f"the unlisted server was not told as heard: {run.tessel.stderr.text()}")
+    check(re.search(r"^\d+ requests? from 1 server not in the plan; none answered\.$", run.tessel.stderr.text(), re.M),
+          f"the count of servers not in the plan: {run.tessel.stderr.text()}")
     run.check_log_whole()
     # Every line of a job names its server.
     for serial, address in ((http, "10.77.0.201"), (ftp, "10.77.0.202")):

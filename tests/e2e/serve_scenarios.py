@@ -314,13 +314,54 @@ def scenario_serve_dhclient(bed, cli, peer):
     check(len(calls) == 4, f"the form was stored {len(calls) // 2} times, not twice: {calls}")
 
 
+BURST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "burst.py")
+PASSED_OVER = re.compile(r"^<6>(\d+) requests from (\d+) servers not in the plan in the last \d+ s; none answered$")
+
+
+def scenario_serve_flood(bed, cli, peer):
+    """1000 requests a second of servers not in the plan (new maker serials
+    and other makers', each once) from serve's start on: the planned server
+    is heard and stored while the flood goes on; the others are never
+    answered, never listed and never written to the logfile, only the first
+    16 are named and the rest told as one count at the stop."""
+    serial, address = "0A-1B-2C-00-10-01", "10.77.0.246"
+    serve = Serve(bed, cli, [f"{serial},{address}"])
+    noise = bed.add_node("noise", ["10.77.0.5/24"])
+    sender = noise.start(["/usr/bin/python3", BURST, "--rate", "1000", "--seconds", "120", "--mix", "maker,foreign",
+                          "--avoid", serial], name="burst")
+    check(sender.stdout.wait_for(lambda t: t == "BURST started", 5) is not None, "the flood did not start")
+    server = start_peer(bed, peer, bed.add_node("srv"), serial)
+    serve.wait_ledger(lambda lines: results(lines, serial) == ["stored"], 60, "the planned server stored")
+    check(sender.running(), "the flood ended before the planned server was stored")
+    check(serve.stop() == 0, "serve did not end with 0")
+    sender.kill()
+    check(replies(server) and all(r["yiaddr"] == address for _, r in replies(server)), "the planned server's replies")
+
+    lines = serve.tessel.stderr.text().splitlines()
+    named = [line for line in lines if line.endswith("(not in the plan; not answered)")]
+    check(len(named) == 16, f"{len(named)} servers not in the plan named, not the first 16: {named}")
+    counts = [PASSED_OVER.match(line) for line in lines if PASSED_OVER.match(line)]
+    check(len(counts) == 1, f"not one count line at the stop: {lines[-6:]}")
+    requests, servers = int(counts[0][1]), int(counts[0][2])
+    # A new serial each time, but 24 random bits of the maker's repeat now and then.
+    check(requests > 10000 and requests * 0.98 < servers <= requests,
+          f"passed over: {requests} requests from {servers} servers")
+    # Nothing of theirs in the logfile: every request block there is the
+    # planned server's, and it is the only server listed.
+    log = [text for _, text in tessel_log.read(serve.logfile)]
+    serials = {text for text in log if text.startswith("Serialnumber ")}
+    check(serials == {f"Serialnumber {serial}."}, f"other servers in the logfile: {sorted(serials)[:5]}")
+    received = sum(text.startswith(tessel_log.RECEIVED) for text in log)
+    check(received < 100, f"{received} requests written to the logfile")
+
+
 def tessel_time(text):
     """Seconds of a ledger's UTC time."""
     return calendar.timegm(time.strptime(text[:19], "%Y-%m-%dT%H:%M:%S")) + int(text[20:23]) / 1000
 
 
 SCENARIOS = {"serve_run": scenario_serve_run, "serve_backoff": scenario_serve_backoff,
-             "serve_dhclient": scenario_serve_dhclient}
+             "serve_dhclient": scenario_serve_dhclient, "serve_flood": scenario_serve_flood}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS, sys.argv))

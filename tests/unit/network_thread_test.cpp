@@ -2,6 +2,7 @@
 // scripted channel with virtual time.
 #include "network_fixture.h"
 
+#include "engine/answered_servers.h"
 #include "log/events.h"
 
 using namespace tessel;
@@ -394,4 +395,85 @@ TEST_F(NetworkBed, BoundedTableCapsForgetsAndKeepsThePlannedServer)
     const auto lines = LogLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Checking if already in list."), 6 + 4);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "New server, so add to list."), 4);
+}
+
+// plan and serve: a burst of requests of servers the run does not answer,
+// another maker's among them, costs no pause, no row and no line; the
+// planned server among them is listed, paced and logged as always, and a
+// reloaded plan is heard at once. The first servers passed over are named
+// with their address, every request is counted.
+TEST_F(NetworkBed, RequestsOfServersNotAnsweredArePassedOverAndCounted)
+{
+    AnsweredServers answered;
+    answered.Answer({"0a-1b-2c-00-00-99"});
+    shared.answeredOnly = &answered;
+    Start();
+    Idle();
+    std::vector<RequestShape> burst;
+    for (std::uint8_t n = 1; n <= 40; ++n) burst.push_back(Server(n % 2 ? 0x0A : 0x11, 0x1B, 0x2C, n));
+    burst[2].source = {10, 77, 0, 3};
+    burst.insert(burst.begin() + 20, Server(0x0A, 0x1B, 0x2C, 0x99));
+    burst.push_back(Server(0x0A, 0x1B, 0x2C, 0x01));  // asks again
+    const std::int64_t before = clock.SleptMs();
+    channel->PushRequests(burst);
+    Idle();
+    EXPECT_EQ(clock.SleptMs() - before, 140) << "only the planned server's listing pause";
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-99", "0.0.0.0"}}));
+
+    std::vector<PassedOverServer> named;
+    PassedOverCount count;
+    {
+        std::lock_guard<std::mutex> guard(shared.stateLock);
+        named = answered.TakeNamed();
+        count = answered.TakeCount();
+        answered.Answer({"0A-1B-2C-00-00-99", "0A-1B-2C-00-00-05"});
+    }
+    ASSERT_EQ(named.size(), kPassedOverNamedAtMost);
+    EXPECT_EQ(named[0].serial, "0A-1B-2C-00-00-01");
+    EXPECT_EQ(named[2].address, "10.77.0.3");
+    EXPECT_EQ(named[1].serial, "11-1B-2C-00-00-02") << "another maker's server is not answered either";
+    EXPECT_EQ(count.requests, 41);
+    EXPECT_EQ(count.servers, 40);
+
+    channel->PushRequests({Server(0x0A, 0x1B, 0x2C, 0x05), Server(0x0A, 0x1B, 0x2C, 0x01)});
+    Idle();
+    EXPECT_EQ(Servers(), (Rows{{"0A-1B-2C-00-00-05", "0.0.0.0"}, {"0A-1B-2C-00-00-99", "0.0.0.0"}}));
+    {
+        std::lock_guard<std::mutex> guard(shared.stateLock);
+        EXPECT_TRUE(answered.TakeNamed().empty()) << "01 was named already";
+        count = answered.TakeCount();
+    }
+    EXPECT_EQ(count.requests, 1);
+
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Checking if already in list."), 2);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("Received BOOTP", 0) == 0; }),
+              2 + 1)
+        << "the two planned requests and the stop's wake-up";
+}
+
+// The count of distinct servers stays exact past the room it sorts in, and
+// says "at least" once even sorting leaves no room; a new count starts
+// from zero.
+TEST(AnsweredServers, DistinctServersCountedExactlyUpToTheBound)
+{
+    struct Case {
+        long long servers, rounds;
+        long long expectServers;
+        bool expectMore;
+    };
+    const long long bound = static_cast<long long>(kPassedOverCountedAtMost);
+    for (const Case c :
+         {Case{3, 5, 3, false}, Case{bound / 4, 3, bound / 4, false}, Case{bound / 2, 2, bound / 2, false},
+          Case{bound, 1, bound, true}, Case{bound * 2, 1, bound, true}}) {
+        AnsweredServers answered;
+        for (long long round = 0; round < c.rounds; ++round)
+            for (long long n = 0; n < c.servers; ++n) answered.PassOver("SERVER-" + std::to_string(n));
+        const PassedOverCount count = answered.TakeCount();
+        EXPECT_EQ(count.requests, c.servers * c.rounds) << c.servers;
+        EXPECT_EQ(count.servers, c.expectServers) << c.servers;
+        EXPECT_EQ(count.moreServers, c.expectMore) << c.servers;
+        EXPECT_EQ(answered.TakeCount().requests, 0);
+    }
 }
