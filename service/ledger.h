@@ -150,9 +150,9 @@ public:
 
     // Rewrites the ledger with each server's latest lines (LedgerLatest,
     // kLinesKeptPerServer), atomically: a new file beside it, synced,
-    // renamed over it, the folder synced; a power cut leaves the old ledger
-    // or the new one whole. Empty when done, else why not (the ledger is
-    // then as it was, and appending goes on).
+    // renamed over it in one step, the folder synced, so a reader finds the
+    // old ledger or the new one, never part of either. Empty when done,
+    // else why not (the ledger is then as it was, and appending goes on).
     std::string Compact();
 
     // Told after each compaction: bytes before and after, or why it failed.

@@ -19,6 +19,7 @@ import re
 import shutil
 import signal
 import socket
+import subprocess
 import sys
 import time
 
@@ -83,7 +84,9 @@ class Serve:
                 return self.notes
 
     def lines(self):
-        return read_ledger(self.ledger) if os.path.exists(self.ledger) else []
+        """The ledger's lines, those of a rotated ledger (".1") first."""
+        return [line for path in (self.ledger + ".1", self.ledger) if os.path.exists(path)
+                for line in read_ledger(path)]
 
     def wait_ledger(self, predicate, timeout, what):
         deadline = time.monotonic() + timeout
@@ -110,6 +113,34 @@ class Serve:
         return {row["serial"]: row for row in rows if "serial" in row}, rows[-1]["summary"]
 
 
+LOGROTATE_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
+                              "tessel-serve.logrotate")
+
+
+def logrotate(serve):
+    """The package's logrotate file, run by the real logrotate on this run's
+    logfile (its path and user put in): it renames the file and sends the
+    hang-up to the main process systemd names, which a stand-in systemctl
+    names here (the serve under test)."""
+    check(shutil.which("logrotate"), "logrotate is not installed (scripts/setup installs it)")
+    with open(LOGROTATE_CONF) as shipped:
+        conf = shipped.read()
+    check("/var/log/tessel/support.log {" in conf and "su tessel-serve tessel" in conf, "logrotate file changed")
+    conf = conf.replace("/var/log/tessel/support.log", serve.logfile).replace("su tessel-serve tessel", "su root root")
+    bin_folder = os.path.join(serve.folder, "bin")
+    os.makedirs(bin_folder, exist_ok=True)
+    with open(os.path.join(bin_folder, "systemctl"), "w") as systemctl:
+        systemctl.write('#!/bin/sh\n[ "$*" = "show --property=MainPID --value tessel-serve.service" ] || exit 1\n'
+                        f'echo {serve.tessel.pid}\n')
+    os.chmod(os.path.join(bin_folder, "systemctl"), 0o755)
+    with open(os.path.join(serve.folder, "logrotate.conf"), "w") as out:
+        out.write(conf)
+    result = subprocess.run(["logrotate", "--force", "--state", os.path.join(serve.folder, "logrotate.state"),
+                             os.path.join(serve.folder, "logrotate.conf")], capture_output=True, text=True,
+                            timeout=30, env=dict(os.environ, PATH=bin_folder + ":" + os.environ["PATH"]))
+    check(result.returncode == 0 and os.path.exists(serve.logfile + ".1"), f"logrotate: {result.stderr}")
+
+
 def start_peer(bed, peer, node, serial, args=()):
     return node.start([peer, "--linger", "forever", "--interval", "1000", "--count", "0"] + list(args)
                       + ["--server", serial], name=f"peer-{serial[-2:]}")
@@ -127,8 +158,9 @@ def results(lines, serial):
 def scenario_serve_run(bed, cli, peer):
     """A planned server reset twice is served twice; servers not in the plan
     are never answered; a reload during a job adds a server without cutting
-    the job; a refused reload keeps the running plan; SIGTERM ends with 0.
-    Notifications and journal priorities as under systemd."""
+    the job, and after a rotation (logfile and ledger renamed) its lines go
+    to the new files; a refused reload keeps the running plan; SIGTERM ends
+    with 0. Notifications and journal priorities as under systemd."""
     first, added, stranger = "0A-1B-2C-00-0C-01", "0A-1B-2C-00-0C-02", "0A-1B-2C-00-0C-09"
     plan = ["serial,address", f"{first},10.77.0.241"]
     serve = Serve(bed, cli, plan, ["--test-only-backoff-divisor", "60"])
@@ -141,8 +173,11 @@ def scenario_serve_run(bed, cli, peer):
         time.sleep(0.1)
     check(replies(peers[first]), f"{first} was not answered:\n{serve.tessel.stderr.text()}")
     serve.write_plan(plan + [f"{added},10.77.0.242"])
+    # A rotation: the ledger renamed by hand, the logfile by the package's
+    # logrotate file, whose hang-up opens both anew (and reads the plan).
+    os.rename(serve.ledger, serve.ledger + ".1")
     reloaded = time.monotonic()
-    serve.tessel.signal(signal.SIGHUP)
+    logrotate(serve)
     serve.wait_ledger(lambda lines: results(lines, first) == ["stored"] and results(lines, added) == ["stored"],
                       90, "both servers stored")
     check(all(when > reloaded for when, _ in replies(peers[added])), "the added server was answered before the reload")
@@ -184,8 +219,16 @@ def scenario_serve_run(bed, cli, peer):
     rows, summary = serve.status()
     check(rows[first]["last"]["result"] == "stored" and rows[added]["last"]["stage"] == 5, f"status: {rows}")
     check(summary == {"planned": 2, "seen": 2, "never_seen": 0, "in_back_off": 0}, f"status summary: {summary}")
-    log = [text for _, text in tessel_log.read(serve.logfile)]
-    check(log[-1] == tessel_log.FOOTER, f"logfile end: {log[-3:]}")
+    # After the rotation the added server's lines went to the new files only.
+    log = [text for _, text in tessel_log.read(serve.logfile, dated=True)]
+    rotated = [text for _, text in tessel_log.read(serve.logfile + ".1", dated=True)]
+    check(log[-1] == tessel_log.FOOTER and rotated[0] == tessel_log.HEADER, f"logfile ends: {rotated[:1]} {log[-3:]}")
+    reply = "Sent BOOTP/DHCP reply with desired IP-address 10.77.0.242."
+    check(any(text.endswith(reply) for text in log) and not any(text.endswith(reply) for text in rotated),
+          "the added server's reply was not logged in the new logfile alone")
+    check(added in {line[1] for line in read_ledger(serve.ledger)}
+          and added not in {line[1] for line in read_ledger(serve.ledger + ".1")},
+          "the added server's lines are not in the new ledger alone")
 
 
 def scenario_serve_backoff(bed, cli, peer):
