@@ -247,8 +247,9 @@ void LedgerLatest::Add(LedgerLine&& line)
     Server& server = m_servers[it->second];
     const std::uint64_t place = m_count++;
     if (LineHolds(line)) server.held.emplace(place, line);
+    // A few lines a server: moving them down costs less than a deque's blocks.
+    if (server.lines.size() == m_keep) server.lines.erase(server.lines.begin());
     server.lines.emplace_back(place, std::move(line));
-    if (server.lines.size() > m_keep) server.lines.pop_front();
 }
 
 const LedgerLatest::Server* LedgerLatest::Find(const std::string& serial) const
@@ -392,17 +393,24 @@ std::string Ledger::Compact()
     if (std::string why = ForEachLedgerLine(m_path, [&latest](LedgerLine&& line) { latest.Add(std::move(line)); });
         !why.empty())
         return why;
-    std::string text;
-    for (const LedgerLine* line : latest.KeptInOrder()) text += FormatLedgerLine(*line);
-
     const std::string fresh = m_path + ".new";
     struct stat info {};
     const mode_t mode = ::fstat(m_fd, &info) == 0 ? (info.st_mode & 0777) : 0640;
     const int fd = ::open(fresh.c_str(), O_RDWR | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0) return Why(fresh);
+    // Written 64 KiB at a time: the kept lines are not copied whole.
+    bool written = true;
+    std::string text;
+    for (const LedgerLine* line : latest.KeptInOrder()) {
+        text += FormatLedgerLine(*line);
+        if (text.size() >= 65536) {
+            written = written && WriteAll(fd, text.data(), text.size());
+            text.clear();
+        }
+    }
+    written = written && WriteAll(fd, text.data(), text.size());
     // The group keeps its right to read it (status as a member of it).
-    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, text.data(), text.size()) || ::fsync(fd) != 0 ||
-        ::rename(fresh.c_str(), m_path.c_str()) != 0) {
+    if (!written || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0 || ::rename(fresh.c_str(), m_path.c_str()) != 0) {
         const std::string why = Why(fresh);
         ::close(fd);
         ::unlink(fresh.c_str());

@@ -17,7 +17,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -93,7 +92,7 @@ public:
 
     struct Server {
         std::string serial;
-        std::deque<std::pair<std::uint64_t, LedgerLine>> lines;    // (place in the ledger, line), oldest first
+        std::vector<std::pair<std::uint64_t, LedgerLine>> lines;   // (place in the ledger, line), oldest first
         std::optional<std::pair<std::uint64_t, LedgerLine>> held;  // its latest line that holds
     };
     const std::vector<Server>& Servers() const { return m_servers; }
