@@ -19,6 +19,7 @@ import re
 import shutil
 import signal
 import socket
+import stat
 import subprocess
 import sys
 import time
@@ -197,6 +198,16 @@ def scenario_serve_run(bed, cli, peer):
     serve.wait_ledger(lambda lines: results(lines, first) == ["stored", "stored"], 60, f"{first} stored again")
     check(replies(again) and all(r["yiaddr"] == "10.77.0.241" for _, r in replies(again)), "reset server's replies")
 
+    # One serve at a time on a ledger: a second one is refused before it
+    # listens (were it not, port 67 would be taken: 69).
+    second_plan = os.path.join(serve.folder, "second.csv")
+    with open(second_plan, "w") as out:
+        out.write(f"{first},10.77.0.241\n")
+    second = serve.prog.run([cli, "serve", second_plan, "--ledger", serve.ledger, "--logfile",
+                             os.path.join(serve.folder, "second.log")], timeout=20)
+    check(second.returncode == 75 and f"{serve.ledger} is in use by another tessel-cli serve (process "
+          f"{serve.tessel.pid})" in second.stderr, f"a second serve: {second.returncode} {second.stderr}")
+
     code = serve.stop()
     check(code == 0, f"exit status {code} after SIGTERM, not 0")
     check(not replies(peers[stranger]), "the server not in the plan was answered")
@@ -219,6 +230,10 @@ def scenario_serve_run(bed, cli, peer):
     rows, summary = serve.status()
     check(rows[first]["last"]["result"] == "stored" and rows[added]["last"]["stage"] == 5, f"status: {rows}")
     check(summary == {"planned": 2, "seen": 2, "never_seen": 0, "in_back_off": 0}, f"status summary: {summary}")
+    # No ledger is not "never seen"; a device is not a ledger.
+    for ledger, code in ((os.path.join(serve.folder, "none"), 6), ("/dev/zero", 66)):
+        result = run([serve.cli, "status", serve.plan, "--ledger", ledger], check_rc=False)
+        check(result.returncode == code and not result.stdout, f"status of {ledger}: {result.returncode} {result}")
     # After the rotation the added server's lines went to the new files only.
     log = [text for _, text in tessel_log.read(serve.logfile, dated=True)]
     rotated = [text for _, text in tessel_log.read(serve.logfile + ".1", dated=True)]
@@ -266,7 +281,12 @@ def scenario_serve_backoff(bed, cli, peer):
 
     def stopped(case_bed):
         serial, address = "0A-1B-2C-00-0D-02", "10.77.0.252"
-        serve = Serve(case_bed, cli, [f"{serial},{address}"])
+        # A logfile on a full disk: told when it fails, once, and serving goes
+        # on. A node of its own for the full device, so that no other test's
+        # lock on /dev/full stands in the way.
+        full = os.path.join(case_bed.make_folder(), "full")
+        os.mknod(full, 0o666 | stat.S_IFCHR, os.makedev(1, 7))
+        serve = Serve(case_bed, cli, [f"{serial},{address}"], ["--logfile", full])
         server = start_peer(case_bed, peer, case_bed.add_node("srv"), serial)
         deadline = time.monotonic() + 40
         while not replies(server) and time.monotonic() < deadline:
@@ -278,6 +298,9 @@ def scenario_serve_backoff(bed, cli, peer):
         check(code == 0, f"exit status {code}, not 0")
         check(serve.tessel.ended - stamp <= 8.4 + 3.0, f"ended {serve.tessel.ended - stamp:.1f} s after SIGTERM")
         check(f"server {serial} may be restarting with" in serve.tessel.stderr.text(), "no state line")
+        told = [line for line in serve.tessel.stderr.text().splitlines() if f"{full} cannot be written" in line]
+        check(len(told) == 1 and told[0].startswith("<3>") and "No space left on device" in told[0],
+              f"the full logfile was told: {told}")
         lines = serve.lines()
         check(len(lines) == 1 and lines[0][1] == serial and lines[0][3] == "interrupted after the reply"
               and int(lines[0][4]) >= 1 and lines[0][5].startswith("stopped on request"), f"ledger: {lines}")
