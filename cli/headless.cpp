@@ -19,8 +19,12 @@ constexpr std::int64_t kLookMs = 100;
 Headless::Headless(const HeadlessOptions& options)
 {
     EngineSetup setup;
-    setup.logfile = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
-                                        : std::make_unique<CLogfile>("Temp", "IP.log");
+    if (options.serviceLogfile)
+        setup.logfile = std::make_unique<CLogfile>(
+            LogfilePath{options.logfilePath.value_or(CLogfile::ResolvePath("Temp", "IP.log")), LogfileKind::Service});
+    else
+        setup.logfile = options.logfilePath ? std::make_unique<CLogfile>(LogfilePath{*options.logfilePath})
+                                            : std::make_unique<CLogfile>("Temp", "IP.log");
     TellLogfileNotOpened(*setup.logfile);
     if (options.logfileOff) setup.logfile->SetEnabled(false);
     setup.onlyMerrow = options.onlyMerrow;

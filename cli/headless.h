@@ -22,6 +22,7 @@ struct HeadlessOptions {
     bool printServersOnly = false;
     std::optional<std::string> logfilePath;    // default: the window's default logfile
     bool logfileOff = false;                   // switched off at once, as the window's check box does
+    bool serviceLogfile = false;               // serve: appended to, dated lines (LogfileKind::Service)
     bool severalJobs = false;                  // plan: jobs for several servers at once
     std::optional<std::string> interfaceName;  // --interface: only this one is heard
     unsigned interfaceIndex = 0;               // filled by ChooseInterface

@@ -88,18 +88,36 @@ std::string ShownText(const std::string& text, std::size_t limit)
 std::string JsonText(const std::string& text)
 {
     std::string out = "\"";
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
+        const std::size_t n = u < 0x80 ? 0 : PrintableSequence(text, i);
+        char escaped[8];
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
+        } else if (u < 0x20 || u == 0x7f) {
             std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
             out += escaped;
-        } else {
+        } else if (u < 0x80) {
             out += c;
+        } else if (n > 0) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        } else if (u == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80) {
+            // A C1 control, well formed: JSON's own escape.
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+            out += escaped;
+            i += 2;
+            continue;
+        } else {
+            // Not UTF-8 (a ledger edited by hand, a damaged file): JSON
+            // cannot carry the byte, so it is told as the text "\xNN".
+            std::snprintf(escaped, sizeof escaped, "\\\\x%02x", u);
+            out += escaped;
         }
+        ++i;
     }
     return out + "\"";
 }

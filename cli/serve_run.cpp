@@ -14,6 +14,7 @@
 #include "cli/plan_report.h"
 #include "cli/report.h"
 #include "engine/shared_state.h"
+#include "log/logfile.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "service/back_off.h"
@@ -109,14 +110,13 @@ public:
     int Run()
     {
         const std::string ledgerPath = m_args.ledger.empty() ? service::DefaultLedgerPath() : m_args.ledger;
-        if (const std::string error = m_ledger.Open(ledgerPath); !error.empty()) {
-            m_log.Tell(kErr, "tessel-cli: the ledger cannot be written: " + error);
-            return kExitCantCreate;
-        }
+        if (const int status = OpenLedger(ledgerPath); status != kExitOk) return status;
         RestoreBackOff(ledgerPath);
 
         HeadlessOptions options = m_args.plan.options;
         options.severalJobs = true;
+        // Months of lines: appended run after run, dated, reopened at SIGHUP.
+        options.serviceLogfile = true;
         // Months of requests: the list forgets servers not in the plan
         // that went unheard for an hour and holds a bounded number of rows;
         // the plan's servers always get theirs.
@@ -125,6 +125,7 @@ public:
         // Servers not in the plan cost a count, not a row and a pause each.
         options.answeredServers = options.keptServers;
         Headless headless(options);
+        TellLogfileWrites(headless.Log());
         // A hang-up reads the plan again; it does not end the service.
         WatchInterrupts(HangUp::Counted);
         m_hangUps = HangUpsReceived();
@@ -149,6 +150,7 @@ public:
             StartWaiting();
             if (HangUpsReceived() != m_hangUps) {
                 m_hangUps = HangUpsReceived();
+                ReopenFiles();
                 Reload();
             }
             const HeadlessEvent event = headless.Next(kLookMs);
@@ -198,17 +200,77 @@ private:
     // UTC of a time on the run's clock.
     static std::int64_t Utc(std::int64_t steadyMs) { return service::UtcNowMs() + (steadyMs - RealClock().NowMs()); }
 
+    // The ledger is one serve's at a time (a second one is refused with its
+    // own status) and only a regular file. Compactions are told.
+    int OpenLedger(const std::string& path)
+    {
+        std::string why;
+        switch (m_ledger.TakeLock(path, why)) {
+        case service::Ledger::Lock::Held:
+            break;
+        case service::Ledger::Lock::InUse:
+            m_log.Tell(kErr, "tessel-cli: the ledger " + why + "; one serve at a time may keep a ledger.");
+            return kExitLedgerInUse;
+        case service::Ledger::Lock::Failed:
+            m_log.Tell(kErr, "tessel-cli: the ledger cannot be locked: " + why);
+            return kExitCantCreate;
+        }
+        m_ledger.OnCompacted([this](const service::Ledger::Compaction& done) {
+            if (done.failure.empty())
+                m_log.Tell(kNotice, "The ledger " + m_ledger.Path() + " was compacted from " +
+                                        std::to_string(done.before) + " to " + std::to_string(done.after) +
+                                        " bytes (each server's latest lines kept).");
+            else
+                m_log.Tell(kWarning, "tessel-cli: the ledger could not be compacted (" + done.failure +
+                                         "); it grows on as it was.");
+        });
+        if (const std::string error = m_ledger.Open(path); !error.empty()) {
+            m_log.Tell(kErr, "tessel-cli: the ledger cannot be written: " + error);
+            return kExitCantCreate;
+        }
+        return kExitOk;
+    }
+
+    // A failed write of the support logfile is told when it happens, once
+    // for a run of failures; the service goes on without those lines.
+    void TellLogfileWrites(CLogfile& logfile)
+    {
+        logfile.OnWriteFailure([this, path = logfile.Path()](const std::string& reason) {
+            if (!reason.empty())
+                m_log.Tell(kErr, "tessel-cli: the logfile " + path + " cannot be written: " + reason +
+                                     "; serving goes on, its lines are lost until it can.");
+            else
+                m_log.Tell(kNotice, "The logfile " + path + " is written again.");
+        });
+    }
+
+    // SIGHUP after a rotation: the ledger and the logfile are opened anew by
+    // their paths, so new lines go to the new files. One that cannot be
+    // opened keeps the file it had.
+    void ReopenFiles()
+    {
+        if (const std::string error = m_ledger.Reopen(); !error.empty())
+            m_log.Tell(kErr, "tessel-cli: the ledger could not be opened anew (" + error + "); lines go on to the " +
+                                 "file it had.");
+        CLogfile& logfile = m_headless->Log();
+        if (const std::string error = logfile.Reopen(); !error.empty())
+            m_log.Tell(kErr, "tessel-cli: the logfile " + logfile.Path() + " could not be opened anew (" + error +
+                                 "); lines go on to the file it had.");
+    }
+
     // A back-off that a former run began still holds: a broken server is
-    // not hammered because the service was restarted.
+    // not hammered because the service was restarted. The ledger is read as
+    // a stream; only the planned servers' last lines are kept.
     void RestoreBackOff(const std::string& path)
     {
-        std::string error;
         std::map<std::string, service::LedgerLine> last;
-        for (service::LedgerLine& line : service::ReadLedger(path, error)) last[line.serial] = std::move(line);
+        const std::string error = service::ForEachLedgerLine(path, [&](service::LedgerLine&& line) {
+            if (m_entries.count(line.serial) != 0) last[line.serial] = std::move(line);
+        });
+        if (!error.empty()) m_log.Tell(kWarning, "tessel-cli: no back-off restored: " + error);
         const std::int64_t utcNow = service::UtcNowMs(), now = RealClock().NowMs();
         for (const auto& [serial, line] : last)
-            if (m_entries.count(serial) != 0 && line.nextMs > utcNow)
-                m_backOff.Restore(serial, line.strikes, now + (line.nextMs - utcNow));
+            if (line.nextMs > utcNow) m_backOff.Restore(serial, line.strikes, now + (line.nextMs - utcNow), now);
     }
 
     void Write(const service::LedgerLine& line)

@@ -1,7 +1,9 @@
 #include "cli/status_report.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
-#include <map>
+#include <set>
 
 #include "cli/report.h"
 
@@ -27,33 +29,29 @@ Counts Count(const std::vector<StatusRow>& rows)
 
 }  // namespace
 
-std::vector<StatusRow> BuildStatus(const std::vector<PlanEntry>& plan, const std::vector<service::LedgerLine>& ledger,
+std::vector<StatusRow> BuildStatus(const std::vector<PlanEntry>& plan, const service::LedgerLatest& ledger,
                                    std::int64_t utcNowMs)
 {
-    std::map<std::string, const service::LedgerLine*> last;
-    std::vector<std::string> ledgerOrder;
-    for (const service::LedgerLine& line : ledger)
-        if (last.insert_or_assign(line.serial, &line).second) ledgerOrder.push_back(line.serial);
     std::vector<StatusRow> rows;
     auto fill = [&](StatusRow& row) {
-        const auto it = last.find(row.serial);
-        if (it == last.end()) return;
+        if (const service::LedgerLine* held = ledger.Held(row.serial)) row.stored = held->address;
+        const service::LedgerLine* last = ledger.Last(row.serial);
+        if (last == nullptr) return;
         row.seen = true;
-        row.last = *it->second;
-        row.inBackOff = row.last.nextMs > utcNowMs;
+        row.last = *last;
+        row.inBackOff = row.planned && row.last.nextMs > utcNowMs;  // serve answers no server outside the plan
     };
-    std::map<std::string, bool> planned;
+    std::set<std::string> planned;
     for (const PlanEntry& entry : plan) {
-        StatusRow row{entry.serial, FormatAddress(entry.address), true, false, {}, false};
+        StatusRow row{entry.serial, FormatAddress(entry.address), {}, true, false, {}, false};
         fill(row);
-        planned[entry.serial] = true;
+        planned.insert(entry.serial);
         rows.push_back(std::move(row));
     }
-    for (const std::string& serial : ledgerOrder) {
-        if (planned.count(serial) != 0) continue;
-        StatusRow row{serial, last[serial]->address, false, false, {}, false};
+    for (const service::LedgerLatest::Server& server : ledger.Servers()) {
+        if (planned.count(server.serial) != 0) continue;
+        StatusRow row{server.serial, server.lines.back().second.address, {}, false, false, {}, false};
         fill(row);
-        row.inBackOff = false;  // serve answers no server outside the plan
         rows.push_back(std::move(row));
     }
     return rows;
@@ -61,23 +59,32 @@ std::vector<StatusRow> BuildStatus(const std::vector<PlanEntry>& plan, const std
 
 std::string StatusText(const std::vector<StatusRow>& rows)
 {
-    std::string text;
-    char line[512];
-    std::snprintf(line, sizeof line, "%-17s  %-15s  %-32s  %-24s  %s\n", "SERIAL", "ADDRESS", "LAST OUTCOME", "WHEN",
-                  "NOT ANSWERED BEFORE");
-    text += line;
+    // Each cell as a terminal may show it; the columns as wide as their
+    // widest cell.
+    std::vector<std::array<std::string, 5>> cells;
+    cells.push_back({"SERIAL", "ADDRESS", "LAST OUTCOME", "WHEN", "NOT ANSWERED BEFORE"});
     for (const StatusRow& row : rows) {
-        std::string outcome = row.seen ? row.last.result : std::string("never seen");
+        std::string address = ShownText(row.address);
+        if (!row.stored.empty() && row.stored != row.address) address += " (stored " + ShownText(row.stored) + ")";
+        std::string outcome = row.seen ? ShownText(row.last.result) : std::string("never seen");
         if (!row.planned) outcome += " (not in the plan)";
-        std::snprintf(line, sizeof line, "%-17s  %-15s  %-32s  %-24s  %s\n", row.serial.c_str(), row.address.c_str(),
-                      outcome.c_str(), row.seen ? service::UtcText(row.last.timeMs).c_str() : "-",
-                      row.inBackOff ? service::UtcText(row.last.nextMs).c_str() : "-");
-        text += line;
+        cells.push_back({ShownText(row.serial), address, outcome, row.seen ? service::UtcText(row.last.timeMs) : "-",
+                         row.inBackOff ? service::UtcText(row.last.nextMs) : "-"});
+    }
+    std::array<std::size_t, 5> width{};
+    for (const auto& line : cells)
+        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+    std::string text;
+    for (const auto& line : cells) {
+        for (std::size_t i = 0; i + 1 < line.size(); ++i)
+            text += line[i] + std::string(width[i] - line[i].size() + 2, ' ');
+        text += line.back() + "\n";
     }
     const Counts c = Count(rows);
-    std::snprintf(line, sizeof line, "%d planned: %d seen, %d never seen, %d in back-off.\n", c.planned, c.seen,
+    char summary[128];
+    std::snprintf(summary, sizeof summary, "%d planned: %d seen, %d never seen, %d in back-off.\n", c.planned, c.seen,
                   c.never, c.held);
-    return text + line;
+    return text + summary;
 }
 
 std::string StatusJson(const std::vector<StatusRow>& rows)
@@ -90,6 +97,7 @@ std::string StatusJson(const std::vector<StatusRow>& rows)
                    ",\"result\":" + JsonText(row.last.result) + ",\"stage\":" + std::to_string(row.last.stage) +
                    ",\"why\":" + JsonText(row.last.why) + "}";
         text += "{\"serial\":" + JsonText(row.serial) + ",\"address\":" + JsonText(row.address) +
+                ",\"stored_address\":" + (row.stored.empty() ? std::string("null") : JsonText(row.stored)) +
                 ",\"planned\":" + (row.planned ? "true" : "false") + ",\"last\":" + last + ",\"back_off_until\":" +
                 (row.inBackOff ? JsonText(service::UtcText(row.last.nextMs)) : std::string("null")) + "}\n";
     }

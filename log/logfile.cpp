@@ -13,30 +13,36 @@ namespace tessel {
 
 namespace {
 
-// "HH:MM:SS - " of now. The receive loop writes several lines for every
-// datagram; the local time is worked out once a second per thread, not
-// once a line (it takes the C library's time-zone lock).
-const char* StampText()
+// "HH:MM:SS - " of now, or "YYYY-MM-DD HH:MM:SS - " when `dated`. The
+// receive loop writes several lines for every datagram; the local time is
+// worked out once a second per thread and kind, not once a line (it takes
+// the C library's time-zone lock).
+const char* StampText(bool dated = false)
 {
-    thread_local std::time_t shown = -1;
-    thread_local char text[16] = {};
+    thread_local std::time_t shown[2] = {-1, -1};
+    thread_local char text[2][32] = {};
     const std::time_t now = std::time(nullptr);
-    if (now != shown) {
+    if (now != shown[dated]) {
         std::tm local{};
 #ifdef _WIN32
         localtime_s(&local, &now);
 #else
         localtime_r(&now, &local);
 #endif
-        std::strftime(text, sizeof text, "%H:%M:%S - ", &local);
-        shown = now;
+        std::strftime(text[dated], sizeof text[dated], dated ? "%Y-%m-%d %H:%M:%S - " : "%H:%M:%S - ", &local);
+        shown[dated] = now;
     }
-    return text;
+    return text[dated];
 }
 
-std::string Timestamp()
+std::string Timestamp(bool dated = false)
 {
-    return StampText();
+    return StampText(dated);
+}
+
+std::string Reason(int error)
+{
+    return error > 0 ? std::generic_category().message(error) : "the system gave no reason";
 }
 
 // A value can come from a server (an FTP file name): keep it on one line so
@@ -72,7 +78,7 @@ CLogfile::CLogfile(std::string folder, std::string fileName) : m_path(ResolvePat
     Open();
 }
 
-CLogfile::CLogfile(LogfilePath path) : m_path(std::move(path.path))
+CLogfile::CLogfile(LogfilePath path) : m_path(std::move(path.path)), m_kind(path.kind)
 {
     Open();
 }
@@ -89,7 +95,7 @@ constexpr std::size_t kBatchLimit = 64 * 1024;
 void CLogfile::Open()
 {
     errno = 0;
-    m_file = OpenExclusiveForWriting(m_path);
+    m_file = OpenExclusiveForWriting(m_path, m_kind == LogfileKind::Service ? WriteMode::Append : WriteMode::Replace);
     m_bFailed = (m_file == nullptr);
     if (m_bFailed) {
         m_failure = errno != 0 ? errno : -1;
@@ -97,7 +103,7 @@ void CLogfile::Open()
     }
     // The object gathers a batch itself; the stream hands each write on.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
-    WriteLocked(Timestamp() + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
+    WriteLocked(Timestamp(Dated()) + "Initialized " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n\r\n");
 }
 
 CLogfile::~CLogfile()
@@ -112,7 +118,8 @@ void CLogfile::Close()
     if (!m_file) return;
     WriteOut();
     // The footer is written even while the user has switched writing off.
-    const std::string footer = "\r\n\r\n" + Timestamp() + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
+    const std::string footer =
+        "\r\n\r\n" + Timestamp(Dated()) + "Closed " + TextOf(IDS_PROGRAM_TITLE) + "'s logfile!\r\n";
     WriteToFile(footer);
     errno = 0;
     if (std::fclose(m_file) != 0 && m_failure == 0) m_failure = errno != 0 ? errno : -1;
@@ -123,7 +130,7 @@ std::string CLogfile::Failure() const
 {
     if (m_whole) return m_whole->Failure();
     if (m_failure == 0) return {};
-    return m_failure > 0 ? std::generic_category().message(m_failure) : "the system gave no reason";
+    return Reason(m_failure);
 }
 
 void CLogfile::Release()
@@ -134,6 +141,32 @@ void CLogfile::Release()
     WriteOut();
     std::fclose(m_file);
     m_file = nullptr;
+}
+
+std::string CLogfile::Reopen()
+{
+    if (m_whole) return m_whole->Reopen();
+    if (m_bFailed || m_kind != LogfileKind::Service) return {};
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    // Still the same file (no rotation since): opening it again would only
+    // meet the lock this object holds.
+    if (!m_file || PathNamesFile(m_path, m_file)) return {};
+    WriteOut();
+    errno = 0;
+    std::FILE* file = OpenExclusiveForWriting(m_path, WriteMode::Append);
+    if (file == nullptr) return Reason(errno != 0 ? errno : -1);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    std::fclose(m_file);
+    m_file = file;
+    return {};
+}
+
+void CLogfile::OnWriteFailure(std::function<void(const std::string& reason)> tell)
+{
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_tellWriteFailure = std::move(tell);
+    // Failing already (the opening line did not reach the file): told now.
+    if (!m_writing && m_tellWriteFailure) m_tellWriteFailure(Reason(m_failure));
 }
 
 void CLogfile::WriteLocked(std::string_view text, Gate gate)
@@ -170,8 +203,13 @@ void CLogfile::WriteOut()
 void CLogfile::WriteToFile(std::string_view text)
 {
     errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() && m_failure == 0)
-        m_failure = errno != 0 ? errno : -1;
+    const bool written = std::fwrite(text.data(), 1, text.size(), m_file) == text.size();
+    const int error = written ? 0 : (errno != 0 ? errno : -1);
+    if (!written && m_failure == 0) m_failure = error;
+    // Told at the first failure of a run of them, and when it ends.
+    if (written == m_writing) return;
+    m_writing = written;
+    if (m_tellWriteFailure) m_tellWriteFailure(written ? std::string() : Reason(error));
 }
 
 void CLogfile::BeginBatch()
@@ -195,7 +233,7 @@ void CLogfile::WriteTimestamp()
 {
     if (m_whole) return m_whole->WriteTimestamp();
     if (m_bFailed) return;
-    WriteLocked(StampText(), Gate::WhileEnabled);
+    WriteLocked(StampText(Dated()), Gate::WhileEnabled);
 }
 
 void CLogfile::WriteEvent(int code, const std::string& value)
@@ -204,7 +242,7 @@ void CLogfile::WriteEvent(int code, const std::string& value)
     // Made in the thread's own buffer: the receive loop writes several lines
     // a datagram, and none of them needs memory of its own.
     thread_local std::string line;
-    line.assign(StampText());
+    line.assign(StampText(Dated()));
     line += m_server;
     line += EventText(code);
     if (EventTakesValue(code)) AppendOnOneLine(line, value);
@@ -223,7 +261,7 @@ void CLogfile::SetEnabled(bool on)
 {
     if (m_whole) return m_whole->SetEnabled(on);
     if (m_bFailed) return;
-    const std::string stamp = Timestamp();
+    const std::string stamp = Timestamp(Dated());
     const std::string line = on ? stamp + "Logfile writing turned on  by user.\r\n"
                                 : "\r\n" + stamp + "Logfile writing turned off by user.\r\n";
     std::lock_guard<std::mutex> guard(m_writeLock);

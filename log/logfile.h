@@ -2,6 +2,11 @@
 // day, in the fixed words of the event catalogue. CR LF line ends, one new
 // file per run, and silent when the file cannot be opened.
 //
+// The service's logfile (tessel-cli serve, LogfileKind::Service) lives for
+// months instead: each run appends to it, every line carries its date, a
+// rotation's rename is followed by Reopen, and a failed write is told to a
+// handler when it happens.
+//
 // Every line reaches the file when it is written, so a program that is
 // killed (kill -9) loses nothing it logged; only while the receive
 // loop works through datagrams that are already waiting (a batch) are the
@@ -12,6 +17,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,9 +36,14 @@ struct LogfileLocation {
 // "MERROW Tessel.log" in the current directory).
 LogfileLocation ChooseLogfileLocation(bool inkwellMode, const std::optional<std::string>& tesselPath);
 
+// Run: replaced at each start, time of day only. Service: appended to,
+// each line with its date ("2026-12-08 13:04:05 - ...").
+enum class LogfileKind { Run, Service };
+
 // A logfile path given whole, for the headless front end's --logfile.
 struct LogfilePath {
     std::string path;
+    LogfileKind kind = LogfileKind::Run;
 };
 
 class CLogfile {
@@ -68,6 +79,17 @@ public:
     // in a logfile the program leaves open when it ends.
     void Release();
 
+    // Service: when the path no longer names the open file (a rotation
+    // renamed it), opens the path anew for appending and writes there from
+    // now on. Empty when done or nothing was to do, else why not: the lines
+    // then go on to the file already open.
+    std::string Reopen();
+    // Service: `tell` is called when a write fails after writes that did
+    // not (with the system's reason), and with an empty reason when a write
+    // succeeds again after failures: once per run of failures, never per
+    // line. It is called under the logfile's lock, from the writing thread.
+    void OnWriteFailure(std::function<void(const std::string& reason)> tell);
+
     // The path the constructor tried to open.
     const std::string& Path() const { return m_path; }
     bool IsOpen() const { return !m_bFailed; }
@@ -91,6 +113,7 @@ private:
     void WriteOut();
     // One write to the file; the first failure keeps the system's reason.
     void WriteToFile(std::string_view text);
+    bool Dated() const { return (m_whole ? m_whole->m_kind : m_kind) == LogfileKind::Service; }
 
     CLogfile* m_whole = nullptr;  // a job's view: the logfile it writes into
     std::string m_server;         // a job's view: "[SERIAL] " after the time
@@ -103,6 +126,9 @@ private:
     std::FILE* m_file = nullptr;
     std::string m_path;
     int m_failure = 0;  // the errno of a failed open, write or close; -1: no reason told
+    LogfileKind m_kind = LogfileKind::Run;
+    bool m_writing = true;                                       // the last write reached the file; under m_writeLock
+    std::function<void(const std::string&)> m_tellWriteFailure;  // under m_writeLock
     // Lines from the network thread and the dialog thread must not
     // interleave, so every write of a whole line holds this.
     std::mutex m_writeLock;

@@ -1,5 +1,7 @@
 #include "service/back_off.h"
 
+#include <algorithm>
+
 namespace tessel::service {
 
 std::int64_t BackOffMs(int strikes, std::int64_t divisor)
@@ -56,11 +58,11 @@ std::int64_t BackOff::OnJobEnded(const std::string& serial, std::int64_t NowMs, 
     return server.untilMs;
 }
 
-void BackOff::Restore(const std::string& serial, int strikes, std::int64_t untilMs)
+void BackOff::Restore(const std::string& serial, int strikes, std::int64_t untilMs, std::int64_t NowMs)
 {
     Server& server = m_servers[serial];
-    server.strikes = strikes;
-    server.untilMs = untilMs;
+    server.strikes = strikes < 0 ? 0 : strikes;
+    server.untilMs = std::min(untilMs, NowMs + kBackOffCapMs / m_divisor);
     server.told = false;
 }
 

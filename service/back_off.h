@@ -45,8 +45,11 @@ public:
     // not answered again (0 when it may be at once).
     std::int64_t OnJobEnded(const std::string& serial, std::int64_t NowMs, bool good);
 
-    // A back-off carried over (from the ledger at start): strikes and until.
-    void Restore(const std::string& serial, int strikes, std::int64_t untilMs);
+    // A back-off carried over (from the ledger at start): strikes and until,
+    // at `NowMs`. It never reaches past now plus the cap, whatever the ledger
+    // says (a clock that was years ahead, an edited line), and no strike
+    // count below 0 is taken.
+    void Restore(const std::string& serial, int strikes, std::int64_t untilMs, std::int64_t NowMs);
 
     // The servers held now, and what serve's status counts.
     int HeldAt(std::int64_t NowMs) const;

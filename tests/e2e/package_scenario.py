@@ -365,6 +365,7 @@ def check_outsider_refused(bed, plugin):
 SERVICE_USER = "tessel-serve"
 SERVICE_UNIT = "/lib/systemd/system/tessel-serve.service"
 SERVICE_PLAN = "/etc/tessel/plan.csv"
+SERVICE_LOGROTATE = "/etc/logrotate.d/tessel-serve"
 
 
 def user_exists(name):
@@ -377,6 +378,11 @@ def check_service_installed():
     check(os.path.isfile(SERVICE_UNIT), f"no {SERVICE_UNIT}")
     conffiles = dpkg("--status", "tessel").stdout
     check(f" {SERVICE_PLAN} " in conffiles, f"{SERVICE_PLAN} is not a conffile:\n{conffiles}")
+    check(f" {SERVICE_LOGROTATE} " in conffiles, f"{SERVICE_LOGROTATE} is not a conffile:\n{conffiles}")
+    if shutil.which("logrotate"):
+        # As installed, with its user: logrotate reads it without an error.
+        parsed = run(["logrotate", "--debug", "--state", "/dev/null", SERVICE_LOGROTATE], check_rc=False, timeout=60)
+        check(parsed.returncode == 0 and "error" not in parsed.stderr, f"logrotate: {parsed.stdout}{parsed.stderr}")
     wants = "/etc/systemd/system/multi-user.target.wants/tessel-serve.service"
     check(not os.path.lexists(wants), "the package enabled tessel-serve.service")
     user = run(["id", "-gn", SERVICE_USER], check_rc=False)

@@ -19,6 +19,8 @@ import re
 import shutil
 import signal
 import socket
+import stat
+import subprocess
 import sys
 import time
 
@@ -83,7 +85,9 @@ class Serve:
                 return self.notes
 
     def lines(self):
-        return read_ledger(self.ledger) if os.path.exists(self.ledger) else []
+        """The ledger's lines, those of a rotated ledger (".1") first."""
+        return [line for path in (self.ledger + ".1", self.ledger) if os.path.exists(path)
+                for line in read_ledger(path)]
 
     def wait_ledger(self, predicate, timeout, what):
         deadline = time.monotonic() + timeout
@@ -110,6 +114,34 @@ class Serve:
         return {row["serial"]: row for row in rows if "serial" in row}, rows[-1]["summary"]
 
 
+LOGROTATE_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
+                              "tessel-serve.logrotate")
+
+
+def logrotate(serve):
+    """The package's logrotate file, run by the real logrotate on this run's
+    logfile (its path and user put in): it renames the file and sends the
+    hang-up to the main process systemd names, which a stand-in systemctl
+    names here (the serve under test)."""
+    check(shutil.which("logrotate"), "logrotate is not installed (scripts/setup installs it)")
+    with open(LOGROTATE_CONF) as shipped:
+        conf = shipped.read()
+    check("/var/log/tessel/support.log {" in conf and "su tessel-serve tessel" in conf, "logrotate file changed")
+    conf = conf.replace("/var/log/tessel/support.log", serve.logfile).replace("su tessel-serve tessel", "su root root")
+    bin_folder = os.path.join(serve.folder, "bin")
+    os.makedirs(bin_folder, exist_ok=True)
+    with open(os.path.join(bin_folder, "systemctl"), "w") as systemctl:
+        systemctl.write('#!/bin/sh\n[ "$*" = "show --property=MainPID --value tessel-serve.service" ] || exit 1\n'
+                        f'echo {serve.tessel.pid}\n')
+    os.chmod(os.path.join(bin_folder, "systemctl"), 0o755)
+    with open(os.path.join(serve.folder, "logrotate.conf"), "w") as out:
+        out.write(conf)
+    result = subprocess.run(["logrotate", "--force", "--state", os.path.join(serve.folder, "logrotate.state"),
+                             os.path.join(serve.folder, "logrotate.conf")], capture_output=True, text=True,
+                            timeout=30, env=dict(os.environ, PATH=bin_folder + ":" + os.environ["PATH"]))
+    check(result.returncode == 0 and os.path.exists(serve.logfile + ".1"), f"logrotate: {result.stderr}")
+
+
 def start_peer(bed, peer, node, serial, args=()):
     return node.start([peer, "--linger", "forever", "--interval", "1000", "--count", "0"] + list(args)
                       + ["--server", serial], name=f"peer-{serial[-2:]}")
@@ -127,8 +159,9 @@ def results(lines, serial):
 def scenario_serve_run(bed, cli, peer):
     """A planned server reset twice is served twice; servers not in the plan
     are never answered; a reload during a job adds a server without cutting
-    the job; a refused reload keeps the running plan; SIGTERM ends with 0.
-    Notifications and journal priorities as under systemd."""
+    the job, and after a rotation (logfile and ledger renamed) its lines go
+    to the new files; a refused reload keeps the running plan; SIGTERM ends
+    with 0. Notifications and journal priorities as under systemd."""
     first, added, stranger = "0A-1B-2C-00-0C-01", "0A-1B-2C-00-0C-02", "0A-1B-2C-00-0C-09"
     plan = ["serial,address", f"{first},10.77.0.241"]
     serve = Serve(bed, cli, plan, ["--test-only-backoff-divisor", "60"])
@@ -141,8 +174,11 @@ def scenario_serve_run(bed, cli, peer):
         time.sleep(0.1)
     check(replies(peers[first]), f"{first} was not answered:\n{serve.tessel.stderr.text()}")
     serve.write_plan(plan + [f"{added},10.77.0.242"])
+    # A rotation: the ledger renamed by hand, the logfile by the package's
+    # logrotate file, whose hang-up opens both anew (and reads the plan).
+    os.rename(serve.ledger, serve.ledger + ".1")
     reloaded = time.monotonic()
-    serve.tessel.signal(signal.SIGHUP)
+    logrotate(serve)
     serve.wait_ledger(lambda lines: results(lines, first) == ["stored"] and results(lines, added) == ["stored"],
                       90, "both servers stored")
     check(all(when > reloaded for when, _ in replies(peers[added])), "the added server was answered before the reload")
@@ -161,6 +197,16 @@ def scenario_serve_run(bed, cli, peer):
     again = start_peer(bed, peer, nodes[first], first)
     serve.wait_ledger(lambda lines: results(lines, first) == ["stored", "stored"], 60, f"{first} stored again")
     check(replies(again) and all(r["yiaddr"] == "10.77.0.241" for _, r in replies(again)), "reset server's replies")
+
+    # One serve at a time on a ledger: a second one is refused before it
+    # listens (were it not, port 67 would be taken: 69).
+    second_plan = os.path.join(serve.folder, "second.csv")
+    with open(second_plan, "w") as out:
+        out.write(f"{first},10.77.0.241\n")
+    second = serve.prog.run([cli, "serve", second_plan, "--ledger", serve.ledger, "--logfile",
+                             os.path.join(serve.folder, "second.log")], timeout=20)
+    check(second.returncode == 75 and f"{serve.ledger} is in use by another tessel-cli serve (process "
+          f"{serve.tessel.pid})" in second.stderr, f"a second serve: {second.returncode} {second.stderr}")
 
     code = serve.stop()
     check(code == 0, f"exit status {code} after SIGTERM, not 0")
@@ -184,8 +230,20 @@ def scenario_serve_run(bed, cli, peer):
     rows, summary = serve.status()
     check(rows[first]["last"]["result"] == "stored" and rows[added]["last"]["stage"] == 5, f"status: {rows}")
     check(summary == {"planned": 2, "seen": 2, "never_seen": 0, "in_back_off": 0}, f"status summary: {summary}")
-    log = [text for _, text in tessel_log.read(serve.logfile)]
-    check(log[-1] == tessel_log.FOOTER, f"logfile end: {log[-3:]}")
+    # No ledger is not "never seen"; a device is not a ledger.
+    for ledger, code in ((os.path.join(serve.folder, "none"), 6), ("/dev/zero", 66)):
+        result = run([serve.cli, "status", serve.plan, "--ledger", ledger], check_rc=False)
+        check(result.returncode == code and not result.stdout, f"status of {ledger}: {result.returncode} {result}")
+    # After the rotation the added server's lines went to the new files only.
+    log = [text for _, text in tessel_log.read(serve.logfile, dated=True)]
+    rotated = [text for _, text in tessel_log.read(serve.logfile + ".1", dated=True)]
+    check(log[-1] == tessel_log.FOOTER and rotated[0] == tessel_log.HEADER, f"logfile ends: {rotated[:1]} {log[-3:]}")
+    reply = "Sent BOOTP/DHCP reply with desired IP-address 10.77.0.242."
+    check(any(text.endswith(reply) for text in log) and not any(text.endswith(reply) for text in rotated),
+          "the added server's reply was not logged in the new logfile alone")
+    check(added in {line[1] for line in read_ledger(serve.ledger)}
+          and added not in {line[1] for line in read_ledger(serve.ledger + ".1")},
+          "the added server's lines are not in the new ledger alone")
 
 
 def scenario_serve_backoff(bed, cli, peer):
@@ -223,7 +281,12 @@ def scenario_serve_backoff(bed, cli, peer):
 
     def stopped(case_bed):
         serial, address = "0A-1B-2C-00-0D-02", "10.77.0.252"
-        serve = Serve(case_bed, cli, [f"{serial},{address}"])
+        # A logfile on a full disk: told when it fails, once, and serving goes
+        # on. A node of its own for the full device, so that no other test's
+        # lock on /dev/full stands in the way.
+        full = os.path.join(case_bed.make_folder(), "full")
+        os.mknod(full, 0o666 | stat.S_IFCHR, os.makedev(1, 7))
+        serve = Serve(case_bed, cli, [f"{serial},{address}"], ["--logfile", full])
         server = start_peer(case_bed, peer, case_bed.add_node("srv"), serial)
         deadline = time.monotonic() + 40
         while not replies(server) and time.monotonic() < deadline:
@@ -235,6 +298,9 @@ def scenario_serve_backoff(bed, cli, peer):
         check(code == 0, f"exit status {code}, not 0")
         check(serve.tessel.ended - stamp <= 8.4 + 3.0, f"ended {serve.tessel.ended - stamp:.1f} s after SIGTERM")
         check(f"server {serial} may be restarting with" in serve.tessel.stderr.text(), "no state line")
+        told = [line for line in serve.tessel.stderr.text().splitlines() if f"{full} cannot be written" in line]
+        check(len(told) == 1 and told[0].startswith("<3>") and "No space left on device" in told[0],
+              f"the full logfile was told: {told}")
         lines = serve.lines()
         check(len(lines) == 1 and lines[0][1] == serial and lines[0][3] == "interrupted after the reply"
               and int(lines[0][4]) >= 1 and lines[0][5].startswith("stopped on request"), f"ledger: {lines}")

@@ -44,13 +44,14 @@ def ftp_events(*codes):
     return texts
 
 
-_STAMPED = re.compile(r"^(\d\d):(\d\d):(\d\d) - (.*)$")
+_STAMPED = re.compile(r"^(\d{4}-\d\d-\d\d )?(\d\d):(\d\d):(\d\d) - (.*)$")
 _ANY_RECEIVED = re.compile(re.escape(RECEIVED) + r"\d{1,3}(\.\d{1,3}){3}\.$")
 
 
-def read(path):
+def read(path, dated=False):
     """[(seconds of the day or None, text)], one per line. Fails on a line that
-    does not end in CR LF or is neither empty nor time-stamped."""
+    does not end in CR LF or is neither empty nor time-stamped; `dated`: each
+    stamp carries its date first (serve's logfile), else it must not."""
     try:
         with open(path, "rb") as logfile:
             data = logfile.read()
@@ -67,10 +68,10 @@ def read(path):
             entries.append((None, ""))
             continue
         match = _STAMPED.match(text)
-        if not match:
-            raise Failure(f"logfile line {number} has no time stamp: {text!r}")
-        hours, minutes, seconds = (int(match.group(i)) for i in (1, 2, 3))
-        entries.append((hours * 3600 + minutes * 60 + seconds, match.group(4)))
+        if not match or bool(match.group(1)) != dated:
+            raise Failure(f"logfile line {number} has no {'dated ' if dated else ''}time stamp: {text!r}")
+        hours, minutes, seconds = (int(match.group(i)) for i in (2, 3, 4))
+        entries.append((hours * 3600 + minutes * 60 + seconds, match.group(5)))
     return entries
 
 

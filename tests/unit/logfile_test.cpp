@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -282,4 +285,54 @@ TEST_F(LogfileTest, LinesReachTheFileAtOnceOutsideABatch)
     EXPECT_EQ(onDisk(), batch);
     job.WriteEvent(EvNotMerrowServer);
     EXPECT_EQ(onDisk(), batch + "T - [0A-1B-2C-00-00-09] Not an MERROW-server.\r\n");
+}
+
+TEST_F(LogfileTest, ServiceLogfileIsAppendedDatedAndOpenedAnewAfterARename)
+{
+    std::ofstream("support.log", std::ios::binary) << "the previous run's line\r\n";
+    const std::regex dated("\\d{4}-\\d\\d-\\d\\d [0-2]\\d:[0-5]\\d:[0-5]\\d - ");
+    {
+        CLogfile log(LogfilePath{"support.log", LogfileKind::Service});
+        ASSERT_TRUE(log.IsOpen());
+        log.WriteEvent(EvNotMerrowServer);
+        // logrotate's copytruncate: the next line lands at the new end, with
+        // no gap of NUL bytes where the old end was.
+        fs::resize_file("support.log", 0);
+        log.WriteEvent(EvCheckingList);
+        EXPECT_EQ(log.Reopen(), "");  // still the same file: nothing to do
+        fs::rename("support.log", "support.log.1");
+        log.WriteEvent(EvNewServer);
+        EXPECT_EQ(log.Reopen(), "");
+        log.WriteEvent(EvReplySent, "10.0.0.5");
+    }
+    const std::string rotated = ReadFile("support.log.1"), fresh = ReadFile("support.log");
+    EXPECT_EQ(rotated.find('\0'), std::string::npos);
+    EXPECT_EQ(std::regex_replace(rotated, dated, "D - "),
+              "D - Checking if already in list.\r\nD - New server, so add to list.\r\n");
+    EXPECT_EQ(std::regex_replace(fresh, dated, "D - "),
+              "D - Sent BOOTP/DHCP reply with desired IP-address 10.0.0.5.\r\n" + std::string(kFooter).substr(0, 4) +
+                  "D - Closed MERROW Tessel's logfile!\r\n");
+    // The next run appends.
+    {
+        CLogfile again(LogfilePath{"support.log", LogfileKind::Service});
+    }
+    EXPECT_EQ(ReadFile("support.log").rfind(fresh, 0), 0u);
+    // The run's own logfile is still replaced, time of day only.
+    {
+        CLogfile run(LogfilePath{"support.log"});
+    }
+    EXPECT_EQ(Masked(ReadFile("support.log")), std::string(kHeader) + kFooter);
+}
+
+TEST_F(LogfileTest, ServiceLogfileTellsAFailedWriteOncePerRunOfFailures)
+{
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    CLogfile log(LogfilePath{"/dev/full", LogfileKind::Service});
+    std::vector<std::string> told;
+    log.OnWriteFailure([&told](const std::string& reason) { told.push_back(reason); });
+    for (int i = 0; i < 3; ++i) log.WriteEvent(EvCheckingList);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], std::generic_category().message(ENOSPC));
+    log.WriteEvent(EvCheckingList);
+    EXPECT_EQ(told.size(), 1u);
 }

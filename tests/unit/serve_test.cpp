@@ -49,12 +49,17 @@ TEST(ServeStatus, LastOutcomeNeverSeenBackOffAndServersThePlanDropped)
     const std::vector<PlanEntry> plan{{2, "0A-1B-2C-00-00-01", {10, 0, 0, 1}},
                                       {3, "0A-1B-2C-00-00-02", {10, 0, 0, 2}},
                                       {4, "0A-1B-2C-00-00-03", {10, 0, 0, 3}}};
-    const std::vector<service::LedgerLine> ledger{
-        {now - 9000, "0A-1B-2C-00-00-01", "10.0.0.1", "not verified", 3, "why", 1, now - 8000},  // passed
-        {now - 5000, "0A-1B-2C-00-00-01", "10.0.0.1", "stored", 5, "why", 0, 0},
-        {now - 4000, "0A-1B-2C-00-00-02", "10.0.0.2", "address in use", 0, "why", 2, now + 60'000},
-        {now - 3000, "0A-1B-2C-00-00-09", "10.0.0.9", "address in use", 0, "why", 1, now + 60'000},
-    };
+    service::LedgerLatest ledger;
+    for (service::LedgerLine line : std::vector<service::LedgerLine>{
+             {now - 9000, "0A-1B-2C-00-00-01", "10.0.0.1", "not verified", 3, "why", 1, now - 8000},  // passed
+             {now - 5000, "0A-1B-2C-00-00-01", "10.0.0.1", "stored", 5, "why", 0, 0},
+             // Stored at an address the plan has changed since; the line that
+             // holds is older than its last.
+             {now - 4800, "0A-1B-2C-00-00-02", "10.0.0.7", "already set", 1, "why", 0, 0},
+             {now - 4000, "0A-1B-2C-00-00-02", "10.0.0.2", "address in use", 0, "why", 2, now + 60'000},
+             {now - 3000, "0A-1B-2C-00-00-09", "10.0.0.9", "address in use", 0, "why\xff\x01", 1, now + 60'000},
+         })
+        ledger.Add(std::move(line));
     const auto rows = BuildStatus(plan, ledger, now);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].last.result, "stored");
@@ -67,10 +72,15 @@ TEST(ServeStatus, LastOutcomeNeverSeenBackOffAndServersThePlanDropped)
     EXPECT_NE(json.find("{\"summary\":{\"planned\":3,\"seen\":2,\"never_seen\":1,\"in_back_off\":1}}"),
               std::string::npos)
         << json;
-    EXPECT_NE(json.find("\"serial\":\"0A-1B-2C-00-00-03\",\"address\":\"10.0.0.3\",\"planned\":true,\"last\":null,"
-                        "\"back_off_until\":null"),
+    EXPECT_NE(json.find("\"serial\":\"0A-1B-2C-00-00-03\",\"address\":\"10.0.0.3\",\"stored_address\":null,"
+                        "\"planned\":true,\"last\":null,\"back_off_until\":null"),
               std::string::npos);
+    EXPECT_NE(json.find("\"address\":\"10.0.0.2\",\"stored_address\":\"10.0.0.7\""), std::string::npos) << json;
+    // Not UTF-8: escaped, so the line stays JSON.
+    EXPECT_NE(json.find("\"why\":\"why\\\\xff\\u0001\""), std::string::npos) << json;
     const std::string text = StatusText(rows);
+    EXPECT_NE(text.find("10.0.0.2 (stored 10.0.0.7)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("10.0.0.1 (stored"), std::string::npos) << text;
     EXPECT_NE(text.find("address in use (not in the plan)"), std::string::npos) << text;
     EXPECT_NE(text.find("3 planned: 2 seen, 1 never seen, 1 in back-off."), std::string::npos) << text;
 }

@@ -13,8 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "service/back_off.h"
 #include "service/journal.h"
@@ -30,6 +32,13 @@ std::string TempFolder()
     char name[] = "/tmp/tessel-service-XXXXXX";
     const char* made = ::mkdtemp(name);
     return made != nullptr ? made : "/tmp";
+}
+
+std::vector<LedgerLine> Lines(const std::string& path, std::string& error)
+{
+    std::vector<LedgerLine> lines;
+    error = ForEachLedgerLine(path, [&lines](LedgerLine&& line) { lines.push_back(std::move(line)); });
+    return lines;
 }
 
 std::string ReadAll(const std::string& path)
@@ -90,9 +99,33 @@ TEST(ServeBackOff, AskingSoonAfterAGoodJobIsAStrikeThatKeepsGrowing)
         EXPECT_EQ(backOff.OnRequest(s, now).kind, BackOff::Decision::Answer);
     }
     EXPECT_EQ(backOff.OnRequest(other, now).kind, BackOff::Decision::Answer);  // per server
-    backOff.Restore(other, 4, now + 5);
+    backOff.Restore(other, 4, now + 5, now);
     EXPECT_EQ(backOff.OnRequest(other, now).kind, BackOff::Decision::HoldAndTell);
     EXPECT_EQ(backOff.OnJobEnded(other, now + 5, false) - (now + 5), BackOffMs(5, 10));
+}
+
+TEST(ServeBackOff, ARestoredBackOffNeverReachesPastNowPlusTheCap)
+{
+    const std::int64_t now = 5'000'000, years = 10LL * 365 * 86'400'000;
+    struct Case {
+        std::int64_t until;
+        int strikes;
+        std::int64_t divisor, heldUntil;
+        int keptStrikes;
+    } cases[] = {
+        {now + 60'000, 2, 1, now + 60'000, 2},                      // within the cap: as the ledger says
+        {now + years, 3, 1, now + kBackOffCapMs, 3},                // a clock that was years ahead
+        {now + kBackOffCapMs, 1, 60, now + kBackOffCapMs / 60, 1},  // the cap the divisor shortens
+        {now + 1000, -7, 1, now + 1000, 0},                         // an edited line's strikes
+    };
+    for (const Case& c : cases) {
+        BackOff backOff(c.divisor);
+        backOff.Restore("S", c.strikes, c.until, now);
+        const auto held = backOff.OnRequest("S", now);
+        EXPECT_EQ(held.kind, BackOff::Decision::HoldAndTell) << c.until;
+        EXPECT_EQ(held.untilMs, c.heldUntil) << c.until;
+        EXPECT_EQ(backOff.Strikes("S"), c.keptStrikes) << c.until;
+    }
 }
 
 TEST(ServeLedger, LinesRoundTripAndOnlyWholeOnesCount)
@@ -145,14 +178,146 @@ TEST(ServeLedger, AppendsWholeLinesAndEndsATornOneOnOpen)
     line.serial = "0A-1B-2C-00-00-02";
     ASSERT_TRUE(ledger.Append(line));
     std::string error;
-    const auto lines = ReadLedger(path, error);
+    const auto lines = Lines(path, error);
     EXPECT_EQ(error, "");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].serial, "0A-1B-2C-00-00-02");
     EXPECT_EQ(ReadAll(path).back(), '\n');
-    EXPECT_TRUE(ReadLedger(folder + "/none", error).empty());
+    EXPECT_TRUE(Lines(folder + "/none", error).empty());
     EXPECT_EQ(error, "");  // no ledger yet: nothing served yet
     EXPECT_NE(Ledger().Open(folder + "/no/such/folder/ledger"), "");
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST(ServeLedger, ReadAsAStreamOnlyFromARegularFile)
+{
+    const std::string folder = TempFolder();
+    std::string text;
+    for (int i = 0; i < 3; ++i)
+        text += FormatLedgerLine(
+            {1'796'000'000'000 + i, "0A-1B-2C-00-00-0" + std::to_string(i), "10.0.0.5", "stored", 5, "why", 0, 0});
+    // A line far longer than any serve writes is skipped whole, and the
+    // line after it still counts; the torn end never does.
+    text.insert(text.find('\n') + 1, std::string(100'000, 'x') + "\n");
+    text += "2026-11-29T07:33:20.123Z\t0A-1B";
+    std::vector<std::string> fed;
+    LedgerSplitter splitter;
+    for (const char c : text)
+        splitter.Feed(std::string_view(&c, 1), [&fed](LedgerLine&& l) { fed.push_back(l.serial); });
+    EXPECT_EQ(fed, (std::vector<std::string>{"0A-1B-2C-00-00-00", "0A-1B-2C-00-00-01", "0A-1B-2C-00-00-02"}));
+    EXPECT_EQ(ParseLedger(text).size(), 3u);
+
+    const std::string fifo = folder + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), fifo, folder}) {
+        bool missing = true;
+        EXPECT_EQ(ForEachLedgerLine(
+                      path, [](LedgerLine&&) { FAIL(); }, &missing),
+                  path + ": not a regular file");
+        EXPECT_FALSE(missing);
+        EXPECT_NE(Ledger().Open(path), "");  // a folder: "Is a directory"
+    }
+    bool missing = false;
+    EXPECT_EQ(ForEachLedgerLine(
+                  folder + "/none", [](LedgerLine&&) {}, &missing),
+              "");
+    EXPECT_TRUE(missing);
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST(ServeLedger, CompactionKeepsEachServersLatestLinesAtomically)
+{
+    const std::string folder = TempFolder(), path = folder + "/ledger";
+    auto line = [](int place, const std::string& serial, const std::string& result) {
+        return LedgerLine{1'796'000'000'000 + place * 1000,
+                          serial,
+                          result == "stored" ? "10.0.0.1" : "10.0.0.9",
+                          result,
+                          3,
+                          "why",
+                          1,
+                          0};
+    };
+    // A stored once, then failures; B twice; C six times; a fragment a
+    // power cut left and a line that does not parse among them.
+    const std::vector<std::string> order = {"A", "B", "C", "A", "C", "A", "C", "B", "A", "C", "A", "C", "A", "C", "A"};
+    std::vector<LedgerLine> all;
+    std::string text;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        all.push_back(line(static_cast<int>(i), order[i], i == 0 ? "stored" : "not verified"));
+        text += FormatLedgerLine(all.back()) + (i == 4 ? "2026-11-29T07:33:20.1\nnot a line\n" : "");
+    }
+    {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    // Kept: A's stored line and its latest four, B's two, C's latest four.
+    std::string kept;
+    for (std::size_t i : {0, 1, 6, 7, 8, 9, 10, 11, 12, 13, 14}) kept += FormatLedgerLine(all[i]);
+
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    const ino_t old = info.st_ino;
+    std::vector<Ledger::Compaction> told;
+    Ledger ledger;
+    ledger.OnCompacted([&told](const Ledger::Compaction& c) { told.push_back(c); });
+    std::string why;
+    ASSERT_EQ(ledger.TakeLock(path, why), Ledger::Lock::Held);
+    ASSERT_EQ(ledger.Open(path), "");
+    EXPECT_TRUE(told.empty());  // below its size: left as it is
+
+    // A compaction that cannot write its new file leaves the ledger as it was.
+    ASSERT_EQ(::mkdir((path + ".new").c_str(), 0700), 0);
+    ledger.CompactPast(1);
+    const LedgerLine d = line(20, "D", "stored");
+    ASSERT_TRUE(ledger.Append(d));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].failure, "");
+    EXPECT_EQ(ReadAll(path), text + FormatLedgerLine(d));
+    ::rmdir((path + ".new").c_str());
+
+    ledger.CompactPast(1);
+    ASSERT_TRUE(ledger.Append(d));
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[1].failure, "");
+    EXPECT_EQ(told[1].after, static_cast<std::int64_t>((kept + FormatLedgerLine(d) + FormatLedgerLine(d)).size()));
+    EXPECT_LT(told[1].after, told[1].before);
+    // Renamed over the old one, nothing left beside it, and the next line
+    // goes to the new file.
+    const LedgerLine e = line(21, "E", "stored");
+    ASSERT_TRUE(ledger.Append(e));
+    EXPECT_EQ(ReadAll(path), kept + FormatLedgerLine(d) + FormatLedgerLine(d) + FormatLedgerLine(e));
+    ::stat(path.c_str(), &info);
+    EXPECT_NE(info.st_ino, old);
+    EXPECT_NE(::access((path + ".new").c_str(), F_OK), 0);
+    EXPECT_EQ(told.size(), 2u);  // the next one waits for twice what was left
+    std::system(("rm -rf " + folder).c_str());
+}
+
+TEST(ServeLedger, OneServeAtATimeAndARenamedLedgerIsOpenedAnew)
+{
+    const std::string folder = TempFolder(), path = folder + "/ledger";
+    LedgerLine line{1'796'000'000'000, "0A-1B-2C-00-00-01", "10.0.0.5", "stored", 5, "stored", 0, 0};
+    std::string why;
+    auto first = std::make_unique<Ledger>();
+    ASSERT_EQ(first->TakeLock(path, why), Ledger::Lock::Held);
+    ASSERT_EQ(first->Open(path), "");
+    Ledger second;
+    EXPECT_EQ(second.TakeLock(path, why), Ledger::Lock::InUse);
+    EXPECT_EQ(why, path + " is in use by another tessel-cli serve (process " + std::to_string(::getpid()) + ")");
+
+    ASSERT_TRUE(first->Append(line));
+    EXPECT_EQ(first->Reopen(), "");  // not renamed: the same file
+    ASSERT_EQ(std::rename(path.c_str(), (path + ".1").c_str()), 0);
+    EXPECT_EQ(first->Reopen(), "");
+    line.serial = "0A-1B-2C-00-00-02";
+    ASSERT_TRUE(first->Append(line));
+    EXPECT_EQ(Lines(path + ".1", why).front().serial, "0A-1B-2C-00-00-01");
+    EXPECT_EQ(Lines(path + ".1", why).size(), 1u);
+    EXPECT_EQ(Lines(path, why).size(), 1u);
+    EXPECT_EQ(Lines(path, why).front().serial, "0A-1B-2C-00-00-02");
+
+    first.reset();  // its lock goes with it
+    EXPECT_EQ(second.TakeLock(path, why), Ledger::Lock::Held);
     std::system(("rm -rf " + folder).c_str());
 }
 
