@@ -1,12 +1,18 @@
 #include "cli/serve_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <map>
 #include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli/exit_status.h"
 #include "cli/headless.h"
@@ -16,6 +22,7 @@
 #include "cli/report.h"
 #include "engine/shared_state.h"
 #include "platform/clock.h"
+#include "platform/hostinfo.h"
 #include "platform/interrupt.h"
 #include "service/back_off.h"
 #include "service/journal.h"
@@ -36,13 +43,23 @@ constexpr std::int64_t kLookMs = 100;
 // Servers not in the plan are told once each; beyond this many a flood of
 // made-up serial numbers is only counted.
 constexpr std::size_t kUnplannedToldAtMost = 4096;
+// How often serve looks whether its --interface came, went or was made anew.
+constexpr std::int64_t kInterfaceLookMs = 1000;
+
+// The longest name the system gives an interface (IFNAMSIZ less its NUL).
+constexpr std::size_t kInterfaceNameMax = 15;
+
+std::string LedgerPath(const ServeArguments& serve)
+{
+    return serve.ledger.empty() ? service::DefaultLedgerPath() : serve.ledger;
+}
 
 // Reads and checks a plan as plan does; the refused lines in `errors`.
 // An empty plan is good for serve (unlike plan): the service is installed
 // with a commented example, and answers nobody until the plan lists servers.
 PlanCheck CheckedPlan(const PlanArguments& args)
 {
-    PlanCheck check = ReadPlan(args.file, args.confirm);
+    PlanCheck check = ReadPlan(args.file, args.confirm, {}, 0, PlanSource::RegularFileOnly);
     if (check.entries.empty() && check.errors.size() == 1 && check.errors[0] == args.file + ": lists no server")
         check.errors.clear();
     for (std::string& error : NeverHeard(check.entries, args.options)) check.errors.push_back(std::move(error));
@@ -108,7 +125,7 @@ public:
 
     int Run()
     {
-        const std::string ledgerPath = m_args.ledger.empty() ? service::DefaultLedgerPath() : m_args.ledger;
+        const std::string ledgerPath = LedgerPath(m_args);
         if (const std::string error = m_ledger.Open(ledgerPath); !error.empty()) {
             m_log.Tell(kErr, "tessel-cli: the ledger cannot be written: " + error);
             return kExitCantCreate;
@@ -117,6 +134,10 @@ public:
 
         HeadlessOptions options = m_args.plan.options;
         options.severalJobs = true;
+        options.ownAddressOfArrival = true;
+        FollowInterface();
+        options.interfaceIndex = m_interfaceIndex;
+        options.interfaceAddress = m_interfaceAddress;
         // Months of requests: the list forgets servers not in the plan
         // that went unheard for an hour and holds a bounded number of rows;
         // the plan's servers always get theirs.
@@ -143,6 +164,7 @@ public:
         for (;;) {
             CollectEnded();
             StartWaiting();
+            if (RealClock().NowMs() - m_interfaceLookedMs >= kInterfaceLookMs) FollowInterface();
             if (HangUpsReceived() != m_hangUps) {
                 m_hangUps = HangUpsReceived();
                 Reload();
@@ -165,6 +187,38 @@ private:
     {
         m_entries.clear();
         for (const PlanEntry& entry : entries) m_entries[entry.serial] = entry;
+    }
+
+    // --interface as it is now. Missing (or without an IPv4 address yet, as
+    // at boot) it is waited for, told once; when it comes, or is made anew
+    // under its name (a new index), its requests are heard from then on.
+    void FollowInterface()
+    {
+        m_interfaceLookedMs = RealClock().NowMs();
+        const std::optional<std::string>& name = m_args.plan.options.interfaceName;
+        if (!name) return;
+        HeadlessOptions found;
+        found.interfaceName = name;
+        const std::string missing = ChooseInterface(found, NetworkInterfaces());
+        const unsigned index = missing.empty() ? found.interfaceIndex : kNoInterfaceHere;
+        if (index == m_interfaceIndex && found.interfaceAddress == m_interfaceAddress) return;
+        const bool atStart = m_interfaceIndex == 0;
+        m_interfaceIndex = index;
+        m_interfaceAddress = found.interfaceAddress;
+        if (m_headless != nullptr) m_headless->Shared().onlyInterface.store(index);
+        if (index == kNoInterfaceHere)
+            m_log.Tell(kWarning,
+                       "tessel-cli: " + missing +
+                           "; serve waits for it and hears its servers once it is here with an IPv4 address.");
+        else if (!atStart)
+            m_log.Tell(kNotice, "tessel-cli: interface " + *name + " is here (" + m_interfaceAddress +
+                                    "); its servers are heard.");
+    }
+
+    Ipv4Bytes PlannedAddress(const std::string& serial) const
+    {
+        const auto it = m_entries.find(serial);
+        return it == m_entries.end() ? Ipv4Bytes{} : it->second.address;
     }
 
     std::vector<std::string> PlannedSerials() const
@@ -203,7 +257,10 @@ private:
         for (service::LedgerLine& line : service::ReadLedger(path, error)) last[line.serial] = std::move(line);
         const std::int64_t utcNow = service::UtcNowMs(), now = RealClock().NowMs();
         for (const auto& [serial, line] : last)
-            if (m_entries.count(serial) != 0 && line.nextMs > utcNow)
+            // A line of the plan that changed since (another address) starts
+            // without the old address's back-off.
+            if (m_entries.count(serial) != 0 && line.address == FormatAddress(m_entries[serial].address) &&
+                line.nextMs > utcNow)
                 m_backOff.Restore(serial, line.strikes, now + (line.nextMs - utcNow));
     }
 
@@ -228,6 +285,11 @@ private:
         Unlist(serial);
         if (m_pool->Runs(Key(serial)) || std::find(m_waiting.begin(), m_waiting.end(), serial) != m_waiting.end())
             return;
+        // A server whose job found it holding its planned address may go on
+        // asking from it: that was told once, and costs it no strike. Asking
+        // from any other address (a reset) is served as ever.
+        if (address == FormatAddress(it->second.address) && m_holding.count(serial) != 0) return;
+        m_holding.erase(serial);
         const std::int64_t now = RealClock().NowMs();
         const service::BackOff::Decision decision = m_backOff.OnRequest(serial, now);
         if (decision.kind == service::BackOff::Decision::Hold) return;
@@ -311,7 +373,15 @@ private:
             row.state = PlanRow::Ended;
             row.status = end.exit.status;
             const std::int64_t now = RealClock().NowMs();
-            const std::int64_t until = m_backOff.OnJobEnded(end.serial, now, Holds(row.status));
+            std::int64_t until = 0;
+            if (row.status == kExitAlreadySet && entry.address == PlannedAddress(end.serial)) {
+                // Nothing was given, so nothing can have failed to hold: no
+                // strikes, and its further asks from there are not told.
+                m_backOff.Forget(end.serial);
+                m_holding.insert(end.serial);
+            } else {
+                until = m_backOff.OnJobEnded(end.serial, now, Holds(row.status));
+            }
             if (Holds(row.status)) ++m_served;
             line.why = WhyEnded(row.status);
             if (until > 0) {
@@ -349,13 +419,19 @@ private:
                     // at its next request.
                     Unlist(entry.serial);
                     ++added;
-                } else if (old->second.address != entry.address)
+                } else if (old->second.address != entry.address) {
+                    // A new address is a new job: what held the server back
+                    // (or found it holding) was about the old one.
+                    m_backOff.Forget(entry.serial);
+                    m_holding.erase(entry.serial);
                     ++changed;
+                }
             }
             for (const auto& [serial, entry] : m_entries)
                 if (next.count(serial) == 0) {
                     ++removed;
                     m_backOff.Forget(serial);
+                    m_holding.erase(serial);
                 }
             m_entries.swap(next);
             m_headless->Engine().KeepServers(PlannedSerials());
@@ -422,7 +498,12 @@ private:
     std::vector<std::string> m_serials;
     std::map<std::string, int> m_stopStage;
     std::set<std::string> m_unplannedTold;
+    std::set<std::string> m_holding;  // found holding their planned address; not told again
     int m_served = 0;
+    // --interface: its index and address as last seen (kNoInterfaceHere: missing).
+    unsigned m_interfaceIndex = 0;
+    std::string m_interfaceAddress;
+    std::int64_t m_interfaceLookedMs = 0;
 };
 
 }  // namespace
@@ -457,25 +538,69 @@ std::string ParseServe(const std::vector<std::string>& args, ServeArguments& out
     return error;
 }
 
+std::string ServeInterfaceProblem(const ServeArguments& serve)
+{
+    const std::optional<std::string>& name = serve.plan.options.interfaceName;
+    if (!name) return {};
+    // What the system would never give an interface: serve would wait for
+    // it for ever.
+    if (name->empty() || name->size() > kInterfaceNameMax || *name == "." || *name == ".." ||
+        name->find_first_of("/: \t\n") != std::string::npos)
+        return "--interface " + ShownText(*name) + " cannot name an interface";
+    return {};
+}
+
+std::string LedgerPlaceProblem(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return ShownText(folder) + ": " + std::strerror(errno);
+    if (!S_ISDIR(info.st_mode)) return ShownText(folder) + ": not a folder";
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return ShownText(path) + ": " + std::strerror(EISDIR);
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+            return ShownText(path) + ": " + std::strerror(errno);
+    } else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        // The ledger is made at the first start.
+        return ShownText(folder) + ": " + std::strerror(errno);
+    }
+    return {};
+}
+
 int CheckServePlan(const ServeArguments& serve)
 {
+    // What the start refuses, with the status it refuses it with.
     const PlanCheck check = CheckedPlan(serve.plan);
     if (!check.errors.empty()) {
         std::fprintf(stderr, "%stessel-cli: the plan was refused.\n", RefusedLines(check).c_str());
         return kExitRefused;
     }
+    if (const std::string problem = LedgerPlaceProblem(LedgerPath(serve)); !problem.empty()) {
+        std::fprintf(stderr, "tessel-cli: the ledger cannot be written: %s\n", problem.c_str());
+        return kExitCantCreate;
+    }
     std::printf("%s: plan of %zu server%s, good.\n", serve.plan.file.c_str(), check.entries.size(),
                 check.entries.size() == 1 ? "" : "s");
+    if (serve.plan.options.interfaceName) {
+        HeadlessOptions found = serve.plan.options;
+        if (const std::string missing = ChooseInterface(found, NetworkInterfaces()); !missing.empty())
+            std::printf("%s now; serve waits for it.\n", missing.c_str());
+    }
     return kExitOk;
 }
 
 int RunServe(const ServeArguments& serve)
 {
+    const service::EventLog log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM")));
     const PlanCheck check = CheckedPlan(serve.plan);
     if (!check.errors.empty()) {
-        const service::EventLog log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM")));
         log.Tell(kErr, RefusedLines(check) + "tessel-cli: the plan was refused; nothing was started.");
         return kExitRefused;
+    }
+    if (const std::string problem = LedgerPlaceProblem(LedgerPath(serve)); !problem.empty()) {
+        log.Tell(kErr, "tessel-cli: the ledger cannot be written: " + problem);
+        return kExitCantCreate;
     }
     return ServeRun(serve, check.entries).Run();
 }

@@ -77,6 +77,7 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
     s.logFile = p.log.get();
     s.clock = setup.clock ? setup.clock : &RealClock();
     s.onlyInterface = setup.onlyInterface;
+    s.ownAddressOfArrival = setup.ownAddressOfArrival;
     if (setup.severalJobs) {
         p.jobs = std::make_unique<JobBoard>(s, std::move(setup.jobRunner));
         s.jobs = p.jobs.get();

@@ -12,8 +12,10 @@ int RunServeCommand(const std::vector<std::string>& args)
     ServeArguments serve;
     const std::string error = ParseServe(args, serve);
     if (!error.empty()) return UsageError("serve", error);
+    // The start and --check refuse alike; an interface that is only missing
+    // now is waited for (told once), as at boot it may come up late.
+    if (const std::string problem = ServeInterfaceProblem(serve); !problem.empty()) return UsageError("serve", problem);
     if (serve.check) return CheckServePlan(serve);
-    if (!InterfaceUsable(serve.plan.options)) return kExitUsage;
     return RunServe(serve);
 }
 
