@@ -38,6 +38,7 @@ Headless::Headless(const HeadlessOptions& options)
         if (!options.interfaceAddress.empty()) setup.hostAddress = options.interfaceAddress;
     }
     setup.ownAddressOfArrival = options.ownAddressOfArrival;
+    setup.clock = options.clock;
     m_engine = std::make_unique<EngineHost>(std::move(setup));
     m_engine->Table().SetObserver(this);
 }

@@ -29,6 +29,7 @@ struct HeadlessOptions {
     // serve: the reply's own address read as the reply is made, from the
     // interface the request arrived on (EngineSetup::ownAddressOfArrival).
     bool ownAddressOfArrival = false;
+    Clock* clock = nullptr;  // the engine's waits; null: the real clock
     // serve: a table bounded for months, the plan's servers kept (EngineSetup).
     ServerTableBounds tableBounds;
     std::vector<std::string> keptServers;

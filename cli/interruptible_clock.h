@@ -31,4 +31,15 @@ private:
     std::atomic<int> m_highest{-1};
 };
 
+// The clock of serve's engine: the procedure's fixed waits keep their
+// length, but once Ctrl+C or termination arrived each wait ends at its next
+// slice instead of throwing. The procedure looks at its stage after every
+// wait and leaves at the stop, so a stop after a reply does not sit out the
+// rest of the restart's 8.4 s.
+class StopShortenedClock final : public Clock {
+public:
+    std::int64_t NowMs() override;
+    void SleepMs(std::int64_t ms) override;
+};
+
 }  // namespace tessel::cli

@@ -16,6 +16,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/headless.h"
+#include "cli/interruptible_clock.h"
 #include "cli/job_pool.h"
 #include "cli/plan_file.h"
 #include "cli/plan_report.h"
@@ -135,6 +136,7 @@ public:
         HeadlessOptions options = m_args.plan.options;
         options.severalJobs = true;
         options.ownAddressOfArrival = true;
+        options.clock = &m_engineClock;
         FollowInterface();
         options.interfaceIndex = m_interfaceIndex;
         options.interfaceAddress = m_interfaceAddress;
@@ -486,6 +488,7 @@ private:
     service::EventLog m_log;
     service::Notifier m_notify;
     service::Ledger m_ledger;
+    StopShortenedClock m_engineClock;  // the engine's waits, ended early by a stop
     Headless* m_headless = nullptr;
     JobPool* m_pool = nullptr;
     unsigned m_hangUps = 0;
