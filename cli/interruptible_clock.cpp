@@ -1,6 +1,8 @@
 #include "cli/interruptible_clock.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "engine/shared_state.h"
 #include "platform/interrupt.h"
@@ -9,20 +11,6 @@ namespace tessel::cli {
 
 namespace {
 constexpr std::int64_t kSliceMs = 50;
-
-// Sleeps `ms` of real time in slices, `note` after each; false as soon as a
-// request to stop is there (at the latest at the end).
-template <typename Note>
-bool SleptWithoutInterrupt(std::int64_t ms, Note note)
-{
-    // Whole waits keep their length: the slices end at the same moment.
-    const std::int64_t end = RealClock().NowMs() + ms;
-    for (std::int64_t left = ms; left > 0; left = end - RealClock().NowMs()) {
-        if (WaitForInterrupt(static_cast<int>(std::min(left, kSliceMs)))) return false;
-        note();
-    }
-    return InterruptRequested() == 0;
-}
 }  // namespace
 
 std::int64_t InterruptibleClock::NowMs()
@@ -37,8 +25,14 @@ void InterruptibleClock::Note()
 
 void InterruptibleClock::SleepMs(std::int64_t ms)
 {
+    // Whole waits keep their length: the slices end at the same moment.
+    const std::int64_t end = NowMs() + ms;
     Note();
-    if (!SleptWithoutInterrupt(ms, [this] { Note(); })) throw RunInterrupted{};
+    for (std::int64_t left = ms; left > 0; left = end - NowMs()) {
+        if (WaitForInterrupt(static_cast<int>(std::min(left, kSliceMs)))) throw RunInterrupted{};
+        Note();
+    }
+    if (InterruptRequested() != 0) throw RunInterrupted{};
 }
 
 std::int64_t StopShortenedClock::NowMs()
@@ -48,7 +42,9 @@ std::int64_t StopShortenedClock::NowMs()
 
 void StopShortenedClock::SleepMs(std::int64_t ms)
 {
-    SleptWithoutInterrupt(ms, [] {});
+    const std::int64_t end = NowMs() + ms;
+    for (std::int64_t left = ms; left > 0 && !m_ended.load(); left = end - NowMs())
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kSliceMs)));
 }
 
 }  // namespace tessel::cli

@@ -455,6 +455,9 @@ private:
     {
         for (const auto& [key, stage] : m_pool->RequestStop()) m_stopStage[m_serials[key]] = stage;
         m_headless->Engine().RequestStop();
+        // Every block is stopped now: a wait that ends finds its stage
+        // taken back and leaves at once.
+        m_engineClock.EndWaits();
         // A job's clock leaves the command at its next 50-ms slice once the
         // interrupt arrived; without one, the stopped stage ends it within
         // the command's own deadlines.
@@ -588,7 +591,7 @@ int CheckServePlan(const ServeArguments& serve)
     if (serve.plan.options.interfaceName) {
         HeadlessOptions found = serve.plan.options;
         if (const std::string missing = ChooseInterface(found, NetworkInterfaces()); !missing.empty())
-            std::printf("%s now; serve waits for it.\n", missing.c_str());
+            std::printf("%s; serve waits for it.\n", missing.c_str());
     }
     return kExitOk;
 }

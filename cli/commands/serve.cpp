@@ -41,7 +41,9 @@ extern const Command kServeCommand = {
     "        safe step, each one's state is told; exit 0. Under systemd each\n"
     "        line carries its syslog priority, and READY=1 and STATUS= go to\n"
     "        the service manager (tessel-serve.service).\n"
-    "        --check       check PLAN and exit: 0, or 65 with every refused line\n"
+    "        --check       check what the start checks and exit as it would: 0;\n"
+    "                      65 with every refused line; 73 ledger not writable\n"
+    "        --interface NAME  as for list; missing, it is waited for (told once)\n"
     "        --parallel N, --yes, --unchecked  as for plan\n",
     true,
     RunServeCommand,

@@ -383,6 +383,9 @@ def scenario_serve_stops(bed, cli, peer):
         wait_replies(server, 1, 40, "the job's reply")
         time.sleep(1.0)
         serve.timed_stop("a job waiting after its reply")
+        # The stage it had reached, not one the shortened waits raced on to.
+        lines = serve.lines()
+        check([line[3:5] for line in lines] == [["interrupted after the reply", "1"]], f"ledger: {lines}")
 
     run_cases(bed, [("unread_notify", unread_notify), ("fifo_plan", fifo_plan), ("ordinary", ordinary)])
 
