@@ -407,7 +407,7 @@ def scenario_serve_changes(bed, cli, peer):
         # each ask was a strike, a warning and a ledger line.
         time.sleep(15.0)
         check(results(serve.lines(), serial) == ["already set"], f"ledger: {serve.lines()}")
-        serve.stop()
+        check(serve.stop() == 0, f"exit status after SIGTERM: {serve.tessel.stderr.text()}")
         told = [line for line in serve.tessel.stderr.text().splitlines() if serial in line]
         check(len(told) == 2 and "already set" in told[1], f"told more than once: {told}")
 
@@ -424,7 +424,7 @@ def scenario_serve_changes(bed, cli, peer):
         serve.tessel.signal(signal.SIGHUP)
         lines = serve.wait_ledger(lambda lines: len(results(lines, serial)) == 2, 25, "the new address tried")
         check(time.monotonic() - reloaded < 15 and lines[-1][2] == other, f"ledger: {lines}")
-        serve.stop()
+        check(serve.stop() == 0, f"exit status after SIGTERM: {serve.tessel.stderr.text()}")
 
     def interface(case_bed):
         first, second, off = "0A-1B-2C-00-10-03", "0A-1B-2C-00-10-04", "0A-1B-2C-00-10-05"
@@ -445,7 +445,7 @@ def scenario_serve_changes(bed, cli, peer):
         again = start_peer(case_bed, peer, case_bed.add_node("srv2", bridge="br1"), second)
         check([r["siaddr"] for _, r in wait_replies(again, 1, 15, second)] == ["10.78.0.2"],
               f"replies: {replies(again)}")
-        serve.stop()
+        check(serve.stop() == 0, f"exit status after SIGTERM: {serve.tessel.stderr.text()}")
         told = serve.tessel.stderr.text()
         check(f"heard {off}" not in told, f"heard off its interface: {told}")
         # Deleted and made anew within one look, it may never be seen gone.
