@@ -184,12 +184,11 @@ std::string FilterDescription(const HeadlessOptions& options)
         text = "Hearing servers of every maker (--all).";
     else
         text = "Hearing MERROW-servers only (serial numbers 0A-1B-2C-... and 0A-1B-2D-...; --all for every maker).";
-    if (options.interfaceName)
-        text.append("\nOnly requests on ")
-            .append(*options.interfaceName)
-            .append(" (")
-            .append(options.interfaceAddress)
-            .append(") are heard.");
+    if (options.interfaceName) {
+        text.append("\nOnly requests on ").append(*options.interfaceName);
+        if (!options.interfaceAddress.empty()) text.append(" (").append(options.interfaceAddress).append(")");
+        text.append(" are heard.");
+    }
     return text;
 }
 

@@ -39,8 +39,11 @@ Headless::Headless(const HeadlessOptions& options)
     if (options.interfaceIndex != 0) {
         // Servers on that network are told our address there.
         setup.onlyInterface = options.interfaceIndex;
-        setup.hostAddress = options.interfaceAddress;
+        // None while serve waits for its interface: this computer's stands in.
+        if (!options.interfaceAddress.empty()) setup.hostAddress = options.interfaceAddress;
     }
+    setup.ownAddressOfArrival = options.ownAddressOfArrival;
+    setup.clock = options.clock;
     m_engine = std::make_unique<EngineHost>(std::move(setup));
     m_engine->Table().SetObserver(this);
 }

@@ -27,6 +27,10 @@ struct HeadlessOptions {
     std::optional<std::string> interfaceName;  // --interface: only this one is heard
     unsigned interfaceIndex = 0;               // filled by ChooseInterface
     std::string interfaceAddress;              // its address: ours, as the servers there see it
+    // serve: the reply's own address read as the reply is made, from the
+    // interface the request arrived on (EngineSetup::ownAddressOfArrival).
+    bool ownAddressOfArrival = false;
+    Clock* clock = nullptr;  // the engine's waits; null: the real clock
     // serve: a table bounded for months, the plan's servers kept (EngineSetup).
     ServerTableBounds tableBounds;
     std::vector<std::string> keptServers;

@@ -1,6 +1,8 @@
 #include "cli/interruptible_clock.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "engine/shared_state.h"
 #include "platform/interrupt.h"
@@ -31,6 +33,18 @@ void InterruptibleClock::SleepMs(std::int64_t ms)
         Note();
     }
     if (InterruptRequested() != 0) throw RunInterrupted{};
+}
+
+std::int64_t StopShortenedClock::NowMs()
+{
+    return RealClock().NowMs();
+}
+
+void StopShortenedClock::SleepMs(std::int64_t ms)
+{
+    const std::int64_t end = NowMs() + ms;
+    for (std::int64_t left = ms; left > 0 && !m_ended.load(); left = end - NowMs())
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kSliceMs)));
 }
 
 }  // namespace tessel::cli

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include <cstdlib>
 #include <cctype>
 #include <filesystem>
@@ -154,7 +159,7 @@ PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed,
 }
 
 PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed,
-                   const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface)
+                   const std::vector<NetworkInterface>& interfaces, unsigned onlyInterface, PlanSource source)
 {
     PlanCheck unreadable;
     auto refuse = [&unreadable, &path](const std::string& why) {
@@ -166,6 +171,10 @@ PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed,
     auto unreadableBecause = [&refuse](int error) {
         return refuse("cannot be read: " + std::generic_category().message(error));
     };
+    // At most one byte more than a plan can hold, whatever the file's size.
+    std::string text(kMaxPlanBytes + 1, '\0');
+#ifdef _WIN32
+    (void)source;
     // A device such as /dev/zero never ends; a folder reads as nothing.
     std::error_code error;
     const auto type = std::filesystem::status(path, error).type();
@@ -175,12 +184,40 @@ PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed,
     errno = 0;
     std::ifstream file(path, std::ios::binary);
     if (!file) return unreadableBecause(errno != 0 ? errno : EIO);
-    // At most one byte more than a plan can hold, whatever the file's size.
-    std::string text(kMaxPlanBytes + 1, '\0');
     errno = 0;
     file.read(text.data(), static_cast<std::streamsize>(text.size()));
     if (file.bad()) return unreadableBecause(errno != 0 ? errno : EIO);
     text.resize(static_cast<std::size_t>(file.gcount()));
+#else
+    // Opened without waiting: a FIFO in the plan's place would otherwise
+    // hold open() until some writer came, and with it a service's stop.
+    // What was opened is judged, not what the name was a moment before.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return unreadableBecause(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return unreadableBecause(errno);
+    const bool pipe = S_ISFIFO(info.st_mode);
+    // A device such as /dev/zero never ends; a folder reads as nothing.
+    if (pipe && source == PlanSource::RegularFileOnly)
+        return refuse("is a pipe (FIFO), not a regular file; serve reads its plan only from a regular file");
+    if (!S_ISREG(info.st_mode) && !pipe) return refuse("cannot be read (not a regular file or a pipe)");
+    // A pipe's writer is waited for while it writes; one that never came
+    // leaves an empty plan at once.
+    if (pipe && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return unreadableBecause(errno);
+    std::size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + length, text.size() - length);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return unreadableBecause(errno);
+        if (got == 0) break;
+        length += static_cast<std::size_t>(got);
+    }
+    text.resize(length);
+#endif
     if (text.size() > kMaxPlanBytes) return refuse("larger than a plan can be (1 MiB)");
     PlanCheck check = CheckPlan(text, reservedEndingConfirmed, interfaces, onlyInterface);
     if (check.errors.empty() && check.entries.empty()) check.errors.push_back(ShownText(path) + ": lists no server");

@@ -37,11 +37,19 @@ struct PlanCheck {
 PlanCheck CheckPlan(const std::string& text, bool reservedEndingConfirmed,
                     const std::vector<NetworkInterface>& interfaces = {}, unsigned onlyInterface = 0);
 
+// What a plan may be read from: plan also reads a pipe (a process
+// substitution); serve, which reads its plan again at every SIGHUP, only a
+// regular file.
+enum class PlanSource { FileOrPipe, RegularFileOnly };
+
 // Reads and checks a plan file; a file that cannot be read is one error, and
 // so is one that is neither a regular file nor a pipe (a device such as
-// /dev/zero) or holds more than 1 MiB (never more than that is read).
+// /dev/zero), a pipe where only a regular file is read, or one that holds
+// more than 1 MiB (never more than that is read). Nothing waits for a
+// writer to open a FIFO.
 PlanCheck ReadPlan(const std::string& path, bool reservedEndingConfirmed,
-                   const std::vector<NetworkInterface>& interfaces = {}, unsigned onlyInterface = 0);
+                   const std::vector<NetworkInterface>& interfaces = {}, unsigned onlyInterface = 0,
+                   PlanSource source = PlanSource::FileOrPipe);
 
 // The lines of servers that are never heard with these options (another
 // maker's serial number without --all), one error each: such a plan could

@@ -1,14 +1,22 @@
 #include "cli/serve_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <map>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli/exit_status.h"
 #include "cli/headless.h"
+#include "cli/interruptible_clock.h"
 #include "cli/job_pool.h"
 #include "cli/plan_file.h"
 #include "cli/plan_report.h"
@@ -16,6 +24,7 @@
 #include "engine/shared_state.h"
 #include "log/logfile.h"
 #include "platform/clock.h"
+#include "platform/hostinfo.h"
 #include "platform/interrupt.h"
 #include "service/back_off.h"
 #include "service/journal.h"
@@ -37,13 +46,23 @@ constexpr std::int64_t kLookMs = 100;
 // at the stop), however many there were; the engine names only the first
 // few servers of a run.
 constexpr std::int64_t kPassedOverLineMs = 60 * 1000;
+// How often serve looks whether its --interface came, went or was made anew.
+constexpr std::int64_t kInterfaceLookMs = 1000;
+
+// The longest name the system gives an interface (IFNAMSIZ less its NUL).
+constexpr std::size_t kInterfaceNameMax = 15;
+
+std::string LedgerPath(const ServeArguments& serve)
+{
+    return serve.ledger.empty() ? service::DefaultLedgerPath() : serve.ledger;
+}
 
 // Reads and checks a plan as plan does; the refused lines in `errors`.
 // An empty plan is good for serve (unlike plan): the service is installed
 // with a commented example, and answers nobody until the plan lists servers.
 PlanCheck CheckedPlan(const PlanArguments& args)
 {
-    PlanCheck check = ReadPlan(args.file, args.confirm);
+    PlanCheck check = ReadPlan(args.file, args.confirm, {}, 0, PlanSource::RegularFileOnly);
     if (check.entries.empty() && check.errors.size() == 1 && check.errors[0] == args.file + ": lists no server")
         check.errors.clear();
     for (std::string& error : NeverHeard(check.entries, args.options)) check.errors.push_back(std::move(error));
@@ -109,7 +128,7 @@ public:
 
     int Run()
     {
-        const std::string ledgerPath = m_args.ledger.empty() ? service::DefaultLedgerPath() : m_args.ledger;
+        const std::string ledgerPath = LedgerPath(m_args);
         if (const int status = OpenLedger(ledgerPath); status != kExitOk) return status;
         RestoreBackOff(ledgerPath);
 
@@ -117,6 +136,11 @@ public:
         options.severalJobs = true;
         // Months of lines: appended run after run, dated, reopened at SIGHUP.
         options.serviceLogfile = true;
+        options.ownAddressOfArrival = true;
+        options.clock = &m_engineClock;
+        FollowInterface();
+        options.interfaceIndex = m_interfaceIndex;
+        options.interfaceAddress = m_interfaceAddress;
         // Months of requests: the list forgets servers not in the plan
         // that went unheard for an hour and holds a bounded number of rows;
         // the plan's servers always get theirs.
@@ -148,6 +172,7 @@ public:
             TellPassedOver(false);
             CollectEnded();
             StartWaiting();
+            if (RealClock().NowMs() - m_interfaceLookedMs >= kInterfaceLookMs) FollowInterface();
             if (HangUpsReceived() != m_hangUps) {
                 m_hangUps = HangUpsReceived();
                 ReopenFiles();
@@ -171,6 +196,38 @@ private:
     {
         m_entries.clear();
         for (const PlanEntry& entry : entries) m_entries[entry.serial] = entry;
+    }
+
+    // --interface as it is now. Missing (or without an IPv4 address yet, as
+    // at boot) it is waited for, told once; when it comes, or is made anew
+    // under its name (a new index), its requests are heard from then on.
+    void FollowInterface()
+    {
+        m_interfaceLookedMs = RealClock().NowMs();
+        const std::optional<std::string>& name = m_args.plan.options.interfaceName;
+        if (!name) return;
+        HeadlessOptions found;
+        found.interfaceName = name;
+        const std::string missing = ChooseInterface(found, NetworkInterfaces());
+        const unsigned index = missing.empty() ? found.interfaceIndex : kNoInterfaceHere;
+        if (index == m_interfaceIndex && found.interfaceAddress == m_interfaceAddress) return;
+        const bool atStart = m_interfaceIndex == 0;
+        m_interfaceIndex = index;
+        m_interfaceAddress = found.interfaceAddress;
+        if (m_headless != nullptr) m_headless->Shared().onlyInterface.store(index);
+        if (index == kNoInterfaceHere)
+            m_log.Tell(kWarning,
+                       "tessel-cli: " + missing +
+                           "; serve waits for it and hears its servers once it is here with an IPv4 address.");
+        else if (!atStart)
+            m_log.Tell(kNotice, "tessel-cli: interface " + *name + " is here (" + m_interfaceAddress +
+                                    "); its servers are heard.");
+    }
+
+    Ipv4Bytes PlannedAddress(const std::string& serial) const
+    {
+        const auto it = m_entries.find(serial);
+        return it == m_entries.end() ? Ipv4Bytes{} : it->second.address;
     }
 
     std::vector<std::string> PlannedSerials() const
@@ -270,7 +327,10 @@ private:
         if (!error.empty()) m_log.Tell(kWarning, "tessel-cli: no back-off restored: " + error);
         const std::int64_t utcNow = service::UtcNowMs(), now = RealClock().NowMs();
         for (const auto& [serial, line] : last)
-            if (line.nextMs > utcNow) m_backOff.Restore(serial, line.strikes, now + (line.nextMs - utcNow), now);
+            // A line of the plan that changed since (another address) starts
+            // without the old address's back-off.
+            if (line.address == FormatAddress(m_entries[serial].address) && line.nextMs > utcNow)
+                m_backOff.Restore(serial, line.strikes, now + (line.nextMs - utcNow), now);
     }
 
     void Write(const service::LedgerLine& line)
@@ -291,6 +351,11 @@ private:
         Unlist(serial);
         if (m_pool->Runs(Key(serial)) || std::find(m_waiting.begin(), m_waiting.end(), serial) != m_waiting.end())
             return;
+        // A server whose job found it holding its planned address may go on
+        // asking from it: that was told once, and costs it no strike. Asking
+        // from any other address (a reset) is served as ever.
+        if (address == FormatAddress(it->second.address) && m_holding.count(serial) != 0) return;
+        m_holding.erase(serial);
         const std::int64_t now = RealClock().NowMs();
         const service::BackOff::Decision decision = m_backOff.OnRequest(serial, now);
         if (decision.kind == service::BackOff::Decision::Hold) return;
@@ -392,7 +457,15 @@ private:
             row.state = PlanRow::Ended;
             row.status = end.exit.status;
             const std::int64_t now = RealClock().NowMs();
-            const std::int64_t until = m_backOff.OnJobEnded(end.serial, now, Holds(row.status));
+            std::int64_t until = 0;
+            if (row.status == kExitAlreadySet && entry.address == PlannedAddress(end.serial)) {
+                // Nothing was given, so nothing can have failed to hold: no
+                // strikes, and its further asks from there are not told.
+                m_backOff.Forget(end.serial);
+                m_holding.insert(end.serial);
+            } else {
+                until = m_backOff.OnJobEnded(end.serial, now, Holds(row.status));
+            }
             if (Holds(row.status)) ++m_served;
             line.why = WhyEnded(row.status);
             if (until > 0) {
@@ -430,13 +503,19 @@ private:
                     // at its next request.
                     Unlist(entry.serial);
                     ++added;
-                } else if (old->second.address != entry.address)
+                } else if (old->second.address != entry.address) {
+                    // A new address is a new job: what held the server back
+                    // (or found it holding) was about the old one.
+                    m_backOff.Forget(entry.serial);
+                    m_holding.erase(entry.serial);
                     ++changed;
+                }
             }
             for (const auto& [serial, entry] : m_entries)
                 if (next.count(serial) == 0) {
                     ++removed;
                     m_backOff.Forget(serial);
+                    m_holding.erase(serial);
                 }
             m_entries.swap(next);
             m_headless->Engine().KeepServers(PlannedSerials());
@@ -458,6 +537,9 @@ private:
     {
         for (const auto& [key, stage] : m_pool->RequestStop()) m_stopStage[m_serials[key]] = stage;
         m_headless->Engine().RequestStop();
+        // Every block is stopped now: a wait that ends finds its stage
+        // taken back and leaves at once.
+        m_engineClock.EndWaits();
         // A job's clock leaves the command at its next 50-ms slice once the
         // interrupt arrived; without one, the stopped stage ends it within
         // the command's own deadlines.
@@ -492,6 +574,7 @@ private:
     service::EventLog m_log;
     service::Notifier m_notify;
     service::Ledger m_ledger;
+    StopShortenedClock m_engineClock;  // the engine's waits, ended early by a stop
     Headless* m_headless = nullptr;
     JobPool* m_pool = nullptr;
     unsigned m_hangUps = 0;
@@ -505,7 +588,12 @@ private:
     std::map<std::string, int> m_stopStage;
     std::int64_t m_passedOverSince = 0;  // the real clock's time of the last count
     long long m_passedOver = 0;          // requests of servers not in the plan since start
+    std::set<std::string> m_holding;  // found holding their planned address; not told again
     int m_served = 0;
+    // --interface: its index and address as last seen (kNoInterfaceHere: missing).
+    unsigned m_interfaceIndex = 0;
+    std::string m_interfaceAddress;
+    std::int64_t m_interfaceLookedMs = 0;
 };
 
 }  // namespace
@@ -540,25 +628,69 @@ std::string ParseServe(const std::vector<std::string>& args, ServeArguments& out
     return error;
 }
 
+std::string ServeInterfaceProblem(const ServeArguments& serve)
+{
+    const std::optional<std::string>& name = serve.plan.options.interfaceName;
+    if (!name) return {};
+    // What the system would never give an interface: serve would wait for
+    // it for ever.
+    if (name->empty() || name->size() > kInterfaceNameMax || *name == "." || *name == ".." ||
+        name->find_first_of("/: \t\n") != std::string::npos)
+        return "--interface " + ShownText(*name) + " cannot name an interface";
+    return {};
+}
+
+std::string LedgerPlaceProblem(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return ShownText(folder) + ": " + std::strerror(errno);
+    if (!S_ISDIR(info.st_mode)) return ShownText(folder) + ": not a folder";
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return ShownText(path) + ": " + std::strerror(EISDIR);
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+            return ShownText(path) + ": " + std::strerror(errno);
+    } else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        // The ledger is made at the first start.
+        return ShownText(folder) + ": " + std::strerror(errno);
+    }
+    return {};
+}
+
 int CheckServePlan(const ServeArguments& serve)
 {
+    // What the start refuses, with the status it refuses it with.
     const PlanCheck check = CheckedPlan(serve.plan);
     if (!check.errors.empty()) {
         std::fprintf(stderr, "%stessel-cli: the plan was refused.\n", RefusedLines(check).c_str());
         return kExitRefused;
     }
+    if (const std::string problem = LedgerPlaceProblem(LedgerPath(serve)); !problem.empty()) {
+        std::fprintf(stderr, "tessel-cli: the ledger cannot be written: %s\n", problem.c_str());
+        return kExitCantCreate;
+    }
     std::printf("%s: plan of %zu server%s, good.\n", serve.plan.file.c_str(), check.entries.size(),
                 check.entries.size() == 1 ? "" : "s");
+    if (serve.plan.options.interfaceName) {
+        HeadlessOptions found = serve.plan.options;
+        if (const std::string missing = ChooseInterface(found, NetworkInterfaces()); !missing.empty())
+            std::printf("%s; serve waits for it.\n", missing.c_str());
+    }
     return kExitOk;
 }
 
 int RunServe(const ServeArguments& serve)
 {
+    const service::EventLog log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM")));
     const PlanCheck check = CheckedPlan(serve.plan);
     if (!check.errors.empty()) {
-        const service::EventLog log(stderr, service::StreamIsJournal(stderr, std::getenv("JOURNAL_STREAM")));
         log.Tell(kErr, RefusedLines(check) + "tessel-cli: the plan was refused; nothing was started.");
         return kExitRefused;
+    }
+    if (const std::string problem = LedgerPlaceProblem(LedgerPath(serve)); !problem.empty()) {
+        log.Tell(kErr, "tessel-cli: the ledger cannot be written: " + problem);
+        return kExitCantCreate;
     }
     return ServeRun(serve, check.entries).Run();
 }

@@ -27,7 +27,18 @@ struct ServeArguments {
 // Empty when the arguments are good, else what is wrong.
 std::string ParseServe(const std::vector<std::string>& args, ServeArguments& out);
 
-// --check: 0, or 65 with every refused line on stderr.
+// Why --interface cannot name an interface (empty when it can): refused at
+// the start and by --check alike (64). A name that can is waited for.
+std::string ServeInterfaceProblem(const ServeArguments& serve);
+
+// Why serve could not write its ledger at `path` (empty when it can): its
+// folder missing, not a folder or not writable, or the ledger itself a
+// folder or not writable. The start and --check refuse it alike (73).
+std::string LedgerPlaceProblem(const std::string& path);
+
+// --check: what the start would refuse, with the status the start gives
+// (65 with every refused line of the plan, 73 for the ledger's place); 0
+// when it would start. An --interface that is missing now is only told.
 int CheckServePlan(const ServeArguments& serve);
 
 // Runs until stopped: 0 when stopped on request.

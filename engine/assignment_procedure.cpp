@@ -66,6 +66,16 @@ bool StoreByWebForm(AssignmentWorkers& workers, const std::string& address, cons
     return stored;
 }
 
+std::string ReplyOwnAddress(const SharedState& shared, const BootpMessage& request,
+                            const std::vector<NetworkInterface>& interfaces)
+{
+    if (!shared.ownAddressOfArrival) return shared.hostAddress;
+    for (const NetworkInterface& candidate : interfaces)
+        if (candidate.index == static_cast<unsigned>(request.interfaceIndex) && !candidate.address.empty())
+            return candidate.address;
+    return shared.hostAddress;
+}
+
 AddressAssignment::AddressAssignment() : AddressAssignment(NetworkWorkers(), HiddenCommands())
 {}
 
@@ -89,7 +99,11 @@ AssignmentEnd AddressAssignment::Run(AssignmentContext& context, BootpMessage& m
 
     log(EvSelectedServerRequest);
     if (!RaiseStage(shared, StageReplied)) return AssignmentEnd::BackToListening;
-    const auto reply = MakeReply(message, desiredAddress, shared.hostAddress, shared.hostName ? shared.hostName : "");
+    const auto reply =
+        MakeReply(message, desiredAddress,
+                  ReplyOwnAddress(shared, message,
+                                  shared.ownAddressOfArrival ? NetworkInterfaces() : std::vector<NetworkInterface>{}),
+                  shared.hostName ? shared.hostName : "");
     if (source == kNoAddress || source == kFactoryDefaultAddress) log(EvReplyByBroadcast);
     if (shared.stopRequested.load()) return AssignmentEnd::StopThread;
 

@@ -7,8 +7,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/assignment.h"
+#include "platform/hostinfo.h"
 
 namespace tessel {
 
@@ -46,6 +48,12 @@ bool CheckWebPort(AssignmentWorkers& workers, const std::string& address, Clock&
 // confirmed it), waited for at most 2.8 s. True when it was confirmed.
 bool StoreByWebForm(AssignmentWorkers& workers, const std::string& address, const std::string& shownAddress,
                     const std::shared_ptr<InternetSession>& session, Clock& clock, CLogfile* log);
+
+// The own address the reply carries (siaddr): hostAddress, or with
+// ownAddressOfArrival the address that the request's arrival interface has
+// among `interfaces` (this computer's, read now), hostAddress when it has none.
+std::string ReplyOwnAddress(const SharedState& shared, const BootpMessage& request,
+                            const std::vector<NetworkInterface>& interfaces);
 
 class AddressAssignment final : public AssignmentProcedure {
 public:

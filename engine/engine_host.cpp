@@ -83,6 +83,7 @@ EngineHost::EngineHost(EngineSetup setup) : m_parts(std::make_shared<Parts>())
         p.answered->Answer(*setup.answeredServers);
         s.answeredOnly = p.answered.get();
     }
+    s.ownAddressOfArrival = setup.ownAddressOfArrival;
     if (setup.severalJobs) {
         p.jobs = std::make_unique<JobBoard>(s, std::move(setup.jobRunner));
         s.jobs = p.jobs.get();

@@ -42,6 +42,9 @@ struct EngineSetup {
     bool severalJobs = false;
     // tessel-cli's --interface: the index of the one interface heard (0: all).
     unsigned onlyInterface = 0;
+    // serve: the reply's own address is read when it is made
+    // (SharedState::ownAddressOfArrival).
+    bool ownAddressOfArrival = false;
     JobBoard::Runner jobRunner;  // empty: a thread per procedure run
     // A run of months (tessel-cli serve): the server table forgets servers
     // that are not kept once unheard for forgetAfterMs, and lists at most

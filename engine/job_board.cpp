@@ -20,6 +20,7 @@ std::shared_ptr<JobBoard::Job> JobBoard::Add(const std::string& serial, const st
     s.awaitingFirstServer.store(false);
     s.hostName = m_host.hostName;
     s.hostAddress = m_host.hostAddress;
+    s.ownAddressOfArrival = m_host.ownAddressOfArrival;
     if (m_host.logFile != nullptr) {
         // Jobs overlap in the one logfile: each of their lines names its server.
         job->log = std::make_unique<CLogfile>(*m_host.logFile, serial);

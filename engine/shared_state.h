@@ -29,6 +29,9 @@ enum Stage : std::int32_t {
     StageStored = 5,          // the address is stored permanently
 };
 
+// The interface index no datagram arrives on (indexes are below 2^31).
+inline constexpr unsigned kNoInterfaceHere = ~0u;
+
 struct SharedState {
     // Guards every write of `stage`, the network thread's reads of it,
     // `desiredAddress`, `chosenSerial` and the listing of a new server.
@@ -54,8 +57,16 @@ struct SharedState {
     // the thread starts. The window has none.
     JobBoard* jobs = nullptr;
     // Non-zero: only requests that arrived on this interface (its index)
-    // are heard; the others are only counted. Fixed before the thread starts.
-    unsigned onlyInterface = 0;
+    // are heard; the others are only counted. kNoInterfaceHere while the
+    // chosen interface is missing: nothing is heard. serve changes it while
+    // the thread runs when its interface comes, goes, or is made anew under
+    // the same name (a new index).
+    std::atomic<unsigned> onlyInterface{0};
+    // The reply carries the address of the interface the request arrived
+    // on, read as the reply is made (serve: addresses change over months);
+    // hostAddress when that interface has none. Fixed before the thread
+    // starts.
+    bool ownAddressOfArrival = false;
     std::atomic<int> otherInterfaceRequests{0};
     // Requests of servers that a bounded table had no room to list.
     std::atomic<long long> unlistedForRoom{0};

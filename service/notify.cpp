@@ -16,7 +16,9 @@ Notifier::Notifier(const char* socketName)
     // A path must be absolute; "@" names an abstract socket.
     if (name.size() < 2 || (name[0] != '/' && name[0] != '@') || name.size() >= sizeof(sockaddr_un{}.sun_path)) return;
     if (name[0] == '@') name[0] = '\0';
-    m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Non-blocking: a service manager that does not read (or a full queue)
+    // must never hold the main thread, which is the one that hears SIGTERM.
+    m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_fd >= 0) m_address = name;
 }
 
@@ -34,8 +36,10 @@ bool Notifier::Send(const std::string& state) const
     // An abstract name's length is exact; a path's ends at its NUL.
     const auto length =
         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + m_address.size() + (m_address[0] == '\0' ? 0 : 1));
-    const ssize_t sent =
-        ::sendto(m_fd, state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address), length);
+    // One try: a notification that finds the queue full is dropped, never
+    // retried; the next one says the whole state again.
+    const ssize_t sent = ::sendto(m_fd, state.data(), state.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
+                                  reinterpret_cast<const sockaddr*>(&address), length);
     return sent == static_cast<ssize_t>(state.size());
 }
 

@@ -12,8 +12,10 @@ int RunServeCommand(const std::vector<std::string>& args)
     ServeArguments serve;
     const std::string error = ParseServe(args, serve);
     if (!error.empty()) return UsageError("serve", error);
+    // The start and --check refuse alike; an interface that is only missing
+    // now is waited for (told once), as at boot it may come up late.
+    if (const std::string problem = ServeInterfaceProblem(serve); !problem.empty()) return UsageError("serve", problem);
     if (serve.check) return CheckServePlan(serve);
-    if (!InterfaceUsable(serve.plan.options)) return kExitUsage;
     return RunServe(serve);
 }
 
@@ -43,7 +45,9 @@ extern const Command kServeCommand = {
     "        safe step, each one's state is told; exit 0. Under systemd each\n"
     "        line carries its syslog priority, and READY=1 and STATUS= go to\n"
     "        the service manager (tessel-serve.service).\n"
-    "        --check       check PLAN and exit: 0, or 65 with every refused line\n"
+    "        --check       check what the start checks and exit as it would: 0;\n"
+    "                      65 with every refused line; 73 ledger not writable\n"
+    "        --interface NAME  as for list; missing, it is waited for (told once)\n"
     "        --parallel N, --yes, --unchecked  as for plan\n",
     true,
     RunServeCommand,

@@ -54,7 +54,7 @@ class Serve:
     """One serve run on the bed's program host, its plan, ledger and
     notification socket."""
 
-    def __init__(self, bed, cli, plan_lines, args=(), prog=None, folder=None):
+    def __init__(self, bed, cli, plan_lines, args=(), prog=None, folder=None, unread_notify=False):
         self.bed, self.cli = bed, cli
         self.prog = prog or bed.add_node("prog", [PROGRAM_ADDRESS + "/24"], default_route=True)
         self.folder = folder or bed.make_folder()
@@ -67,6 +67,17 @@ class Serve:
         self.notify.bind(notify_path)
         self.notify.settimeout(0.1)
         self.notes = []
+        if unread_notify:
+            # A service manager that never reads: its queue is full before
+            # the program sends anything, and is never emptied.
+            filler = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            filler.setblocking(False)
+            try:
+                while True:
+                    filler.sendto(b"X=1", notify_path)
+            except BlockingIOError:
+                pass
+            filler.close()
         self.tessel = self.prog.start(
             ["env", f"NOTIFY_SOCKET={notify_path}", "sh", "-c", JOURNAL, "sh", cli, "serve", self.plan,
              "--ledger", self.ledger, "--logfile", self.logfile] + list(args), cwd=self.folder, name="serve")
@@ -106,6 +117,15 @@ class Serve:
         check(code is not None, f"serve did not end within {limit} s of signal {number}")
         self.notifications()
         return code
+
+    def timed_stop(self, state):
+        """SIGTERM: the seconds until serve ended, printed; exit 0 within 5 s."""
+        stamp = time.monotonic()
+        code = self.stop(limit=10)
+        took = self.tessel.ended - stamp
+        print(f"    SIGTERM {state}: ended after {took:.2f} s", flush=True)
+        check(code == 0 and took <= 5.0, f"{state}: exit status {code} {took:.2f} s after SIGTERM\n"
+              f"{self.tessel.stderr.text()}")
 
     def status(self):
         result = run([self.cli, "status", self.plan, "--ledger", self.ledger, "--json"], check_rc=False)
@@ -421,6 +441,127 @@ def scenario_serve_flood(bed, cli, peer):
     check(received < 100, f"{received} requests written to the logfile")
 
 
+def wait_replies(process, count, timeout, what):
+    deadline = time.monotonic() + timeout
+    while len(replies(process)) < count and time.monotonic() < deadline:
+        time.sleep(0.1)
+    check(len(replies(process)) >= count, f"{what}: {len(replies(process))} replies within {timeout} s")
+    return replies(process)
+
+
+def scenario_serve_stops(bed, cli, peer):
+    """Nothing holds a stop: SIGTERM ends serve with 0 within 5 s with a
+    notification socket whose queue is full and never read (from the start
+    on), after its plan was replaced by a FIFO and reloaded, during the
+    start-up note, while idle, and while a job waits after its reply. A FIFO
+    plan is refused at the start too. Each stop's time is printed."""
+
+    def unread_notify(case_bed):
+        serve = Serve(case_bed, cli, ["0A-1B-2C-00-0F-01,10.77.0.231"], unread_notify=True)
+        time.sleep(1.0)
+        serve.tessel.signal(signal.SIGHUP)  # RELOADING=1 and READY=1 into the full queue
+        time.sleep(1.0)
+        check(serve.tessel.running(), f"serve ended: {serve.tessel.stderr.text()}")
+        serve.timed_stop("notify queue full and never read")
+
+    def fifo_plan(case_bed):
+        serve = Serve(case_bed, cli, ["0A-1B-2C-00-0F-02,10.77.0.232"])
+        os.remove(serve.plan)
+        os.mkfifo(serve.plan)
+        serve.tessel.signal(signal.SIGHUP)
+        check(serve.tessel.stderr.wait_for(lambda text: "is a pipe (FIFO), not a regular file" in text, 5),
+              f"the FIFO was not refused: {serve.tessel.stderr.text()}")
+        serve.timed_stop("plan replaced by a FIFO, reloaded")
+        started = serve.prog.start([cli, "serve", serve.plan, "--ledger", serve.ledger], name="serve-fifo")
+        code = started.wait(5)
+        check(code == 65 and "is a pipe (FIFO)" in started.stderr.text(),
+              f"a FIFO plan at the start: {code} {started.stderr.text()}")
+
+    def ordinary(case_bed):
+        serial = "0A-1B-2C-00-0F-03"
+        serve = Serve(case_bed, cli, [f"{serial},10.77.0.233"])
+        time.sleep(1.0)
+        serve.timed_stop("during the start-up note")
+        serve = Serve(case_bed, cli, [f"{serial},10.77.0.233"], prog=serve.prog, folder=serve.folder)
+        time.sleep(10.0)
+        serve.timed_stop("idle")
+        serve = Serve(case_bed, cli, [f"{serial},10.77.0.233"], prog=serve.prog, folder=serve.folder)
+        server = start_peer(case_bed, peer, case_bed.add_node("srv"), serial)
+        wait_replies(server, 1, 40, "the job's reply")
+        time.sleep(1.0)
+        serve.timed_stop("a job waiting after its reply")
+        # The stage it had reached, not one the shortened waits raced on to.
+        lines = serve.lines()
+        check([line[3:5] for line in lines] == [["interrupted after the reply", "1"]], f"ledger: {lines}")
+
+    run_cases(bed, [("unread_notify", unread_notify), ("fifo_plan", fifo_plan), ("ordinary", ordinary)])
+
+
+def scenario_serve_changes(bed, cli, peer):
+    """What changes under a running serve: a server that already has its
+    planned address and keeps asking is told once, without strikes; a plan
+    line given another address is served at once, its old back-off gone; an
+    --interface missing at the start is waited for, and once deleted and made
+    anew (another index, another address) heard again, the reply carrying
+    the address the interface has then."""
+
+    def holding(case_bed):
+        serial, address = "0A-1B-2C-00-10-01", "10.77.0.221"
+        serve = Serve(case_bed, cli, [f"{serial},{address}"], ["--test-only-backoff-divisor", "6"])
+        start_peer(case_bed, peer, case_bed.add_node("srv", [address + "/24"]), serial, ["--from", address])
+        serve.wait_ledger(lambda lines: results(lines, serial) == ["already set"], 30, "already set")
+        # Asking every second past its (shortened) minute after the job:
+        # each ask was a strike, a warning and a ledger line.
+        time.sleep(15.0)
+        check(results(serve.lines(), serial) == ["already set"], f"ledger: {serve.lines()}")
+        check(serve.stop() == 0, f"exit status after SIGTERM: {serve.tessel.stderr.text()}")
+        told = [line for line in serve.tessel.stderr.text().splitlines() if serial in line]
+        check(len(told) == 2 and "already set" in told[1], f"told more than once: {told}")
+
+    def changed(case_bed):
+        serial, taken, other = "0A-1B-2C-00-10-02", "10.77.0.222", "10.77.0.223"
+        for index, address in enumerate((taken, other)):
+            case_bed.add_node(f"holder{index}", [address + "/24"])
+        serve = Serve(case_bed, cli, [f"{serial},{taken}"])
+        start_peer(case_bed, peer, case_bed.add_node("srv"), serial)
+        serve.wait_ledger(lambda lines: results(lines, serial) == ["address in use"], 40, "the first refusal")
+        # 30 s of back-off for that address; the new one is tried at once.
+        serve.write_plan([f"{serial},{other}"])
+        reloaded = time.monotonic()
+        serve.tessel.signal(signal.SIGHUP)
+        lines = serve.wait_ledger(lambda lines: len(results(lines, serial)) == 2, 25, "the new address tried")
+        check(time.monotonic() - reloaded < 15 and lines[-1][2] == other, f"ledger: {lines}")
+        check(serve.stop() == 0, f"exit status after SIGTERM: {serve.tessel.stderr.text()}")
+
+    def interface(case_bed):
+        first, second, off = "0A-1B-2C-00-10-03", "0A-1B-2C-00-10-04", "0A-1B-2C-00-10-05"
+        case_bed.add_bridge("br1")
+        serve = Serve(case_bed, cli, [f"{first},10.78.0.51", f"{second},10.78.0.52", f"{off},10.77.0.225"],
+                      ["--interface", "eth1"])
+        check(serve.tessel.stderr.wait_for(lambda text: "no interface eth1 here" in text, 5),
+              f"the missing interface was not told: {serve.tessel.stderr.text()}")
+        # A planned server whose requests arrive on eth0 is never heard.
+        start_peer(case_bed, peer, case_bed.add_node("off"), off)
+        case_bed.add_interface(serve.prog, "eth1", ["10.78.0.1/24"], "br1")
+        server = start_peer(case_bed, peer, case_bed.add_node("srv1", bridge="br1"), first)
+        check([r["siaddr"] for _, r in wait_replies(server, 1, 30, first)] == ["10.78.0.1"],
+              f"replies: {replies(server)}")
+        # Made anew: another index, another address.
+        serve.prog.run(["ip", "link", "del", "eth1"])
+        case_bed.add_interface(serve.prog, "eth1", ["10.78.0.2/24"], "br1")
+        again = start_peer(case_bed, peer, case_bed.add_node("srv2", bridge="br1"), second)
+        check([r["siaddr"] for _, r in wait_replies(again, 1, 15, second)] == ["10.78.0.2"],
+              f"replies: {replies(again)}")
+        check(serve.stop() == 0, f"exit status after SIGTERM: {serve.tessel.stderr.text()}")
+        told = serve.tessel.stderr.text()
+        check(f"heard {off}" not in told, f"heard off its interface: {told}")
+        # Deleted and made anew within one look, it may never be seen gone.
+        check(told.count("no interface eth1 here") in (1, 2) and told.count("interface eth1 is here (10.78.0.") == 2,
+              f"the interface's comings and goings: {told}")
+
+    run_cases(bed, [("holding", holding), ("changed", changed), ("interface", interface)])
+
+
 def tessel_time(text):
     """Seconds of a ledger's UTC time."""
     return calendar.timegm(time.strptime(text[:19], "%Y-%m-%dT%H:%M:%S")) + int(text[20:23]) / 1000
@@ -428,6 +569,10 @@ def tessel_time(text):
 
 SCENARIOS = {"serve_run": scenario_serve_run, "serve_backoff": scenario_serve_backoff,
              "serve_dhclient": scenario_serve_dhclient, "serve_flood": scenario_serve_flood}
+
+
+             "serve_dhclient": scenario_serve_dhclient, "serve_stops": scenario_serve_stops,
+             "serve_changes": scenario_serve_changes}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS, sys.argv))

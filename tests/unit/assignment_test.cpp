@@ -309,3 +309,27 @@ TEST_F(AssignmentBed, AJobEndedByTheWindowIsNotTakenBackByARunningProcedure)
     EXPECT_FALSE(RaiseStage(shared, StageVerified));
     EXPECT_EQ(shared.stage.load(), StageIdle);
 }
+
+// The reply's own address: the start's, or (serve) the arrival interface's
+// as it is when the reply is made, the start's when that one has none.
+TEST(ReplyOwnAddress, TheArrivalInterfacesAddressReadAtTheReply)
+{
+    const std::vector<NetworkInterface> now{
+        {"lo", 1, "127.0.0.1", 8}, {"eth0", 7, "10.77.0.9", 24}, {"eth1", 9, "", -1}};
+    struct Case {
+        bool ofArrival;
+        int arrival;
+        const char* own;
+    } cases[] = {
+        {false, 7, "10.77.0.1"}, {true, 7, "10.77.0.9"}, {true, 9, "10.77.0.1"},
+        {true, 4, "10.77.0.1"},  {true, 0, "10.77.0.1"},
+    };
+    for (const Case& c : cases) {
+        SharedState shared;
+        shared.hostAddress = "10.77.0.1";
+        shared.ownAddressOfArrival = c.ofArrival;
+        BootpMessage request;
+        request.interfaceIndex = c.arrival;
+        EXPECT_EQ(ReplyOwnAddress(shared, request, now), c.own) << c.ofArrival << " " << c.arrival;
+    }
+}

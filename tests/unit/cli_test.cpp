@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -376,6 +377,21 @@ TEST(CliPlan, AFileIsReadNoFurtherThanAPlanCanBe)
     ASSERT_EQ(check.errors.size(), 1u);
     EXPECT_NE(check.errors[0].find("larger than a plan can be"), std::string::npos);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64L << 10) << "kilobytes more at the peak";
+}
+
+// A FIFO with no writer holds nobody: serve refuses it outright, plan reads
+// it as the empty plan it is (before, open() waited for a writer for ever).
+TEST(CliPlan, AFifoWithoutWriterIsNeverWaitedFor)
+{
+    const std::string path = ::testing::TempDir() + "tessel-plan-" + std::to_string(::getpid()) + ".fifo";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const PlanCheck served = ReadPlan(path, false, {}, 0, PlanSource::RegularFileOnly);
+    const PlanCheck planned = ReadPlan(path, false);
+    std::remove(path.c_str());
+    ASSERT_EQ(served.errors.size(), 1u);
+    EXPECT_NE(served.errors[0].find("is a pipe (FIFO), not a regular file"), std::string::npos) << served.errors[0];
+    ASSERT_EQ(planned.errors.size(), 1u);
+    EXPECT_NE(planned.errors[0].find("lists no server"), std::string::npos) << planned.errors[0];
 }
 #endif
 

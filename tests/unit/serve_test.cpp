@@ -1,7 +1,12 @@
 // serve's command line and status's report from a ledger and a plan.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/serve_run.h"
@@ -83,4 +88,37 @@ TEST(ServeStatus, LastOutcomeNeverSeenBackOffAndServersThePlanDropped)
     EXPECT_EQ(text.find("10.0.0.1 (stored"), std::string::npos) << text;
     EXPECT_NE(text.find("address in use (not in the plan)"), std::string::npos) << text;
     EXPECT_NE(text.find("3 planned: 2 seen, 1 never seen, 1 in back-off."), std::string::npos) << text;
+}
+
+// --check refuses what the start refuses, with the start's status: a ledger
+// place that cannot be written (73), never "good" for it.
+TEST(ServeCheck, RefusesTheLedgerPlaceAndInterfaceNamesTheStartRefuses)
+{
+    const std::string folder = ::testing::TempDir() + "tessel-check-" + std::to_string(::getpid());
+    ASSERT_EQ(std::system(("rm -rf " + folder + " && mkdir -p " + folder + "/ledger.d").c_str()), 0);
+    const std::string plan = folder + "/plan.csv", file = folder + "/plain";
+    std::ofstream(plan) << "0A-1B-2C-00-00-01,10.0.0.7\n";
+    std::ofstream(file) << "x";
+    struct Case {
+        std::string ledger;
+        int status;
+    } cases[] = {
+        {folder + "/ledger", 0},           // made at the first start
+        {folder + "/ledger.d", 73},        // a folder in its place
+        {folder + "/missing/ledger", 73},  // no folder
+        {file + "/ledger", 73},            // its folder is a file
+    };
+    for (const Case& c : cases) {
+        ServeArguments serve;
+        ASSERT_EQ(ParseServe({plan, "--check", "--ledger", c.ledger}, serve), "");
+        EXPECT_EQ(CheckServePlan(serve), c.status) << c.ledger;
+        EXPECT_EQ(LedgerPlaceProblem(c.ledger).empty(), c.status == 0) << c.ledger;
+    }
+    for (const auto& [name, good] : std::vector<std::pair<std::string, bool>>{
+             {"eth0", true}, {"enp0s31f6.100", true}, {"", false}, {"a/b", false}, {"sixteen-letters!", false}}) {
+        ServeArguments serve;
+        ASSERT_EQ(ParseServe({plan, "--interface", name}, serve), "");
+        EXPECT_EQ(ServeInterfaceProblem(serve).empty(), good) << name;
+    }
+    std::system(("rm -rf " + folder).c_str());
 }

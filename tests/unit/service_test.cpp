@@ -362,6 +362,11 @@ TEST(ServeNotify, SendsOneDatagramToAPathOrAnAbstractName)
         char buffer[64] = {};
         EXPECT_EQ(::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT), 24) << name;
         EXPECT_STREQ(buffer, "READY=1\nSTATUS=1 planned");
+        // A reader that never reads: once its queue is full a send fails at
+        // once instead of holding the caller (a blocking send hangs here).
+        int sent = 0;
+        while (sent < 100000 && notifier.Send("STATUS=x")) ++sent;
+        EXPECT_LT(sent, 100000) << name;
         ::close(fd);
     }
     for (const char* refused : {static_cast<const char*>(nullptr), "", "relative/path", "@"})
