@@ -4,9 +4,12 @@
 A sender host floods COUNT BOOTREQUESTs from foreign MAC addresses at port
 67 of the program's host; each is received, logged and dropped ("Not an
 MERROW-server") without the listing pause. The same flood goes, in the same
-run and on the same bed, to a bare receive loop (bench_bare_receiver), the
-most any loop can take here, and to `tessel-cli list` with its logfile on
-and off. A request from a maker MAC after the flood is the end marker: the
+run and on the same bed, to two bare receive loops (bench_bare_receiver):
+one that takes each datagram with recv() and asks nothing else, the most
+any loop can take here, and one that receives as the program must
+(recvmmsg in the channel's batches, each datagram with its arrival
+interface, IP_PKTINFO), the floor of the program's loop; and to
+`tessel-cli list` with its logfile on and off. A request from a maker MAC after the flood is the end marker: the
 rate is
 
     handled / (time from the flood's first datagram to the marker's output)
@@ -48,7 +51,10 @@ from testbed import Failure, Skip, check  # noqa: E402
 NOTE_WAIT_S = 9.5
 FLOOD_PREFIX = "11-22-33"
 MARKER_PREFIX = "0A-1B-2C"
-VARIANTS = ("bare", "logfile on", "logfile off")
+# The bare loops: recv() of one datagram at a time, and the floor of the
+# program's own loop, recvmmsg with each datagram's arrival interface.
+BARE = {"bare recv()": [], "bare recvmmsg": ["--batch"]}
+VARIANTS = tuple(BARE) + ("logfile on", "logfile off")
 
 
 def udp_port67(pid):
@@ -163,8 +169,9 @@ def wait_settled(pid, before_counters, before_drops, total, timeout=30):
 
 def measure(bed, program_node, sender_node, tools, variant, count, folder, marker_base):
     cli, flood, bare = tools
-    if variant == "bare":
-        receiver = program_node.start([bare, "--marker-prefix", MARKER_PREFIX], name="bench_bare_receiver")
+    if variant in BARE:
+        receiver = program_node.start([bare, "--marker-prefix", MARKER_PREFIX] + BARE[variant],
+                                      name="bench_bare_receiver")
         check(receiver.stdout.wait_for(lambda t: t == "READY", 5) is not None,
               f"bare receiver did not start: {receiver.stderr.text()}")
         check(receiver.wait_udp_bound(67, 5), "bare receiver did not bind port 67")
@@ -208,7 +215,7 @@ def measure(bed, program_node, sender_node, tools, variant, count, folder, marke
     received, dropped = wait_settled(receiver.pid, counters0, state0[1], count + markers_sent)
     cpu = cpu_seconds(receiver.pid) - cpu0
     # A marker taken just now still needs its listing pause to be printed.
-    time.sleep(0.2 * markers_sent + 0.3 if variant != "bare" else 0.1)
+    time.sleep(0.2 * markers_sent + 0.3 if variant not in BARE else 0.1)
     markers_received = sum(1 for _, text in receiver.stdout.snapshot() if shows(macs)(text))
     backlog = backlog_drops() - backlog0
 
@@ -220,12 +227,17 @@ def measure(bed, program_node, sender_node, tools, variant, count, folder, marke
 
     receiver.signal(signal.SIGINT)
     code = receiver.wait(10)
-    check(code == 0, f"{receiver.name} ended with {code} after SIGINT: {receiver.stderr.text()}")
-    if variant == "bare":
+    # tessel-cli ends a listing stopped by Ctrl+C with 128 + SIGINT, as every
+    # command does; the bare loops end with 0.
+    expected = 0 if variant in BARE else 128 + signal.SIGINT
+    check(code == expected, f"{receiver.name} ended with {code}, not {expected}, after SIGINT: "
+          f"{receiver.stderr.text()}")
+    if variant in BARE:
         done = receiver.stdout.wait_for(lambda t: t.startswith("DONE "), 1)
         check(done is not None, "bare receiver gave no totals")
-        own = int(dict(p.split("=") for p in done[1].split()[1:])["flood"])
-        check(own == handled, f"bare receiver counted {own}, the socket {handled}")
+        totals = dict(p.split("=") for p in done[1].split()[1:])
+        check(int(totals["flood"]) == handled, f"bare receiver counted {totals['flood']}, the socket {handled}")
+        check(totals["nointerface"] == "0", f"{totals['nointerface']} datagrams came without their interface")
     elif variant == "logfile on":
         with open(logfile, "rb") as log:
             logged = sum(1 for line in log if line.rstrip(b"\r\n").endswith(b"Not an MERROW-server."))
@@ -249,7 +261,7 @@ def measure(bed, program_node, sender_node, tools, variant, count, folder, marke
 
 def show_run(r):
     kept = "kept up" if r["dropped"] == 0 else f"dropped {r['dropped']:>7}"
-    print(f"  {r['variant']:<12} handled {r['handled']:>7} of {r['sent']} ({kept}); "
+    print(f"  {r['variant']:<14} handled {r['handled']:>7} of {r['sent']} ({kept}); "
           f"marker output after {r['elapsed'] * 1000:7.1f} ms: {r['rate']:>7.0f}/s; "
           f"marker taken after {r['to_taken'] * 1000:7.1f} ms: {r['net_rate']:>7.0f}/s; "
           f"CPU {r['cpu'] * 1e6 / max(r['handled'], 1):5.2f} us each: {r['cpu_rate']:>7.0f}/s; "
@@ -265,16 +277,17 @@ FIGURES = (("rate", "to marker output"), ("net_rate", "to marker taken"), ("cpu_
 def summarise(rounds, count):
     print(f"\nreceive loop, {count} foreign requests of 300 bytes, {len(rounds)} round(s); "
           "datagrams handled per second, min / median over rounds")
-    print(f"  {'':<12}" + "".join(f" {heading:>19} {'ratio':>6}  " for _, heading in FIGURES) + " sender")
+    print(f"  {'':<14}" + "".join(f" {heading:>19} {'/recv':>6} {'/mmsg':>6}  " for _, heading in FIGURES)
+          + " sender")
     medians = {}
     for variant in VARIANTS:
-        line = f"  {variant:<12}"
+        line = f"  {variant:<14}"
         for key, _ in FIGURES:
             values = [r[variant][key] for r in rounds]
-            ratios = [r[variant][key] / r["bare"][key] for r in rounds]
-            medians[variant, key] = (statistics.median(values), statistics.median(ratios))
-            ratio = "" if variant == "bare" else f"{statistics.median(ratios):.3f}"
-            line += f" {min(values):>9.0f} {statistics.median(values):>9.0f} {ratio:>6}  "
+            ratios = [[r[variant][key] / r[bare][key] for r in rounds] for bare in BARE]
+            medians[variant, key] = (statistics.median(values),) + tuple(statistics.median(x) for x in ratios)
+            shown = [f"{statistics.median(x):.3f}" if variant != bare else "" for x, bare in zip(ratios, BARE)]
+            line += f" {min(values):>9.0f} {statistics.median(values):>9.0f} {shown[0]:>6} {shown[1]:>6}  "
         kept = [100.0 * r[variant]["handled"] / r[variant]["sent"] for r in rounds]
         line += (f" {statistics.median(r[variant]['send_rate'] for r in rounds):>7.0f}/s, "
                  f"handled {min(kept):.1f}% / {statistics.median(kept):.1f}% of it")
@@ -284,7 +297,8 @@ def summarise(rounds, count):
           "  to marker taken: until the loop took the end marker off the socket;\n"
           "  per CPU second: handled / CPU time of the receiving process (the loop's own cost; what\n"
           "    it could take with a core to itself and a sender fast enough);\n"
-          "  ratio = program / bare of the same round, median over rounds")
+          "  /recv, /mmsg = this loop / bare recv(), / bare recvmmsg of the same round, median over rounds\n"
+          "    (bare recvmmsg takes what the program must take with each datagram: the floor of its loop)")
     # A loop that takes nearly all that was sent is timed at the sender's
     # pace: then only the CPU figure tells its own limit.
     bounded = [v for v in VARIANTS
@@ -294,9 +308,10 @@ def summarise(rounds, count):
               "the sender's pace\n    (its CPU carries the whole delivery through the bed), not the "
               "loop's limit; see per CPU second")
     def part(key):
-        bare, on, off = (medians[v, key] for v in VARIANTS)
-        return (f"bare {bare[0]:.0f}/s, logfile on {on[0]:.0f}/s (x{on[1]:.3f}), "
-                f"logfile off {off[0]:.0f}/s (x{off[1]:.3f})")
+        recv, mmsg, on, off = (medians[v, key] for v in VARIANTS)
+        return (f"bare recv() {recv[0]:.0f}/s, bare recvmmsg {mmsg[0]:.0f}/s (x{mmsg[1]:.3f}), "
+                f"logfile on {on[0]:.0f}/s (x{on[1]:.3f} of recv(), x{on[2]:.3f} of recvmmsg), "
+                f"logfile off {off[0]:.0f}/s (x{off[1]:.3f}, x{off[2]:.3f})")
     print(f"summary (median of {len(rounds)}, N={count}): to marker taken: {part('net_rate')}; "
           f"per CPU second: {part('cpu_rate')}; to marker output: {part('rate')}", flush=True)
 
@@ -335,7 +350,8 @@ def main(argv):
             base = 0x100
             for number in range(options.rounds):
                 print(f"round {number + 1}:", flush=True)
-                order = VARIANTS[number % 3:] + VARIANTS[:number % 3]
+                turn = number % len(VARIANTS)
+                order = VARIANTS[turn:] + VARIANTS[:turn]
                 round_results = {}
                 for variant in order:
                     round_results[variant] = measure(bed, program_node, sender_node, tools, variant,

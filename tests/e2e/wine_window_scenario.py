@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tessel_log  # noqa: E402
 from testbed import PROGRAM_ADDRESS, Failure, Skip, check, main  # noqa: E402
 from wine_scenarios import WINE, WinePrefix  # noqa: E402
+from xwindow import WINDOW, WindowActFailed, act_on_window  # noqa: E402
 
 SERIAL = "0A-1B-2C-00-0A-01"
 ADDRESS = "10.77.0.50"
@@ -104,9 +105,21 @@ class WineWindow:
                 return [int(v) for v in parts[1:]]
         raise Failure(f"control {control} not found: {self.facts}")
 
+    def run_xdotool(self, args):
+        return self.node.run(["/usr/bin/env", f"DISPLAY={self.display}", XDOTOOL] + [str(a) for a in args])
+
     def xdotool(self, *args):
-        result = self.node.run(["/usr/bin/env", f"DISPLAY={self.display}", XDOTOOL] + [str(a) for a in args])
+        result = self.run_xdotool(args)
         check(result.returncode == 0, f"xdotool {args}: {result.stderr}")
+
+    def focus(self, caption):
+        """The keyboard to the window with this caption (a pattern), as a
+        click on its frame gives it."""
+        try:
+            act_on_window(self.run_xdotool, ("search", "--onlyvisible", "--name", caption),
+                          ("windowfocus", "--sync", WINDOW))
+        except WindowActFailed as failure:
+            raise Failure(f"the window {caption!r} did not take the focus: {failure}") from None
 
     def click(self, x, y):
         # A move with --sync to where the pointer already is never ends.
@@ -120,8 +133,8 @@ class WineWindow:
         self.xdotool("key", "--delay", "60", *names)
 
     def focus_main(self):
-        """The keyboard to the main window, as a click on its frame gives it."""
-        self.xdotool("search", "--onlyvisible", "--name", "^ MERROW Tessel$", "windowfocus", "--sync")
+        """The keyboard to the main window."""
+        self.focus("^ MERROW Tessel$")
 
     def put_on_clipboard(self, text):
         """`text` on the clipboard, copied there by another program."""
@@ -162,13 +175,13 @@ class WineWindow:
         # always get the X input focus by itself.
         time.sleep(0.3)
         if help_topic is not None:
-            self.xdotool("search", "--onlyvisible", "--name", "^tessel$", "windowfocus", "--sync")
+            self.focus("^tessel$")
             self.keys("F1")
             self.wait_opened(f"topic{help_topic}.html")
             # The help page's program may have taken the activation (seen
             # once in four runs: the click then did not reach the box).
             time.sleep(0.3)
-            self.xdotool("search", "--onlyvisible", "--name", "^tessel$", "windowfocus", "--sync")
+            self.focus("^tessel$")
         at = [value.split(maxsplit=2) for value in facts.get("BUTTON", [])]
         names = sorted(name for _, _, name in at)
         check(names == sorted(buttons), f"the box {text!r} has the buttons {names}, not {sorted(buttons)}")

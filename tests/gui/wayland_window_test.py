@@ -25,6 +25,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from xwindow import WINDOW, WindowActFailed, act_on_window  # noqa: E402
+
 MUTTER = "/usr/bin/mutter"
 XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
@@ -103,21 +106,21 @@ class Desktop:
         self.env.update(WAYLAND_DISPLAY=self.socket, XDG_SESSION_TYPE="wayland")
         return self
 
-    def xdotool(self, *args):
+    def run_xdotool(self, args):
         return subprocess.run([XDOTOOL] + list(args), env=self.env, capture_output=True, text=True)
+
+    def xdotool(self, *args):
+        return self.run_xdotool(args)
 
     def x11_window(self):
         return self.xdotool("search", "--onlyvisible", "--name", CAPTION).stdout.split()
 
     def compositor_window(self):
-        """The compositor's output: the one visible top-level window that
-        is not the program's."""
+        """The compositor's output: the visible top-level windows that are
+        not the program's (one, or none while it is not shown)."""
         ours = set(self.x11_window())
         shown = self.xdotool("search", "--onlyvisible", "--maxdepth", "1", "--name", "").stdout.split()
-        others = [window for window in shown if window not in ours]
-        if not others:
-            fail("the compositor shows no window on the display")
-        return others[0]
+        return [window for window in shown if window not in ours]
 
     def grey_pixels(self):
         """Pixels of the program's grey, RGB(192, 192, 192), on the screen
@@ -160,10 +163,16 @@ def wait_for(condition, seconds, what):
     fail(what)
 
 
-def ends_on_escape(desktop, program, window):
-    """Escape as a real key event (XTEST) to the window with the focus."""
-    desktop.xdotool("windowfocus", "--sync", window)
-    desktop.xdotool("key", "Escape")
+def ends_on_escape(desktop, program, find):
+    """Escape as a real key event (XTEST) to the window with the focus, the
+    window that find() names first."""
+    try:
+        act_on_window(desktop.run_xdotool, find, ("windowfocus", "--sync", WINDOW))
+    except WindowActFailed as failure:
+        fail(f"the window did not take the focus: {failure}")
+    typed = desktop.xdotool("key", "Escape")
+    if typed.returncode != 0:
+        fail(f"xdotool key Escape: {typed.stderr}")
     try:
         # Close waits its fixed 2.8 s before the program ends.
         code = program.wait(15)
@@ -191,10 +200,10 @@ def main():
             wait_for(lambda: desktop.grey_pixels() > 20000, 10, "the window did not show in the compositor")
             if desktop.x11_window():
                 fail("Qt 6.6.1 or newer: the window should be a Wayland window")
-            ends_on_escape(desktop, program, desktop.compositor_window())
+            ends_on_escape(desktop, program, desktop.compositor_window)
         else:
             wait_for(desktop.x11_window, 10, "Qt before 6.6.1: the window is no X11 window on the display")
-            ends_on_escape(desktop, program, desktop.x11_window()[0])
+            ends_on_escape(desktop, program, desktop.x11_window)
         print("  the platform left to the program: "
               + ("Wayland" if wayland_first else "X11 beside the compositor"), flush=True)
 
@@ -207,7 +216,7 @@ def main():
             fail("QT_QPA_PLATFORM=wayland: the window should not be an X11 window")
         # The compositor's window on the display takes the key and hands it
         # to its focused client.
-        ends_on_escape(desktop, program, desktop.compositor_window())
+        ends_on_escape(desktop, program, desktop.compositor_window)
         print("  QT_QPA_PLATFORM=wayland: a Wayland window, closed by a real Escape", flush=True)
     return 0
 
