@@ -434,7 +434,7 @@ def scenario_serve_flood(bed, cli, peer):
           f"passed over: {requests} requests from {servers} servers")
     # Nothing of theirs in the logfile: every request block there is the
     # planned server's, and it is the only server listed.
-    log = [text for _, text in tessel_log.read(serve.logfile)]
+    log = [text for _, text in tessel_log.read(serve.logfile, dated=True)]
     serials = {text for text in log if text.startswith("Serialnumber ")}
     check(serials == {f"Serialnumber {serial}."}, f"other servers in the logfile: {sorted(serials)[:5]}")
     received = sum(text.startswith(tessel_log.RECEIVED) for text in log)
@@ -568,11 +568,8 @@ def tessel_time(text):
 
 
 SCENARIOS = {"serve_run": scenario_serve_run, "serve_backoff": scenario_serve_backoff,
-             "serve_dhclient": scenario_serve_dhclient, "serve_flood": scenario_serve_flood}
-
-
-             "serve_dhclient": scenario_serve_dhclient, "serve_stops": scenario_serve_stops,
-             "serve_changes": scenario_serve_changes}
+             "serve_dhclient": scenario_serve_dhclient, "serve_flood": scenario_serve_flood,
+             "serve_stops": scenario_serve_stops, "serve_changes": scenario_serve_changes}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS, sys.argv))
