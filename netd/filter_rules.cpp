@@ -9,14 +9,7 @@
 
 #include <iterator>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSEL_ADDRESS_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSEL_ADDRESS_SANITIZER 1
-#endif
+#include "netd/address_sanitizer.h"
 
 namespace tessel::nethelper {
 

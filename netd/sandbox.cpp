@@ -9,14 +9,7 @@
 #include "netd/system_call_filters.h"  // made by the build: tessel-net-filter
 #include "platform/privileges.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSEL_ADDRESS_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSEL_ADDRESS_SANITIZER 1
-#endif
+#include "netd/address_sanitizer.h"
 #ifdef TESSEL_ADDRESS_SANITIZER
 #include <sanitizer/lsan_interface.h>
 #endif
