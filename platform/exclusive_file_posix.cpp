@@ -12,8 +12,13 @@ namespace tessel {
 std::FILE* OpenExclusiveForWriting(const std::string& path, WriteMode mode)
 {
     const bool append = mode == WriteMode::Append;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0), 0644);
+    // Without waiting: a FIFO that nobody reads is refused (ENXIO) rather
+    // than holding the program in open() where no stop can reach it. Its
+    // writes wait as ever once it is open.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : 0), 0644);
     if (fd < 0) return nullptr;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     // The lock comes first: truncating before it would empty a file that
     // another running copy still writes.
     // A device or a pipe (/dev/full, /dev/stdout) has nothing to empty: it

@@ -1,5 +1,8 @@
 // The support logfile, compared byte for byte with the time stamps masked.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -162,6 +165,19 @@ TEST_F(LogfileTest, MissingFolderMeansSilentlyNoLogfile)
     log.SetEnabled(false);
     EXPECT_TRUE(log.IsEnabled()) << "a failed logfile keeps its switch as it was";
 }
+
+#ifndef _WIN32
+// A FIFO that nobody reads would hold open() for ever, where no stop reaches.
+TEST_F(LogfileTest, AFifoNobodyReadsIsRefusedNotWaitedFor)
+{
+    ASSERT_EQ(::mkfifo("unread.fifo", 0600), 0);
+    for (const LogfileKind kind : {LogfileKind::Run, LogfileKind::Service}) {
+        CLogfile log(LogfilePath{"unread.fifo", kind});
+        EXPECT_FALSE(log.IsOpen());
+        EXPECT_NE(log.Failure().find("No such device or address"), std::string::npos) << log.Failure();
+    }
+}
+#endif
 
 TEST_F(LogfileTest, InkwellLocationReplacesTheLastThreeCharacters)
 {
