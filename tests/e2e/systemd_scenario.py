@@ -332,12 +332,16 @@ def scenario_service(bed, source):
         plan.write(ADDED + "\n")
     reload = container.run(["systemctl", "reload", "tessel-serve"], check_rc=False, timeout=60)
     check(reload.returncode == 0, f"the reload with an added server failed: {reload.stderr}")
-    with open(container.path("/etc/tessel/plan.csv"), "a", encoding="ascii") as plan:
-        plan.write("0A-1B-2C-00-0E-03,10.77.0.300\n")
+    with open(container.path("/etc/tessel/plan.csv"), encoding="ascii") as plan:
+        good = plan.read()
+    with open(container.path("/etc/tessel/plan.csv"), "w", encoding="ascii") as plan:
+        plan.write(good + "0A-1B-2C-00-0E-03,10.77.0.300\n")
     refused = container.run(["systemctl", "reload", "tessel-serve"], check_rc=False, timeout=60)
     check(refused.returncode != 0, "the reload of a refused plan reported success")
     active = container.run(["systemctl", "is-active", "tessel-serve"], check_rc=False).stdout.strip()
     check(active == "active", f"tessel-serve is {active} after a refused reload")
+    with open(container.path("/etc/tessel/plan.csv"), "w", encoding="ascii") as plan:
+        plan.write(good)
     step(f"reload: an added server taken (exit 0), a refused plan failed it (exit {refused.returncode})")
 
     container.run(["useradd", "--no-create-home", "--uid", str(MEMBER_UID), "--groups", "tessel", "member"])
