@@ -28,7 +28,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from serve_scenarios import BUSYBOX, DHCLIENT, DHCLIENT_SCRIPT, FORM_CGI, read_ledger, results  # noqa: E402
+from serve_scenarios import BUSYBOX, DHCLIENT, dhclient_device, read_ledger, results  # noqa: E402
 from testbed import PROGRAM_ADDRESS, Failure, Skip, _die_with_parent, check, main, run  # noqa: E402
 
 RIG = "/var/cache/tessel-systemd"
@@ -229,32 +229,6 @@ class ProcessWatch(threading.Thread):
         self.join(5)
 
 
-def start_device(bed):
-    """A real DHCP client whose hardware address is the planned serial, with
-    busybox httpd and the form CGI as its web form."""
-    device = bed.add_node("dev")
-    device.run(["ip", "link", "set", "eth0", "address", SERIAL.replace("-", ":").lower()])
-    folder = bed.make_folder()
-    os.makedirs(os.path.join(folder, "www", "cgi-bin"))
-    shutil.copy(FORM_CGI, os.path.join(folder, "www", "cgi-bin", "config.html"))
-    with open(os.path.join(folder, "httpd.conf"), "w") as conf:
-        conf.write("/cgi-bin:root:wxyz\n")
-    device.start([BUSYBOX, "httpd", "-f", "-p", "80", "-h", os.path.join(folder, "www"), "-c",
-                  os.path.join(folder, "httpd.conf")], name="busybox httpd")
-    script = os.path.join(folder, "dhclient-script")
-    with open(script, "w") as out:
-        out.write(DHCLIENT_SCRIPT)
-    os.chmod(script, 0o755)
-    open(os.path.join(folder, "dhclient.conf"), "w").close()
-
-    def dhclient(round_):
-        return device.start([DHCLIENT, "-d", "-4", "-cf", os.path.join(folder, "dhclient.conf"), "-sf", script,
-                             "-lf", os.path.join(folder, f"leases-{round_}"), "-pf",
-                             os.path.join(folder, f"pid-{round_}"), "eth0"], name=f"dhclient-{round_}")
-
-    return device, dhclient
-
-
 def scenario_service(bed, source):
     if not (os.access(DHCLIENT, os.X_OK) and os.access(BUSYBOX, os.X_OK)):
         raise Skip("dhclient or busybox is not installed")
@@ -301,7 +275,7 @@ def scenario_service(bed, source):
         check(state == "active", f"{socket_unit} is {state} while the service runs")
     step("tessel-serve active (READY=1), with both helpers' sockets")
 
-    device, dhclient = start_device(bed)
+    device, dhclient, folder = dhclient_device(bed, SERIAL)
     ledger = container.path("/var/lib/tessel/ledger")
 
     def wait_stored(times, timeout):
@@ -326,7 +300,9 @@ def scenario_service(bed, source):
     device.run(["ip", "addr", "flush", "dev", "eth0"])
     dhclient(2)
     wait_stored(2, 120)
-    step("the device reset and served again")
+    calls = sorted(os.listdir(os.path.join(folder, "calls")))
+    check(len(calls) == 4, f"the form was stored {len(calls) // 2} times, not twice: {calls}")
+    step("the device reset and served again; its form stored twice")
 
     with open(container.path("/etc/tessel/plan.csv"), "a", encoding="ascii") as plan:
         plan.write(ADDED + "\n")
