@@ -18,6 +18,7 @@ Exit status 0 passed, 1 failed, 77 skipped (no root, no rig).
 
 import glob
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -274,6 +275,15 @@ def scenario_service(bed, source):
         state = container.run(["systemctl", "is-active", socket_unit], check_rc=False).stdout.strip()
         check(state == "active", f"{socket_unit} is {state} while the service runs")
     step("tessel-serve active (READY=1), with both helpers' sockets")
+    # The exposure as the running manager sees the units it loaded.
+    figures = []
+    for unit, limit in (("tessel-serve.service", 2.0), ("tessel-net-table@0.service", 3.0),
+                        ("tessel-net-check@0.service", 3.0)):
+        text = container.run(["systemd-analyze", "security", "--no-pager", unit], check_rc=False).stdout
+        found = re.search(r"Overall exposure level for \S+: ([0-9.]+)", text)
+        check(found is not None and float(found.group(1)) <= limit, f"{unit}: exposure above {limit}:\n{text}")
+        figures.append(f"{unit.split('@')[0].split('.')[0]} {found.group(1)}")
+    step("exposure: " + ", ".join(figures))
 
     device, dhclient, folder = dhclient_device(bed, SERIAL)
     ledger = container.path("/var/lib/tessel/ledger")
