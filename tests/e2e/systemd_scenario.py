@@ -215,9 +215,14 @@ class ProcessWatch(threading.Thread):
         self.ending = threading.Event()
 
     def run(self):
+        sighted = set()
         while not self.ending.wait(0.1):
             for pid, (role, fields) in tessel_processes(self.container).items():
-                if pid in self.seen:
+                # A helper read between its exec and its first step still
+                # holds all the unit gave it: each process is judged from
+                # its second sighting on, a poll later.
+                if pid in self.seen or pid not in sighted:
+                    sighted.add(pid)
                     continue
                 try:
                     self.seen[pid] = (role, check_process(pid, role, fields))
