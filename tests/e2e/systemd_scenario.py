@@ -315,7 +315,7 @@ def scenario_service(bed, source):
     # Reset as a real device is, not while serve still holds it back for
     # having asked again at once (dhclient's own back-off may then outlast
     # the job's wait for its next request).
-    time.sleep(1.0)
+    time.sleep(5.0)
     holds = [tessel_time(line[7]) for line in read_ledger(ledger) if line[1] == SERIAL and line[7] != "-"]
     time.sleep(max([0.0] + [hold + 1.0 - time.time() for hold in holds]))
     device.run(["ip", "addr", "flush", "dev", "eth0"])
