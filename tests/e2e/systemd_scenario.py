@@ -312,12 +312,12 @@ def scenario_service(bed, source):
     step("the device served and its address stored")
     time.sleep(2.0)
     client.kill()
-    # Reset as a real device is, not while serve still holds it back for
-    # having asked again at once (dhclient's own back-off may then outlast
-    # the job's wait for its next request).
-    time.sleep(5.0)
-    holds = [tessel_time(line[7]) for line in read_ledger(ledger) if line[1] == SERIAL and line[7] != "-"]
-    time.sleep(max([0.0] + [hold + 1.0 - time.time() for hold in holds]))
+    # Reset as a real device is reset, not within the minute after its job in
+    # which serve takes a request as asking again at once and holds the
+    # device back (dhclient's own back-off may then outlast the job's wait
+    # for its next request).
+    stored = [tessel_time(line[0]) for line in read_ledger(ledger) if line[1] == SERIAL and line[3] == "stored"]
+    time.sleep(max(0.0, stored[-1] + 61.0 - time.time()))
     device.run(["ip", "addr", "flush", "dev", "eth0"])
     dhclient(2)
     wait_stored(2, 120)
