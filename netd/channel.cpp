@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +50,35 @@ int StartHelper(const std::string& path, Role role, pid_t& pid, int& error)
     if (pair[1] >= 0) ::close(pair[1]);
     if (error == 0) return pair[0];
     ::close(pair[0]);
+    return -1;
+}
+
+std::string RoleSocketPath(Role role)
+{
+    return "/run/tessel-net/" + std::string(RoleName(role));
+}
+
+int ConnectHelper(const std::string& path, int& error)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        error = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        error = errno;
+        return -1;
+    }
+    int result;
+    do {
+        result = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return socket;
+    error = errno;
+    ::close(socket);
     return -1;
 }
 

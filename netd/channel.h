@@ -24,6 +24,16 @@ inline constexpr int kHelperSocket = 3;
 // the system may not run it for this user; ENOENT: there is none).
 int StartHelper(const std::string& path, Role role, pid_t& pid, int& error);
 
+// Where the service manager listens for `role` (the package's socket units
+// tessel-net-table.socket and tessel-net-check.socket): each connection
+// gets a helper of its own, started with its role's capabilities.
+std::string RoleSocketPath(Role role);
+
+// A connection to the role's socket at `path`, a helper at its other end;
+// or -1 with the errno value in `error` (EACCES: this user may not connect;
+// ENOENT: there is no such socket).
+int ConnectHelper(const std::string& path, int& error);
+
 // Whether a send may wait for room on the other side: the programs' sends
 // may; the helper's replies may not, so that a member who never reads can
 // neither hold it in a send nor keep its end signals from being taken.

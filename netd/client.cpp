@@ -83,7 +83,13 @@ private:
     {
         int error = 0;
         pid_t pid = -1;
-        const int socket = nh::StartHelper(NetHelperPath(), m_role, pid, error);
+        // Where the service manager offers the role's helper, it starts it
+        // with the role's capabilities, and this process needs none of its
+        // own nor a helper file that holds them; elsewhere the program
+        // starts the helper, which holds them as file capabilities.
+        const std::string offered = nh::RoleSocketPath(m_role);
+        const int socket =
+            Exists(offered) ? nh::ConnectHelper(offered, error) : nh::StartHelper(NetHelperPath(), m_role, pid, error);
         if (socket < 0) {
             state = error == EACCES || error == EPERM ? HelperStart::NoAccess
                     : error == ENOENT                 ? HelperStart::Missing

@@ -356,17 +356,10 @@ exit 0
 """
 
 
-def scenario_serve_dhclient(bed, cli, peer):
-    """A real DHCP client (ISC dhclient) on a device whose hardware address
-    is a planned serial, with busybox httpd and the form CGI for its web
-    form: one serve run gives it its address, stores it through the form,
-    and after the device is reset (its address gone, dhclient started
-    anew) serves it again."""
-    del peer
-    if not (os.access(DHCLIENT, os.X_OK) and os.access(BUSYBOX, os.X_OK)):
-        raise Skip("dhclient or busybox is not installed")
-    serial, address = "0A-1B-2C-00-0E-01", "10.77.0.245"
-    serve = Serve(bed, cli, [f"{serial},{address}"], ["--test-only-backoff-divisor", "60"])
+def dhclient_device(bed, serial):
+    """A device on the bed whose hardware address is `serial`, with busybox
+    httpd and the form CGI as its web form (each call kept in its folder's
+    calls/); and a function that starts its dhclient, a round at a time."""
     device = bed.add_node("dev")
     device.run(["ip", "link", "set", "eth0", "address", serial.replace("-", ":").lower()])
     folder = bed.make_folder()
@@ -387,6 +380,21 @@ def scenario_serve_dhclient(bed, cli, peer):
                              "-lf", os.path.join(folder, f"leases-{round_}"), "-pf",
                              os.path.join(folder, f"pid-{round_}"), "eth0"], name=f"dhclient-{round_}")
 
+    return device, dhclient, folder
+
+
+def scenario_serve_dhclient(bed, cli, peer):
+    """A real DHCP client (ISC dhclient) on a device whose hardware address
+    is a planned serial, with busybox httpd and the form CGI for its web
+    form: one serve run gives it its address, stores it through the form,
+    and after the device is reset (its address gone, dhclient started
+    anew) serves it again."""
+    del peer
+    if not (os.access(DHCLIENT, os.X_OK) and os.access(BUSYBOX, os.X_OK)):
+        raise Skip("dhclient or busybox is not installed")
+    serial, address = "0A-1B-2C-00-0E-01", "10.77.0.245"
+    serve = Serve(bed, cli, [f"{serial},{address}"], ["--test-only-backoff-divisor", "60"])
+    device, dhclient, folder = dhclient_device(bed, serial)
     client = dhclient(1)
     serve.wait_ledger(lambda lines: results(lines, serial) == ["stored"], 90, "the device stored")
     check(address in device.run(["ip", "-4", "addr", "show", "dev", "eth0"]).stdout, "dhclient did not bind")

@@ -4,13 +4,17 @@
 // the test's own: refusals leave it running, the port comes back bound,
 // and the end of its socket removes exactly the entries it still owns.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -230,6 +234,61 @@ private:
     int m_socket = -1;
     pid_t m_pid = -1;
 };
+
+// The service manager's socket of a role, as the programs meet it: a
+// connection that carries messages, and the errno values the client turns
+// into its states (EACCES: a user outside the group; ENOENT: no socket).
+TEST(NetHelper, TheRoleSocketConnectsOrSaysWhyNot)
+{
+    char folder[] = "/tmp/tessel-role-socket-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    ::chmod(folder, 0755);
+    const std::string path = std::string(folder) + "/table";
+    const int listening = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 4), 0);
+    ::chmod(path.c_str(), 0660);
+
+    int error = 0;
+    const int connected = nh::ConnectHelper(path, error);
+    ASSERT_GE(connected, 0) << std::strerror(error);
+    const int accepted = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+    EXPECT_TRUE(nh::SendMessage(connected, "bind-server-port"));
+    char buffer[64];
+    const nh::Received got = nh::ReceiveMessage(accepted, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(got.size, 0))), "bind-server-port");
+
+    const struct {
+        std::string path;
+        uid_t user;  // 0: as the test runs
+        int expected;
+    } cases[] = {
+        {std::string(folder) + "/none", 0, ENOENT}, {path, 65534, EACCES},  // neither owner nor in the socket's group
+    };
+    for (const auto& c : cases) {
+        if (c.user != 0 && ::geteuid() != 0) continue;  // only root can become another user
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (c.user != 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(c.user, c.user, c.user) != 0 ||
+                                ::setresuid(c.user, c.user, c.user) != 0))
+                ::_exit(255);
+            int why = 0;
+            ::_exit(nh::ConnectHelper(c.path, why) >= 0 ? 0 : why);
+        }
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.expected)
+            << c.path << " as " << c.user << ": " << status;
+    }
+    ::close(accepted);
+    ::close(connected);
+    ::close(listening);
+    ::unlink(path.c_str());
+    ::rmdir(folder);
+}
 
 bool SocketOption(int fd, int level, int option)
 {
