@@ -588,7 +588,7 @@ private:
     std::map<std::string, int> m_stopStage;
     std::int64_t m_passedOverSince = 0;  // the real clock's time of the last count
     long long m_passedOver = 0;          // requests of servers not in the plan since start
-    std::set<std::string> m_holding;  // found holding their planned address; not told again
+    std::set<std::string> m_holding;     // found holding their planned address; not told again
     int m_served = 0;
     // --interface: its index and address as last seen (kNoInterfaceHere: missing).
     unsigned m_interfaceIndex = 0;
@@ -666,9 +666,20 @@ int CheckServePlan(const ServeArguments& serve)
         std::fprintf(stderr, "%stessel-cli: the plan was refused.\n", RefusedLines(check).c_str());
         return kExitRefused;
     }
-    if (const std::string problem = LedgerPlaceProblem(LedgerPath(serve)); !problem.empty()) {
-        std::fprintf(stderr, "tessel-cli: the ledger cannot be written: %s\n", problem.c_str());
-        return kExitCantCreate;
+    const std::string ledger = LedgerPath(serve);
+    if (const std::string problem = LedgerPlaceProblem(ledger); !problem.empty()) {
+        // The service's own folder (its StateDirectory) is made by the
+        // service manager as the service starts: an administrator checks the
+        // plan before the first start, when it is not there yet.
+        const std::string folder = ledger.substr(0, ledger.rfind('/'));
+        struct stat info {};
+        const bool serviceMakesIt =
+            serve.ledger.empty() && std::getenv("STATE_DIRECTORY") == nullptr && ::stat(folder.c_str(), &info) != 0;
+        if (!serviceMakesIt) {
+            std::fprintf(stderr, "tessel-cli: the ledger cannot be written: %s\n", problem.c_str());
+            return kExitCantCreate;
+        }
+        std::printf("%s is made by the service manager when tessel-serve starts.\n", folder.c_str());
     }
     std::printf("%s: plan of %zu server%s, good.\n", serve.plan.file.c_str(), check.entries.size(),
                 check.entries.size() == 1 ? "" : "s");
