@@ -305,6 +305,9 @@ TEST_F(LogfileTest, LinesReachTheFileAtOnceOutsideABatch)
 
 TEST_F(LogfileTest, ServiceLogfileIsAppendedDatedAndOpenedAnewAfterARename)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows lets nobody rename or truncate the file while the logfile holds it";
+#endif
     std::ofstream("support.log", std::ios::binary) << "the previous run's line\r\n";
     const std::regex dated("\\d{4}-\\d\\d-\\d\\d [0-2]\\d:[0-5]\\d:[0-5]\\d - ");
     {
